@@ -1,0 +1,57 @@
+# Thin targets over CMake + Ninja. See README.md.
+BUILD        ?= build
+JOBS         ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+CTEST_ARGS   ?=
+CMAKE_FLAGS  ?=
+
+configure = cmake -S . -B $(1) -G Ninja $(CMAKE_FLAGS) $(2) >/dev/null
+
+.PHONY: all build deps check check-asan check-tsan bench fuzz demo clean
+
+all: build
+
+build:
+	$(call configure,$(BUILD),)
+	cmake --build $(BUILD) -j $(JOBS)
+
+deps:
+	scripts/install-deps
+
+check: deps build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+# AddressSanitizer + UndefinedBehaviorSanitizer over every test.
+check-asan: deps
+	$(call configure,build-asan,-DCMAKE_BUILD_TYPE=Debug -DZV_SANITIZE=address -DZV_BENCH=OFF)
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+# ThreadSanitizer over the tests of the threaded layers (label "threads").
+check-tsan: deps
+	$(call configure,build-tsan,-DCMAKE_BUILD_TYPE=Debug -DZV_SANITIZE=thread -DZV_BENCH=OFF)
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+		ctest --output-on-failure -j $(JOBS) -L threads $(CTEST_ARGS)
+
+bench: deps build
+	@set -e; for b in $(BUILD)/bin/*_bench; do \
+		[ -x "$$b" ] || continue; echo "== $$b"; "$$b"; done
+
+fuzz: deps
+	$(call configure,build-fuzz,-DCMAKE_BUILD_TYPE=RelWithDebInfo -DZV_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_C_COMPILER=clang-14)
+	cmake --build build-fuzz -j $(JOBS)
+	@set -e; for f in build-fuzz/bin/*_fuzz; do \
+		[ -x "$$f" ] || continue; n=$$(basename $$f); \
+		mkdir -p build-fuzz/corpus/$$n; \
+		seeds=fuzz/corpus/$$n; [ -d $$seeds ] || seeds=; \
+		echo "== $$n for $(FUZZ_SECONDS) s"; \
+		"$$f" -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=2048 -print_final_stats=1 \
+			build-fuzz/corpus/$$n $$seeds; done
+
+demo:
+	@echo "make demo arrives with zorvane-server; see README.md." >&2; exit 1
+
+clean:
+	rm -rf build build-asan build-tsan build-fuzz
