@@ -113,6 +113,22 @@ TEST(RecordPool, WrongSizesAndExtraReleasesAreFatal) {
     EXPECT_EQ(pool.live(), 0u);
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+TEST(RecordPoolDeathTest, UseAfterReleaseIsReportedUnderTheAddressSanitizer) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            record_pool pool(64);
+            auto* keep = static_cast<volatile unsigned char*>(pool.allocate(64, "keep"));
+            auto* gone = static_cast<volatile unsigned char*>(pool.allocate(64, "gone"));
+            keep[0] = 1;
+            pool.release(const_cast<unsigned char*>(gone), 64);
+            gone[10] = 1;
+        },
+        "use-after-poison");
+}
+#endif
+
 // ---- The process-wide pool of one type ------------------------------------
 
 struct node_t {
