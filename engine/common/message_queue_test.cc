@@ -207,7 +207,8 @@ TEST_F(MessageQueueTest, DestroyingATokenWaitsForItsRunningMessage) {
     std::thread drainer([] { MessageQueue::current()->drain(); });
     started.get_future().wait();
     EXPECT_EQ(token->pending_count(), 0u);  // taken for running already
-    token.reset();  // must wait: the message belongs to the token's owner
+    // Must wait: the running message belongs to the token's owner.
+    token.reset();
     EXPECT_TRUE(finished);
     drainer.join();
 }
