@@ -184,39 +184,54 @@ TEST_F(Framework, SecondStartWithoutShutdownReplacesEverything) {
 }
 
 TEST_F(Framework, WireSocketThreadModeIsRefused) {
-    std::vector<std::u16string> shown;
-    Core_Platform::set_message_box_hook(
-        [&shown](std::u16string_view text) { shown.emplace_back(text); });
-    start_up_settings().enable_wire_socket_thread = true;
+    // A fresh process: no earlier start-up of this process has registered
+    // bindings or created the log file.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::string log_path = m_dir + "/browser.log";
+    EXPECT_EXIT(
+        {
+            auto check = [](bool ok, const char* what) {
+                if (!ok) {
+                    std::fprintf(stderr, "failed: %s\n", what);
+                    std::exit(1);
+                }
+            };
+            std::vector<std::u16string> shown;
+            Core_Platform::set_message_box_hook(
+                [&shown](std::u16string_view text) { shown.emplace_back(text); });
+            start_up_settings().enable_wire_socket_thread = true;
+            start_framework();
 
-    testing::internal::CaptureStderr();
-    start_framework();
-    const std::string err = testing::internal::GetCapturedStderr();
+            check(shown.size() == 1 && shown[0] == u"NOT ENABLE_WIRE_SOCKET_THREAD Error!",
+                  "message box text");
+            check(Core_Wire::wire_direct_dispatch.load(), "flag copied");
+            check(names_of(registered_modules()) == kModuleNames, "modules registered");
+            for (InterfaceModule* m : registered_modules()) {
+                check(m->m_state == InterfaceModule::STATE_INITIALIZED, "modules initialised");
+            }
+            check(!layer_bindings_registered(), "bindings not registered");
+            check(Core_Wire::InterfaceWire::protocol_client(
+                      Core_Wire::InterfaceWire::soap_client_index) == nullptr,
+                  "client entry 18 unset");
+            check(Core_Wire::InterfaceWire::socket_func() == nullptr, "socket functions unset");
+            check(Core_Socket::InterfaceSocket::tcp_callback() == nullptr, "TCP callback unset");
+            check(LogDispatcher::sinks().empty(), "no log sink");
+            struct stat st {};
+            check(stat(log_path.c_str(), &st) != 0, "no log file");
 
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0], u"NOT ENABLE_WIRE_SOCKET_THREAD Error!");
-    EXPECT_EQ(err, "NOT ENABLE_WIRE_SOCKET_THREAD Error!\n");
-    EXPECT_TRUE(Core_Wire::wire_direct_dispatch.load());
-    // Left initialised, without bindings and without a log file.
-    EXPECT_EQ(names_of(registered_modules()), kModuleNames);
-    for (InterfaceModule* m : registered_modules()) {
-        EXPECT_EQ(m->m_state, InterfaceModule::STATE_INITIALIZED) << m->m_name;
-    }
-    EXPECT_FALSE(layer_bindings_registered());
-    EXPECT_EQ(Core_Wire::InterfaceWire::protocol_client(Core_Wire::InterfaceWire::soap_client_index),
-              nullptr);
-    EXPECT_EQ(Core_Wire::InterfaceWire::socket_func(), nullptr);
-    EXPECT_EQ(Core_Socket::InterfaceSocket::tcp_callback(), nullptr);
-    EXPECT_TRUE(LogDispatcher::sinks().empty());
-    EXPECT_FALSE(exists(m_dir + "/browser.log"));
-
-    // The same process starts normally once the setting is off again.
-    stop_framework();
-    start_up_settings().enable_wire_socket_thread = false;
-    start_framework();
-    EXPECT_FALSE(Core_Wire::wire_direct_dispatch.load());
-    EXPECT_TRUE(layer_bindings_registered());
-    EXPECT_EQ(shown.size(), 1u);
+            // The same process starts normally once the setting is off again,
+            // and then creates its log file.
+            stop_framework();
+            start_up_settings().enable_wire_socket_thread = false;
+            start_framework();
+            check(!Core_Wire::wire_direct_dispatch.load(), "flag cleared");
+            check(layer_bindings_registered(), "bindings registered");
+            check(shown.size() == 1, "no second message box");
+            check(stat(log_path.c_str(), &st) == 0, "log file after the normal start");
+            stop_framework();
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0), "NOT ENABLE_WIRE_SOCKET_THREAD Error!");
 }
 
 TEST_F(Framework, LogFileIsCreatedBesideTheExecutableOncePerProcess) {
