@@ -13,7 +13,9 @@
 // alignment (true for every sizeof(T)).
 //
 // The memory is raw: the caller constructs and destroys objects in it
-// (shared_record_pool<T> does both, common/shared_record_pool.h).
+// (shared_record_pool<T> does both, common/shared_record_pool.h). In an
+// address-sanitizer build, free records are poisoned, so a use after release
+// is reported at the faulting access.
 //
 // Failure: a size argument that differs from the pool's record size, or a
 // release with no record handed out, raises fatal_error(); memory exhaustion
@@ -62,6 +64,8 @@ public:
     record_pool_figures_t figures() const;
 
 private:
+    void release_chunks();
+
     std::vector<page_block_t*> m_chunks;
     void* m_free_head = nullptr;
     std::uint32_t m_per_chunk = 0;
