@@ -10,8 +10,8 @@
 #include <sanitizer/asan_interface.h>
 // The sanitizer tracks memory in 8-byte granules; records that do not fill
 // whole granules are left unmarked so a live neighbour is never flagged.
-#define ZV_POISON(address, size)                                      \
-    do {                                                              \
+#define ZV_POISON(address, size)                                         \
+    do {                                                                 \
         if (m_stride % 8 == 0) ASAN_POISON_MEMORY_REGION(address, size); \
     } while (0)
 #define ZV_UNPOISON(address, size) ASAN_UNPOISON_MEMORY_REGION(address, size)
@@ -39,8 +39,8 @@ record_pool::record_pool(std::uint32_t record_size) : m_record_size(record_size)
     // Each record must hold the free-list link.
     m_stride = std::max<std::uint32_t>(record_size, sizeof(void*));
     const std::size_t wanted = std::size_t{32} * m_stride;
-    m_chunk_size = wanted < pool_block::PAGE_SIZE ? pool_block::PAGE_SIZE
-                                                  : pool_block::round_to_pages(wanted);
+    m_chunk_size =
+        wanted < pool_block::PAGE_SIZE ? pool_block::PAGE_SIZE : pool_block::round_to_pages(wanted);
     m_per_chunk = static_cast<std::uint32_t>(m_chunk_size / m_stride);
 }
 

@@ -35,12 +35,12 @@ namespace Core_Common {
 
 // A pool's figures for diagnostic reports.
 struct record_pool_figures_t {
-    std::uint32_t live = 0;          // records handed out and not returned
-    std::uint32_t chunks = 0;        // chunks held
-    std::uint32_t per_chunk = 0;     // records per chunk
-    std::uint32_t capacity = 0;      // chunks * per_chunk
-    std::uint32_t record_size = 0;   // the size every request names
-    std::uint64_t chunk_bytes = 0;   // bytes of all chunks
+    std::uint32_t live = 0;         // records handed out and not returned
+    std::uint32_t chunks = 0;       // chunks held
+    std::uint32_t per_chunk = 0;    // records per chunk
+    std::uint32_t capacity = 0;     // chunks * per_chunk
+    std::uint32_t record_size = 0;  // the size every request names
+    std::uint64_t chunk_bytes = 0;  // bytes of all chunks
 };
 
 class record_pool {

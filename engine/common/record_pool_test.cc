@@ -21,8 +21,8 @@ TEST(RecordPool, ChunkGeometryFollowsTheRecordSize) {
     EXPECT_EQ(record_pool(64).per_chunk(), 64u);
     EXPECT_EQ(record_pool(1000).per_chunk(), 32u);
     EXPECT_EQ(record_pool(128).per_chunk(), 32u);
-    EXPECT_EQ(record_pool(129).per_chunk(), 63u);   // 32 * 129 rounds up to 8192
-    EXPECT_EQ(record_pool(100).per_chunk(), 40u);   // 4096 / 100
+    EXPECT_EQ(record_pool(129).per_chunk(), 63u);  // 32 * 129 rounds up to 8192
+    EXPECT_EQ(record_pool(100).per_chunk(), 40u);  // 4096 / 100
     // A record must hold the free-list link.
     EXPECT_EQ(record_pool(2).per_chunk(), 4096u / sizeof(void*));
 
