@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
-#include <shared_mutex>
 
 #include "platform/local_time.h"
 #include "platform/strings.h"
@@ -14,9 +13,12 @@ namespace {
 
 std::atomic<bool> g_log_enabled{false};
 
-// Guards the dispatcher's existence and its sink list: log_write holds it
-// shared while it calls the sinks, create/destroy/add/remove exclusively.
-std::shared_mutex g_dispatcher_lock;
+// Guards the dispatcher's existence and its sink list; log_write holds it
+// while it calls the sinks. A plain (recursive) mutex rather than a
+// reader-writer lock: the platform's reader-writer lock prefers readers, so a
+// few threads logging in a loop could keep create/destroy waiting for minutes.
+// Recursive so that a sink may itself log.
+std::recursive_mutex g_dispatcher_lock;
 std::unique_ptr<LogDispatcher> g_dispatcher;
 // Mirrors g_dispatcher != nullptr so that a record can be dropped before
 // any lock is taken.
@@ -90,11 +92,11 @@ void log_write(std::int32_t context, log_level_t level, log_category_t category,
     if (!g_dispatcher_present.load(std::memory_order_acquire)) {
         return;
     }
-    std::shared_lock<std::shared_mutex> hold(g_dispatcher_lock);
+    const std::string line = LogDispatcher::format_line(level, category, message);
+    std::lock_guard<std::recursive_mutex> hold(g_dispatcher_lock);
     if (!g_dispatcher) {
         return;
     }
-    const std::string line = LogDispatcher::format_line(level, category, message);
     const char* tag = log_category_row(category).tag;
     const char* shown_origin = origin != nullptr ? origin : "";
     for (InterfaceLogCallback* sink : g_dispatcher->m_sinks) {
@@ -132,7 +134,7 @@ void LogDispatcher::create() {
     std::unique_ptr<LogDispatcher> fresh(new LogDispatcher);
     std::unique_ptr<LogDispatcher> old;
     {
-        std::unique_lock<std::shared_mutex> hold(g_dispatcher_lock);
+        std::lock_guard<std::recursive_mutex> hold(g_dispatcher_lock);
         old = std::move(g_dispatcher);
         g_dispatcher = std::move(fresh);
         g_dispatcher_present.store(true, std::memory_order_release);
@@ -142,14 +144,14 @@ void LogDispatcher::create() {
 void LogDispatcher::destroy() {
     std::unique_ptr<LogDispatcher> old;
     {
-        std::unique_lock<std::shared_mutex> hold(g_dispatcher_lock);
+        std::lock_guard<std::recursive_mutex> hold(g_dispatcher_lock);
         old = std::move(g_dispatcher);
         g_dispatcher_present.store(false, std::memory_order_release);
     }
 }
 
 bool LogDispatcher::exists() {
-    std::shared_lock<std::shared_mutex> hold(g_dispatcher_lock);
+    std::lock_guard<std::recursive_mutex> hold(g_dispatcher_lock);
     return g_dispatcher != nullptr;
 }
 
@@ -157,7 +159,7 @@ bool LogDispatcher::add_sink(InterfaceLogCallback* sink) {
     if (sink == nullptr) {
         return false;
     }
-    std::unique_lock<std::shared_mutex> hold(g_dispatcher_lock);
+    std::lock_guard<std::recursive_mutex> hold(g_dispatcher_lock);
     if (!g_dispatcher) {
         return false;
     }
@@ -166,7 +168,7 @@ bool LogDispatcher::add_sink(InterfaceLogCallback* sink) {
 }
 
 bool LogDispatcher::remove_sink(InterfaceLogCallback* sink) {
-    std::unique_lock<std::shared_mutex> hold(g_dispatcher_lock);
+    std::lock_guard<std::recursive_mutex> hold(g_dispatcher_lock);
     if (!g_dispatcher) {
         return false;
     }
@@ -178,7 +180,7 @@ bool LogDispatcher::remove_sink(InterfaceLogCallback* sink) {
 }
 
 std::vector<InterfaceLogCallback*> LogDispatcher::sinks() {
-    std::shared_lock<std::shared_mutex> hold(g_dispatcher_lock);
+    std::lock_guard<std::recursive_mutex> hold(g_dispatcher_lock);
     return g_dispatcher ? g_dispatcher->m_sinks : std::vector<InterfaceLogCallback*>();
 }
 
