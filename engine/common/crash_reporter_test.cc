@@ -67,6 +67,20 @@ bool has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
+// The fault took the course it takes without the reporter: the default
+// action (killed by SIGSEGV), or the handler that was there before ours (a
+// sanitizer's, which reports and ends the process its own way; when that
+// way is abort() on the same thread, the reporter's second-report rule ends
+// it with code 100).
+void expect_default_course(const Core_Platform::child_result_t& result) {
+    if (has(result.output, "Sanitizer")) {
+        EXPECT_TRUE(result.signal != 0 || (result.exit_code != 0 && result.exit_code != 3))
+            << result.output;
+    } else {
+        EXPECT_EQ(result.signal, SIGSEGV) << result.output;
+    }
+}
+
 // The three files exist, the dump and the data file empty.
 void expect_report_files(const scratch_dir& dir) {
     ASSERT_TRUE(fs::exists(dir.path() / "CRASH.DMP"));
@@ -154,7 +168,7 @@ TEST(CrashReporterProcess, ExceptionEscapingTheCallable) {
 TEST(CrashReporterProcess, MainThreadFaultIsNotReported) {
     scratch_dir dir;
     const auto result = run_probe(dir, "main-fault");
-    EXPECT_EQ(result.signal, SIGSEGV) << result.output;
+    expect_default_course(result);
     EXPECT_FALSE(fs::exists(dir.path() / "CRASHLOG.TXT"));
 }
 
@@ -173,7 +187,7 @@ TEST(CrashReporterProcess, UnwritableReportLeavesTheSignalItsCourse) {
     scratch_dir dir;
     fs::create_directory(dir.path() / "CRASHLOG.TXT");  // cannot be opened as a file
     const auto result = run_probe(dir, "read-null");
-    EXPECT_EQ(result.signal, SIGSEGV) << result.output;
+    expect_default_course(result);
     EXPECT_TRUE(has(result.output, "Error creating exception report")) << result.output;
     EXPECT_FALSE(fs::exists(dir.path() / "CRASHLOG.DAT"));
 }
