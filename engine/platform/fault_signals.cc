@@ -21,7 +21,7 @@ struct sigaction g_previous[kSignalCount];
 
 // Set by thread_fault_guard; touched on the guarded thread before any fault
 // so that reading it in the handler never allocates.
-thread_local bool t_guarded = false;
+__attribute__((tls_model("initial-exec"))) thread_local bool t_guarded = false;
 
 int signal_index(int sig) {
     for (int i = 0; i < kSignalCount; ++i) {
