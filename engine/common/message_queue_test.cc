@@ -154,27 +154,24 @@ TEST_F(MessageQueueTest, DestroyingATokenCancelsItsMessages) {
 }
 
 TEST_F(MessageQueueTest, CancelAllWhileAnotherThreadPosts) {
+    constexpr int POSTS = 5000;
     MessageToken cancelled;
     MessageToken busy;
-    std::atomic<bool> stop{false};
-    std::atomic<int> posted{0};
+    std::atomic<bool> done{false};
     std::thread poster([&] {
-        while (!stop) {
-            const int n = posted.fetch_add(1);
-            busy.post([this, n] { m_ran.push_back(n); });
-        }
+        for (int n = 0; n < POSTS; ++n) busy.post([this, n] { m_ran.push_back(n); });
+        done = true;
     });
-    for (int round = 0; round < 200; ++round) {
+    for (int round = 0; round < 200 || !done; ++round) {
         cancelled.post(record(-1));
         cancelled.post(record(-2));
         cancelled.cancel_all();
         EXPECT_EQ(cancelled.pending_count(), 0u);
     }
-    stop = true;
     poster.join();
-    queue().drain();
-    ASSERT_EQ(m_ran.size(), static_cast<std::size_t>(posted.load()));
-    for (std::size_t i = 0; i < m_ran.size(); ++i) EXPECT_EQ(m_ran[i], static_cast<int>(i));
+    while (queue().size() > 0) queue().drain();
+    ASSERT_EQ(m_ran.size(), static_cast<std::size_t>(POSTS));
+    for (int i = 0; i < POSTS; ++i) EXPECT_EQ(m_ran[i], i);
     EXPECT_EQ(busy.pending_count(), 0u);
 }
 
@@ -207,7 +204,8 @@ TEST_F(MessageQueueTest, DestroyingATokenWaitsForItsRunningMessage) {
     std::thread drainer([] { MessageQueue::current()->drain(); });
     started.get_future().wait();
     EXPECT_EQ(token->pending_count(), 0u);  // taken for running already
-    token.reset();  // must wait: the message belongs to the token's owner
+    // Must wait: the running message belongs to the token's owner.
+    token.reset();
     EXPECT_TRUE(finished);
     drainer.join();
 }

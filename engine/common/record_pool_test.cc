@@ -21,8 +21,8 @@ TEST(RecordPool, ChunkGeometryFollowsTheRecordSize) {
     EXPECT_EQ(record_pool(64).per_chunk(), 64u);
     EXPECT_EQ(record_pool(1000).per_chunk(), 32u);
     EXPECT_EQ(record_pool(128).per_chunk(), 32u);
-    EXPECT_EQ(record_pool(129).per_chunk(), 63u);   // 32 * 129 rounds up to 8192
-    EXPECT_EQ(record_pool(100).per_chunk(), 40u);   // 4096 / 100
+    EXPECT_EQ(record_pool(129).per_chunk(), 63u);  // 32 * 129 rounds up to 8192
+    EXPECT_EQ(record_pool(100).per_chunk(), 40u);  // 4096 / 100
     // A record must hold the free-list link.
     EXPECT_EQ(record_pool(2).per_chunk(), 4096u / sizeof(void*));
 
@@ -112,6 +112,22 @@ TEST(RecordPool, WrongSizesAndExtraReleasesAreFatal) {
     EXPECT_THROW(pool.release(r, 64), std::runtime_error);
     EXPECT_EQ(pool.live(), 0u);
 }
+
+#if defined(__SANITIZE_ADDRESS__)
+TEST(RecordPoolDeathTest, UseAfterReleaseIsReportedUnderTheAddressSanitizer) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            record_pool pool(64);
+            auto* keep = static_cast<volatile unsigned char*>(pool.allocate(64, "keep"));
+            auto* gone = static_cast<volatile unsigned char*>(pool.allocate(64, "gone"));
+            keep[0] = 1;
+            pool.release(const_cast<unsigned char*>(gone), 64);
+            gone[10] = 1;
+        },
+        "use-after-poison");
+}
+#endif
 
 // ---- The process-wide pool of one type ------------------------------------
 

@@ -126,9 +126,13 @@ TEST_F(TimerQueueTest, RealClockDrivesTimersToo) {
     TimerQueue queue;
     TimerHandle handle(&queue);
     int fired = 0;
+    const timestamp_auto scheduled;
     handle.schedule(20, 0, "real", [&fired] { ++fired; });
     queue.run_due();
-    EXPECT_EQ(fired, 0);
+    // A loaded machine may take longer than the interval to get here.
+    if (scheduled.elapsed_milliseconds() < 20) {
+        EXPECT_EQ(fired, 0);
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     queue.run_due();
     EXPECT_EQ(fired, 1);
@@ -251,7 +255,10 @@ TEST_F(TimerQueueTest, RunStopsAfterTheCallbackThatCrossedOneSecond) {
 
 TEST_F(TimerQueueTest, RunAtTheBudgetLimitGoesOn) {
     TimerHandle a(&m_queue), b(&m_queue);
-    a.schedule(10, 0, "a", [&] { m_clock.advance(1000); m_fired.push_back("a"); });
+    a.schedule(10, 0, "a", [&] {
+        m_clock.advance(1000);
+        m_fired.push_back("a");
+    });
     b.schedule(20, 0, "b", record("b"));
     m_clock.advance(21);
     m_queue.run_due();
@@ -366,9 +373,9 @@ TEST_F(TimerQueueTest, ReportListsTimersInQueueOrder) {
     m_queue.report_status(out);
     const std::vector<std::string> lines = lines_of(out.str());
     ASSERT_EQ(lines.size(), 9u);
-    EXPECT_EQ(lines[2], " TimerQueue::timer_t objects = 2, capacity = " +
-                            std::to_string(figures.capacity) +
-                            ", mem = " + std::to_string(figures.chunk_bytes / 1024) + "KB");
+    EXPECT_EQ(lines[2],
+              " TimerQueue::timer_t objects = 2, capacity = " + std::to_string(figures.capacity) +
+                  ", mem = " + std::to_string(figures.chunk_bytes / 1024) + "KB");
     EXPECT_EQ(lines[3], " Timer: waiting timer number = 2");
     EXPECT_EQ(lines[4], " Timer: waiting time (first timer)= 1s, name=soon");
     EXPECT_EQ(lines[5], " Timer: waiting time (last timer )= 5s, name=TCP connect pending");

@@ -65,7 +65,7 @@ TEST(VirtualMemory, FailAtNFailsExactlyTheNthCallOnce) {
     vm_error_enum error = vm_error_enum::none;
     void* a = vm_reserve(KIB64, &error);  // call 0
     ASSERT_NE(a, nullptr);
-    EXPECT_TRUE(vm_commit(a, 4096, &error));  // call 1
+    EXPECT_TRUE(vm_commit(a, 4096, &error));   // call 1
     EXPECT_FALSE(vm_commit(a, 4096, &error));  // call 2 fails
     EXPECT_EQ(error, vm_error_enum::commit_limit);
     EXPECT_TRUE(vm_commit(a, 4096, &error));  // the hook fired once
