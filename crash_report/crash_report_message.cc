@@ -24,8 +24,9 @@ std::string compose_message(const std::string& program, const std::string& direc
         return text;
     }
     text += "A crash report was written to:\n" + found;
-    text += "Please send these files to the Zorvane team, with a few words about what the "
-            "program was doing.\n";
+    text +=
+        "Please send these files to the Zorvane team, with a few words about what the "
+        "program was doing.\n";
     return text;
 }
 

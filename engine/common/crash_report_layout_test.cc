@@ -1,9 +1,9 @@
 #include "common/crash_report_layout.h"
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace Core_Common {
 namespace {

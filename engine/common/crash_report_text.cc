@@ -119,36 +119,44 @@ const char* exception_name(std::uint32_t code) {
 
 std::uint32_t exception_code_for_signal(int signal, int signal_code) {
     switch (signal) {
-    case SIGSEGV:
-        return CRASH_CODE_ACCESS_VIOLATION;
-    case SIGBUS:
-        return signal_code == BUS_ADRALN ? CRASH_CODE_DATATYPE_MISALIGNMENT
-                                         : CRASH_CODE_IN_PAGE_ERROR;
-    case SIGFPE:
-        switch (signal_code) {
-        case FPE_INTDIV: return CRASH_CODE_INTEGER_DIVIDE_BY_ZERO;
-        case FPE_INTOVF: return CRASH_CODE_INTEGER_OVERFLOW;
-        case FPE_FLTDIV: return CRASH_CODE_FLOAT_DIVIDE_BY_ZERO;
-        case FPE_FLTOVF: return CRASH_CODE_FLOAT_OVERFLOW;
-        case FPE_FLTUND: return CRASH_CODE_FLOAT_UNDERFLOW;
-        case FPE_FLTRES: return CRASH_CODE_FLOAT_INEXACT_RESULT;
-        case FPE_FLTSUB: return CRASH_CODE_ARRAY_BOUNDS_EXCEEDED;
-        default: return CRASH_CODE_FLOAT_INVALID_OPERATION;
-        }
-    case SIGILL:
-        return signal_code == ILL_PRVOPC || signal_code == ILL_PRVREG
-                   ? CRASH_CODE_PRIVILEGED_INSTRUCTION
-                   : CRASH_CODE_ILLEGAL_INSTRUCTION;
-    case SIGABRT:
-        return CRASH_CODE_FATAL_APP_EXIT;
-    default:
-        return 0;
+        case SIGSEGV:
+            return CRASH_CODE_ACCESS_VIOLATION;
+        case SIGBUS:
+            return signal_code == BUS_ADRALN ? CRASH_CODE_DATATYPE_MISALIGNMENT
+                                             : CRASH_CODE_IN_PAGE_ERROR;
+        case SIGFPE:
+            switch (signal_code) {
+                case FPE_INTDIV:
+                    return CRASH_CODE_INTEGER_DIVIDE_BY_ZERO;
+                case FPE_INTOVF:
+                    return CRASH_CODE_INTEGER_OVERFLOW;
+                case FPE_FLTDIV:
+                    return CRASH_CODE_FLOAT_DIVIDE_BY_ZERO;
+                case FPE_FLTOVF:
+                    return CRASH_CODE_FLOAT_OVERFLOW;
+                case FPE_FLTUND:
+                    return CRASH_CODE_FLOAT_UNDERFLOW;
+                case FPE_FLTRES:
+                    return CRASH_CODE_FLOAT_INEXACT_RESULT;
+                case FPE_FLTSUB:
+                    return CRASH_CODE_ARRAY_BOUNDS_EXCEEDED;
+                default:
+                    return CRASH_CODE_FLOAT_INVALID_OPERATION;
+            }
+        case SIGILL:
+            return signal_code == ILL_PRVOPC || signal_code == ILL_PRVREG
+                       ? CRASH_CODE_PRIVILEGED_INSTRUCTION
+                       : CRASH_CODE_ILLEGAL_INSTRUCTION;
+        case SIGABRT:
+            return CRASH_CODE_FATAL_APP_EXIT;
+        default:
+            return 0;
     }
 }
 
-windows_version_t windows_version_name(bool version_ok, std::uint32_t platform,
-                                       std::uint32_t major, std::uint32_t minor,
-                                       std::uint32_t build, std::uint32_t architecture) {
+windows_version_t windows_version_name(bool version_ok, std::uint32_t platform, std::uint32_t major,
+                                       std::uint32_t minor, std::uint32_t build,
+                                       std::uint32_t architecture) {
     windows_version_t result{};
     text_builder_t name{result.name, sizeof result.name};
     text_builder_t version{result.version, sizeof result.version};
@@ -166,30 +174,45 @@ windows_version_t windows_version_name(bool version_ok, std::uint32_t platform,
     const char* text = "Unknown Windows Version";
     if (platform == 1 && major == 4) {
         if (minor < 10) {
-            if (build16 == 950) text = "Windows 95";
-            else if (build16 >= 951 && build16 <= 1080) text = "Windows 95 SP1";
-            else if (build16 > 1080) text = "Windows 95 OSR2";
+            if (build16 == 950)
+                text = "Windows 95";
+            else if (build16 >= 951 && build16 <= 1080)
+                text = "Windows 95 SP1";
+            else if (build16 > 1080)
+                text = "Windows 95 OSR2";
         } else if (minor == 10) {
-            if (build16 == 1998) text = "Windows 98";
-            else if (build16 >= 1999 && build16 <= 2182) text = "Windows 98 SP1";
-            else if (build16 > 2182) text = "Windows 98 SE";
+            if (build16 == 1998)
+                text = "Windows 98";
+            else if (build16 >= 1999 && build16 <= 2182)
+                text = "Windows 98 SP1";
+            else if (build16 > 2182)
+                text = "Windows 98 SE";
         } else if (minor == 90) {
             text = "Windows ME";
         }
     } else if (platform == 2) {
-        if (major == 3 && minor == 51) text = "Windows NT 3.51";
-        else if (major == 4 && minor == 0) text = "Windows NT 4";
-        else if (major == 5 && minor == 0) text = "Windows 2000";
-        else if (major == 5 && minor == 1) text = "Windows XP";
-        else if (major == 5 && minor == 2) text = "Windows 2003 Server";
-        else if (major == 6 && minor == 0) text = "Windows Vista";
-        else if (major == 6 && minor == 1) text = "Windows 7";
+        if (major == 3 && minor == 51)
+            text = "Windows NT 3.51";
+        else if (major == 4 && minor == 0)
+            text = "Windows NT 4";
+        else if (major == 5 && minor == 0)
+            text = "Windows 2000";
+        else if (major == 5 && minor == 1)
+            text = "Windows XP";
+        else if (major == 5 && minor == 2)
+            text = "Windows 2003 Server";
+        else if (major == 6 && minor == 0)
+            text = "Windows Vista";
+        else if (major == 6 && minor == 1)
+            text = "Windows 7";
     } else if (platform == 3) {
         text = "Windows CE";
     }
     name.put(text);
-    if (architecture == 9) name.put(" 64-bit");
-    else if (architecture == 0) name.put(" 32-bit");
+    if (architecture == 9)
+        name.put(" 64-bit");
+    else if (architecture == 0)
+        name.put(" 32-bit");
     return result;
 }
 
@@ -304,48 +327,49 @@ std::size_t format_report_line(char16_t* out, std::size_t capacity, const char* 
         int nd = 0;
         bool negative = false;
         switch (conversion) {
-        case 's':
-            if (arg == nullptr) break;
-            if (arg->kind == report_arg_t::TEXT8) {
-                n += decode_utf8(arg->text8, out + n, limit - n);
-            } else if (arg->kind == report_arg_t::TEXT16) {
-                for (const char16_t* t = arg->text16; *t != 0; ++t) put(*t);
-            }
-            continue;
-        case 'd':
-        case 'u': {
-            std::uint64_t v = 0;
-            if (arg != nullptr) {
-                if (arg->kind == report_arg_t::SIGNED) {
-                    negative = conversion == 'd' && arg->signed_value < 0;
-                    v = negative ? 0 - static_cast<std::uint64_t>(arg->signed_value)
-                                 : static_cast<std::uint64_t>(arg->signed_value);
-                } else {
-                    v = arg->unsigned_value;
+            case 's':
+                if (arg == nullptr) break;
+                if (arg->kind == report_arg_t::TEXT8) {
+                    n += decode_utf8(arg->text8, out + n, limit - n);
+                } else if (arg->kind == report_arg_t::TEXT16) {
+                    for (const char16_t* t = arg->text16; *t != 0; ++t) put(*t);
                 }
+                continue;
+            case 'd':
+            case 'u': {
+                std::uint64_t v = 0;
+                if (arg != nullptr) {
+                    if (arg->kind == report_arg_t::SIGNED) {
+                        negative = conversion == 'd' && arg->signed_value < 0;
+                        v = negative ? 0 - static_cast<std::uint64_t>(arg->signed_value)
+                                     : static_cast<std::uint64_t>(arg->signed_value);
+                    } else {
+                        v = arg->unsigned_value;
+                    }
+                }
+                do {
+                    digits[nd++] = static_cast<char16_t>(u'0' + v % 10);
+                    v /= 10;
+                } while (v != 0);
+                break;
             }
-            do {
-                digits[nd++] = static_cast<char16_t>(u'0' + v % 10);
-                v /= 10;
-            } while (v != 0);
-            break;
-        }
-        case 'x': {
-            std::uint64_t v = 0;
-            if (arg != nullptr) {
-                v = arg->kind == report_arg_t::SIGNED ? static_cast<std::uint64_t>(arg->signed_value)
-                                                      : arg->unsigned_value;
+            case 'x': {
+                std::uint64_t v = 0;
+                if (arg != nullptr) {
+                    v = arg->kind == report_arg_t::SIGNED
+                            ? static_cast<std::uint64_t>(arg->signed_value)
+                            : arg->unsigned_value;
+                }
+                do {
+                    digits[nd++] = u"0123456789abcdef"[v & 0xF];
+                    v >>= 4;
+                } while (v != 0);
+                break;
             }
-            do {
-                digits[nd++] = u"0123456789abcdef"[v & 0xF];
-                v >>= 4;
-            } while (v != 0);
-            break;
-        }
-        default:
-            put(u'%');
-            put(static_cast<char16_t>(conversion));
-            continue;
+            default:
+                put(u'%');
+                put(static_cast<char16_t>(conversion));
+                continue;
         }
         const int length = nd + (negative ? 1 : 0);
         if (!zero) {

@@ -51,9 +51,9 @@ struct windows_version_t {
     char name[64];
     char version[48];
 };
-windows_version_t windows_version_name(bool version_ok, std::uint32_t platform,
-                                       std::uint32_t major, std::uint32_t minor,
-                                       std::uint32_t build, std::uint32_t architecture);
+windows_version_t windows_version_name(bool version_ok, std::uint32_t platform, std::uint32_t major,
+                                       std::uint32_t minor, std::uint32_t build,
+                                       std::uint32_t architecture);
 
 // Bytes in mebibytes, rounded up.
 constexpr std::uint64_t mebibytes_rounded_up(std::uint64_t bytes) {
@@ -94,12 +94,16 @@ inline report_arg_t report_arg(const char* text) {
 inline report_arg_t report_arg(const char16_t* text) {
     return {report_arg_t::TEXT16, nullptr, text != nullptr ? text : u"", 0, 0};
 }
-inline report_arg_t report_arg(std::int64_t v) { return {report_arg_t::SIGNED, nullptr, nullptr, v, 0}; }
+inline report_arg_t report_arg(std::int64_t v) {
+    return {report_arg_t::SIGNED, nullptr, nullptr, v, 0};
+}
 inline report_arg_t report_arg(std::int32_t v) { return report_arg(static_cast<std::int64_t>(v)); }
 inline report_arg_t report_arg(std::uint64_t v) {
     return {report_arg_t::UNSIGNED, nullptr, nullptr, 0, v};
 }
-inline report_arg_t report_arg(std::uint32_t v) { return report_arg(static_cast<std::uint64_t>(v)); }
+inline report_arg_t report_arg(std::uint32_t v) {
+    return report_arg(static_cast<std::uint64_t>(v));
+}
 
 // Formats one line into `out` (capacity in code units); returns the number
 // written, at most LINE_LIMIT and at most capacity.

@@ -1,11 +1,10 @@
 #include "common/crash_report_text.h"
 
+#include <gtest/gtest.h>
 #include <signal.h>
 
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace Core_Common {
 namespace {
@@ -88,7 +87,7 @@ TEST(CrashReportFigures, CivilTimeAndFatForm) {
     EXPECT_EQ(t.second, 7);
     char text[32];
     ASSERT_TRUE(fat_time_text(t, text, sizeof text));
-    EXPECT_STREQ(text, "3/4/2011 05:06:06");  // two-second steps
+    EXPECT_STREQ(text, "3/4/2011 05:06:06");                  // two-second steps
     const civil_time_t leap = civil_from_seconds(951782400);  // 2000-02-29 00:00:00
     EXPECT_EQ(leap.month, 2);
     EXPECT_EQ(leap.day, 29);
@@ -120,8 +119,8 @@ TEST(CrashReportFormat, ConversionsLikeTheReportTemplates) {
               u"(0xc0000005) at 0033:00401000.");
     // A 64-bit address is written whole.
     EXPECT_EQ(format("%08x", {report_arg(std::uint64_t{0x7f12345678ab})}), u"7f12345678ab");
-    EXPECT_EQ(format("%d%% used, %d, %u", {report_arg(42), report_arg(std::int64_t{-7}),
-                                            report_arg(4000000000u)}),
+    EXPECT_EQ(format("%d%% used, %d, %u",
+                     {report_arg(42), report_arg(std::int64_t{-7}), report_arg(4000000000u)}),
               u"42% used, -7, 4000000000");
     EXPECT_EQ(format("%02x %02d:%2d", {report_arg(0x5u), report_arg(7), report_arg(3)}),
               u"05 07: 3");
@@ -155,7 +154,10 @@ TEST(CrashReportWriter, WritesLittleEndianAndFlushesPastTheThreshold) {
     out.text(u"\uFEFF");
     out.line("A%s", u"\u20ac");
     out.flush();
-    EXPECT_EQ(sink.bytes, std::string("\xFF\xFE" "A\x00" "\xAC\x20", 6));
+    EXPECT_EQ(sink.bytes, std::string("\xFF\xFE"
+                                      "A\x00"
+                                      "\xAC\x20",
+                                      6));
 
     sink.bytes.clear();
     const std::string chunk(1000, 'x');

@@ -64,9 +64,9 @@ void read_facts() {
     pool_block::process();  // created now, never inside a report
 }
 
-void gather(crash_report_input_t& in, const crash_exception_t& exception,
-            const char* handler_name, char* time_text, std::size_t time_capacity,
-            char* module_path, std::size_t module_capacity) {
+void gather(crash_report_input_t& in, const crash_exception_t& exception, const char* handler_name,
+            char* time_text, std::size_t time_capacity, char* module_path,
+            std::size_t module_capacity) {
     in = crash_report_input_t{};
     in.program_name = g_program_name;
     in.code = exception.code;
@@ -80,8 +80,8 @@ void gather(crash_report_input_t& in, const crash_exception_t& exception,
                                       module_path, module_capacity)) {
         in.module_name = file_name_of(module_path);
     }
-    const civil_time_t now = civil_from_seconds(Core_Platform::realtime_seconds() +
-                                                g_facts.utc_offset_seconds);
+    const civil_time_t now =
+        civil_from_seconds(Core_Platform::realtime_seconds() + g_facts.utc_offset_seconds);
     fat_time_text(now, time_text, time_capacity);
     in.time_text = time_text;
     in.exe_path = g_facts.exe_path;
@@ -103,7 +103,8 @@ void gather(crash_report_input_t& in, const crash_exception_t& exception,
     }
     if (g_facts.process_start_boot_ms >= 0) {
         in.execute_time_known = true;
-        in.execute_seconds = (Core_Platform::boot_clock_ms() - g_facts.process_start_boot_ms) / 1000;
+        in.execute_seconds =
+            (Core_Platform::boot_clock_ms() - g_facts.process_start_boot_ms) / 1000;
     }
     in.socket_init_version = g_socket_init_version;
     in.msg_id = g_msg_id.load();

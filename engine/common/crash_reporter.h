@@ -51,8 +51,8 @@ private:
 
 // The exception information of one report.
 struct crash_exception_t {
-    std::uint32_t code = 0;             // common/crash_report_text.h numbering
-    std::uint32_t parameter_count = 0;  // 2 for an access violation
+    std::uint32_t code = 0;                // common/crash_report_text.h numbering
+    std::uint32_t parameter_count = 0;     // 2 for an access violation
     std::uint64_t parameters[2] = {0, 0};  // 0 read / 1 write, the address
     Core_Platform::fault_context_t context;
 };

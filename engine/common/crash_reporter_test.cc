@@ -1,5 +1,6 @@
 #include "common/crash_reporter.h"
 
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -8,8 +9,6 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "platform/child_process.h"
 
@@ -52,8 +51,8 @@ std::string read_report(const fs::path& path) {
     EXPECT_EQ(bytes.size() % 2, 0u);
     std::string text;
     for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
-        const unsigned cu = static_cast<unsigned char>(bytes[i]) |
-                            (static_cast<unsigned char>(bytes[i + 1]) << 8);
+        const unsigned cu =
+            static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
         text.push_back(cu < 0x80 ? static_cast<char>(cu) : '?');
     }
     return text;
@@ -120,7 +119,8 @@ TEST(CrashReporterProcess, AccessViolationOnAServiceThread) {
                 report.substr(report.size() - 37) == "\r\n===== [end of CRASHLOG.TXT] =====\r\n")
         << report;
     // The helper program beside the executable told where the files are.
-    EXPECT_TRUE(has(result.output, "crash_probe stopped after an internal error.")) << result.output;
+    EXPECT_TRUE(has(result.output, "crash_probe stopped after an internal error."))
+        << result.output;
     EXPECT_TRUE(has(result.output, (dir.path() / "CRASHLOG.TXT").string())) << result.output;
 }
 

@@ -8,10 +8,10 @@
 namespace Core_Platform {
 
 struct child_result_t {
-    bool started = false;   // false: the program could not be run at all
-    int exit_code = -1;     // the exit status, or -1 when a signal ended it
-    int signal = 0;         // the signal that ended it, or 0
-    std::string output;     // its standard output and error, interleaved
+    bool started = false;  // false: the program could not be run at all
+    int exit_code = -1;    // the exit status, or -1 when a signal ended it
+    int signal = 0;        // the signal that ended it, or 0
+    std::string output;    // its standard output and error, interleaved
 };
 
 // Runs `path` with `arguments` (argv[1]…) in `directory`, collects

@@ -1,8 +1,7 @@
 #include "platform/child_process.h"
 
-#include <signal.h>
-
 #include <gtest/gtest.h>
+#include <signal.h>
 
 namespace Core_Platform {
 namespace {

@@ -1,5 +1,6 @@
 #include "platform/crash_io.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -8,8 +9,6 @@
 #include <iterator>
 #include <string>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 namespace Core_Platform {
 namespace {
@@ -55,8 +54,8 @@ TEST(CrashIo, ReadsMemoryWithoutFaulting) {
 
 TEST(CrashIo, FindsTheModuleOfAnAddress) {
     char path[1024];
-    ASSERT_TRUE(module_path_of(reinterpret_cast<std::uintptr_t>(&module_path_of), path,
-                               sizeof path));
+    ASSERT_TRUE(
+        module_path_of(reinterpret_cast<std::uintptr_t>(&module_path_of), path, sizeof path));
     EXPECT_EQ(fs::path(path).filename(), "platform_test");
     int local = 0;
     EXPECT_FALSE(module_path_of(reinterpret_cast<std::uintptr_t>(&local), path, sizeof path));

@@ -1,8 +1,8 @@
 #include "platform/fault_signals.h"
 
-#include <thread>
-
 #include <gtest/gtest.h>
+
+#include <thread>
 
 namespace Core_Platform {
 namespace {

@@ -144,7 +144,8 @@ bool read_memory_status(std::uint64_t address_space_bytes, memory_status_t& out)
         std::uint64_t pages = 0;
         for (const char* p = statm; *p >= '0' && *p <= '9'; ++p) pages = pages * 10 + (*p - '0');
         const long page_size = ::sysconf(_SC_PAGESIZE);
-        const std::uint64_t mapped = pages * static_cast<std::uint64_t>(page_size > 0 ? page_size : 4096);
+        const std::uint64_t mapped =
+            pages * static_cast<std::uint64_t>(page_size > 0 ? page_size : 4096);
         out.available_virtual = mapped < address_space_bytes ? address_space_bytes - mapped : 0;
     }
     return true;

@@ -13,10 +13,10 @@
 namespace Core_Platform {
 
 struct host_facts_t {
-    char exe_path[1024] = {};       // the executable's full path; "Unknown" when not known
-    char user_name[200] = {};       // the user the process runs as; "Unknown" when not known
-    char os_name[128] = {};         // system name and word size, e.g. "Linux 64-bit"
-    char os_version[128] = {};      // the kernel release
+    char exe_path[1024] = {};   // the executable's full path; "Unknown" when not known
+    char user_name[200] = {};   // the user the process runs as; "Unknown" when not known
+    char os_name[128] = {};     // system name and word size, e.g. "Linux 64-bit"
+    char os_version[128] = {};  // the kernel release
     std::int32_t processor_count = 0;
     // The processor type in the old numbering of reports: 8664 for x86-64,
     // 586 for 32-bit x86, 0 for others.
@@ -36,10 +36,10 @@ struct memory_status_t {
     std::uint32_t load_percent = 0;
     std::uint64_t total_physical = 0;
     std::uint64_t available_physical = 0;
-    std::uint64_t total_paging = 0;      // physical memory plus swap
+    std::uint64_t total_paging = 0;  // physical memory plus swap
     std::uint64_t available_paging = 0;
-    std::uint64_t total_virtual = 0;     // the user address space
-    std::uint64_t available_virtual = 0; // what the process has not mapped of it
+    std::uint64_t total_virtual = 0;      // the user address space
+    std::uint64_t available_virtual = 0;  // what the process has not mapped of it
 };
 
 // Reads the current figures (sysinfo, and the process's mapped size).

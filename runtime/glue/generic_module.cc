@@ -108,8 +108,8 @@ nsresult GenericModule::RegisterSelf(nsIComponentManager* manager, const char* l
     return NS_OK;
 }
 
-nsresult GenericModule::UnregisterSelf(nsIComponentManager* /*manager*/,
-                                       const char* /*location*/, const char* /*loader*/) {
+nsresult GenericModule::UnregisterSelf(nsIComponentManager* /*manager*/, const char* /*location*/,
+                                       const char* /*loader*/) {
     return NS_ERROR_NOT_IMPLEMENTED;
 }
 

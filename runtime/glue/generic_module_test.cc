@@ -1,8 +1,8 @@
 #include "glue/generic_module.h"
 
-#include <string>
-
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "glue/generic_factory.h"
 #include "xpcom/ns_category_manager.h"
@@ -83,7 +83,7 @@ const mozilla::Module::CategoryEntry kCategories[] = {
     {"test-cat", "b", "@test/b;1"},
     {nullptr, nullptr, nullptr},
 };
-const mozilla::Module kModule = {9, kClasses, kContracts, kCategories,
+const mozilla::Module kModule = {9,       kClasses,      kContracts,     kCategories,
                                  nullptr, counting_load, counting_unload};
 const mozilla::Module kOldModule = {8, kClasses, kContracts, nullptr, nullptr, nullptr, nullptr};
 
@@ -131,16 +131,15 @@ TEST(GenericFactory, CreateInstanceCallsTheConstructor) {
 TEST_F(GenericModuleTest, GetClassObjectWrapsTheConstructor) {
     nsCOMPtr<nsIModule> module(new mozilla::GenericModule(&kModule));
     nsCOMPtr<nsIFactory> factory;
-    ASSERT_EQ(module->GetClassObject(m_manager.get(), kCidA, NS_IFACTORY_IID,
-                                     factory.receive_void()),
-              NS_OK);
+    ASSERT_EQ(
+        module->GetClassObject(m_manager.get(), kCidA, NS_IFACTORY_IID, factory.receive_void()),
+        NS_OK);
     nsCOMPtr<nsISupports> made;
     ASSERT_EQ(factory->CreateInstance(nullptr, kIidThing, made.receive_void()), NS_OK);
     EXPECT_EQ(g_ctor_calls, 1);
     // A class with its own factory procedure.
     nsCOMPtr<nsIFactory> other;
-    ASSERT_EQ(module->GetClassObject(m_manager.get(), kCidB, NS_IFACTORY_IID,
-                                     other.receive_void()),
+    ASSERT_EQ(module->GetClassObject(m_manager.get(), kCidB, NS_IFACTORY_IID, other.receive_void()),
               NS_OK);
     EXPECT_NE(other.get(), factory.get());
     void* none = reinterpret_cast<void*>(0x1);
@@ -185,8 +184,7 @@ TEST_F(GenericModuleTest, RegisterSelfRegistersClassesContractsAndCategories) {
     ASSERT_EQ(NS_GetServiceManager(services.receive()), NS_OK);
     nsCOMPtr<nsICategoryManager> categories;
     ASSERT_EQ(services->GetServiceByContractID(NS_CATEGORYMANAGER_CONTRACTID,
-                                               NS_ICATEGORYMANAGER_IID,
-                                               categories.receive_void()),
+                                               NS_ICATEGORYMANAGER_IID, categories.receive_void()),
               NS_OK);
     char* value = nullptr;
     ASSERT_EQ(categories->GetCategoryEntry("test-cat", "b", &value), NS_OK);
@@ -195,9 +193,9 @@ TEST_F(GenericModuleTest, RegisterSelfRegistersClassesContractsAndCategories) {
 
     // Instances by contract identifier go through the module.
     nsCOMPtr<nsISupports> made;
-    ASSERT_EQ(m_manager->CreateInstanceByContractID("@test/a;1", nullptr, kIidThing,
-                                                    made.receive_void()),
-              NS_OK);
+    ASSERT_EQ(
+        m_manager->CreateInstanceByContractID("@test/a;1", nullptr, kIidThing, made.receive_void()),
+        NS_OK);
     EXPECT_EQ(made.get(), static_cast<nsISupports*>(&g_thing));
 
     EXPECT_EQ(zv_runtime_register_module(module.get(), "/test/location.so"),

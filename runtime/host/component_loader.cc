@@ -58,8 +58,8 @@ nsresult load_component(const std::string& path, std::string* error) {
     if (get_module != nullptr) {
         rv = get_module(manager.get(), path.c_str(), module.receive());
         if (NS_FAILED(rv)) {
-            return fail(error, rv, "load component " + path + ": NSGetModule failed with " +
-                                       hex_code(rv));
+            return fail(error, rv,
+                        "load component " + path + ": NSGetModule failed with " + hex_code(rv));
         }
         if (!module) {
             return fail(error, NS_ERROR_FAILURE,

@@ -1,9 +1,9 @@
 #include "host/component_loader.h"
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "testing/test_greeter.h"
 #include "xpcom/ns_category_manager.h"
@@ -65,8 +65,7 @@ protected:
     nsCOMPtr<ITestGreeter> create_greeter() {
         nsCOMPtr<ITestGreeter> greeter;
         EXPECT_EQ(zv_host::create_component_instance(ZV_TEST_GREETER_CONTRACTID,
-                                                     ZV_ITESTGREETER_IID,
-                                                     greeter.receive_void()),
+                                                     ZV_ITESTGREETER_IID, greeter.receive_void()),
                   NS_OK);
         return greeter;
     }
@@ -89,8 +88,7 @@ TEST_F(ComponentLoaderTest, LoadsRegistersAndCreatesByContract) {
     ASSERT_EQ(NS_GetServiceManager(services.receive()), NS_OK);
     nsCOMPtr<nsICategoryManager> categories;
     ASSERT_EQ(services->GetServiceByContractID(NS_CATEGORYMANAGER_CONTRACTID,
-                                               NS_ICATEGORYMANAGER_IID,
-                                               categories.receive_void()),
+                                               NS_ICATEGORYMANAGER_IID, categories.receive_void()),
               NS_OK);
     char* value = nullptr;
     ASSERT_EQ(categories->GetCategoryEntry(ZV_TEST_CATEGORY, ZV_TEST_CATEGORY_ENTRY, &value),
@@ -140,8 +138,7 @@ TEST_F(ComponentLoaderTest, FactoryRefusesAggregation) {
     void* result = reinterpret_cast<void*>(0x1);
     EXPECT_EQ(factory->CreateInstance(outer.get(), NS_ISUPPORTS_IID, &result), 0x80040110u);
     EXPECT_EQ(result, nullptr);
-    EXPECT_EQ(zv_host::create_component_instance("@zorvane.test/none;1", NS_ISUPPORTS_IID,
-                                                 &result),
+    EXPECT_EQ(zv_host::create_component_instance("@zorvane.test/none;1", NS_ISUPPORTS_IID, &result),
               NS_ERROR_FACTORY_NOT_REGISTERED);
     EXPECT_EQ(result, nullptr);
 }
@@ -154,8 +151,7 @@ TEST_F(ComponentLoaderTest, ComponentNotifiesObservers) {
     ASSERT_EQ(NS_GetServiceManager(services.receive()), NS_OK);
     nsCOMPtr<nsIObserverService> observers;
     ASSERT_EQ(services->GetServiceByContractID(NS_OBSERVERSERVICE_CONTRACTID,
-                                               NS_IOBSERVERSERVICE_IID,
-                                               observers.receive_void()),
+                                               NS_IOBSERVERSERVICE_IID, observers.receive_void()),
               NS_OK);
     ASSERT_EQ(observers->AddObserver(&observer, "zorvane_test_topic", false), NS_OK);
 

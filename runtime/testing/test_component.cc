@@ -4,14 +4,13 @@
 // Build switches (compile definitions):
 //   ZV_TEST_WITH_GET_MODULE   1: export NSGetModule besides NSModule.
 //   ZV_TEST_MODULE_VERSION    the version written into the description.
-#include "testing/test_greeter.h"
-
 #include <atomic>
 #include <new>
 #include <string>
 
 #include "glue/generic_module.h"
 #include "glue/module.h"
+#include "testing/test_greeter.h"
 #include "xpcom/export.h"
 #include "xpcom/ns_com_ptr.h"
 #include "xpcom/ns_observer_service.h"
@@ -58,10 +57,9 @@ public:
             const std::uint32_t n = NS_CStringGetData(utf8, &data);
             const std::string text = "Hello, " + std::string(data, n) + "!";
             nsCStringContainer out;
-            rv = NS_CStringContainerInit2(out, text.data(),
-                                          static_cast<std::uint32_t>(text.size()),
-                                          NS_CSTRING_CONTAINER_INIT_DEPEND |
-                                              NS_CSTRING_CONTAINER_INIT_SUBSTRING);
+            rv = NS_CStringContainerInit2(
+                out, text.data(), static_cast<std::uint32_t>(text.size()),
+                NS_CSTRING_CONTAINER_INIT_DEPEND | NS_CSTRING_CONTAINER_INIT_SUBSTRING);
             if (NS_SUCCEEDED(rv)) rv = NS_CStringToUTF16(out, NS_CSTRING_ENCODING_UTF8, greeting);
             NS_CStringContainerFinish(out);
         }
@@ -139,8 +137,8 @@ const mozilla::Module kModule = {
 NS_COMPONENT_EXPORT const mozilla::Module* const NSModule = &kModule;
 
 #if ZV_TEST_WITH_GET_MODULE
-NS_COMPONENT_EXPORT nsresult NSGetModule(nsIComponentManager* /*manager*/,
-                                         const char* /*location*/, nsIModule** result) {
+NS_COMPONENT_EXPORT nsresult NSGetModule(nsIComponentManager* /*manager*/, const char* /*location*/,
+                                         nsIModule** result) {
     if (result == nullptr) return NS_ERROR_NULL_POINTER;
     nsIModule* module = new (std::nothrow) mozilla::GenericModule(&kModule);
     if (module == nullptr) return NS_ERROR_OUT_OF_MEMORY;

@@ -11,8 +11,10 @@
 #include "xpcom/ns_isupports.h"
 #include "xpcom/ns_string.h"
 
-inline constexpr nsIID ZV_ITESTGREETER_IID = ns_id_literal("{9052ff2b-4305-4814-b292-4a88acbda5f9}");
-inline constexpr nsCID ZV_TEST_GREETER_CID = ns_id_literal("{e7ef6eea-81fb-402a-b9d0-b67cd6f54680}");
+inline constexpr nsIID ZV_ITESTGREETER_IID =
+    ns_id_literal("{9052ff2b-4305-4814-b292-4a88acbda5f9}");
+inline constexpr nsCID ZV_TEST_GREETER_CID =
+    ns_id_literal("{e7ef6eea-81fb-402a-b9d0-b67cd6f54680}");
 inline constexpr const char* ZV_TEST_GREETER_CONTRACTID = "@zorvane.test/greeter;1";
 inline constexpr const char* ZV_TEST_CATEGORY = "zorvane-test-category";
 inline constexpr const char* ZV_TEST_CATEGORY_ENTRY = "greeter";

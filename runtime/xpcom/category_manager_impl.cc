@@ -51,8 +51,8 @@ nsresult category_manager_impl::GetCategoryEntry(const char* category, const cha
 }
 
 nsresult category_manager_impl::AddCategoryEntry(const char* category, const char* entry,
-                                                 const char* value, bool /*persist*/,
-                                                 bool replace, char** old_value) {
+                                                 const char* value, bool /*persist*/, bool replace,
+                                                 char** old_value) {
     if (old_value != nullptr) *old_value = nullptr;
     if (category == nullptr || entry == nullptr || value == nullptr) return NS_ERROR_INVALID_ARG;
     std::lock_guard<std::mutex> guard(m_lock);

@@ -11,7 +11,8 @@
 
 namespace zv_runtime {
 
-inline constexpr nsCID CATEGORY_MANAGER_CID = ns_id_literal("{4f059446-b064-4db5-aa3f-cf3166334662}");
+inline constexpr nsCID CATEGORY_MANAGER_CID =
+    ns_id_literal("{4f059446-b064-4db5-aa3f-cf3166334662}");
 
 class category_manager_impl final : public nsICategoryManager {
 public:

@@ -62,8 +62,7 @@ nsresult component_manager_impl::register_contract(const char* contract_id, cons
 
 // --- nsIComponentManager ---------------------------------------------------
 
-nsresult component_manager_impl::GetClassObject(const nsCID& cid, const nsIID& iid,
-                                                void** result) {
+nsresult component_manager_impl::GetClassObject(const nsCID& cid, const nsIID& iid, void** result) {
     if (result == nullptr) return NS_ERROR_NULL_POINTER;
     *result = nullptr;
     nsIFactory* factory = nullptr;
@@ -266,8 +265,8 @@ nsresult component_manager_impl::GetService(const nsCID& cid, const nsIID& iid, 
     return rv;
 }
 
-nsresult component_manager_impl::GetServiceByContractID(const char* contract_id,
-                                                        const nsIID& iid, void** result) {
+nsresult component_manager_impl::GetServiceByContractID(const char* contract_id, const nsIID& iid,
+                                                        void** result) {
     if (result == nullptr) return NS_ERROR_NULL_POINTER;
     *result = nullptr;
     nsCID cid{};
@@ -302,8 +301,7 @@ nsresult component_manager_impl::IsServiceInstantiated(const nsCID& cid, const n
 }
 
 nsresult component_manager_impl::IsServiceInstantiatedByContractID(const char* contract_id,
-                                                                   const nsIID& iid,
-                                                                   bool* result) {
+                                                                   const nsIID& iid, bool* result) {
     if (result == nullptr) return NS_ERROR_NULL_POINTER;
     *result = false;
     nsCID cid{};

@@ -21,7 +21,8 @@
 
 namespace zv_runtime {
 
-inline constexpr nsCID COMPONENT_MANAGER_CID = ns_id_literal("{3ef239f6-5d4d-496a-9ba4-04b80975c643}");
+inline constexpr nsCID COMPONENT_MANAGER_CID =
+    ns_id_literal("{3ef239f6-5d4d-496a-9ba4-04b80975c643}");
 
 class component_manager_impl final : public nsIComponentManager,
                                      public nsIComponentRegistrar,
@@ -63,8 +64,7 @@ public:
 
     // Registers one of the runtime's own services: class `cid` under
     // `contract_id`, with `service` (one reference kept) as its instance.
-    nsresult add_builtin_service(const nsCID& cid, const char* contract_id,
-                                 nsISupports* service);
+    nsresult add_builtin_service(const nsCID& cid, const char* contract_id, nsISupports* service);
     // Keeps `module` (one reference) as the module of `location`.
     nsresult add_module(const char* location, nsIModule* module);
     // Releases every table entry; afterwards every method fails with
@@ -77,9 +77,9 @@ private:
     struct class_t {
         nsCID m_cid;
         std::string m_name;
-        nsIFactory* m_factory = nullptr;  // one reference, or null
-        std::string m_location;           // the serving module's location, or empty
-        nsISupports* m_service = nullptr; // one reference once instantiated
+        nsIFactory* m_factory = nullptr;   // one reference, or null
+        std::string m_location;            // the serving module's location, or empty
+        nsISupports* m_service = nullptr;  // one reference once instantiated
     };
 
     class_t* find_class(const nsCID& cid);

@@ -23,8 +23,7 @@ public:
     // and ignored.
     virtual nsresult AddCategoryEntry(const char* category, const char* entry, const char* value,
                                       bool persist, bool replace, char** old_value) = 0;
-    virtual nsresult DeleteCategoryEntry(const char* category, const char* entry,
-                                         bool persist) = 0;
+    virtual nsresult DeleteCategoryEntry(const char* category, const char* entry, bool persist) = 0;
     virtual nsresult DeleteCategory(const char* category) = 0;
 
 protected:

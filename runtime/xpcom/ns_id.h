@@ -78,8 +78,10 @@ constexpr bool parse(std::string_view text, nsID& out) {
     if (!read_hex(text, 0, 8, v0) || !read_hex(text, 9, 4, v1) || !read_hex(text, 14, 4, v2)) {
         return false;
     }
-    nsID r{static_cast<std::uint32_t>(v0), static_cast<std::uint16_t>(v1),
-           static_cast<std::uint16_t>(v2), {}};
+    nsID r{static_cast<std::uint32_t>(v0),
+           static_cast<std::uint16_t>(v1),
+           static_cast<std::uint16_t>(v2),
+           {}};
     for (std::size_t i = 0; i < 8; ++i) {
         const std::size_t pos = i < 2 ? 19 + 2 * i : 24 + 2 * (i - 2);
         std::uint64_t b = 0;

@@ -1,8 +1,8 @@
 #include "xpcom/ns_id.h"
 
-#include <cstring>
-
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 #include "xpcom/ns_isupports.h"
 

@@ -28,10 +28,9 @@ public:
                                             void** result) = 0;
     // Whether the service exists already; when it does, it is stored as
     // interface `iid` in *result (NS_OK), otherwise NS_ERROR_NOT_AVAILABLE.
-    virtual nsresult IsServiceInstantiated(const nsCID& cid, const nsIID& iid,
-                                           bool* result) = 0;
-    virtual nsresult IsServiceInstantiatedByContractID(const char* contract_id,
-                                                       const nsIID& iid, bool* result) = 0;
+    virtual nsresult IsServiceInstantiated(const nsCID& cid, const nsIID& iid, bool* result) = 0;
+    virtual nsresult IsServiceInstantiatedByContractID(const char* contract_id, const nsIID& iid,
+                                                       bool* result) = 0;
 
 protected:
     ~nsIServiceManager() = default;

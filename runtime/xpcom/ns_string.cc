@@ -9,17 +9,29 @@
 
 struct ns_string_access {
     template <class C>
-    static const C*& data(ns_string_base<C>& s) { return s.m_data; }
+    static const C*& data(ns_string_base<C>& s) {
+        return s.m_data;
+    }
     template <class C>
-    static const C* data(const ns_string_base<C>& s) { return s.m_data; }
+    static const C* data(const ns_string_base<C>& s) {
+        return s.m_data;
+    }
     template <class C>
-    static std::uint32_t& length(ns_string_base<C>& s) { return s.m_length; }
+    static std::uint32_t& length(ns_string_base<C>& s) {
+        return s.m_length;
+    }
     template <class C>
-    static std::uint32_t length(const ns_string_base<C>& s) { return s.m_length; }
+    static std::uint32_t length(const ns_string_base<C>& s) {
+        return s.m_length;
+    }
     template <class C>
-    static std::uint32_t& flags(ns_string_base<C>& s) { return s.m_flags; }
+    static std::uint32_t& flags(ns_string_base<C>& s) {
+        return s.m_flags;
+    }
     template <class C>
-    static std::uint32_t flags(const ns_string_base<C>& s) { return s.m_flags; }
+    static std::uint32_t flags(const ns_string_base<C>& s) {
+        return s.m_flags;
+    }
 };
 
 namespace {
@@ -311,15 +323,15 @@ nsresult NS_UTF16ToCString(const nsAString& src, nsCStringEncoding encoding, nsA
     try {
         std::string out;
         switch (encoding) {
-        case NS_CSTRING_ENCODING_ASCII:
-            out = utf16_to_ascii(text, n);
-            break;
-        case NS_CSTRING_ENCODING_UTF8:
-        case NS_CSTRING_ENCODING_NATIVE_FILESYSTEM:
-            out = utf16_to_utf8(text, n);
-            break;
-        default:
-            return NS_ERROR_INVALID_ARG;
+            case NS_CSTRING_ENCODING_ASCII:
+                out = utf16_to_ascii(text, n);
+                break;
+            case NS_CSTRING_ENCODING_UTF8:
+            case NS_CSTRING_ENCODING_NATIVE_FILESYSTEM:
+                out = utf16_to_utf8(text, n);
+                break;
+            default:
+                return NS_ERROR_INVALID_ARG;
         }
         if (out.size() >= NS_STRING_WHOLE) return NS_ERROR_OUT_OF_MEMORY;
         return NS_CStringSetData(dest, out.data(), static_cast<std::uint32_t>(out.size()));
@@ -336,15 +348,15 @@ nsresult NS_CStringToUTF16(const nsACString& src, nsCStringEncoding encoding, ns
     try {
         std::u16string out;
         switch (encoding) {
-        case NS_CSTRING_ENCODING_ASCII:
-            out = ascii_to_utf16(text, n);
-            break;
-        case NS_CSTRING_ENCODING_UTF8:
-        case NS_CSTRING_ENCODING_NATIVE_FILESYSTEM:
-            out = utf8_to_utf16(text, n);
-            break;
-        default:
-            return NS_ERROR_INVALID_ARG;
+            case NS_CSTRING_ENCODING_ASCII:
+                out = ascii_to_utf16(text, n);
+                break;
+            case NS_CSTRING_ENCODING_UTF8:
+            case NS_CSTRING_ENCODING_NATIVE_FILESYSTEM:
+                out = utf8_to_utf16(text, n);
+                break;
+            default:
+                return NS_ERROR_INVALID_ARG;
         }
         if (out.size() >= NS_STRING_WHOLE) return NS_ERROR_OUT_OF_MEMORY;
         return NS_StringSetData(dest, out.data(), static_cast<std::uint32_t>(out.size()));

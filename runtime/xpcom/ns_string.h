@@ -107,8 +107,7 @@ NS_RUNTIME_API nsresult NS_CStringContainerInit(nsCStringContainer& container);
 // terminated after `length`); INIT_ADOPT takes over a terminated buffer from
 // NS_Alloc. On failure the container is initialised empty and an adopted
 // buffer is freed.
-NS_RUNTIME_API nsresult NS_StringContainerInit2(nsStringContainer& container,
-                                                const char16_t* data,
+NS_RUNTIME_API nsresult NS_StringContainerInit2(nsStringContainer& container, const char16_t* data,
                                                 std::uint32_t length = NS_STRING_WHOLE,
                                                 std::uint32_t flags = 0);
 NS_RUNTIME_API nsresult NS_CStringContainerInit2(nsCStringContainer& container, const char* data,

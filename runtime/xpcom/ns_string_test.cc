@@ -1,8 +1,8 @@
 #include "xpcom/ns_string.h"
 
-#include <cstring>
-
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 #include "xpcom/ns_memory.h"
 
@@ -59,10 +59,10 @@ TEST(StringContainer, Init2WithLengthTakesAPrefix) {
 TEST(StringContainer, DependentSubstringUsesTheCallersBuffer) {
     const char buffer[] = "hello world";
     nsCStringContainer c;
-    ASSERT_EQ(NS_CStringContainerInit2(c, buffer, 5,
-                                       NS_CSTRING_CONTAINER_INIT_DEPEND |
-                                           NS_CSTRING_CONTAINER_INIT_SUBSTRING),
-              NS_OK);
+    ASSERT_EQ(
+        NS_CStringContainerInit2(
+            c, buffer, 5, NS_CSTRING_CONTAINER_INIT_DEPEND | NS_CSTRING_CONTAINER_INIT_SUBSTRING),
+        NS_OK);
     const char* data = nullptr;
     bool terminated = true;
     EXPECT_EQ(NS_CStringGetData(c, &data, &terminated), 5u);
@@ -79,8 +79,7 @@ TEST(StringContainer, AdoptTakesOverAnAllocatedBuffer) {
     auto* buffer = static_cast<char*>(NS_Alloc(4));
     std::memcpy(buffer, "own", 4);
     nsCStringContainer c;
-    ASSERT_EQ(NS_CStringContainerInit2(c, buffer, NS_STRING_WHOLE,
-                                       NS_CSTRING_CONTAINER_INIT_ADOPT),
+    ASSERT_EQ(NS_CStringContainerInit2(c, buffer, NS_STRING_WHOLE, NS_CSTRING_CONTAINER_INIT_ADOPT),
               NS_OK);
     const char* data = nullptr;
     NS_CStringGetData(c, &data);
@@ -119,7 +118,9 @@ TEST(StringConversion, UnpairedSurrogatesBecomeReplacementCharacters) {
     nsString wide{std::u16string_view(odd)};
     nsCString narrow;
     ASSERT_EQ(NS_UTF16ToCString(wide, NS_CSTRING_ENCODING_UTF8, narrow), NS_OK);
-    EXPECT_EQ(narrow.view(), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
+    EXPECT_EQ(narrow.view(),
+              "a\xEF\xBF\xBD"
+              "b\xEF\xBF\xBD");
 }
 
 TEST(StringConversion, AsciiMarksWhatItCannotCarry) {
@@ -146,11 +147,13 @@ TEST(StringConversion, InvalidUtf8BecomesOneReplacementPerBadPart) {
         std::string_view in;
         std::u16string_view out;
     } cases[] = {
-        {"a\x80" "b", u"a\uFFFDb"},               // stray continuation byte
-        {"\xC0\xAF", u"\uFFFD\uFFFD"},           // overlong lead
-        {"\xE2\x82", u"\uFFFD"},                 // truncated at the end
-        {"\xE2\x82x", u"\uFFFDx"},               // truncated in the middle
-        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"}, // encoded surrogate
+        {"a\x80"
+         "b",
+         u"a\uFFFDb"},                                      // stray continuation byte
+        {"\xC0\xAF", u"\uFFFD\uFFFD"},                      // overlong lead
+        {"\xE2\x82", u"\uFFFD"},                            // truncated at the end
+        {"\xE2\x82x", u"\uFFFDx"},                          // truncated in the middle
+        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},            // encoded surrogate
         {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
     };
     for (const Case& c : cases) {

@@ -12,7 +12,8 @@
 
 namespace zv_runtime {
 
-inline constexpr nsCID OBSERVER_SERVICE_CID = ns_id_literal("{fdecae1e-6cc8-4003-b8a8-42c2a17f781c}");
+inline constexpr nsCID OBSERVER_SERVICE_CID =
+    ns_id_literal("{fdecae1e-6cc8-4003-b8a8-42c2a17f781c}");
 
 class observer_service_impl final : public nsIObserverService {
 public:

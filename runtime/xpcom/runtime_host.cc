@@ -16,8 +16,8 @@ using zv_runtime::component_manager_impl;
 using zv_runtime::observer_service_impl;
 
 std::mutex g_lock;
-component_manager_impl* g_manager = nullptr;           // one reference while running
-observer_service_impl* g_observer_service = nullptr;   // one reference while running
+component_manager_impl* g_manager = nullptr;          // one reference while running
+observer_service_impl* g_observer_service = nullptr;  // one reference while running
 
 // The running manager with one reference added, or null.
 component_manager_impl* running_manager() {

@@ -1,11 +1,11 @@
 #include "xpcom/runtime_host.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "xpcom/ns_category_manager.h"
 #include "xpcom/ns_com_ptr.h"
@@ -76,8 +76,7 @@ nsCOMPtr<nsIServiceManager> service_manager() {
 nsCOMPtr<nsIObserverService> observer_service() {
     nsCOMPtr<nsIObserverService> os;
     EXPECT_EQ(service_manager()->GetServiceByContractID(NS_OBSERVERSERVICE_CONTRACTID,
-                                                        NS_IOBSERVERSERVICE_IID,
-                                                        os.receive_void()),
+                                                        NS_IOBSERVERSERVICE_IID, os.receive_void()),
               NS_OK);
     return os;
 }
@@ -107,8 +106,8 @@ TEST(RuntimeLifecycle, ManagersExistOnlyWhileTheRuntimeRuns) {
 
     // A manager held across the shut-down stays a valid object that refuses.
     nsCOMPtr<nsIObserverService> os;
-    EXPECT_EQ(held->GetServiceByContractID(NS_OBSERVERSERVICE_CONTRACTID,
-                                           NS_IOBSERVERSERVICE_IID, os.receive_void()),
+    EXPECT_EQ(held->GetServiceByContractID(NS_OBSERVERSERVICE_CONTRACTID, NS_IOBSERVERSERVICE_IID,
+                                           os.receive_void()),
               NS_ERROR_NOT_INITIALIZED);
     EXPECT_FALSE(os);
     EXPECT_EQ(NS_GetServiceManager(held.receive()), NS_ERROR_NOT_INITIALIZED);
@@ -123,15 +122,13 @@ TEST(RuntimeLifecycle, CanRunWithoutAnObserverService) {
     ASSERT_EQ(zv_runtime_init(ZV_RUNTIME_NO_OBSERVER_SERVICE), NS_OK);
     nsCOMPtr<nsIObserverService> os;
     EXPECT_EQ(service_manager()->GetServiceByContractID(NS_OBSERVERSERVICE_CONTRACTID,
-                                                        NS_IOBSERVERSERVICE_IID,
-                                                        os.receive_void()),
+                                                        NS_IOBSERVERSERVICE_IID, os.receive_void()),
               NS_ERROR_FACTORY_NOT_REGISTERED);
     EXPECT_FALSE(os);
     // The other services are there.
     nsCOMPtr<nsICategoryManager> cm;
     EXPECT_EQ(service_manager()->GetServiceByContractID(NS_CATEGORYMANAGER_CONTRACTID,
-                                                        NS_ICATEGORYMANAGER_IID,
-                                                        cm.receive_void()),
+                                                        NS_ICATEGORYMANAGER_IID, cm.receive_void()),
               NS_OK);
     EXPECT_EQ(zv_runtime_shutdown(), NS_OK);
 }
@@ -146,8 +143,8 @@ TEST_F(RuntimeTest, ServiceManagerIsAlsoComponentManagerAndRegistrar) {
     EXPECT_EQ(NS_GetComponentManager(direct.receive()), NS_OK);
     EXPECT_EQ(direct.get(), cm.get());
     nsCOMPtr<nsIComponentManager> by_contract;
-    EXPECT_EQ(sm->GetServiceByContractID(NS_COMPONENTMANAGER_CONTRACTID,
-                                         NS_ICOMPONENTMANAGER_IID, by_contract.receive_void()),
+    EXPECT_EQ(sm->GetServiceByContractID(NS_COMPONENTMANAGER_CONTRACTID, NS_ICOMPONENTMANAGER_IID,
+                                         by_contract.receive_void()),
               NS_OK);
     EXPECT_EQ(by_contract.get(), cm.get());
     void* none = reinterpret_cast<void*>(0x1);
@@ -253,15 +250,13 @@ TEST_F(RuntimeTest, NotificationsFromManyThreads) {
 TEST_F(RuntimeTest, CategoryEntries) {
     nsCOMPtr<nsICategoryManager> cm;
     ASSERT_EQ(service_manager()->GetServiceByContractID(NS_CATEGORYMANAGER_CONTRACTID,
-                                                        NS_ICATEGORYMANAGER_IID,
-                                                        cm.receive_void()),
+                                                        NS_ICATEGORYMANAGER_IID, cm.receive_void()),
               NS_OK);
     char* value = nullptr;
     EXPECT_EQ(cm->GetCategoryEntry("cat", "e", &value), NS_ERROR_NOT_AVAILABLE);
     EXPECT_EQ(value, nullptr);
     ASSERT_EQ(cm->AddCategoryEntry("cat", "e", "v1", false, false, nullptr), NS_OK);
-    EXPECT_EQ(cm->AddCategoryEntry("cat", "e", "v2", false, false, nullptr),
-              NS_ERROR_INVALID_ARG);
+    EXPECT_EQ(cm->AddCategoryEntry("cat", "e", "v2", false, false, nullptr), NS_ERROR_INVALID_ARG);
     char* old = nullptr;
     ASSERT_EQ(cm->AddCategoryEntry("cat", "e", "v3", true, true, &old), NS_OK);
     ASSERT_NE(old, nullptr);
@@ -356,8 +351,8 @@ TEST_F(RuntimeTest, RegisteredFactoriesServeInstancesAndServices) {
                                                         s2.receive_void()),
               NS_OK);
     EXPECT_EQ(s1.get(), s2.get());
-    EXPECT_EQ(service_manager()->IsServiceInstantiatedByContractID(
-                  "@test/observer;1", NS_IOBSERVER_IID, &exists),
+    EXPECT_EQ(service_manager()->IsServiceInstantiatedByContractID("@test/observer;1",
+                                                                   NS_IOBSERVER_IID, &exists),
               NS_OK);
     EXPECT_TRUE(exists);
     EXPECT_EQ(factory->m_created, 3);  // a, b and the service; the refused one made none

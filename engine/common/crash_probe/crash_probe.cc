@@ -29,7 +29,8 @@ __attribute__((noinline, no_sanitize("address", "undefined"))) int read_at(std::
     return *p;
 }
 
-__attribute__((noinline, no_sanitize("address", "undefined"))) void write_at(std::uintptr_t address) {
+__attribute__((noinline, no_sanitize("address", "undefined"))) void write_at(
+    std::uintptr_t address) {
     auto* p = reinterpret_cast<volatile int*>(address);
     asm volatile("" : "+r"(p));
     *p = 1;
@@ -83,6 +84,7 @@ int main(int argc, char** argv) {
         std::printf("second returned\n");
         return 3;
     }
-    std::fprintf(stderr, "usage: crash_probe read-null|write|divide|abort|exception|main-fault|twice\n");
+    std::fprintf(stderr,
+                 "usage: crash_probe read-null|write|divide|abort|exception|main-fault|twice\n");
     return 2;
 }
