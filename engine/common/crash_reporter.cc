@@ -143,7 +143,8 @@ service_thread_crash_guard::service_thread_crash_guard() { install_crash_reporte
 
 crash_exception_t crash_exception_from_fault(const Core_Platform::fault_context_t& fault) {
     crash_exception_t e;
-    e.code = exception_code_for_signal(fault.signal, fault.signal_code);
+    e.code = fault.stack_overflow ? CRASH_CODE_STACK_OVERFLOW
+                                  : exception_code_for_signal(fault.signal, fault.signal_code);
     e.context = fault;
     if (e.code == CRASH_CODE_ACCESS_VIOLATION && fault.from_kernel) {
         e.parameter_count = 2;

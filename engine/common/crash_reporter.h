@@ -57,7 +57,9 @@ struct crash_exception_t {
     Core_Platform::fault_context_t context;
 };
 
-// The exception information of a fatal signal.
+// The exception information of a fatal signal: its code (a stack overflow
+// is told apart from other access faults), and for an access fault raised
+// by the processor the kind of access and the address.
 crash_exception_t crash_exception_from_fault(const Core_Platform::fault_context_t& fault);
 
 // Writes the report. Returns 1 after a report (the caller then ends the

@@ -140,6 +140,7 @@ TEST(CrashReporterProcess, OtherFatalSignals) {
     } cases[] = {
         {"divide", "crash_probe caused an Integer Divide by Zero (0xc0000094) \r\n"},
         {"abort", "crash_probe caused an Unknown exception type (0x40000015) \r\n"},
+        {"overflow", "crash_probe caused a Stack Overflow (0xc00000fd) \r\n"},
     };
     for (const auto& c : cases) {
         scratch_dir dir;

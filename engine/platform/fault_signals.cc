@@ -1,5 +1,6 @@
 #include "platform/fault_signals.h"
 
+#include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <ucontext.h>
@@ -22,6 +23,11 @@ struct sigaction g_previous[kSignalCount];
 // Set by thread_fault_guard; touched on the guarded thread before any fault
 // so that reading it in the handler never allocates.
 __attribute__((tls_model("initial-exec"))) thread_local bool t_guarded = false;
+// The lowest address of the guarded thread's stack (0: not known). A fault
+// in the guard area below it is a stack overflow.
+__attribute__((tls_model("initial-exec"))) thread_local std::uintptr_t t_stack_low = 0;
+constexpr std::uintptr_t kOverflowWindow = 1024 * 1024;
+constexpr std::uintptr_t kPage = 4096;
 
 int signal_index(int sig) {
     for (int i = 0; i < kSignalCount; ++i) {
@@ -97,6 +103,9 @@ void on_fatal_signal(int sig, siginfo_t* info, void* raw_context) {
             fill_registers(static_cast<const ucontext_t*>(raw_context), context);
         }
         if (!context.from_kernel) context.write_access = false;
+        context.stack_overflow = sig == SIGSEGV && context.from_kernel && t_stack_low != 0 &&
+                                 context.fault_address < t_stack_low + kPage &&
+                                 context.fault_address + kOverflowWindow >= t_stack_low;
         handler(context);
     }
     decline(sig, index, info);
@@ -142,11 +151,21 @@ thread_fault_guard::thread_fault_guard() {
             munmap(stack, size);
         }
     }
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+        void* low = nullptr;
+        std::size_t size = 0;
+        if (pthread_attr_getstack(&attr, &low, &size) == 0) {
+            t_stack_low = reinterpret_cast<std::uintptr_t>(low);
+        }
+        pthread_attr_destroy(&attr);
+    }
     t_guarded = true;
 }
 
 thread_fault_guard::~thread_fault_guard() {
     t_guarded = false;
+    t_stack_low = 0;
     if (m_stack != nullptr) {
         stack_t ss;
         std::memset(&ss, 0, sizeof ss);

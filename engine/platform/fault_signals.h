@@ -26,8 +26,9 @@ struct fault_context_t {
     int signal = 0;       // 0: not a signal (a captured context)
     int signal_code = 0;  // si_code
     std::uintptr_t fault_address = 0;
-    bool write_access = false;  // an access fault caused by a write
-    bool from_kernel = false;   // raised by the processor, not sent by a process
+    bool write_access = false;    // an access fault caused by a write
+    bool from_kernel = false;     // raised by the processor, not sent by a process
+    bool stack_overflow = false;  // an access just below the guarded thread's stack
     bool has_registers = false;
     std::uint64_t di = 0, si = 0, ax = 0, bx = 0, cx = 0, dx = 0;
     std::uint64_t ip = 0, bp = 0, sp = 0, flags = 0;

@@ -4,6 +4,7 @@
 //   write       a service thread writes to address 0x10
 //   divide      a service thread divides an integer by zero
 //   abort       a service thread calls abort()
+//   overflow    a service thread recurses without end
 //   exception   an exception escapes a service thread's callable
 //   main-fault  the main thread reads address 0 (not a service thread)
 //   twice       two reports from the main thread: the second ends the process
@@ -41,6 +42,14 @@ __attribute__((noinline, no_sanitize("undefined"))) int divide(int a, int b) {
     return a / b;
 }
 
+__attribute__((noinline, no_sanitize("address"))) int recurse(int depth) {
+    static volatile int never = -1;  // the stack ends long before
+    if (depth == never) return 0;
+    volatile char frame[1024];
+    frame[0] = static_cast<char>(depth);
+    return recurse(depth + 1) + frame[0];
+}
+
 int run_on_service_thread(void (*work)()) {
     Core_Common::thread_basic thread;
     thread.start_thread(work, "SocketOutgoing", Core_Common::thread_helper::PRIORITY_NORMAL);
@@ -64,6 +73,9 @@ int main(int argc, char** argv) {
     if (scenario == "abort") {
         return run_on_service_thread([] { std::abort(); });
     }
+    if (scenario == "overflow") {
+        return run_on_service_thread([] { std::printf("%d\n", recurse(0)); });
+    }
     if (scenario == "exception") {
         return run_on_service_thread([] { throw std::runtime_error("probe"); });
     }
@@ -84,7 +96,8 @@ int main(int argc, char** argv) {
         std::printf("second returned\n");
         return 3;
     }
-    std::fprintf(stderr,
-                 "usage: crash_probe read-null|write|divide|abort|exception|main-fault|twice\n");
+    std::fprintf(
+        stderr,
+        "usage: crash_probe read-null|write|divide|abort|overflow|exception|main-fault|twice\n");
     return 2;
 }
