@@ -173,10 +173,26 @@ pool_block_stats_t pool_block::stats() const {
     return s;
 }
 
+bool pool_block::try_stats(pool_block_stats_t& out) const {
+    out = pool_block_stats_t{};
+    if (!m_lock.try_lock()) return false;
+    out.region_count = m_regions.size();
+    out.region_bytes = out.region_count * GRANULARITY;
+    for (const region_t& region : m_regions) out.free_pages += region.m_free_pages.size();
+    out.free_page_bytes = out.free_pages * PAGE_SIZE;
+    out.small_bytes = m_small_bytes;
+    out.large_bytes = m_large_bytes;
+    out.large_count = m_large_count;
+    m_lock.unlock();
+    return true;
+}
+
 void* pool_block_alloc(std::size_t size) { return pool_block::process().alloc(size); }
 
 void pool_block_free(void* address, std::size_t size) { pool_block::process().free(address, size); }
 
 pool_block_stats_t pool_block_stats() { return pool_block::process().stats(); }
+
+bool pool_block_try_stats(pool_block_stats_t& out) { return pool_block::process().try_stats(out); }
 
 }  // namespace Core_Common

@@ -74,6 +74,11 @@ public:
     // Returns memory from alloc(size); size 0 does nothing.
     void free(void* address, std::size_t size);
     pool_block_stats_t stats() const;
+    // The figures without waiting for the lock, for crash reports (which
+    // must not block on a lock a crashed thread may hold). False, with `out`
+    // zeroed, when another thread holds the lock. On the thread that holds
+    // it (a crash inside the allocator) the figures may be half-updated.
+    bool try_stats(pool_block_stats_t& out) const;
 
     // `size` rounded up to whole pages.
     static std::size_t round_to_pages(std::size_t size);
@@ -95,5 +100,6 @@ private:
 void* pool_block_alloc(std::size_t size);
 void pool_block_free(void* address, std::size_t size);
 pool_block_stats_t pool_block_stats();
+bool pool_block_try_stats(pool_block_stats_t& out);
 
 }  // namespace Core_Common

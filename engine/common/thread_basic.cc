@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "common/crash_reporter.h"
 #include "common/thread_crash.h"
 #include "platform/threads.h"
 
@@ -25,6 +26,7 @@ void thread_basic::start_thread(std::function<void()> callable, std::string name
         [state, callable = std::move(callable), name = std::move(name), priority]() {
             thread_helper::set_current_thread_priority(priority);
             Core_Platform::set_current_thread_name(name);
+            const service_thread_crash_guard crash_guard;
             try {
                 callable();
             } catch (...) {

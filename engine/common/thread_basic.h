@@ -4,7 +4,9 @@
 // (common/thread_helper.h), named after `name` (cut to what the system
 // keeps). An exception that escapes the callable ends the whole process:
 // report_thread_crash (common/thread_crash.h) reports it and exits with code
-// 100. When the callable returns normally, running() becomes false.
+// 100. A fatal signal on the thread (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT)
+// is reported the same way (common/crash_reporter.h). When the callable
+// returns normally, running() becomes false.
 //
 // Lifetime: the thread's own state (its copy of the callable, the running
 // flag) is shared between the thread and this object, so either may outlive

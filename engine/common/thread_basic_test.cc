@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <future>
 #include <memory>
 #include <stdexcept>
@@ -111,10 +112,33 @@ TEST(ThreadBasic, StartingAgainReplacesTheThread) {
     EXPECT_FALSE(thread.running());
 }
 
+// A directory of its own for a crashing child, below the test's working
+// directory (which the child inherits): the crash report goes there. The
+// name is the same in the re-executed child, so it can enter it.
+class crash_directory {
+public:
+    explicit crash_directory(const std::string& name)
+        : m_path(std::filesystem::current_path() / ("crash_" + name)) {
+        std::filesystem::create_directories(m_path);
+    }
+    ~crash_directory() {
+        std::error_code ec;
+        std::filesystem::remove_all(m_path, ec);
+    }
+    // In the child: make it the current directory.
+    void enter() const { std::filesystem::current_path(m_path); }
+    bool has_report() const { return std::filesystem::exists(m_path / "CRASHLOG.TXT"); }
+
+private:
+    std::filesystem::path m_path;
+};
+
 TEST(ThreadBasicDeathTest, EscapingExceptionEndsTheProcessWithCode100) {
+    const crash_directory dir("EscapingException");
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
+            dir.enter();
             thread_basic thread;
             thread.start_thread([] { throw std::runtime_error("crash"); }, "SocketIncoming",
                                 thread_helper::PRIORITY_NORMAL);
@@ -123,12 +147,15 @@ TEST(ThreadBasicDeathTest, EscapingExceptionEndsTheProcessWithCode100) {
         },
         ::testing::ExitedWithCode(THREAD_CRASH_EXIT_CODE),
         "Exception_Debuger: uncaught exception on thread \"SocketIncoming\": crash");
+    EXPECT_TRUE(dir.has_report());
 }
 
 TEST(ThreadBasicDeathTest, EmptyCallableIsACrashToo) {
+    const crash_directory dir("EmptyCallable");
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
+            dir.enter();
             thread_basic thread;
             thread.start_thread(std::function<void()>(), "SocketUDP",
                                 thread_helper::PRIORITY_NORMAL);
@@ -136,6 +163,7 @@ TEST(ThreadBasicDeathTest, EmptyCallableIsACrashToo) {
             std::this_thread::sleep_for(std::chrono::seconds(5));
         },
         ::testing::ExitedWithCode(100), "thread \"SocketUDP\"");
+    EXPECT_TRUE(dir.has_report());
 }
 
 }  // namespace

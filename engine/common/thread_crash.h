@@ -3,9 +3,12 @@
 //
 // thread_basic calls report_thread_crash when an exception escapes a service
 // thread's callable. It writes one line naming the handler, the thread and the
-// exception to the standard error stream and ends the process with exit code
-// 100. This is the one place a crash report is made; a fuller report replaces
-// the body of this function.
+// exception to the standard error stream, writes the crash report
+// (common/crash_reporter.h: "CRASH.DMP", "CRASHLOG.TXT", "CRASHLOG.DAT" in
+// the current directory, the helper program started) and ends the process
+// with exit code 100, also when the report files cannot be written. Fatal
+// signals on service threads reach the same report through the guard that
+// thread_basic places on each of its threads.
 //
 // Thread rule: any thread; it does not return.
 #pragma once
