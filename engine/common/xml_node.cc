@@ -74,9 +74,31 @@ bool has_element_child(const xmlNode* element) {
     return false;
 }
 
+// The text content of an element without element children, as
+// xmlNodeGetContent gives it: its text and CDATA pieces joined, comments and
+// processing instructions left out. Plain pieces are joined here directly;
+// anything else (entity references) goes through the library.
+std::string leaf_text(const xmlNode* element) {
+    std::string out;
+    for (const xmlNode* c = element->children; c != nullptr; c = c->next) {
+        switch (c->type) {
+            case XML_TEXT_NODE:
+            case XML_CDATA_SECTION_NODE:
+                if (c->content != nullptr) out += reinterpret_cast<const char*>(c->content);
+                break;
+            case XML_COMMENT_NODE:
+            case XML_PI_NODE:
+                break;
+            default:
+                return content_of(element);
+        }
+    }
+    return out;
+}
+
 void fill_from_element(xml_node_t& node, const xmlNode* element) {
     node.name = Core_Platform::utf8_to_wide(reinterpret_cast<const char*>(element->name));
-    if (!has_element_child(element)) node.text = content_of(element);
+    if (!has_element_child(element)) node.text = leaf_text(element);
     for (const xmlAttr* a = element->properties; a != nullptr; a = a->next) {
         std::string value = a->children != nullptr ? content_of(a->children) : std::string();
         node.add_attribute(reinterpret_cast<const char*>(a->name), value);
@@ -264,6 +286,9 @@ void xml_node_t::serialize_into(Out& out, bool formatted) const {
         return;
     }
     doc->standalone = 1;
+    // Element names repeat throughout a tree; a dictionary keeps one copy of
+    // each instead of one allocation per element. xmlFreeDoc releases it.
+    doc->dict = xmlDictCreate();
     const std::string root_name = Core_Platform::wide_to_utf8(name);
     xmlNode* root = xmlNewNode(nullptr, as_xml(root_name));
     xmlChar* buffer = nullptr;

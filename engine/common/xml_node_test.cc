@@ -147,6 +147,13 @@ TEST(XmlNodeParse, EntitiesAndCharacterReferencesAreDecoded) {
     EXPECT_EQ(node.attributes[0].second, "\"\xC3\xA9");
 }
 
+TEST(XmlNodeParse, InternalEntitiesCountAsText) {
+    xml_node_t node;
+    ASSERT_TRUE(node.parse("<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY e \"inner\">]>"
+                           "<r>a&e;<!-- c -->b</r>"));
+    EXPECT_EQ(node.text, "ainnerb");
+}
+
 TEST(XmlNodeParse, AttributesKeepDocumentOrderAndDuplicatesOfDifferentNamespaces) {
     xml_node_t node;
     ASSERT_TRUE(node.parse("<a z=\"1\" y=\"\" x=\"3\"/>"));
