@@ -8,17 +8,17 @@
 #include <climits>
 #include <mutex>
 #include <new>
-#include <stdexcept>
 
+#include "common/fatal_error.h"
+#include "common/shared_record_pool.h"
 #include "platform/strings.h"
 
 namespace Core_Common {
 namespace {
 
-// Child nodes are created and destroyed only here, so the allocator behind
-// them is one change away.
-xml_node_t* new_child_node() { return new xml_node_t(); }
-void delete_child_node(xml_node_t* node) { delete node; }
+// Child nodes live in the process-wide pool of XML node records.
+xml_node_t* new_child_node() { return shared_record_pool<xml_node_t>::create("xml_node_t"); }
+void delete_child_node(xml_node_t* node) { shared_record_pool<xml_node_t>::destroy(node); }
 
 // The library's global tables must be set up once before any thread parses.
 void init_library() {
@@ -278,7 +278,7 @@ bool xml_node_t::parse(const std::vector<std::uint8_t>& document, std::string_vi
 
 template <class Out>
 void xml_node_t::serialize_into(Out& out, bool formatted) const {
-    if (name.empty()) throw std::runtime_error("crash");
+    if (name.empty()) fatal_error();
     init_library();
     xmlDoc* doc = xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0"));
     if (doc == nullptr) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/shared_record_pool.h"
+
 #include <cstdio>
 #include <fstream>
 #include <limits>
@@ -54,6 +56,22 @@ TEST(XmlNodeStructure, FindPathSkipsEmptySegments) {
     EXPECT_EQ(root.find_path(u""), nullptr);
     EXPECT_EQ(root.find_path(u"/"), nullptr);
     EXPECT_EQ(root.find_path(u"//"), nullptr);
+}
+
+TEST(XmlNodeStructure, ChildrenComeFromTheNodePoolAndGoBack) {
+    using pool = shared_record_pool<xml_node_t>;
+    const std::uint32_t before = pool::figures().live;
+    {
+        xml_node_t root;  // the root itself is the caller's
+        root.add_child(u"a").add_child(u"b");
+        root.add_child(u"c");
+        EXPECT_EQ(pool::figures().live, before + 3);
+        root.children[0]->clear();
+        EXPECT_EQ(pool::figures().live, before + 2);
+        ASSERT_TRUE(root.parse("<r><x/><y><z/></y></r>"));
+        EXPECT_EQ(pool::figures().live, before + 3);
+    }
+    EXPECT_EQ(pool::figures().live, before);
 }
 
 TEST(XmlNodeStructure, ClearEmptiesEverything) {
