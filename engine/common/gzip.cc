@@ -19,7 +19,7 @@ constexpr std::size_t kStep = 4096;
 constexpr std::size_t kMaxPiece = UINT_MAX;
 // Inflation hands over its output in pieces of this size, so the CRC reads
 // each piece while it is still in the cache.
-constexpr std::size_t kCrcPiece = 256 * 1024;
+constexpr std::size_t kCrcPiece = 1024 * 1024;
 // Deflate cannot expand data by more than this factor.
 constexpr std::size_t kMaxDeflateRatio = 1032;
 
