@@ -311,7 +311,9 @@ std::u16string decode_for_display(std::string_view bytes, bool host) {
             k += 3;
         }
         std::u16string w = seq.size() == length ? utf8_to_wide(seq) : std::u16string();
-        bool keep = w.size() != 1;  // invalid, or outside the Basic Multilingual Plane
+        // Invalid, outside the Basic Multilingual Plane (two code units), or
+        // not a character a document carries (the conversion made it "_").
+        bool keep = w.size() != 1 || (w[0] == u'_' && seq != "_");
         if (!keep) {
             char16_t c = w[0];
             keep = c < 0x20 || c == 0x7F || c == u'%' || c == u'/' || c == u'\\' || c == u'?' ||
