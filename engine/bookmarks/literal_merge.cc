@@ -100,10 +100,10 @@ void apply_one(zorvane_node_t& tree, const change_record& r) {
     }
 }
 
-// The position of the side's first child with `guid`, or -1.
-long rank_on(const zorvane_node_t& side, const std::string& guid) {
+// The position of the side's `occurrence`-th child (from 0) with `guid`, or -1.
+long rank_on(const zorvane_node_t& side, const std::string& guid, std::size_t occurrence) {
     for (std::size_t i = 0; i < side.children.size(); ++i) {
-        if (side.children[i].guid == guid) return static_cast<long>(i);
+        if (side.children[i].guid == guid && occurrence-- == 0) return static_cast<long>(i);
     }
     return -1;
 }
@@ -123,7 +123,11 @@ bool reordered(const zorvane_node_t& side, const zorvane_node_t& base) {
 // front, at the end, or behind the child it followed.
 void arrange(std::vector<zorvane_node_t>& kids, const zorvane_node_t& side) {
     std::vector<long> rank;
-    for (const auto& k : kids) rank.push_back(rank_on(side, k.guid));
+    for (std::size_t i = 0; i < kids.size(); ++i) {
+        std::size_t occurrence = 0;
+        for (std::size_t j = 0; j < i; ++j) occurrence += kids[j].guid == kids[i].guid ? 1 : 0;
+        rank.push_back(rank_on(side, kids[i].guid, occurrence));
+    }
     long first = -1, last = -1;
     for (std::size_t i = 0; i < kids.size(); ++i) {
         if (rank[i] >= 0) {

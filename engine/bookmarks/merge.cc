@@ -1,6 +1,7 @@
 #include "bookmarks/merge.h"
 
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -43,9 +44,21 @@ bool reordered(const zorvane_node_t& side, const zorvane_node_t& base) {
 
 void arrange(working_node_t* folder, const zorvane_node_t& side) {
     if (same_identifiers(folder->kids, side.children)) return;
-    child_locator in_side(&side.children);
+    // The k-th child here with an identifier stands for the side's k-th
+    // child with that identifier.
+    std::unordered_map<std::string_view, std::vector<std::size_t>> positions;
+    positions.reserve(side.children.size());
+    for (std::size_t i = 0; i < side.children.size(); ++i) {
+        positions[side.children[i].guid].push_back(i);
+    }
+    std::unordered_map<std::string_view, std::size_t> seen;
     std::vector<working_node_t*> kids = folder->kids;
-    arrange_by_side(kids, [&](const working_node_t* k) { return in_side.find(k->data.guid); });
+    arrange_by_side(kids, [&](const working_node_t* k) {
+        auto it = positions.find(k->data.guid);
+        if (it == positions.end()) return kNotOnSide;
+        std::size_t occurrence = seen[k->data.guid]++;
+        return occurrence < it->second.size() ? it->second[occurrence] : kNotOnSide;
+    });
     working_tree::reorder(folder, std::move(kids));
 }
 

@@ -12,9 +12,9 @@ namespace Core_ZorvaneMerge {
 inline constexpr std::size_t kNotOnSide = static_cast<std::size_t>(-1);
 
 // Rearranges `kids` so that the children the deciding side has (those whose
-// `rank` is not kNotOnSide; the rank is the position of the side's first
-// child with that identifier) follow the side's order, equal ranks keeping
-// their relative order. Every other child keeps its place relative to its
+// `rank` is not kNotOnSide; the rank is the position of the matching child
+// on the side) follow the side's order. `rank` is called once per child, in
+// order. Every other child keeps its place relative to its
 // neighbours: the ones before the first ranked child stay at the front, the
 // ones after the last ranked child stay at the end, and each run in between
 // travels right behind the ranked child it followed.
