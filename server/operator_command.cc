@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "password_hash.h"
+#include "serve_command.h"
 #include "platform/strings.h"
 #include "store_open.h"
 #include "utc_time.h"
@@ -23,6 +24,7 @@ const char* const MAIN_HELP =
     "The bookmark-sync server and its operator commands.\n"
     "\n"
     "Commands:\n"
+    "  serve              serve bookmark syncs (see serve --help)\n"
     "  user add NAME      create an account\n"
     "  user passwd NAME   change an account's password\n"
     "  user del NAME      delete an account and its stored bookmarks\n"
@@ -361,6 +363,7 @@ int run_operator_command(const std::vector<std::string>& args, std::istream& in,
     }
     const std::string& command = args[i];
     const std::vector<std::string> rest(args.begin() + static_cast<long>(i) + 1, args.end());
+    if (command == "serve") return run_serve_command(ctx.store_url, ctx.options, rest, out, err);
     if (command == "user") return user_command(ctx, rest);
     if (command == "history") return history_command(ctx, rest);
     if (command == "restore") return restore_command(ctx, rest);

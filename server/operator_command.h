@@ -1,6 +1,7 @@
 // Internal to the server: the command line of zorvane-server.
 //
 //   zorvane-server [--store URL] [--keep-versions N] COMMAND ...
+//     serve [OPTIONS]     (serve_command.h)
 //     user add NAME    [--password-env VAR | --password-stdin]
 //     user passwd NAME [--password-env VAR | --password-stdin]
 //     user del NAME
