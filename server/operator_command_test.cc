@@ -213,13 +213,18 @@ TEST(OperatorCommand, HelpIsThereForEveryCommand) {
     }
     for (const auto& command : std::vector<std::vector<std::string>>{
              {"user", "--help"}, {"user", "add", "--help"}, {"history", "--help"},
-             {"restore", "-h"}, {"maintenance", "--help"}, {"help"}}) {
+             {"restore", "-h"}, {"maintenance", "--help"}, {"serve", "--help"}, {"help"}}) {
         r = server(command);
         EXPECT_EQ(r.status, 0) << command[0];
         EXPECT_THAT(r.out, HasSubstr("Usage: zorvane-server")) << command[0];
         EXPECT_EQ(r.err, "");
     }
     EXPECT_THAT(server({"user", "--help"}).out, HasSubstr("--password-stdin"));
+    r = server({"serve", "--help"});
+    for (const char* word : {"--listen ADDR:PORT", "--store URL", "--threads N", "--max-request BYTES",
+                             "--max-connections N", "--max-tree BYTES", "--timeout SECONDS"}) {
+        EXPECT_THAT(r.out, HasSubstr(word));
+    }
 }
 
 TEST(OperatorCommand, BadConfigurationFailsClearly) {
@@ -241,6 +246,15 @@ TEST(OperatorCommand, BadConfigurationFailsClearly) {
          "maintenance: cannot connect to store postgresql://zv@127.0.0.1:1/db"},
         {{"--store", "sqlite:" + (dir.path() / "x.db").string(), "user", "rename", "a"},
          "unknown command \"rename\""},
+        {{"serve", "--listen", "8080"}, "serve: --listen: \"8080\" is not a valid value"},
+        {{"serve", "--threads", "0"}, "serve: --threads: \"0\" is not a valid value"},
+        {{"serve", "--timeout"}, "serve: --timeout needs a value"},
+        {{"serve", "--color", "red"}, "serve: unknown option \"--color\""},
+        {{"serve", "--store", "sqlite:" + (dir.path() / "missing" / "x.db").string()},
+         "serve: cannot open store sqlite:"},
+        {{"--store", "sqlite:" + (dir.path() / "x.db").string(), "serve", "--listen",
+          "999.1.1.1:8080"},
+         "serve: cannot listen on 999.1.1.1:8080: \"999.1.1.1\" is not an IP address"},
     };
     for (const auto& c : cases) {
         const auto r = server(c.args);
