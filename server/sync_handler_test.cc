@@ -286,7 +286,7 @@ TEST_P(SyncServerTest, AcknowledgedCommitsSurviveAKill) {
                 }
             });
         }
-        for (int i = 0; i < 200; ++i) {
+        for (int i = 0; i < 3000; ++i) {
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 if (acknowledged.size() >= 15) break;
