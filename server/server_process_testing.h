@@ -102,7 +102,7 @@ public:
         });
         const std::string marker = "serving on 127.0.0.1:";
         std::string text;
-        if (!wait_for_log(marker, std::chrono::seconds(30), &text)) {
+        if (!wait_for_log(marker, std::chrono::seconds(120), &text)) {
             stop();
             throw std::runtime_error("the server did not start: " + text);
         }
@@ -136,7 +136,15 @@ public:
         if (m_pid > 0) {
             kill(m_pid, signal_number);
             int status = 0;
-            waitpid(m_pid, &status, 0);
+            // A server that does not stop within a minute is killed.
+            for (int i = 0; i < 600 && waitpid(m_pid, &status, WNOHANG) == 0; ++i) {
+                if (i == 599) {
+                    kill(m_pid, SIGKILL);
+                    waitpid(m_pid, &status, 0);
+                    break;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
             m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
             m_pid = -1;
         }

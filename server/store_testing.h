@@ -116,6 +116,7 @@ private:
             PQfinish(conn);
             throw std::runtime_error(std::string("cannot connect to ") + url + ": " + text);
         }
+        PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
         PGresult* res = PQexec(conn, sql.c_str());
         const bool ok = PQresultStatus(res) == PGRES_COMMAND_OK;
         const std::string text = PQresultErrorMessage(res);
