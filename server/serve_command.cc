@@ -127,6 +127,8 @@ int run_serve_command(std::string store_url, const store_options_t& store_option
     sigaddset(&stop_signals, SIGINT);
     sigaddset(&stop_signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    // A log reader that goes away must not take the server with it.
+    signal(SIGPIPE, SIG_IGN);
 
     request_log_t request_log(log);
     store_pool_t stores(store_url, store_options);

@@ -30,6 +30,7 @@ struct tcp_server_t::impl_t {
     // its pending handlers still own.
     asio::io_context io;
     tcp::acceptor acceptor{io};
+    asio::steady_timer accept_retry{io};
     std::uint16_t bound_port = 0;
     std::vector<std::thread> threads;
 };
@@ -202,8 +203,14 @@ void tcp_server_t::impl_t::accept_next() {
         } else if (ec == asio::error::operation_aborted) {
             return;
         } else {
-            // Out of descriptors and the like: say so, and go on accepting.
+            // Out of descriptors and the like: say so, and try again shortly
+            // rather than spin.
             log.note("accept failed on port " + std::to_string(bound_port) + ": " + ec.message());
+            accept_retry.expires_after(std::chrono::milliseconds(100));
+            accept_retry.async_wait([this](const error_code& wait_error) {
+                if (!wait_error && !stopped) accept_next();
+            });
+            return;
         }
         accept_next();
     });
