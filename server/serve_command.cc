@@ -1,0 +1,159 @@
+#include "serve_command.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <charconv>
+#include <ostream>
+#include <thread>
+
+#include "authenticator.h"
+#include "maintenance_watch.h"
+#include "operator_command.h"
+#include "request_log.h"
+#include "store_pool.h"
+#include "sync_handler.h"
+#include "tcp_server.h"
+
+namespace Core_Server {
+namespace {
+
+const char* const SERVE_HELP =
+    "Usage: zorvane-server [--store URL] serve [OPTIONS]\n"
+    "\n"
+    "Serve bookmark syncs until SIGINT or SIGTERM. One line per request goes to\n"
+    "standard error: time, peer, user, action, result, bytes in and out,\n"
+    "milliseconds.\n"
+    "\n"
+    "Options:\n"
+    "  --listen ADDR:PORT     address to listen on (default 0.0.0.0:8080;\n"
+    "                         [::1]:8080 for IPv6; port 0 picks a free port)\n"
+    "  --store URL            as before the command (see zorvane-server --help)\n"
+    "  --threads N            threads serving requests (default 4)\n"
+    "  --max-request BYTES    largest request accepted on the wire (default 33554432)\n"
+    "  --max-connections N    connections served at once; above it requests are\n"
+    "                         answered BUSY, above twice it refused (default 512)\n"
+    "  --max-tree BYTES       largest bookmark tree stored; larger commits are\n"
+    "                         answered POLICY (default 67108864)\n"
+    "  --timeout SECONDS      time a client has to send its request, and to take\n"
+    "                         the reply (default 30)\n"
+    "  -h, --help             show this help\n"
+    "\n"
+    "Maintenance mode (zorvane-server maintenance on|off) takes effect within a\n"
+    "second in every server on the store.\n";
+
+template <class T>
+bool parse_number(const std::string& text, T& value, T minimum) {
+    T parsed{};
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), parsed);
+    if (ec != std::errc() || end != text.data() + text.size() || parsed < minimum) return false;
+    value = parsed;
+    return true;
+}
+
+bool parse_listen(const std::string& text, std::string& address, std::uint16_t& port) {
+    const auto colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0) return false;
+    std::string host = text.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    }
+    unsigned value = 0;
+    if (!parse_number(text.substr(colon + 1), value, 0u) || value > 65535) return false;
+    address = host;
+    port = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+}  // namespace
+
+int run_serve_command(std::string store_url, const store_options_t& store_options,
+                      const std::vector<std::string>& args, std::ostream& out, std::ostream& log) {
+    auto usage = [&](const std::string& message) {
+        log << "zorvane-server: serve: " << message << " (see zorvane-server serve --help)\n";
+        return EXIT_USAGE;
+    };
+    tcp_server_options_t net;
+    sync_handler_options_t sync;
+    int timeout_seconds = 30;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "-h" || a == "--help") {
+            out << SERVE_HELP;
+            return EXIT_OK;
+        }
+        if (i + 1 >= args.size()) {
+            return a.rfind("--", 0) == 0 ? usage(a + " needs a value")
+                                         : usage("unexpected argument \"" + a + "\"");
+        }
+        const std::string& v = args[++i];
+        bool ok = true;
+        if (a == "--listen") {
+            ok = parse_listen(v, net.address, net.port);
+        } else if (a == "--store") {
+            store_url = v;
+            ok = is_store_url(v);
+        } else if (a == "--threads") {
+            ok = parse_number(v, net.threads, 1) && net.threads <= 1024;
+        } else if (a == "--max-request") {
+            ok = parse_number(v, net.max_request, std::size_t{64});
+        } else if (a == "--max-connections") {
+            ok = parse_number(v, net.max_connections, 1);
+        } else if (a == "--max-tree") {
+            ok = parse_number(v, sync.max_tree_bytes, std::size_t{1});
+        } else if (a == "--timeout") {
+            ok = parse_number(v, timeout_seconds, 1);
+        } else {
+            return usage("unknown option \"" + a + "\"");
+        }
+        if (!ok) return usage(a + ": \"" + v + "\" is not a valid value");
+    }
+    net.timeout = std::chrono::seconds(timeout_seconds);
+
+    // Opening once checks the configuration and migrates before listening.
+    {
+        std::unique_ptr<InterfaceStore> store;
+        const auto status = open_store(store_url, store_options, store);
+        if (!status.ok()) {
+            log << "zorvane-server: serve: " << status.message << "\n";
+            return EXIT_USAGE;
+        }
+    }
+
+    // Every thread started from here on inherits the blocked signals, so
+    // only sigwait below sees them.
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    // A log reader that goes away must not take the server with it.
+    signal(SIGPIPE, SIG_IGN);
+
+    request_log_t request_log(log);
+    store_pool_t stores(store_url, store_options);
+    authenticator_t authenticator{authenticator_options_t{}};
+    maintenance_watch_t maintenance(stores, std::chrono::seconds(1));
+    sync_handler_t handler(sync, stores, authenticator, maintenance, request_log);
+    tcp_server_t server(net, handler, request_log);
+    std::string error;
+    if (!server.start(error)) {
+        log << "zorvane-server: serve: " << error << "\n";
+        return EXIT_USAGE;
+    }
+    std::unique_ptr<InterfaceStore> probe;
+    const std::string described =
+        open_store(store_url, store_options, probe).ok() ? probe->describe() : store_url;
+    probe.reset();
+    const bool v6 = net.address.find(':') != std::string::npos;
+    request_log.note("zorvane-server: serving on " + (v6 ? "[" + net.address + "]" : net.address) +
+                     ":" + std::to_string(server.port()) + " with store " + described);
+    int signal_number = 0;
+    sigwait(&stop_signals, &signal_number);
+    request_log.note(std::string("zorvane-server: stopping on ") +
+                     (signal_number == SIGINT ? "SIGINT" : "SIGTERM"));
+    server.stop();
+    return EXIT_OK;
+}
+
+}  // namespace Core_Server

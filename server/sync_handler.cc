@@ -1,0 +1,162 @@
+#include "sync_handler.h"
+
+#include "bookmarks/tree_xml.h"
+#include "utc_time.h"
+
+namespace Core_Server {
+namespace {
+
+sync_reply_t result_only(const char* result) {
+    sync_reply_t reply;
+    reply.result = result;
+    return reply;
+}
+
+}  // namespace
+
+void sync_handler_t::store_failed(const request_t& request, const std::string& error) {
+    m_log.note("store failure for peer " + request.peer + ": " + error);
+}
+
+void sync_handler_t::handle(const request_t& request, reply_t& reply) {
+    sync_reply_t answer;
+    auto finish = [&] {
+        reply.result = answer.commit && answer.result == result_name::OK ? answer.commit->result
+                                                                          : answer.result;
+        if (!write_sync_reply(answer, reply.body)) {
+            // Only an exhausted codec gets here; a bare "EXCEPTION" is tried.
+            answer = result_only(result_name::EXCEPTION);
+            reply.result = answer.result;
+            answer.data.clear();
+            if (!write_sync_reply(answer, reply.body)) reply.body.clear();
+        }
+    };
+    if (request.busy) {
+        answer = result_only(result_name::BUSY);
+        return finish();
+    }
+    sync_request_t sync;
+    if (!read_sync_request(request.body, sync)) {
+        answer = result_only(result_name::PROTOCOL_ERROR);
+        return finish();
+    }
+    reply.user = sync.user;
+    reply.action = sync.action == sync_action_enum::UPDATE ? "Update"
+                   : sync.overwrite                       ? "OverWrite"
+                                                          : "Commit";
+    const auto now = std::chrono::steady_clock::now();
+    std::string error;
+    const bool maintenance = m_maintenance.on(now, error);
+    if (!error.empty()) store_failed(request, error);
+    if (maintenance) {
+        answer = result_only(result_name::MAINTENANCE);
+        return finish();
+    }
+    store_pool_t::lease_t store;
+    if (auto status = m_stores.borrow(store); !status.ok()) {
+        store_failed(request, status.message);
+        answer = result_only(result_name::EXCEPTION);
+        return finish();
+    }
+    const auto auth =
+        m_authenticator.authenticate(*store, sync.user, sync.password, request.peer_address, now);
+    switch (auth.outcome) {
+        case auth_outcome_enum::OK:
+            break;
+        case auth_outcome_enum::INVALID:
+        case auth_outcome_enum::THROTTLED:
+            answer = result_only(result_name::INVALID_PASSWORD);
+            return finish();
+        case auth_outcome_enum::STORE_FAILED:
+            store.discard();
+            store_failed(request, auth.error);
+            answer = result_only(result_name::EXCEPTION);
+            return finish();
+    }
+    const bool ok = sync.action == sync_action_enum::UPDATE
+                        ? answer_update(*store, auth.account, sync, answer, error)
+                        : answer_commit(*store, auth.account, sync, answer, error);
+    if (!ok) {
+        store.discard();
+        store_failed(request, error);
+        answer = result_only(result_name::EXCEPTION);
+    }
+    finish();
+}
+
+bool sync_handler_t::answer_update(InterfaceStore& store, const account_t& account,
+                                   const sync_request_t& request, sync_reply_t& answer,
+                                   std::string& error) {
+    tree_version_t latest;
+    auto status = store.latest_version(account.id, false, latest);
+    if (status.code == store_status_t::NOT_FOUND) {
+        answer = result_only(result_name::NO_RECORD);
+        return true;
+    }
+    if (!status.ok()) {
+        error = status.message;
+        return false;
+    }
+    answer = result_only(result_name::OK);
+    if (request.baseline == latest.version) return true;
+    status = store.latest_version(account.id, true, latest);
+    if (status.code == store_status_t::NOT_FOUND) {
+        // The account went between the two reads.
+        answer = result_only(result_name::NO_RECORD);
+        return true;
+    }
+    if (!status.ok()) {
+        error = status.message;
+        return false;
+    }
+    answer.update = sync_reply_t::update_t{latest.version, latest.date, latest.client_type};
+    answer.data = std::move(latest.tree);
+    return true;
+}
+
+bool sync_handler_t::answer_commit(InterfaceStore& store, const account_t& account,
+                                   const sync_request_t& request, sync_reply_t& answer,
+                                   std::string& error) {
+    if (request.data.size() > m_options.max_tree_bytes) {
+        answer = result_only(result_name::POLICY);
+        return true;
+    }
+    Core_ZorvaneMerge::zorvane_node_t tree(0, "");
+    Core_ZorvaneMerge::read_tree(request.data, tree);
+    if (tree.type == 0) {
+        answer = result_only(result_name::PROTOCOL_ERROR);
+        return true;
+    }
+    commit_request_t commit;
+    commit.account_id = account.id;
+    commit.baseline = request.baseline < 0 || request.baseline > INT32_MAX
+                          ? -1
+                          : static_cast<std::int32_t>(request.baseline);
+    commit.overwrite = request.overwrite;
+    commit.client_type = request.client_type;
+    commit.tree = request.data;
+    commit.date = utc_now_text();
+    commit_result_t result;
+    const auto status = store.commit(commit, result);
+    if (status.code == store_status_t::NOT_FOUND) {
+        // Deleted by the operator since the password check.
+        answer = result_only(result_name::INVALID_PASSWORD);
+        return true;
+    }
+    if (!status.ok()) {
+        error = status.message;
+        return false;
+    }
+    answer = result_only(result_name::OK);
+    sync_reply_t::commit_t c;
+    c.result = result.outcome == commit_outcome_enum::COMMITTED ? result_name::OK
+                                                                : result_name::INVALID_VERSION;
+    c.version = result.version.version;
+    c.date = result.version.date;
+    c.client_type = result.version.client_type;
+    answer.commit = c;
+    answer.data = std::move(result.version.tree);
+    return true;
+}
+
+}  // namespace Core_Server

@@ -1,0 +1,67 @@
+// Internal to the server: the answer to every sync request.
+//
+// For each request, in this order:
+//   - the server over its connection limit: "BUSY";
+//   - a body that does not open or read as a request: "PROTOCOL_ERROR";
+//   - maintenance mode on: "MAINTENANCE";
+//   - unknown user, wrong password, or too many recent failures:
+//     "INVALID_PASSWORD" (never saying which);
+//   - Update: no stored tree, "NO_RECORD"; a baseline equal to the stored
+//     version, "OK" alone; otherwise "OK" with "Update" (version, date,
+//     submitting client type) and the stored tree as data;
+//   - Commit: a data part over `max_tree_bytes`, "POLICY"; one that is not an
+//     acceptable tree, "PROTOCOL_ERROR"; otherwise the store decides
+//     (store.h): "OK" with a "Commit" whose result is "OK" and the new
+//     version, or "INVALID_VERSION" and the stored one, each with its tree;
+//   - the store failing at any point: "EXCEPTION"; the details go to the
+//     server's log, never into the reply.
+// Thread-safe; each call borrows its own store from the pool.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+
+#include "authenticator.h"
+#include "maintenance_watch.h"
+#include "request_handler.h"
+#include "request_log.h"
+#include "store_pool.h"
+#include "sync_message.h"
+
+namespace Core_Server {
+
+struct sync_handler_options_t {
+    std::size_t max_tree_bytes = 64 * 1024 * 1024;
+};
+
+class sync_handler_t final : public InterfaceRequestHandler {
+public:
+    // Every argument must outlive the handler.
+    sync_handler_t(const sync_handler_options_t& options, store_pool_t& stores,
+                   authenticator_t& authenticator, maintenance_watch_t& maintenance,
+                   request_log_t& log)
+        : m_options(options),
+          m_stores(stores),
+          m_authenticator(authenticator),
+          m_maintenance(maintenance),
+          m_log(log) {}
+
+    void handle(const request_t& request, reply_t& reply) override;
+
+private:
+    // Fills `answer` for an authenticated request; returns false when the
+    // store failed (`error` says how).
+    bool answer_update(InterfaceStore& store, const account_t& account,
+                       const sync_request_t& request, sync_reply_t& answer, std::string& error);
+    bool answer_commit(InterfaceStore& store, const account_t& account,
+                       const sync_request_t& request, sync_reply_t& answer, std::string& error);
+    void store_failed(const request_t& request, const std::string& error);
+
+    const sync_handler_options_t m_options;
+    store_pool_t& m_stores;
+    authenticator_t& m_authenticator;
+    maintenance_watch_t& m_maintenance;
+    request_log_t& m_log;
+};
+
+}  // namespace Core_Server

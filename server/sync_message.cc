@@ -1,0 +1,166 @@
+#include "sync_message.h"
+
+#include "common/crypto.h"
+#include "common/gzip.h"
+#include "common/xml_node.h"
+
+namespace Core_Server {
+namespace {
+
+using Core_Common::xml_node_t;
+
+std::uint32_t read_be32(std::string_view data, std::size_t offset) {
+    std::uint32_t v = 0;
+    for (std::size_t i = 0; i < 4; ++i) v = (v << 8) | static_cast<unsigned char>(data[offset + i]);
+    return v;
+}
+
+void write_be32(std::string& out, std::uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>(v >> shift));
+}
+
+bool open_payload(std::string_view body, std::string& xml, std::string& data) {
+    std::string bytes(body);
+    if (!Core_Common::decrypt(MESSAGE_PASSPHRASE, bytes)) return false;
+    if (!Core_Common::gzip_decompress(bytes)) return false;
+    if (bytes.size() < 8) return false;
+    const std::uint32_t x = read_be32(bytes, 0);
+    const std::uint32_t d = read_be32(bytes, 4);
+    if (x > bytes.size() - 8 || bytes.size() - 8 - x != d) return false;
+    xml = bytes.substr(8, x);
+    data = bytes.substr(8 + std::size_t{x});
+    return true;
+}
+
+bool pack_payload(const xml_node_t& document, std::string_view data, std::string& body) {
+    std::string xml;
+    document.serialize(xml, false);
+    if (xml.empty() || xml.size() > 0xffffffffu || data.size() > 0xffffffffu) return false;
+    std::string payload;
+    payload.reserve(8 + xml.size() + data.size());
+    write_be32(payload, static_cast<std::uint32_t>(xml.size()));
+    write_be32(payload, static_cast<std::uint32_t>(data.size()));
+    payload += xml;
+    payload += data;
+    if (!Core_Common::gzip_compress(payload)) return false;
+    if (!Core_Common::encrypt(MESSAGE_PASSPHRASE, payload)) return false;
+    body = std::move(payload);
+    return true;
+}
+
+void add_text(xml_node_t& parent, std::u16string_view name, std::string_view utf8) {
+    parent.add_child(name).text = std::string(utf8);
+}
+
+const std::string* child_text(const xml_node_t& parent, std::u16string_view name) {
+    const xml_node_t* child = parent.find_child(name);
+    return child ? &child->text : nullptr;
+}
+
+}  // namespace
+
+bool read_sync_request(std::string_view body, sync_request_t& out) {
+    std::string xml, data;
+    if (!open_payload(body, xml, data)) return false;
+    xml_node_t root;
+    if (!root.parse(xml)) return false;
+    const xml_node_t* request = root.find_path(u"Zorvane/Request");
+    if (!request) return false;
+    const xml_node_t* action = nullptr;
+    for (const xml_node_t* child : request->children) {
+        if (child->name == u"Update" || child->name == u"Commit") {
+            action = child;
+            break;
+        }
+    }
+    if (!action) return false;
+    const std::string* user = child_text(*action, u"Username");
+    const std::string* password = child_text(*action, u"Password");
+    if (!user || !password) return false;
+    sync_request_t r;
+    r.action = action->name == u"Update" ? sync_action_enum::UPDATE : sync_action_enum::COMMIT;
+    r.user = *user;
+    r.password = *password;
+    if (const auto* peer = child_text(*action, u"PeerID")) r.peer_id = *peer;
+    if (const auto* type = child_text(*action, u"ClientType")) r.client_type = *type;
+    if (const auto* overwrite = child_text(*action, u"OverWrite")) r.overwrite = *overwrite == "true";
+    std::int64_t baseline = 0;
+    action->get_child(u"BookmarkVersionBaseline", baseline);
+    r.baseline = baseline;
+    r.data = std::move(data);
+    out = std::move(r);
+    return true;
+}
+
+bool write_sync_reply(const sync_reply_t& reply, std::string& body) {
+    xml_node_t root;
+    root.name = u"Zorvane";
+    xml_node_t& response = root.add_child(u"Zorvane").add_child(u"Response");
+    response.add_attribute("result", reply.result);
+    if (!reply.result_message.empty()) {
+        response.add_attribute("result_message", reply.result_message);
+    }
+    if (reply.update) {
+        xml_node_t& update = response.add_child(u"Update");
+        update.add_child(u"BookmarkVersion").set_int32(reply.update->version);
+        add_text(update, u"BookmarkDate", reply.update->date);
+        add_text(update, u"SubmitClientType", reply.update->client_type);
+    }
+    if (reply.commit) {
+        xml_node_t& commit = response.add_child(u"Commit");
+        commit.add_attribute("result", reply.commit->result);
+        commit.add_child(u"BookmarkVersionBaseline").set_int32(reply.commit->version);
+        add_text(commit, u"BookmarkDate", reply.commit->date);
+        add_text(commit, u"SubmitClientType", reply.commit->client_type);
+    }
+    return pack_payload(root, reply.data, body);
+}
+
+bool write_sync_request(const sync_request_t& request, std::string& body) {
+    xml_node_t root;
+    root.name = u"Zorvane";
+    xml_node_t& action = root.add_child(u"Zorvane").add_child(u"Request").add_child(
+        request.action == sync_action_enum::UPDATE ? u"Update" : u"Commit");
+    add_text(action, u"Username", request.user);
+    add_text(action, u"Password", request.password);
+    action.add_child(u"ClientVersion").set_int32(0);
+    add_text(action, u"PeerID", request.peer_id);
+    if (request.action == sync_action_enum::COMMIT) {
+        if (request.overwrite) action.add_child(u"OverWrite").set_bool(true);
+        add_text(action, u"ClientType", request.client_type);
+    }
+    action.add_child(u"BookmarkVersionBaseline").set_int64(request.baseline);
+    return pack_payload(root, request.data, body);
+}
+
+bool read_sync_reply(std::string_view body, sync_reply_t& out) {
+    std::string xml, data;
+    if (!open_payload(body, xml, data)) return false;
+    xml_node_t root;
+    if (!root.parse(xml)) return false;
+    const xml_node_t* response = root.find_path(u"Zorvane/Response");
+    if (!response) return false;
+    sync_reply_t r;
+    if (!response->get_attribute(u"result", r.result)) r.result = result_name::OK;
+    response->get_attribute(u"result_message", r.result_message);
+    if (const xml_node_t* update = response->find_child(u"Update")) {
+        sync_reply_t::update_t u;
+        update->get_child(u"BookmarkVersion", u.version);
+        if (const auto* date = child_text(*update, u"BookmarkDate")) u.date = *date;
+        if (const auto* type = child_text(*update, u"SubmitClientType")) u.client_type = *type;
+        r.update = u;
+    }
+    if (const xml_node_t* commit = response->find_child(u"Commit")) {
+        sync_reply_t::commit_t c;
+        if (!commit->get_attribute(u"result", c.result)) c.result = result_name::OK;
+        commit->get_child(u"BookmarkVersionBaseline", c.version);
+        if (const auto* date = child_text(*commit, u"BookmarkDate")) c.date = *date;
+        if (const auto* type = child_text(*commit, u"SubmitClientType")) c.client_type = *type;
+        r.commit = c;
+    }
+    r.data = std::move(data);
+    out = std::move(r);
+    return true;
+}
+
+}  // namespace Core_Server

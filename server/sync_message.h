@@ -1,0 +1,91 @@
+// Internal to the server: the sync requests and replies inside the session
+// envelope.
+//
+// A body is a payload packed by gzip and then enciphered under the message
+// passphrase, in both directions. The payload is two big-endian 32-bit
+// lengths X and D, then X bytes of XML (the message document) and D bytes of
+// data (a bookmark tree document, or nothing).
+//
+// Request documents: Zorvane / Zorvane / Request / (Update | Commit) with
+// text-only fields "Username", "Password", "ClientVersion", "PeerID",
+// "ClientType", "OverWrite", "BookmarkVersionBaseline".
+// Reply documents: Zorvane / Zorvane / Response with attributes "result" and
+// "result_message", and optionally an "Update" or a "Commit" child.
+//
+// All functions are pure and thread-safe.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace Core_Server {
+
+// The passphrase of every sync message, requests and replies alike.
+inline constexpr std::string_view MESSAGE_PASSPHRASE = "k7Tq#w2Lp9z";
+
+// Result names of the service, as the client knows them.
+namespace result_name {
+inline constexpr const char* OK = "OK";
+inline constexpr const char* MAINTENANCE = "MAINTENANCE";
+inline constexpr const char* BUSY = "BUSY";
+inline constexpr const char* PROTOCOL_ERROR = "PROTOCOL_ERROR";
+inline constexpr const char* EXCEPTION = "EXCEPTION";
+inline constexpr const char* NO_RECORD = "NO_RECORD";
+inline constexpr const char* INVALID_PASSWORD = "INVALID_PASSWORD";
+inline constexpr const char* POLICY = "POLICY";
+inline constexpr const char* INVALID_VERSION = "INVALID_VERSION";
+}  // namespace result_name
+
+enum class sync_action_enum { UPDATE, COMMIT };
+
+struct sync_request_t {
+    sync_action_enum action = sync_action_enum::UPDATE;
+    std::string user;      // UTF-8
+    std::string password;  // UTF-8
+    std::string peer_id;
+    std::string client_type;
+    bool overwrite = false;
+    // The version the client holds; 0 when it holds none.
+    std::int64_t baseline = 0;
+    std::string data;  // the data part: a tree document for a commit
+};
+
+// Unpacks and reads a request body. Returns false when the body does not
+// decipher, unpack or split, when the document does not parse or lacks the
+// request element, or when the action is neither Update nor Commit.
+[[nodiscard]] bool read_sync_request(std::string_view body, sync_request_t& out);
+
+// What a reply says, beyond its result.
+struct sync_reply_t {
+    std::string result = result_name::OK;
+    std::string result_message;
+    // An "Update" element: the stored version the client should adopt.
+    struct update_t {
+        std::int32_t version = 0;
+        std::string date;
+        std::string client_type;
+    };
+    std::optional<update_t> update;
+    // A "Commit" element with its own result.
+    struct commit_t {
+        std::string result = result_name::OK;
+        std::int32_t version = 0;  // "BookmarkVersionBaseline"
+        std::string date;
+        std::string client_type;
+    };
+    std::optional<commit_t> commit;
+    std::string data;  // the data part
+};
+
+// Writes, packs and enciphers a reply. Returns false only when a codec
+// fails (out of memory); `body` is then unchanged.
+[[nodiscard]] bool write_sync_reply(const sync_reply_t& reply, std::string& body);
+
+// The reverse of both, for tests and load generators: writes a request body,
+// and reads a reply body (false when it does not open).
+[[nodiscard]] bool write_sync_request(const sync_request_t& request, std::string& body);
+[[nodiscard]] bool read_sync_reply(std::string_view body, sync_reply_t& out);
+
+}  // namespace Core_Server
