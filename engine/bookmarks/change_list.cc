@@ -92,7 +92,8 @@ void apply_changes(zorvane_node_t& tree, const change_list& list, change_filter_
                      [&](const change_record& r) { return selected(r.op); })) {
         return;
     }
-    working_tree work(std::move(tree));
+    zorvane_node_t source = std::move(tree);
+    working_tree work(source, true);
     for (const change_record& r : list) {
         if (!selected(r.op)) continue;
         switch (r.op) {

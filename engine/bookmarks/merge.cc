@@ -18,7 +18,7 @@ bool same_identifiers(const std::vector<working_node_t*>& kids,
                       const std::vector<zorvane_node_t>& side) {
     if (kids.size() != side.size()) return false;
     for (std::size_t i = 0; i < kids.size(); ++i) {
-        if (kids[i]->data.guid != side[i].guid) return false;
+        if (kids[i]->guid() != side[i].guid) return false;
     }
     return true;
 }
@@ -54,9 +54,9 @@ void arrange(working_node_t* folder, const zorvane_node_t& side) {
     std::unordered_map<std::string_view, std::size_t> seen;
     std::vector<working_node_t*> kids = folder->kids;
     arrange_by_side(kids, [&](const working_node_t* k) {
-        auto it = positions.find(k->data.guid);
+        auto it = positions.find(k->guid());
         if (it == positions.end()) return kNotOnSide;
-        std::size_t occurrence = seen[k->data.guid]++;
+        std::size_t occurrence = seen[k->guid()]++;
         return occurrence < it->second.size() ? it->second[occurrence] : kNotOnSide;
     });
     working_tree::reorder(folder, std::move(kids));
@@ -82,7 +82,7 @@ void order_children(working_node_t* folder, const zorvane_node_t* base,
     child_locator in_local(local ? &local->children : nullptr);
     for (working_node_t* kid : folder->kids) {
         if (kid->kids.empty()) continue;
-        const std::string& g = kid->data.guid;
+        const std::string& g = kid->guid();
         order_children(kid, in_base.find_node(g), in_remote.find_node(g), in_local.find_node(g));
     }
 }
@@ -149,12 +149,13 @@ void tidy_separators(zorvane_node_t& node) {
 }  // namespace
 
 void merge_trees(const merge_input& input, zorvane_node_t& out) {
-    working_tree work(input.base);
+    working_tree work(input.base, false);
+    const bool repeats = work.source_has_repeats();
     std::vector<diff_entry> local_changes, remote_changes;
     local_changes.reserve(1024);
     remote_changes.reserve(1024);
-    diff_entries(input.local, input.base, local_changes);
-    diff_entries(input.remote, input.base, remote_changes);
+    diff_entries(input.local, input.base, local_changes, repeats);
+    diff_entries(input.remote, input.base, remote_changes, repeats);
     if (!input.skip_deletes) {
         apply_entries(work, remote_changes, true);
         apply_entries(work, local_changes, true);
@@ -179,7 +180,7 @@ void adopt_incoming(const adopt_input& input, zorvane_node_t& out) {
 
     std::vector<diff_entry> puts;
     diff_entries(incoming, result, puts);
-    working_tree work(std::move(result));
+    working_tree work(result, true);
     apply_entries(work, puts, false);
     result = work.release();
     tidy_separators(result);
