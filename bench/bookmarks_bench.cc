@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -52,10 +53,20 @@ std::size_t count_nodes(const zorvane_node_t& n) {
     return c;
 }
 
-double time_merge(const merge_input& in, int runs, bool literal_merge) {
-    std::vector<double> times;
+// Processor time of this process, in seconds: on a shared machine it shows
+// the work done where the wall clock also shows the waiting.
+double cpu_seconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+
+struct timing_t {
+    double wall;  // median
+    double cpu;   // median
+};
+
+timing_t time_merge(const merge_input& in, int runs, bool literal_merge) {
+    std::vector<double> times, cpu;
     for (int i = 0; i < runs; ++i) {
         zorvane_node_t out;
+        const double cpu_start = cpu_seconds();
         auto start = clock_type::now();
         if (literal_merge) {
             literal::merge_trees(in, out);
@@ -63,8 +74,9 @@ double time_merge(const merge_input& in, int runs, bool literal_merge) {
             merge_trees(in, out);
         }
         times.push_back(seconds_since(start));
+        cpu.push_back(cpu_seconds() - cpu_start);
     }
-    return median(times);
+    return {median(times), median(cpu)};
 }
 
 }  // namespace
@@ -80,35 +92,39 @@ int main(int argc, char** argv) {
     merge_input big = make_input(100000, 42);
     std::printf("  generated 100k trees (%zu nodes each) in %.1f s\n", count_nodes(big.base),
                 seconds_since(gen_start));
-    const double merge_100k = time_merge(big, 11, false);
+    const timing_t merge_100k = time_merge(big, 11, false);
     const double peak_mb = static_cast<double>(Core_Platform::peak_resident_bytes()) / (1024.0 * 1024.0);
-    std::printf("  merge_trees, 100k bookmarks, 1%% edits each side: median %.1f ms (target <= 150 ms)\n",
-                merge_100k * 1e3);
+    std::printf("  merge_trees, 100k bookmarks, 1%% edits each side: median %.1f ms, processor %.1f ms"
+                " (target <= 150 ms)\n",
+                merge_100k.wall * 1e3, merge_100k.cpu * 1e3);
     std::printf("  peak resident memory after the 100k merges: %.0f MB (target < 500 MB)\n", peak_mb);
-    ok = ok && merge_100k <= 0.150 && peak_mb < 500;
+    ok = ok && merge_100k.wall <= 0.150 && peak_mb < 500;
 
     if (merge_only) return ok ? 0 : 1;
 
     // 2. Fast against literal at 20,000 bookmarks.
     merge_input mid = make_input(20000, 43);
-    const double fast_20k = time_merge(mid, 11, false);
-    const double literal_20k = time_merge(mid, 3, true);
-    const double ratio = literal_20k / fast_20k;
-    std::printf("  20k bookmarks: fast %.2f ms, literal %.1f ms, ratio %.0fx (target >= 50x)\n",
-                fast_20k * 1e3, literal_20k * 1e3, ratio);
+    const timing_t fast_20k = time_merge(mid, 11, false);
+    const timing_t literal_20k = time_merge(mid, 3, true);
+    const double ratio = literal_20k.wall / fast_20k.wall;
+    std::printf("  20k bookmarks: fast %.2f ms, literal %.1f ms, ratio %.0fx (processor time ratio %.0fx)"
+                " (target >= 50x)\n",
+                fast_20k.wall * 1e3, literal_20k.wall * 1e3, ratio, literal_20k.cpu / fast_20k.cpu);
     ok = ok && ratio >= 50;
 
     // 3. Document form of the 100,000-bookmark tree.
     std::string document;
     write_tree(big.base, document);
-    std::vector<double> times;
+    std::vector<double> times, cpu;
     for (int i = 0; i < 5; ++i) {
+        const double cpu_start = cpu_seconds();
         auto start = clock_type::now();
         zorvane_node_t tree;
         read_tree(document, tree);
         std::string again;
         write_tree(tree, again);
         times.push_back(seconds_since(start));
+        cpu.push_back(cpu_seconds() - cpu_start);
         if (again != document) {
             std::printf("  read+write changed the document\n");
             ok = false;
@@ -116,8 +132,9 @@ int main(int argc, char** argv) {
     }
     const double rw = median(times);
     const double mb = static_cast<double>(document.size()) / (1024.0 * 1024.0);
-    std::printf("  read_tree + write_tree, %.1f MB document: median %.0f ms, %.1f MB/s (target >= 40 MB/s)\n",
-                mb, rw * 1e3, mb / rw);
+    std::printf("  read_tree + write_tree, %.1f MB document: median %.0f ms, %.1f MB/s; processor %.0f ms,"
+                " %.1f MB/s (target >= 40 MB/s)\n",
+                mb, rw * 1e3, mb / rw, median(cpu) * 1e3, mb / median(cpu));
     ok = ok && mb / rw >= 40;
 
     std::printf("  %s\n", ok ? "all targets met" : "TARGET MISSED");
