@@ -26,11 +26,6 @@ bool same_identifiers(const std::vector<working_node_t*>& kids,
 bool reordered(const zorvane_node_t& side, const zorvane_node_t& base) {
     const auto& s = side.children;
     const auto& b = base.children;
-    if (s.size() == b.size() &&
-        std::equal(s.begin(), s.end(), b.begin(),
-                   [](const zorvane_node_t& x, const zorvane_node_t& y) { return x.guid == y.guid; })) {
-        return false;
-    }
     child_locator in_side(&s), in_base(&b);
     std::vector<std::string_view> sv, bv;
     sv.reserve(s.size());
@@ -62,28 +57,48 @@ void arrange(working_node_t* folder, const zorvane_node_t& side) {
     working_tree::reorder(folder, std::move(kids));
 }
 
+bool same_sequence(const std::vector<zorvane_node_t>& a, const std::vector<zorvane_node_t>& b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](const zorvane_node_t& x, const zorvane_node_t& y) { return x.guid == y.guid; });
+}
+
 // Orders the children of `folder` and, recursively, of its subfolders; `base`,
 // `remote` and `local` are the folders at the same place in the three input
-// trees, or nullptr where a tree has none.
+// trees, or nullptr where a tree has none. `base_repeats` tells whether an
+// identifier occurs twice in the base tree.
 void order_children(working_node_t* folder, const zorvane_node_t* base,
-                    const zorvane_node_t* remote, const zorvane_node_t* local) {
+                    const zorvane_node_t* remote, const zorvane_node_t* local, bool base_repeats) {
     working_tree::compact(folder);
     if (folder->kids.empty()) return;
-    const bool local_reordered = local && base && reordered(*local, *base);
-    const bool remote_reordered = !local_reordered && remote && base && reordered(*remote, *base);
+    // A side whose children are the base's, in the base's order, neither
+    // reordered nor added anything here.
+    const bool local_as_base = local && base && same_sequence(local->children, base->children);
+    const bool remote_as_base = remote && base && same_sequence(remote->children, base->children);
+    const bool local_reordered = local && base && !local_as_base && reordered(*local, *base);
+    const bool remote_reordered =
+        !local_reordered && remote && base && !remote_as_base && reordered(*remote, *base);
     // The deciding side goes last; the other side places what only it has.
     const zorvane_node_t* first = remote_reordered ? local : remote;
     const zorvane_node_t* last = remote_reordered ? remote : local;
     if (first != nullptr) arrange(folder, *first);
     if (last != nullptr) arrange(folder, *last);
 
+    // Without repeated identifiers, children that stand where they stood in
+    // the base are matched by position.
+    const bool by_position = !base_repeats && base && same_identifiers(folder->kids, base->children);
     child_locator in_base(base ? &base->children : nullptr);
     child_locator in_remote(remote ? &remote->children : nullptr);
     child_locator in_local(local ? &local->children : nullptr);
-    for (working_node_t* kid : folder->kids) {
+    for (std::size_t k = 0; k < folder->kids.size(); ++k) {
+        working_node_t* kid = folder->kids[k];
         if (kid->kids.empty()) continue;
         const std::string& g = kid->guid();
-        order_children(kid, in_base.find_node(g), in_remote.find_node(g), in_local.find_node(g));
+        const zorvane_node_t* b = by_position ? &base->children[k] : in_base.find_node(g);
+        const zorvane_node_t* r =
+            by_position && remote_as_base ? &remote->children[k] : in_remote.find_node(g);
+        const zorvane_node_t* l = by_position && local_as_base ? &local->children[k] : in_local.find_node(g);
+        order_children(kid, b, r, l, base_repeats);
     }
 }
 
@@ -162,7 +177,7 @@ void merge_trees(const merge_input& input, zorvane_node_t& out) {
     }
     apply_entries(work, remote_changes, false);
     apply_entries(work, local_changes, false);
-    order_children(work.top(), &input.base, &input.remote, &input.local);
+    order_children(work.top(), &input.base, &input.remote, &input.local, repeats);
     out = work.release();
 }
 

@@ -11,22 +11,24 @@ constexpr std::size_t kChunkSize = 4096;
 
 std::size_t hash_of(std::string_view s) { return std::hash<std::string_view>{}(s); }
 
-std::size_t count_nodes(const zorvane_node_t& node) {
-    std::size_t n = 1;
-    for (const zorvane_node_t& c : node.children) n += count_nodes(c);
-    return n;
-}
-
 }  // namespace
 
 working_tree::working_tree(const zorvane_node_t& tree, bool movable) {
-    std::size_t capacity = 64;
-    while (capacity < count_nodes(tree) * 2) capacity *= 2;
-    m_slots.resize(capacity);
     m_top = make_node(nullptr, &tree);
     m_top->movable = movable;
-    m_top->index = tree.index;
     load(m_top, tree, movable);
+    // Index everything below the top now that the number of nodes is known.
+    const std::size_t count = (m_chunks.size() - 1) * kChunkSize + m_chunk_used;
+    std::size_t capacity = 64;
+    while (capacity < count * 2) capacity *= 2;
+    m_slots.resize(capacity);
+    for (std::size_t c = 0; c < m_chunks.size(); ++c) {
+        const std::size_t used = c + 1 == m_chunks.size() ? m_chunk_used : kChunkSize;
+        for (std::size_t i = 0; i < used; ++i) {
+            working_node_t* node = &m_chunks[c][i];
+            if (node != m_top) index_node(node);
+        }
+    }
 }
 
 working_tree::~working_tree() = default;
@@ -52,7 +54,6 @@ void working_tree::load(working_node_t* into, const zorvane_node_t& from, bool m
     for (const zorvane_node_t& child : from.children) {
         working_node_t* node = make_node(into, &child);
         node->movable = movable;
-        index_node(node);
         if (!child.children.empty()) load(node, child, movable);
     }
 }
