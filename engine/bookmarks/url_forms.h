@@ -88,7 +88,9 @@ std::string to_stored_form(std::u16string_view text);
 // segments are shown decoded when the escapes form UTF-8 (otherwise as
 // written); for "file" addresses a "#" in the path stays "%23"; user,
 // password, query and fragment are not decoded. Reading the display form back
-// with to_stored_form always gives the stored address again: where decoding
+// with to_stored_form gives the stored address again whenever that address
+// reads back as itself (true of every stored form but those of a few
+// malformed texts, such as an empty host followed by "//"): where decoding
 // an escape would change how the address splits into parts or would not
 // survive a document ("/", "?", "#", "%", "@", ":", control characters,
 // characters outside the Basic Multilingual Plane), that escape is kept.

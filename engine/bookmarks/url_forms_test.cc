@@ -177,6 +177,16 @@ TEST(DisplayForm, RoundTripProperty) {
     }
 }
 
+// An empty host followed by a path that starts with "//" reads back with a
+// separator: such a text has no stable stored form, and the display form
+// then shows what the plain decoding gives.
+TEST(DisplayForm, UnstableStoredFormOfMalformedText) {
+    std::string stored = to_stored_form(u"x:@//a:@h");
+    EXPECT_EQ(stored, "x://a:@h");
+    EXPECT_EQ(to_stored_form(u"x://a:@h"), "x://a@h");  // now read as a user part
+    EXPECT_EQ(to_display_form(stored), u"x://a@h");
+}
+
 TEST(ComparisonKey, CaseRules) {
     EXPECT_EQ(comparison_key("HTTP://WWW.Example.COM"), comparison_key("http://www.example.com/"));
     EXPECT_NE(comparison_key("http://h/Path"), comparison_key("http://h/path"));
