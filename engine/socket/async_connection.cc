@@ -11,6 +11,7 @@
 #include "socket/async_service.h"
 #include "socket/host_table.h"
 #include "socket/socket_callback.h"
+#include "socket/socket_module.h"
 
 namespace Core_Socket {
 
@@ -187,7 +188,7 @@ void async_connection::on_established() {
     std::uint32_t local_address = local_error ? 0 : ipv4_network_value(local.address());
     error_code ignored;
     m_socket.set_option(asio::ip::tcp::no_delay(true), ignored);
-    if (InterfaceSocketCallback* callback = tcp_callback()) {
+    if (InterfaceSocketCallback* callback = InterfaceSocket::tcp_callback()) {
         callback->on_tcp_connected(this, m_user, local_address, local_error ? 0 : local.port(),
                                    remote_address, remote_error ? 0 : remote.port());
     }
@@ -198,7 +199,7 @@ void async_connection::do_read() {
     if (m_user == nullptr) {
         return;
     }
-    InterfaceSocketCallback* callback = tcp_callback();
+    InterfaceSocketCallback* callback = InterfaceSocket::tcp_callback();
     std::uint32_t allowance = 0;
     if (callback != nullptr) {
         callback->get_recv_allowance(this, m_user, allowance);
@@ -230,7 +231,7 @@ void async_connection::on_read(const error_code& ec, std::size_t n) {
         do_close(to_socket_error(ec));
         return;
     }
-    if (InterfaceSocketCallback* callback = tcp_callback()) {
+    if (InterfaceSocketCallback* callback = InterfaceSocket::tcp_callback()) {
         callback->on_tcp_received(this, m_user, m_receive.data(), n);
     }
     do_read();
@@ -240,7 +241,7 @@ void async_connection::pump_send() {
     if (m_user == nullptr || m_writing) {
         return;
     }
-    InterfaceSocketCallback* callback = tcp_callback();
+    InterfaceSocketCallback* callback = InterfaceSocket::tcp_callback();
     if (callback == nullptr) {
         return;
     }
@@ -345,7 +346,7 @@ void async_connection::do_close(const error_code& ec) {
     if (m_resolver) {
         m_resolver->cancel();
     }
-    if (InterfaceSocketCallback* callback = tcp_callback()) {
+    if (InterfaceSocketCallback* callback = InterfaceSocket::tcp_callback()) {
         callback->on_tcp_closed(this, m_user, ec);
     }
     // Detached from here on, whatever the user did with the slot.

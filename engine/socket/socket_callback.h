@@ -2,7 +2,7 @@
 //
 // The socket layer never names the classes of the layer above. It reports
 // every event of a connection through the one InterfaceSocketCallback that
-// start-up registers (set_tcp_callback), and the layer above drives the
+// start-up registers (InterfaceSocket::set_tcp_callback), and the layer above drives the
 // socket layer through its own function interface. A binding object made
 // from InterfaceSocketTCPCallbackTemplate<T> forwards each operation to the
 // static function of the same name of class T.
@@ -105,10 +105,5 @@ public:
     }
     void get_udp_datagram(udp_datagram_ptr& datagram) override { T::get_udp_datagram(datagram); }
 };
-
-// The callback every connection reports to; set by start-up (nullptr: none).
-// Safe to read from any thread.
-void set_tcp_callback(InterfaceSocketCallback* callback);
-InterfaceSocketCallback* tcp_callback();
 
 }  // namespace Core_Socket

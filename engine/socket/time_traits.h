@@ -14,7 +14,7 @@
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <cstdint>
 
-#include "common/tick.h"
+#include "common/tick_count.h"
 
 namespace Core_Socket {
 
