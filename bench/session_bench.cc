@@ -66,6 +66,7 @@ int main() {
     using Core_Socket::testing::ScriptedPeer;
     const std::string body(512, 'q');  // a fixed request body: every run does the same work
     ScriptedPeer peer([&](PeerConnection& c) {
+        c.use_blocking_io();
         std::string request = c.read_request();
         if (request.size() >= 38) {
             c.write(reply_for(request, "ok"));
