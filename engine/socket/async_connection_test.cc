@@ -225,8 +225,15 @@ TEST(AsyncConnection, CloseBeforeTheConnectCompletesIsReportedOnce) {
     started_socket_module socket(&user);
     void* conn = nullptr;
     InterfaceSocket::tcp_connect(&user, conn, "127.0.0.1", testing::refused_port(), true);
-    user.read([&] { return user.m_conn = conn; });
-    InterfaceSocket::tcp_close(&user, conn, false);
+    // Like the wire layer, close only while the connection has not reported
+    // its close (the user's lock holds that report back meanwhile).
+    user.read([&] {
+        user.m_conn = conn;
+        if (user.m_closed == 0) {
+            InterfaceSocket::tcp_close(&user, conn, false);
+        }
+        return 0;
+    });
     ASSERT_TRUE(user.wait_until([&] { return user.m_closed >= 1; }));
     std::this_thread::sleep_for(100ms);
     user.read([&] {
