@@ -6,10 +6,14 @@ namespace Core_Common {
 
 int thread_helper::thread_level(thread_priority_enum priority) {
     switch (priority) {
-        case PRIORITY_ABOVE_NORMAL: return Core_Platform::THREAD_LEVEL_ABOVE_NORMAL;
-        case PRIORITY_NORMAL: return Core_Platform::THREAD_LEVEL_NORMAL;
-        case PRIORITY_BELOW_NORMAL: return Core_Platform::THREAD_LEVEL_BELOW_NORMAL;
-        case PRIORITY_IDLE: return Core_Platform::THREAD_LEVEL_IDLE;
+        case PRIORITY_ABOVE_NORMAL:
+            return Core_Platform::THREAD_LEVEL_ABOVE_NORMAL;
+        case PRIORITY_NORMAL:
+            return Core_Platform::THREAD_LEVEL_NORMAL;
+        case PRIORITY_BELOW_NORMAL:
+            return Core_Platform::THREAD_LEVEL_BELOW_NORMAL;
+        case PRIORITY_IDLE:
+            return Core_Platform::THREAD_LEVEL_IDLE;
     }
     return Core_Platform::THREAD_LEVEL_NORMAL;
 }

@@ -17,11 +17,16 @@ std::uint32_t current_thread_id() {
 
 int nice_for_thread_level(int level) {
     switch (level) {
-        case THREAD_LEVEL_ABOVE_NORMAL: return -5;
-        case THREAD_LEVEL_NORMAL: return 0;
-        case THREAD_LEVEL_BELOW_NORMAL: return 5;
-        case THREAD_LEVEL_IDLE: return 19;
-        default: return 0;
+        case THREAD_LEVEL_ABOVE_NORMAL:
+            return -5;
+        case THREAD_LEVEL_NORMAL:
+            return 0;
+        case THREAD_LEVEL_BELOW_NORMAL:
+            return 5;
+        case THREAD_LEVEL_IDLE:
+            return 19;
+        default:
+            return 0;
     }
 }
 

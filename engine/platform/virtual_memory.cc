@@ -83,7 +83,8 @@ void* vm_reserve(std::size_t size, vm_error_enum* error) {
     if (injected_failure(error)) return nullptr;
     // Over-reserve by one granule, then trim both ends to the aligned range.
     const std::size_t span = size + GRANULARITY;
-    void* raw = ::mmap(nullptr, span, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    void* raw =
+        ::mmap(nullptr, span, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (raw == MAP_FAILED) {
         set_error(error, from_errno(errno));
         return nullptr;
