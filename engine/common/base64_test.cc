@@ -1,0 +1,59 @@
+#include "common/base64.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+namespace Core_Common {
+namespace {
+
+TEST(Base64, StandardVectors) {
+    EXPECT_EQ(base64_encode(""), "");
+    EXPECT_EQ(base64_encode("f"), "Zg==");
+    EXPECT_EQ(base64_encode("fo"), "Zm8=");
+    EXPECT_EQ(base64_encode("foo"), "Zm9v");
+    EXPECT_EQ(base64_encode("foobar"), "Zm9vYmFy");
+    EXPECT_EQ(base64_encode(std::string("\xFB\xFF\xBF", 3)), "+/+/");
+    EXPECT_EQ(base64_decode("Zm9vYmFy"), "foobar");
+    EXPECT_EQ(base64_decode("Zg=="), "f");
+    EXPECT_EQ(base64_decode(""), "");
+}
+
+TEST(Base64, HundredBytesMakeOneLineOf136) {
+    std::mt19937 rng(100);
+    std::string bytes(100, '\0');
+    for (auto& c : bytes) c = static_cast<char>(rng());
+    const std::string text = base64_encode(bytes.data(), bytes.size());
+    EXPECT_EQ(text.size(), 136u);
+    EXPECT_EQ(text.find('\n'), std::string::npos);
+    EXPECT_EQ(text.substr(134), "==");
+
+    std::string broken;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (i % 50 == 0) broken += "\r\n";
+        if (i % 7 == 0) broken += ' ';
+        broken += text[i];
+    }
+    EXPECT_EQ(base64_decode(broken.data(), broken.size()), bytes);
+}
+
+TEST(Base64, CharactersOutsideTheAlphabetAreSkipped) {
+    EXPECT_EQ(base64_decode("Zm=9v*Ym\tFy!"), "foobar");
+    EXPECT_EQ(base64_decode("QQ=="), "A");
+    EXPECT_EQ(base64_decode("qQ=="), "\xA9");
+    EXPECT_NE(base64_decode("zm9vymfy"), "foobar");  // the alphabet is case-sensitive
+    EXPECT_EQ(base64_decode("!!!"), "");
+}
+
+TEST(Base64, LargeRoundTrip) {
+    std::mt19937 rng(7);
+    std::string bytes(1 << 20, '\0');
+    for (auto& c : bytes) c = static_cast<char>(rng());
+    const std::string text = base64_encode(bytes);
+    EXPECT_EQ(text.size(), (bytes.size() + 2) / 3 * 4);
+    EXPECT_EQ(base64_decode(text), bytes);
+}
+
+}  // namespace
+}  // namespace Core_Common

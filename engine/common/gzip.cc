@@ -1,0 +1,219 @@
+#include "common/gzip.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+namespace Core_Common {
+namespace {
+
+constexpr unsigned char kHeader[10] = {0x1F, 0x8B, 8, 0, 0, 0, 0, 0, 0, 11};
+constexpr std::size_t kHeaderSize = sizeof kHeader;
+constexpr std::size_t kTrailerSize = 8;
+constexpr std::size_t kStep = 4096;
+// zlib counts in 32-bit units; longer buffers are fed in pieces.
+constexpr std::size_t kMaxPiece = UINT_MAX;
+// Deflate cannot expand data by more than this factor.
+constexpr std::size_t kMaxDeflateRatio = 1032;
+
+enum : unsigned { FLAG_HCRC = 2, FLAG_EXTRA = 4, FLAG_NAME = 8, FLAG_COMMENT = 16 };
+
+unsigned long crc_of(const unsigned char* p, std::size_t n) {
+    unsigned long crc = crc32(0L, Z_NULL, 0);
+    while (n > 0) {
+        const std::size_t piece = std::min(n, kMaxPiece);
+        crc = crc32(crc, p, static_cast<uInt>(piece));
+        p += piece;
+        n -= piece;
+    }
+    return crc;
+}
+
+void put_le32(unsigned char* p, std::uint32_t v) {
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+    p[2] = static_cast<unsigned char>(v >> 16);
+    p[3] = static_cast<unsigned char>(v >> 24);
+}
+
+std::uint32_t get_le32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+template <class Bytes>
+unsigned char* bytes_of(Bytes& b) {
+    return reinterpret_cast<unsigned char*>(b.data());
+}
+
+// Deflates `in` as one raw stream after the 10 header bytes of `out`.
+template <class Bytes>
+bool compress_into(const unsigned char* in, std::size_t n, Bytes& out) {
+    z_stream zs{};
+    if (deflateInit2(&zs, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+    // One allocation that the stream cannot outgrow; the loop below still
+    // grows in whole steps should the bound ever be exceeded.
+    std::size_t capacity = kHeaderSize + deflateBound(&zs, static_cast<uLong>(std::min(n, kMaxPiece))) +
+                           (n > kMaxPiece ? n / 1000 + kStep : 0) + kTrailerSize;
+    capacity = (capacity + kStep - 1) / kStep * kStep;
+    try {
+        out.resize(capacity);
+    } catch (...) {
+        deflateEnd(&zs);
+        throw;
+    }
+    std::size_t produced = kHeaderSize;
+    std::size_t consumed = 0;
+    int result = Z_OK;
+    for (;;) {
+        if (capacity - produced < kTrailerSize + 1) {
+            capacity += kStep;
+            try {
+                out.resize(capacity);
+            } catch (...) {
+                deflateEnd(&zs);
+                throw;
+            }
+        }
+        const std::size_t in_piece = std::min(n - consumed, kMaxPiece);
+        const std::size_t out_room = std::min(capacity - kTrailerSize - produced, kMaxPiece);
+        zs.next_in = const_cast<Bytef*>(in + consumed);
+        zs.avail_in = static_cast<uInt>(in_piece);
+        zs.next_out = bytes_of(out) + produced;
+        zs.avail_out = static_cast<uInt>(out_room);
+        const bool last_piece = consumed + in_piece == n;
+        result = deflate(&zs, last_piece ? Z_FINISH : Z_NO_FLUSH);
+        consumed += in_piece - zs.avail_in;
+        produced += out_room - zs.avail_out;
+        if (result == Z_STREAM_END) break;
+        if (result != Z_OK && result != Z_BUF_ERROR) break;
+    }
+    deflateEnd(&zs);
+    if (result != Z_STREAM_END) return false;
+    std::memcpy(bytes_of(out), kHeader, kHeaderSize);
+    put_le32(bytes_of(out) + produced, static_cast<std::uint32_t>(crc_of(in, n)));
+    put_le32(bytes_of(out) + produced + 4, static_cast<std::uint32_t>(n));
+    out.resize(produced + kTrailerSize);
+    return true;
+}
+
+template <class Bytes>
+bool compress(Bytes& data) {
+    Bytes out;
+    if (!compress_into(reinterpret_cast<const unsigned char*>(data.data()), data.size(), out))
+        return false;
+    data.swap(out);
+    return true;
+}
+
+// The offset of the deflate stream, or 0 when the header is invalid.
+std::size_t header_length(const unsigned char* p, std::size_t n) {
+    if (n < kHeaderSize || p[0] != 0x1F || p[1] != 0x8B || p[2] != 8 || p[3] >= 32) return 0;
+    const unsigned flags = p[3];
+    std::size_t pos = kHeaderSize;
+    if (flags & FLAG_EXTRA) {
+        if (n - pos < 2) return 0;
+        const std::size_t extra = static_cast<std::size_t>(p[pos]) | static_cast<std::size_t>(p[pos + 1]) << 8;
+        pos += 2;
+        if (n - pos < extra) return 0;
+        pos += extra;
+    }
+    for (unsigned flag : {FLAG_NAME, FLAG_COMMENT}) {
+        if (!(flags & flag)) continue;
+        const void* end = std::memchr(p + pos, 0, n - pos);
+        if (end == nullptr) return 0;
+        pos = static_cast<std::size_t>(static_cast<const unsigned char*>(end) - p) + 1;
+    }
+    if (flags & FLAG_HCRC) {
+        if (n - pos < 2) return 0;
+        pos += 2;
+    }
+    return pos;
+}
+
+template <class Bytes>
+bool decompress(Bytes& data) {
+    const auto* p = reinterpret_cast<const unsigned char*>(data.data());
+    const std::size_t n = data.size();
+    const std::size_t start = header_length(p, n);
+    if (start == 0 || n - start < kTrailerSize) {
+        data.clear();
+        return false;
+    }
+    const std::size_t stream_length = n - start - kTrailerSize;
+    const std::uint32_t stated_crc = get_le32(p + n - kTrailerSize);
+    const std::uint32_t stated_length = get_le32(p + n - 4);
+
+    z_stream zs{};
+    if (inflateInit2(&zs, -15) != Z_OK) {
+        data.clear();
+        return false;
+    }
+    // Start at the stated length when it is plausible for this input, so a
+    // well-formed member inflates without regrowing; a lying trailer costs at
+    // most what the input could expand to anyway.
+    const std::size_t plausible = std::min<std::size_t>(
+        {static_cast<std::size_t>(stated_length), stream_length * kMaxDeflateRatio + kStep,
+         gzip_inflate_limit});
+    std::size_t capacity = std::max<std::size_t>(kStep, (plausible + kStep - 1) / kStep * kStep);
+    capacity = std::min(capacity, gzip_inflate_limit);
+    Bytes out;
+    std::size_t produced = 0;
+    std::size_t consumed = 0;
+    int result = Z_OK;
+    try {
+        out.resize(capacity);
+        for (;;) {
+            if (produced == capacity && capacity >= gzip_inflate_limit) {
+                // At the cap the stream may still end without more output;
+                // a single further byte means it would exceed the cap.
+                unsigned char probe;
+                zs.next_in = const_cast<Bytef*>(p + start + consumed);
+                zs.avail_in = static_cast<uInt>(std::min(stream_length - consumed, kMaxPiece));
+                zs.next_out = &probe;
+                zs.avail_out = 1;
+                result = inflate(&zs, Z_NO_FLUSH);
+                if (zs.avail_out == 0) result = Z_DATA_ERROR;
+                break;
+            }
+            if (produced == capacity) {
+                capacity = std::min(gzip_inflate_limit,
+                                    std::max(capacity + kStep, capacity / 2 * 3 / kStep * kStep));
+                out.resize(capacity);
+            }
+            const std::size_t in_piece = std::min(stream_length - consumed, kMaxPiece);
+            const std::size_t out_room = std::min(capacity - produced, kMaxPiece);
+            zs.next_in = const_cast<Bytef*>(p + start + consumed);
+            zs.avail_in = static_cast<uInt>(in_piece);
+            zs.next_out = bytes_of(out) + produced;
+            zs.avail_out = static_cast<uInt>(out_room);
+            result = inflate(&zs, Z_NO_FLUSH);
+            consumed += in_piece - zs.avail_in;
+            produced += out_room - zs.avail_out;
+            if (result == Z_STREAM_END) break;
+            if (result != Z_OK && result != Z_BUF_ERROR) break;
+            // No progress with room left means the input ran out mid-stream.
+            if (result == Z_BUF_ERROR && zs.avail_out != 0) break;
+        }
+    } catch (...) {
+        inflateEnd(&zs);
+        throw;
+    }
+    inflateEnd(&zs);
+    out.resize(produced);
+    const bool ok = result == Z_STREAM_END && static_cast<std::uint32_t>(produced) == stated_length &&
+                    static_cast<std::uint32_t>(crc_of(bytes_of(out), produced)) == stated_crc;
+    data.swap(out);
+    return ok;
+}
+
+}  // namespace
+
+bool gzip_compress(std::string& data) { return compress(data); }
+bool gzip_compress(std::vector<std::uint8_t>& data) { return compress(data); }
+bool gzip_decompress(std::string& data) { return decompress(data); }
+bool gzip_decompress(std::vector<std::uint8_t>& data) { return decompress(data); }
+
+}  // namespace Core_Common

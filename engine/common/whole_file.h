@@ -1,0 +1,51 @@
+// Public engine surface: whole-file helpers and directory tests.
+//
+// Every helper takes a wide path (converted to UTF-8 for the file system),
+// never raises, and reports failure as false; errno then holds the reason.
+// The local data files of the engine are always read and written whole
+// through these helpers.
+//
+// Thread rule: callable from any thread; each call uses its own file_t.
+// Concurrent writers of the same path each install a complete file; the last
+// rename wins.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Core_Common {
+
+// True for an existing directory (a symbolic link to one counts).
+bool is_directory(std::u16string_view path);
+// True for an existing regular file (a symbolic link to one counts).
+bool is_regular_file(std::u16string_view path);
+// Creates the directory unless it already is one (true then).
+bool create_directory(std::u16string_view path);
+// Creates the directory and any missing parents. False for an empty path.
+bool create_directories(std::u16string_view path);
+// Removes `path` if it is a regular file; true also when there was nothing
+// to remove (missing, or not a regular file).
+bool remove_file(std::u16string_view path);
+
+// Reads the whole regular file into `out`. A path that is not a regular file
+// sets errno to ENOENT and returns false. On failure `out` is left unchanged.
+bool read_whole_file(std::u16string_view path, std::string& out);
+bool read_whole_file(std::u16string_view path, std::vector<std::uint8_t>& out);
+
+// Replaces the file's content by `bytes`, atomically: the bytes go to a new
+// temporary file in the same directory, which is flushed to the disk and
+// then renamed over `path`; the directory is flushed last. On any failure the
+// temporary file is removed and `path` keeps its previous content byte for
+// byte (or stays missing), and the result is false. An existing file's
+// permission bits carry over to the new content.
+//
+// With `append`, the bytes are instead appended in place to the existing
+// file (created when missing); a failure then may leave part of them
+// written. The engine's data files never use it.
+bool write_whole_file(std::u16string_view path, std::string_view bytes, bool append = false);
+bool write_whole_file(std::u16string_view path, const std::vector<std::uint8_t>& bytes,
+                      bool append = false);
+
+}  // namespace Core_Common

@@ -1,0 +1,87 @@
+// Internal to the engine (used by common/file.h and common/whole_file.h):
+// the raw file calls of the operating system, in one place.
+//
+// Every function is a thin wrapper of one POSIX call on a UTF-8 path or a
+// file descriptor. Failures are reported the POSIX way: the function returns
+// -1 (or false) and errno holds the reason; nothing here throws. Calls that
+// are interrupted by a signal are retried.
+//
+// Fault injection: tests can make the Nth open, write, fsync or rename fail,
+// make a write stop half-way, or give the disk a fixed amount of free space,
+// so that the layers above can be checked for crash safety without a real
+// failing disk. The plan is process-wide; install it with scoped_file_faults
+// in tests only. While no plan is installed, the wrappers cost one relaxed
+// atomic load.
+//
+// Thread rule: every function may be called from any thread; the fault plan
+// and its counters are guarded by a lock.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace Core_Platform {
+
+// open(2) with close-on-exec. `read_only`: O_RDONLY, the file must exist.
+// Otherwise O_RDWR | O_CREAT with mode 0666 (less the umask).
+int file_open(const std::string& path, bool read_only);
+// Creates a new file that must not exist yet (O_CREAT | O_EXCL | O_RDWR),
+// with `mode` (less the umask). Used for the temporary file of a whole-file
+// write.
+int file_create_new(const std::string& path, unsigned mode);
+// close(2). A failure still releases the descriptor.
+int file_close(int fd);
+ssize_t file_read(int fd, void* buffer, std::size_t count);
+ssize_t file_write(int fd, const void* buffer, std::size_t count);
+int file_fsync(int fd);
+// lseek(2): returns the new position or -1.
+std::int64_t file_seek(int fd, std::int64_t offset, int whence);
+int file_truncate(int fd, std::uint64_t length);
+// fstat(2) size; -1 on failure.
+std::int64_t file_size(int fd);
+int file_rename(const std::string& from, const std::string& to);
+int file_unlink(const std::string& path);
+// Opens the directory, fsyncs it and closes it, so a rename or creation in it
+// is durable.
+int directory_sync(const std::string& path);
+int directory_create(const std::string& path);
+
+// What a path names, following symbolic links.
+enum class path_kind_enum { missing, regular, directory, other };
+path_kind_enum path_kind(const std::string& path);
+// The permission bits of an existing path, or `fallback` when it cannot be
+// read.
+unsigned path_mode(const std::string& path, unsigned fallback);
+
+// Pre-allocation of file space without zero-filling needs a privilege on
+// some systems; POSIX systems have no such privilege, so this does nothing.
+// It exists so that the once-per-process attempt of file_t keeps one place.
+void try_enable_fast_allocation();
+
+// A fault plan. Call indices count from 1 after the plan is installed; 0
+// never fails. A failed call sets errno to `error` (fsync, rename, open) or
+// ENOSPC/`error` (write).
+struct file_faults_t {
+    int fail_open_at = 0;
+    int fail_write_at = 0;    // that write first writes half of its bytes, then fails
+    int fail_fsync_at = 0;    // counts directory syncs too
+    int fail_rename_at = 0;
+    std::int64_t disk_space = -1;  // bytes writes may still add; -1: unlimited
+    int error = EIO;
+};
+
+// Installs a fault plan for its lifetime (counters start at 0); the previous
+// state (normally no plan) comes back on destruction. Not nestable.
+class scoped_file_faults {
+public:
+    explicit scoped_file_faults(const file_faults_t& plan);
+    ~scoped_file_faults();
+    scoped_file_faults(const scoped_file_faults&) = delete;
+    scoped_file_faults& operator=(const scoped_file_faults&) = delete;
+};
+
+}  // namespace Core_Platform
