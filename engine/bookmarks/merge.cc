@@ -1,0 +1,189 @@
+#include "bookmarks/merge.h"
+
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "bookmarks/change_list.h"
+#include "bookmarks/child_locator.h"
+#include "bookmarks/diff_walk.h"
+#include "bookmarks/sibling_order.h"
+#include "bookmarks/working_tree.h"
+
+namespace Core_ZorvaneMerge {
+namespace {
+
+bool same_identifiers(const std::vector<working_node_t*>& kids,
+                      const std::vector<zorvane_node_t>& side) {
+    if (kids.size() != side.size()) return false;
+    for (std::size_t i = 0; i < kids.size(); ++i) {
+        if (kids[i]->data.guid != side[i].guid) return false;
+    }
+    return true;
+}
+
+bool reordered(const zorvane_node_t& side, const zorvane_node_t& base) {
+    const auto& s = side.children;
+    const auto& b = base.children;
+    if (s.size() == b.size() &&
+        std::equal(s.begin(), s.end(), b.begin(),
+                   [](const zorvane_node_t& x, const zorvane_node_t& y) { return x.guid == y.guid; })) {
+        return false;
+    }
+    child_locator in_side(&s), in_base(&b);
+    std::vector<std::string_view> sv, bv;
+    sv.reserve(s.size());
+    bv.reserve(b.size());
+    for (const auto& c : s) sv.push_back(c.guid);
+    for (const auto& c : b) bv.push_back(c.guid);
+    return shared_order_differs(
+        sv, bv, [&](std::string_view g) { return in_side.find(g) != child_locator::npos; },
+        [&](std::string_view g) { return in_base.find(g) != child_locator::npos; });
+}
+
+void arrange(working_node_t* folder, const zorvane_node_t& side) {
+    if (same_identifiers(folder->kids, side.children)) return;
+    // The k-th child here with an identifier stands for the side's k-th
+    // child with that identifier.
+    std::unordered_map<std::string_view, std::vector<std::size_t>> positions;
+    positions.reserve(side.children.size());
+    for (std::size_t i = 0; i < side.children.size(); ++i) {
+        positions[side.children[i].guid].push_back(i);
+    }
+    std::unordered_map<std::string_view, std::size_t> seen;
+    std::vector<working_node_t*> kids = folder->kids;
+    arrange_by_side(kids, [&](const working_node_t* k) {
+        auto it = positions.find(k->data.guid);
+        if (it == positions.end()) return kNotOnSide;
+        std::size_t occurrence = seen[k->data.guid]++;
+        return occurrence < it->second.size() ? it->second[occurrence] : kNotOnSide;
+    });
+    working_tree::reorder(folder, std::move(kids));
+}
+
+// Orders the children of `folder` and, recursively, of its subfolders; `base`,
+// `remote` and `local` are the folders at the same place in the three input
+// trees, or nullptr where a tree has none.
+void order_children(working_node_t* folder, const zorvane_node_t* base,
+                    const zorvane_node_t* remote, const zorvane_node_t* local) {
+    working_tree::compact(folder);
+    if (folder->kids.empty()) return;
+    const bool local_reordered = local && base && reordered(*local, *base);
+    const bool remote_reordered = !local_reordered && remote && base && reordered(*remote, *base);
+    // The deciding side goes last; the other side places what only it has.
+    const zorvane_node_t* first = remote_reordered ? local : remote;
+    const zorvane_node_t* last = remote_reordered ? remote : local;
+    if (first != nullptr) arrange(folder, *first);
+    if (last != nullptr) arrange(folder, *last);
+
+    child_locator in_base(base ? &base->children : nullptr);
+    child_locator in_remote(remote ? &remote->children : nullptr);
+    child_locator in_local(local ? &local->children : nullptr);
+    for (working_node_t* kid : folder->kids) {
+        if (kid->kids.empty()) continue;
+        const std::string& g = kid->data.guid;
+        order_children(kid, in_base.find_node(g), in_remote.find_node(g), in_local.find_node(g));
+    }
+}
+
+void apply_entries(working_tree& work, const std::vector<diff_entry>& entries, bool deletes) {
+    for (const diff_entry& e : entries) {
+        if (deletes) {
+            if (e.op == change_delete) work.apply_delete(e.node->guid, *e.parent_guid);
+        } else if (e.op == change_path) {
+            work.apply_path(*e.node, *e.parent_guid);
+        } else if (e.op == change_put) {
+            work.apply_put(*e.node, *e.parent_guid);
+        }
+    }
+}
+
+void prune_to_skeleton(std::vector<zorvane_node_t>& seq, std::vector<std::string>& kept) {
+    std::vector<zorvane_node_t> out;
+    out.reserve(seq.size());
+    for (zorvane_node_t& e : seq) {
+        if (e.guid == kMenuGuid) {
+            prune_to_skeleton(e.children, kept);
+        } else if (is_kernel_node(e)) {
+            e.children.clear();
+        } else if (e.type != NODE_QUERY) {
+            continue;
+        } else {
+            kept.push_back(e.url);
+        }
+        out.push_back(std::move(e));
+    }
+    seq = std::move(out);
+}
+
+void drop_duplicate_queries(std::vector<zorvane_node_t>& seq,
+                            const std::unordered_set<std::string>& kept) {
+    std::vector<zorvane_node_t> out;
+    out.reserve(seq.size());
+    for (zorvane_node_t& e : seq) {
+        if (e.guid == kMenuGuid) {
+            drop_duplicate_queries(e.children, kept);
+        } else if (e.type == NODE_QUERY && kept.count(e.url) != 0) {
+            continue;
+        }
+        out.push_back(std::move(e));
+    }
+    seq = std::move(out);
+}
+
+void tidy_separators(zorvane_node_t& node) {
+    std::vector<zorvane_node_t> out;
+    out.reserve(node.children.size());
+    bool after_separator = false;
+    for (zorvane_node_t& c : node.children) {
+        if (c.type == NODE_SEPARATOR && after_separator) continue;
+        if (c.type == NODE_FOLDER) tidy_separators(c);
+        after_separator = c.type == NODE_SEPARATOR;
+        out.push_back(std::move(c));
+    }
+    if (!out.empty() && out.back().type == NODE_SEPARATOR) out.pop_back();
+    node.children = std::move(out);
+}
+
+}  // namespace
+
+void merge_trees(const merge_input& input, zorvane_node_t& out) {
+    working_tree work(input.base);
+    std::vector<diff_entry> local_changes, remote_changes;
+    local_changes.reserve(1024);
+    remote_changes.reserve(1024);
+    diff_entries(input.local, input.base, local_changes);
+    diff_entries(input.remote, input.base, remote_changes);
+    if (!input.skip_deletes) {
+        apply_entries(work, remote_changes, true);
+        apply_entries(work, local_changes, true);
+    }
+    apply_entries(work, remote_changes, false);
+    apply_entries(work, local_changes, false);
+    order_children(work.top(), &input.base, &input.remote, &input.local);
+    out = work.release();
+}
+
+void adopt_incoming(const adopt_input& input, zorvane_node_t& out) {
+    if (input.client_type == "FIREFOX" || input.client_type == "WEB") {
+        out = input.incoming;
+        return;
+    }
+    zorvane_node_t result = input.local;
+    zorvane_node_t incoming = input.incoming;
+    std::vector<std::string> kept;
+    prune_to_skeleton(result.children, kept);
+    drop_duplicate_queries(incoming.children,
+                           std::unordered_set<std::string>(kept.begin(), kept.end()));
+
+    std::vector<diff_entry> puts;
+    diff_entries(incoming, result, puts);
+    working_tree work(std::move(result));
+    apply_entries(work, puts, false);
+    result = work.release();
+    tidy_separators(result);
+    out = std::move(result);
+}
+
+}  // namespace Core_ZorvaneMerge
