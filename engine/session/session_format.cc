@@ -1,0 +1,102 @@
+#include "session/session_format.h"
+
+#include <algorithm>
+
+#include "session/soap_session.h"
+#include "wire/wire_link.h"
+
+namespace Core_SOAPClient {
+namespace {
+
+void put_be(std::string& out, std::uint64_t value, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i) {
+        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    }
+}
+
+std::uint64_t get_be(const char* data, int bytes) {
+    std::uint64_t value = 0;
+    for (int i = 0; i < bytes; ++i) {
+        value = (value << 8) | static_cast<unsigned char>(data[i]);
+    }
+    return value;
+}
+
+}  // namespace
+
+std::string build_request(std::uint64_t sequence, std::uint32_t message_code,
+                          const std::string& header_text, const std::string& body) {
+    // The header length field is 16 bits: a longer text is cut to fit.
+    const std::size_t text_length = std::min<std::size_t>(header_text.size(), 0xFFFF - kRequestHeaderSize);
+    std::string out;
+    out.reserve(kSessionPreambleSize + kRequestHeaderSize + text_length + body.size());
+    out.append(kSessionPreamble, kSessionPreambleSize);
+    put_be(out, kRequestHeaderSize + text_length, 2);
+    put_be(out, kSessionVersion, 2);
+    put_be(out, static_cast<std::uint32_t>(body.size()), 4);
+    put_be(out, sequence, 8);
+    put_be(out, message_code, 4);
+    put_be(out, text_length, 2);
+    out.append(header_text, 0, text_length);
+    out.append(body);
+    return out;
+}
+
+void write_request(soap_hold_t& session) {
+    const std::string request =
+        build_request(session.m_sequence, session.m_message_code, session.m_header_text,
+                      session.m_body);
+    Core_Wire::link_send(session.m_link, static_cast<soap_wire_t*>(&session), request.data(),
+                         request.size());
+    session.m_body.clear();
+    session.m_body.shrink_to_fit();
+}
+
+std::int32_t parse_reply(soap_hold_t& session, const char* data, std::size_t size,
+                         bool& delivered) {
+    delivered = false;
+    if (size < 8) {
+        return 0;
+    }
+    const auto header_length = static_cast<std::uint32_t>(get_be(data, 2));
+    if (size < header_length) {
+        return 0;
+    }
+    const char16_t* failure = nullptr;
+    if (header_length < kReplyHeaderMinimum) {
+        failure = kInvalidHeaderText;
+    } else if (data[2] != 0 || data[3] != 1) {
+        failure = kInvalidVersionText;
+    } else {
+        const std::uint64_t body_length = get_be(data + 4, 4);
+        const std::uint64_t total = header_length + body_length;
+        if (total > 0xFFFFFFFFull || size < total) {
+            return 0;
+        }
+        if (get_be(data + 8, 8) == session.m_sequence) {
+            if (session.m_waiting != nullptr) {
+                std::uint32_t address = 0;
+                std::uint16_t port = 0;
+                Core_Wire::link_remote_endpoint(session.m_link,
+                                                static_cast<soap_wire_t*>(&session), address,
+                                                port);
+                soap_wire_handler_t* waiting = session.m_waiting;
+                session.m_waiting = nullptr;
+                waiting->reply(data + header_length, static_cast<std::size_t>(body_length),
+                               address);
+                delivered = true;
+            }
+            return -2;
+        }
+        failure = kInvalidSessionText;
+    }
+    if (session.m_waiting != nullptr) {
+        soap_wire_handler_t* waiting = session.m_waiting;
+        session.m_waiting = nullptr;
+        waiting->fail(Core_Common::service_error_t{Core_Common::SERVICE_PROTOCOL_ERROR, failure},
+                      boost::system::error_code());
+    }
+    return -1;
+}
+
+}  // namespace Core_SOAPClient

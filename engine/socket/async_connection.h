@@ -1,0 +1,103 @@
+// Internal to the socket layer: one asynchronous TCP connection.
+//
+// A connection resolves its host (or takes a numeric address as it is), tries
+// the endpoints in order, and once established reads continuously and writes
+// what the user hands it, asking the registered InterfaceSocketCallback for
+// allowances and data. Every handler and every posted operation runs on the
+// connection's strand, so no two of them run at once.
+//
+// Ownership: connections live in pooled records and are always held through
+// std::shared_ptr. The service's registry holds the owning reference of an
+// open connection; every pending operation holds another, so a closed
+// connection is destroyed when its last completion has run.
+//
+// Closing delivers on_tcp_closed exactly once and detaches the connection
+// from its user: every later completion finds no user and does nothing.
+//
+// Thread rule: start_connect, send, close and close_gracefully may be called
+// from any thread; they only post to the strand. The user must not call them
+// after on_tcp_closed has returned.
+#pragma once
+
+#include <array>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/system/error_code.hpp>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "socket/time_traits.h"
+
+namespace Core_Socket {
+
+class async_service;
+
+class async_connection : public std::enable_shared_from_this<async_connection> {
+public:
+    static constexpr std::size_t kReceiveBufferSize = 4096;
+    static constexpr std::uint32_t kNoLimit = 0xFFFFFFFFu;
+
+    async_connection(async_service& service, boost::asio::io_context& context, void* user,
+                     std::int32_t timeout_seconds);
+    ~async_connection();
+    async_connection(const async_connection&) = delete;
+    async_connection& operator=(const async_connection&) = delete;
+
+    // Starts connecting to host:port (a numeric address is used as it is,
+    // a name is resolved first).
+    void start_connect(const std::string& host, std::uint16_t port);
+    // Runs the send pump once.
+    void send();
+    // Closes abortively and reports `ec` through on_tcp_closed (once).
+    void close(const boost::system::error_code& ec);
+    // Shuts the sending direction down; the connection then ends by the
+    // peer's close or by the inactivity time-out.
+    void close_gracefully();
+
+    std::int32_t timeout_seconds() const { return m_timeout_seconds; }
+
+private:
+    using endpoint_list = std::shared_ptr<std::vector<boost::asio::ip::tcp::endpoint>>;
+
+    void do_connect(const std::string& host, std::uint16_t port);
+    void connect_at(endpoint_list endpoints, std::size_t index);
+    void on_connect(endpoint_list endpoints, std::size_t index, const boost::system::error_code& ec);
+    void on_established();
+    void do_read();
+    void on_read(const boost::system::error_code& ec, std::size_t n);
+    void pump_send();
+    void on_write(const boost::system::error_code& ec, std::size_t n);
+    void arm_timeout();
+    void on_timeout(const boost::system::error_code& ec);
+    void arm_retry(socket_timer& timer, bool for_write);
+    void do_close(const boost::system::error_code& ec);
+
+    async_service& m_service;
+    boost::asio::ip::tcp::socket m_socket;
+    // The user's handle; empty once detached. Touched only on the strand
+    // (and by the creator before anything is posted).
+    void* m_user;
+    boost::asio::strand<boost::asio::io_context::executor_type> m_strand;
+    std::array<char, kReceiveBufferSize> m_receive{};
+    std::vector<char> m_send;
+    bool m_writing = false;
+    socket_timer m_timeout_timer;
+    const std::int32_t m_timeout_seconds;
+    socket_timer m_read_retry_timer;
+    socket_timer m_write_retry_timer;
+    std::optional<boost::asio::ip::tcp::resolver> m_resolver;
+};
+
+// The socket error a completion reports, as the layers above see it:
+// system and resolver codes become socket errors; end of file and the other
+// codes of the library's "misc" category stay as they are.
+boost::system::error_code to_socket_error(const boost::system::error_code& ec);
+
+// The 32-bit network-order value of an address's dotted text; 0 for an
+// address that has no IPv4 form.
+std::uint32_t ipv4_network_value(const boost::asio::ip::address& address);
+
+}  // namespace Core_Socket
