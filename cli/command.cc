@@ -1,6 +1,7 @@
 #include "command.h"
 
 #include "arguments.h"
+#include "store_command.h"
 #include "tree_command.h"
 
 namespace Zorvane_Cli {
@@ -8,6 +9,7 @@ namespace {
 
 const command_group_t kGroups[] = {
     {"tree", "look at, compare, merge and repair bookmark tree documents", &run_tree_command},
+    {"store", "look into the local data files of a data directory", &run_store_command},
 };
 
 void print_help(std::ostream& out) {
