@@ -1,5 +1,7 @@
 // The sync client's reading of the server's replies (the request side is in
 // zorvane_client.cc).
+#include "bookmarks/merge.h"
+#include "bookmarks/tree_compare.h"
 #include "bookmarks/tree_xml.h"
 #include "sync_client/sync_messages.h"
 #include "sync_client/sync_payload.h"
@@ -126,7 +128,9 @@ bool ZorvaneClient::handle_sync_reply(const std::string& body, boost::system::er
             if (commit_result.code == Core_Common::SERVICE_INVALID_VERSION) {
                 server.tree = tree_of(data_part);
                 error = success;
-                if (!has_changes(server)) {
+                const bool changed = tree_present(m_last_sync.tree) ? has_changes(server)
+                                                                    : combine_without_base(server);
+                if (!changed) {
                     m_last_error = success;
                     m_action = ACTION_IDLE;
                     m_last_sync = std::move(server);
@@ -143,6 +147,18 @@ bool ZorvaneClient::handle_sync_reply(const std::string& body, boost::system::er
     m_action = ACTION_IDLE;
     log_sync(kLogSyncFailed);
     return true;
+}
+
+bool ZorvaneClient::combine_without_base(const sync_record_t& server) {
+    if (!tree_present(server.tree)) return true;
+    Core_ZorvaneMerge::merge_input input;
+    input.remote = server.tree;
+    input.base = zorvane_node_t(server.tree.type, server.tree.guid);
+    input.base.title = server.tree.title;
+    input.local = m_current_tree;
+    input.skip_deletes = true;
+    Core_ZorvaneMerge::merge_trees(input, m_current_tree);
+    return !Core_ZorvaneMerge::trees_equal(m_current_tree, server.tree);
 }
 
 void ZorvaneClient::handle_overwrite_reply(const std::string& body,

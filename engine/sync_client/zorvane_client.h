@@ -167,6 +167,14 @@ private:
     bool handle_sync_reply(const std::string& body, boost::system::error_code& error);
     void handle_overwrite_reply(const std::string& body, boost::system::error_code& error);
 
+    // The answer to "INVALID_VERSION" when there is no record tree to merge
+    // over (a first commit that raced another client's): the server's tree
+    // and the handed-over tree are combined into current_tree with nothing
+    // deleted, so the renewed commit cannot replace the other client's
+    // bookmarks by ours. Returns whether the result differs from the server's
+    // tree (true: commit it).
+    bool combine_without_base(const sync_record_t& server);
+
     // Shared beginning of start_sync and start_overwrite: refuses with 9
     // without a verified user, else parses `tree` into current_tree.
     bool accept_user(const std::string& tree);

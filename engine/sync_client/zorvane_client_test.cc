@@ -174,7 +174,7 @@ TEST_F(SyncClient, UpdateOkVerifiesTheAccountAdoptsTheServersRecordAndSavesIt) {
     EXPECT_EQ(request.field(u"BookmarkVersionBaseline"), "0");
     EXPECT_EQ(request.data, "");
     EXPECT_EQ(request.xml.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"", 0), 0u);
-    EXPECT_EQ(request.xml.find('\n', request.xml.find("?>") + 3), std::string::npos)
+    EXPECT_EQ(request.xml.find("\n<", request.xml.find("?>") + 3), std::string::npos)
         << "the request document is not indented";
 
     EXPECT_TRUE(updates.empty()) << "nothing is reported before the pump runs";
@@ -469,6 +469,48 @@ TEST_F(SyncClient, InvalidVersionWithLocalChangesCommitsTheMergeOnceMore) {
     EXPECT_EQ(transport.requests.size(), 3u);
 }
 
+// Without a record tree there is no common state to merge over. Committing
+// our tree again as it is would replace the bookmarks another client stored
+// first; both sides are kept instead.
+TEST_F(SyncClient, InvalidVersionOnAFirstCommitKeepsTheServersBookmarks) {
+    client().set_user(u"alice", u"pa55", 0);
+    client().start_update(false);
+    reply(response("result=\"NO_RECORD\""));
+    ASSERT_TRUE(client().account().verified);
+
+    client().start_sync(tree_document("AB"));
+    ASSERT_EQ(last_request().field(u"BookmarkVersionBaseline"), "0");
+    reply(response("result=\"OK\"",
+                   "<Commit result=\"INVALID_VERSION\"><BookmarkVersionBaseline>1"
+                   "</BookmarkVersionBaseline></Commit>"),
+          tree_document("XY"));
+    ASSERT_EQ(transport.requests.size(), 3u);
+    const request_t again = last_request();
+    EXPECT_EQ(again.field(u"BookmarkVersionBaseline"), "1");
+    const zorvane_node_t combined = parse(again.data);
+    for (const char* guid : {"A", "B", "X", "Y"}) {
+        EXPECT_NE(Core_ZorvaneMerge::find_node(combined, guid), nullptr) << guid;
+    }
+    EXPECT_TRUE(syncs.empty());
+    reply(commit_ok(2), again.data);
+    ASSERT_EQ(syncs.size(), 1u);
+    EXPECT_EQ(client().last_sync().version, 2);
+
+    // When the server already holds exactly our bookmarks, they are adopted.
+    client().forget_user();
+    client().start_update(true);
+    reply(response("result=\"NO_RECORD\""));
+    client().start_sync(tree_document("AB"));
+    reply(response("result=\"OK\"",
+                   "<Commit result=\"INVALID_VERSION\"><BookmarkVersionBaseline>3"
+                   "</BookmarkVersionBaseline></Commit>"),
+          tree_document("AB"));
+    ASSERT_EQ(syncs.size(), 2u);
+    EXPECT_EQ(syncs[1], error_code());
+    EXPECT_EQ(client().last_sync().version, 3);
+    EXPECT_EQ(transport.requests.size(), 5u);
+}
+
 TEST_F(SyncClient, CommitResultErrorsEndTheSync) {
     verified_user("AB", 4);
     client().start_sync(tree_document("ABC"));
@@ -578,10 +620,11 @@ TEST_F(SyncClient, TransportFailureGivesError10AndOneCallback) {
     EXPECT_TRUE(log.has("OverWrite Bookmarks Failed."));
 
     // A failure that reaches an idle client is logged and reported nowhere.
+    const std::size_t reported = updates.size() + syncs.size() + overwrites.size();
     client().on_error(Core_Common::service_error_t{3, u"x"}, error_code());
     EXPECT_EQ(client().last_error().value(), 4);
     EXPECT_TRUE(log.has("Unknow Bookmarks Action."));
-    EXPECT_EQ(updates.size() + syncs.size() + overwrites.size(), 3u);
+    EXPECT_EQ(updates.size() + syncs.size() + overwrites.size(), reported);
 }
 
 // ---- Overwrite ----
@@ -670,10 +713,20 @@ TEST_F(SyncClient, ImportForeignTreeOnlyForOtherClientTypes) {
 
     verified_user("AB", 4, "Tarnwick");
     client().import_foreign_tree(tree_document("XY"));
+    EXPECT_FALSE(client().local_changes()) << "nothing of the browser's is kept: the stored tree";
+    EXPECT_EQ(letters_of(client().last_sync().tree), "AB");
+
+    const std::string query =
+        "<node><guid>Q</guid><type>query</type><name>Q</name><url>place:sort=8</url></node>";
+    client().import_foreign_tree(tree_document("XY", query));
     EXPECT_TRUE(client().local_changes());
     const zorvane_node_t& t = client().last_sync().tree;
     EXPECT_NE(Core_ZorvaneMerge::find_node(t, "A"), nullptr);
-    EXPECT_EQ(Core_ZorvaneMerge::find_node(t, "X"), nullptr) << "the browser's own bookmarks go";
+    EXPECT_NE(Core_ZorvaneMerge::find_node(t, "Q"), nullptr) << "the browser's queries stay";
+    EXPECT_EQ(Core_ZorvaneMerge::find_node(t, "X"), nullptr) << "its other bookmarks go";
+
+    client().import_foreign_tree("not a tree");
+    EXPECT_NE(Core_ZorvaneMerge::find_node(client().last_sync().tree, "Q"), nullptr);
 }
 
 TEST_F(SyncClient, RootsUnchangedComparesToolbarMenuAndUnfiled) {
