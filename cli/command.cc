@@ -1,5 +1,7 @@
 #include "command.h"
 
+#include <string>
+
 #include "arguments.h"
 #include "store_command.h"
 #include "tree_command.h"
@@ -18,7 +20,11 @@ void print_help(std::ostream& out) {
            "Tools of the Zorvane bookmark-sync engine.\n"
            "\n"
            "Commands:\n";
-    for (const command_group_t& g : kGroups) out << "  " << g.name << "    " << g.summary << "\n";
+    for (const command_group_t& g : kGroups) {
+        const std::string name = g.name;
+        out << "  " << name << std::string(name.size() < 8 ? 8 - name.size() : 1, ' ') << g.summary
+            << "\n";
+    }
     out << "\n"
            "Run 'zorvane COMMAND --help' for the command's own usage.\n"
            "Exit status: 0 success, 1 failure, 2 wrong usage.\n";
