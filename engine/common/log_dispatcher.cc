@@ -76,8 +76,8 @@ bool log_enabled() { return g_log_enabled.load(std::memory_order_relaxed); }
 
 void set_log_enabled(bool on) { g_log_enabled.store(on, std::memory_order_relaxed); }
 
-void log_write(std::int32_t context, log_level_t level, log_category_t category,
-               const char* origin, std::int32_t origin_number, std::string message) {
+void log_write(std::int32_t context, log_level_t level, log_category_t category, const char* origin,
+               std::int32_t origin_number, std::string message) {
     if (!g_log_enabled.load(std::memory_order_relaxed)) {
         return;
     }

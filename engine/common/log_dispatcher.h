@@ -33,8 +33,8 @@ void set_log_enabled(bool on);
 // they were added. Otherwise does nothing, without formatting or
 // allocating. `context`, `origin` (may be null) and `origin_number` are
 // passed to the sinks unchanged.
-void log_write(std::int32_t context, log_level_t level, log_category_t category,
-               const char* origin, std::int32_t origin_number, std::string message);
+void log_write(std::int32_t context, log_level_t level, log_category_t category, const char* origin,
+               std::int32_t origin_number, std::string message);
 
 // Appends `text` converted to the system's ANSI code page to `out`
 // (unmappable characters become the code page's default character). An
@@ -93,8 +93,8 @@ private:
     LogDispatcher() = default;
     std::vector<InterfaceLogCallback*> m_sinks;
 
-    friend void log_write(std::int32_t, log_level_t, log_category_t, const char*,
-                          std::int32_t, std::string);
+    friend void log_write(std::int32_t, log_level_t, log_category_t, const char*, std::int32_t,
+                          std::string);
 };
 
 }  // namespace Core_Common

@@ -33,12 +33,12 @@ public:
         std::lock_guard<std::mutex> hold(m_lock);
         m_calls.push_back({"line", m_id, context, 0, 0, "", "", 0, line});
     }
-    void on_record(std::int32_t context, std::int32_t level, std::int32_t category,
-                   const char* tag, const char* origin, std::int32_t origin_number,
+    void on_record(std::int32_t context, std::int32_t level, std::int32_t category, const char* tag,
+                   const char* origin, std::int32_t origin_number,
                    const std::string& message) override {
         std::lock_guard<std::mutex> hold(m_lock);
-        m_calls.push_back({"record", m_id, context, level, category, tag, origin, origin_number,
-                           message});
+        m_calls.push_back(
+            {"record", m_id, context, level, category, tag, origin, origin_number, message});
     }
 
 private:
@@ -108,8 +108,10 @@ TEST_F(LogDispatcherTest, NormalSoftUpdateLineAndRecordParts) {
     const call_t& line = m_calls[1];
     EXPECT_EQ(line.kind, "line");
     EXPECT_EQ(line.context, 7);
-    EXPECT_TRUE(std::regex_match(
-        line.text, std::regex("0" "[0-9:.]{15}" "\\[SOFT_UPDATE\\] Start Request Sync\\.\r\n")))
+    EXPECT_TRUE(
+        std::regex_match(line.text, std::regex("0"
+                                               "[0-9:.]{15}"
+                                               "\\[SOFT_UPDATE\\] Start Request Sync\\.\r\n")))
         << line.text;
 }
 
@@ -145,7 +147,8 @@ TEST_F(LogDispatcherTest, NothingWithoutDispatcherOrWithInvalidValues) {
     log_write(1, log_level_t::ERROR, static_cast<log_category_t>(35), "", 0, "bad category");
     log_write(1, log_level_t::ERROR, static_cast<log_category_t>(-3), "", 0, "bad category");
     EXPECT_TRUE(m_calls.empty());
-    EXPECT_EQ(LogDispatcher::format_line(static_cast<log_level_t>(9), log_category_t::CORE, "x"), "");
+    EXPECT_EQ(LogDispatcher::format_line(static_cast<log_level_t>(9), log_category_t::CORE, "x"),
+              "");
 
     LogDispatcher::destroy();
     EXPECT_FALSE(LogDispatcher::exists());

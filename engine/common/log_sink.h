@@ -25,9 +25,8 @@ public:
     // and `origin_number` are the writer's values passed through unchanged.
     // Base: does nothing.
     virtual void on_record(std::int32_t /*context*/, std::int32_t /*level*/,
-                           std::int32_t /*category*/, const char* /*tag*/,
-                           const char* /*origin*/, std::int32_t /*origin_number*/,
-                           const std::string& /*message*/) {}
+                           std::int32_t /*category*/, const char* /*tag*/, const char* /*origin*/,
+                           std::int32_t /*origin_number*/, const std::string& /*message*/) {}
 };
 
 }  // namespace Core_Common

@@ -2,6 +2,8 @@
 
 namespace Core_Common {
 
+// One row per line, as the table reads.
+// clang-format off
 const log_tag_t log_tag_table[log_tag_row_count] = {
     {"[CORE]        ", 1},
     {"[GUI]         ", 1},
@@ -43,5 +45,6 @@ const log_tag_t log_tag_table[log_tag_row_count] = {
     {"[WARNING]   ", 1},
     {"[ERROR]     ", 1},
 };
+// clang-format on
 
 }  // namespace Core_Common

@@ -30,12 +30,12 @@ TEST(LogTagTable, RowsWidthsAndFlags) {
 
 TEST(LogTagTable, CategoryNamesMatchTheirTags) {
     const char* names[] = {
-        "CORE", "GUI", "SOCKET_TCP", "SOCKET_UDP", "SOCKET_ARP", "WIRE", "WIRE_PROXY",
-        "UDP2TCP", "HTTP_CLIENT", "HTTP_SERVER", "P2SP_UDP", "FTP_CLIENT", "MULTI_DL",
-        "QXSP_CLIENT", "QXSP_SERVER", "P2SP_CLIENT", "P2SP_SERVER", "BT_TRACKER", "BT_TASK",
-        "BT_MESSAGE", "BT_PEERS", "QX_STREAM", "DHT", "UPNP", "AUTO_UPDATE", "TCP_PATCH",
-        "MEDIA_PLAY", "IPC", "LUA", "SERVICE", "EMULE", "QX_IP", "QX_INFO", "TASK_MANAGE",
-        "SOFT_UPDATE",
+        "CORE",        "GUI",         "SOCKET_TCP",  "SOCKET_UDP",  "SOCKET_ARP",  "WIRE",
+        "WIRE_PROXY",  "UDP2TCP",     "HTTP_CLIENT", "HTTP_SERVER", "P2SP_UDP",    "FTP_CLIENT",
+        "MULTI_DL",    "QXSP_CLIENT", "QXSP_SERVER", "P2SP_CLIENT", "P2SP_SERVER", "BT_TRACKER",
+        "BT_TASK",     "BT_MESSAGE",  "BT_PEERS",    "QX_STREAM",   "DHT",         "UPNP",
+        "AUTO_UPDATE", "TCP_PATCH",   "MEDIA_PLAY",  "IPC",         "LUA",         "SERVICE",
+        "EMULE",       "QX_IP",       "QX_INFO",     "TASK_MANAGE", "SOFT_UPDATE",
     };
     static_assert(sizeof names / sizeof names[0] == log_category_count);
     for (std::size_t row = 0; row < log_category_count; ++row) {

@@ -10,12 +10,30 @@ namespace {
 
 TEST(ServiceNames, BuiltInTableBothWays) {
     const char* expected[] = {
-        "OK", "MAINTENANCE", "BUSY", "CONNECT_FAILED", "PROTOCOL_ERROR", "EXCEPTION",
-        "NO_RECORD", "SITE_AUTH_FAILED", "USERNAME_INVALID", "USERNAME_EXISTED",
-        "EMAIL_INVALID", "EMAIL_EXISTED", "PASSWORD_INVALID", "INVALID_PASSWORD",
-        "INVALID_SECURITY_ANSWER", "INVALID_VERIFICATION_STRING", "GENERATED_RECENTLY",
-        "INVALID_PASSWORD_NEED_VALIDATECODE", "NEED_VALIDATECODE", "OUT_OF_DATE",
-        "INVALID_SESSION", "POLICY", "SUPERVISE", "ACCESS_DENIED",
+        "OK",
+        "MAINTENANCE",
+        "BUSY",
+        "CONNECT_FAILED",
+        "PROTOCOL_ERROR",
+        "EXCEPTION",
+        "NO_RECORD",
+        "SITE_AUTH_FAILED",
+        "USERNAME_INVALID",
+        "USERNAME_EXISTED",
+        "EMAIL_INVALID",
+        "EMAIL_EXISTED",
+        "PASSWORD_INVALID",
+        "INVALID_PASSWORD",
+        "INVALID_SECURITY_ANSWER",
+        "INVALID_VERIFICATION_STRING",
+        "GENERATED_RECENTLY",
+        "INVALID_PASSWORD_NEED_VALIDATECODE",
+        "NEED_VALIDATECODE",
+        "OUT_OF_DATE",
+        "INVALID_SESSION",
+        "POLICY",
+        "SUPERVISE",
+        "ACCESS_DENIED",
     };
     for (std::int32_t code = 0; code < 24; ++code) {
         EXPECT_EQ(service_code_from_name(expected[code]), code) << expected[code];

@@ -33,7 +33,8 @@ namespace Core_Common {
 
 // The text start-up shows when the wire layer is set to handle socket events
 // on the socket threads.
-inline constexpr const char16_t* WIRE_SOCKET_THREAD_REFUSAL = u"NOT ENABLE_WIRE_SOCKET_THREAD Error!";
+inline constexpr const char16_t* WIRE_SOCKET_THREAD_REFUSAL =
+    u"NOT ENABLE_WIRE_SOCKET_THREAD Error!";
 
 // Creates, configures and initialises the framework:
 //   1. destroys the registry of an earlier start-up, if any, with its modules;

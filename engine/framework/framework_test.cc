@@ -257,8 +257,10 @@ TEST_F(Framework, LogFileIsCreatedBesideTheExecutableOncePerProcess) {
             if (stat(log_path.c_str(), &st) != 0 || st.st_size != 0) fail("wrote while off");
 
             set_log_enabled(true);
-            log_write(1, log_level_t::NORMAL, log_category_t::SOFT_UPDATE, "", 0, "Start Request Sync.");
-            if (stat(log_path.c_str(), &st) != 0 || st.st_size != 1 + 15 + 14 + 19 + 2) fail("line size");
+            log_write(1, log_level_t::NORMAL, log_category_t::SOFT_UPDATE, "", 0,
+                      "Start Request Sync.");
+            if (stat(log_path.c_str(), &st) != 0 || st.st_size != 1 + 15 + 14 + 19 + 2)
+                fail("line size");
             stop_framework();
 
             // A second start-up reuses the sink: the file is not replaced.

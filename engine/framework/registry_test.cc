@@ -104,8 +104,8 @@ TEST_F(Registry, TransitionsFollowTheStateMachine) {
     EXPECT_EQ(m.m_state, InterfaceModule::STATE_INITIALIZED);
     uninitialize_module(m);
     EXPECT_EQ(m.m_state, InterfaceModule::STATE_CREATED);
-    EXPECT_EQ(g_events, (std::vector<std::string>{"m.initialize", "m.start", "m.cleanup",
-                                                  "m.uninitialize"}));
+    EXPECT_EQ(g_events,
+              (std::vector<std::string>{"m.initialize", "m.start", "m.cleanup", "m.uninitialize"}));
 }
 
 TEST_F(Registry, FailedOperationLeavesTheState) {

@@ -16,7 +16,8 @@ TEST(LogPathForExecutable, WindowsPaths) {
     EXPECT_EQ(log_path_for_executable("C:/Program Files/Browser/browser.exe"),
               "C:\\Program Files\\Browser\\browser.log");
     // Long-path prefixes are removed, the UNC one leaves the double backslash.
-    EXPECT_EQ(log_path_for_executable("\\\\?\\C:\\Browser\\browser.exe"), "C:\\Browser\\browser.log");
+    EXPECT_EQ(log_path_for_executable("\\\\?\\C:\\Browser\\browser.exe"),
+              "C:\\Browser\\browser.log");
     EXPECT_EQ(log_path_for_executable("\\\\?\\UNC\\server\\share\\browser.exe"),
               "\\\\server\\share\\browser.log");
     EXPECT_EQ(log_path_for_executable("\\\\server\\share\\browser.exe"),

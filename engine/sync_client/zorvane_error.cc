@@ -6,16 +6,26 @@ const char* zorvane_category::name() const noexcept { return "zorvane"; }
 
 std::string zorvane_category::message(int value) const {
     switch (value) {
-        case ZORVANE_SERVER_MAINTENANCE: return "zorvane server maintenance";
-        case ZORVANE_OUT_OF_DATE: return "zorvane client out of date version";
-        case ZORVANE_INVALID_PROTOCOL: return "zorvane invalid protocol";
-        case ZORVANE_SERVER_EXCEPTION: return "zorvane server exception";
-        case ZORVANE_NOT_FOUND: return "zorvane not found";
-        case ZORVANE_INVALID_PASSWORD: return "zorvane invalid password";
-        case ZORVANE_INVALID_VERSION: return "zorvane invalid version";
-        case ZORVANE_INVALID_BOOKMARK: return "zorvane invalid bookmark";
-        case ZORVANE_NOT_LOGGED_IN: return "zorvane not Loginned";
-        default: return "zorvane unkown error";
+        case ZORVANE_SERVER_MAINTENANCE:
+            return "zorvane server maintenance";
+        case ZORVANE_OUT_OF_DATE:
+            return "zorvane client out of date version";
+        case ZORVANE_INVALID_PROTOCOL:
+            return "zorvane invalid protocol";
+        case ZORVANE_SERVER_EXCEPTION:
+            return "zorvane server exception";
+        case ZORVANE_NOT_FOUND:
+            return "zorvane not found";
+        case ZORVANE_INVALID_PASSWORD:
+            return "zorvane invalid password";
+        case ZORVANE_INVALID_VERSION:
+            return "zorvane invalid version";
+        case ZORVANE_INVALID_BOOKMARK:
+            return "zorvane invalid bookmark";
+        case ZORVANE_NOT_LOGGED_IN:
+            return "zorvane not Loginned";
+        default:
+            return "zorvane unkown error";
     }
 }
 
@@ -30,26 +40,39 @@ boost::system::error_code make_error_code(zorvane_error_enum value) {
 
 boost::system::error_code client_error_from_service(const Core_Common::service_error_t& result) {
     switch (result.code) {
-        case Core_Common::SERVICE_MAINTENANCE: return make_error_code(ZORVANE_SERVER_MAINTENANCE);
-        case Core_Common::SERVICE_EXCEPTION: return make_error_code(ZORVANE_SERVER_EXCEPTION);
-        case Core_Common::SERVICE_NO_RECORD: return make_error_code(ZORVANE_NOT_FOUND);
-        case Core_Common::SERVICE_INVALID_PASSWORD: return make_error_code(ZORVANE_INVALID_PASSWORD);
-        case Core_Common::SERVICE_OUT_OF_DATE: return make_error_code(ZORVANE_OUT_OF_DATE);
-        case Core_Common::SERVICE_INVALID_VERSION: return make_error_code(ZORVANE_INVALID_VERSION);
-        default: return make_error_code(ZORVANE_INVALID_PROTOCOL);
+        case Core_Common::SERVICE_MAINTENANCE:
+            return make_error_code(ZORVANE_SERVER_MAINTENANCE);
+        case Core_Common::SERVICE_EXCEPTION:
+            return make_error_code(ZORVANE_SERVER_EXCEPTION);
+        case Core_Common::SERVICE_NO_RECORD:
+            return make_error_code(ZORVANE_NOT_FOUND);
+        case Core_Common::SERVICE_INVALID_PASSWORD:
+            return make_error_code(ZORVANE_INVALID_PASSWORD);
+        case Core_Common::SERVICE_OUT_OF_DATE:
+            return make_error_code(ZORVANE_OUT_OF_DATE);
+        case Core_Common::SERVICE_INVALID_VERSION:
+            return make_error_code(ZORVANE_INVALID_VERSION);
+        default:
+            return make_error_code(ZORVANE_INVALID_PROTOCOL);
     }
 }
 
 std::u16string status_key(const boost::system::error_code& error) {
     switch (error.value()) {
-        case 0: return u"OK";
-        case 2: return u"zorvane.kernel.status.out_of_date";
+        case 0:
+            return u"OK";
+        case 2:
+            return u"zorvane.kernel.status.out_of_date";
         case 3:
         case 9:
-        case 10: return u"zorvane.kernel.status.connect_failed";
-        case 5: return u"zorvane.kernel.status.no_record";
-        case 6: return u"zorvane.kernel.status.invalid_password";
-        default: return u"zorvane.kernel.status.exception";
+        case 10:
+            return u"zorvane.kernel.status.connect_failed";
+        case 5:
+            return u"zorvane.kernel.status.no_record";
+        case 6:
+            return u"zorvane.kernel.status.invalid_password";
+        default:
+            return u"zorvane.kernel.status.exception";
     }
 }
 

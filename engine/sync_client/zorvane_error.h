@@ -17,16 +17,16 @@ namespace Core_ZorvaneClient {
 
 // The values of zorvane_category.
 enum zorvane_error_enum : int {
-    ZORVANE_SERVER_MAINTENANCE = 1,   // the server answered "MAINTENANCE"
-    ZORVANE_OUT_OF_DATE = 2,          // the server answered "OUT_OF_DATE"
-    ZORVANE_INVALID_PROTOCOL = 3,     // an unreadable reply, or an unlisted result
-    ZORVANE_SERVER_EXCEPTION = 4,     // "EXCEPTION", or an unknown action
-    ZORVANE_NOT_FOUND = 5,            // "NO_RECORD" to an update or overwrite
-    ZORVANE_INVALID_PASSWORD = 6,     // "INVALID_PASSWORD"
-    ZORVANE_INVALID_VERSION = 7,      // "INVALID_VERSION" as a request's result
-    ZORVANE_INVALID_BOOKMARK = 8,     // the scripts' tree is not acceptable
-    ZORVANE_NOT_LOGGED_IN = 9,        // sync or overwrite without a verified user
-    ZORVANE_TRANSPORT_FAILED = 10,    // the session client reported a failure
+    ZORVANE_SERVER_MAINTENANCE = 1,  // the server answered "MAINTENANCE"
+    ZORVANE_OUT_OF_DATE = 2,         // the server answered "OUT_OF_DATE"
+    ZORVANE_INVALID_PROTOCOL = 3,    // an unreadable reply, or an unlisted result
+    ZORVANE_SERVER_EXCEPTION = 4,    // "EXCEPTION", or an unknown action
+    ZORVANE_NOT_FOUND = 5,           // "NO_RECORD" to an update or overwrite
+    ZORVANE_INVALID_PASSWORD = 6,    // "INVALID_PASSWORD"
+    ZORVANE_INVALID_VERSION = 7,     // "INVALID_VERSION" as a request's result
+    ZORVANE_INVALID_BOOKMARK = 8,    // the scripts' tree is not acceptable
+    ZORVANE_NOT_LOGGED_IN = 9,       // sync or overwrite without a verified user
+    ZORVANE_TRANSPORT_FAILED = 10,   // the session client reported a failure
 };
 
 // The category of the sync client's errors: name "zorvane", messages below;

@@ -55,7 +55,8 @@ TEST(StatusKey, ByValueAlone) {
     EXPECT_EQ(status_key(error_code()), u"OK");
     EXPECT_EQ(status_key(make_error_code(ZORVANE_SERVER_MAINTENANCE)),
               u"zorvane.kernel.status.exception");
-    EXPECT_EQ(status_key(make_error_code(ZORVANE_OUT_OF_DATE)), u"zorvane.kernel.status.out_of_date");
+    EXPECT_EQ(status_key(make_error_code(ZORVANE_OUT_OF_DATE)),
+              u"zorvane.kernel.status.out_of_date");
     EXPECT_EQ(status_key(make_error_code(ZORVANE_INVALID_PROTOCOL)),
               u"zorvane.kernel.status.connect_failed");
     EXPECT_EQ(status_key(make_error_code(ZORVANE_SERVER_EXCEPTION)),
