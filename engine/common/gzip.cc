@@ -6,6 +6,8 @@
 #include <climits>
 #include <cstring>
 
+#include "common/crc32.h"
+
 namespace Core_Common {
 namespace {
 
@@ -15,21 +17,13 @@ constexpr std::size_t kTrailerSize = 8;
 constexpr std::size_t kStep = 4096;
 // zlib counts in 32-bit units; longer buffers are fed in pieces.
 constexpr std::size_t kMaxPiece = UINT_MAX;
+// Inflation hands over its output in pieces of this size, so the CRC reads
+// each piece while it is still in the cache.
+constexpr std::size_t kCrcPiece = 1024 * 1024;
 // Deflate cannot expand data by more than this factor.
 constexpr std::size_t kMaxDeflateRatio = 1032;
 
 enum : unsigned { FLAG_HCRC = 2, FLAG_EXTRA = 4, FLAG_NAME = 8, FLAG_COMMENT = 16 };
-
-unsigned long crc_of(const unsigned char* p, std::size_t n) {
-    unsigned long crc = crc32(0L, Z_NULL, 0);
-    while (n > 0) {
-        const std::size_t piece = std::min(n, kMaxPiece);
-        crc = crc32(crc, p, static_cast<uInt>(piece));
-        p += piece;
-        n -= piece;
-    }
-    return crc;
-}
 
 void put_le32(unsigned char* p, std::uint32_t v) {
     p[0] = static_cast<unsigned char>(v);
@@ -93,7 +87,7 @@ bool compress_into(const unsigned char* in, std::size_t n, Bytes& out) {
     deflateEnd(&zs);
     if (result != Z_STREAM_END) return false;
     std::memcpy(bytes_of(out), kHeader, kHeaderSize);
-    put_le32(bytes_of(out) + produced, static_cast<std::uint32_t>(crc_of(in, n)));
+    put_le32(bytes_of(out) + produced, crc32_update(0, in, n));
     put_le32(bytes_of(out) + produced + 4, static_cast<std::uint32_t>(n));
     out.resize(produced + kTrailerSize);
     return true;
@@ -162,6 +156,7 @@ bool decompress(Bytes& data) {
     Bytes out;
     std::size_t produced = 0;
     std::size_t consumed = 0;
+    std::uint32_t crc = 0;
     int result = Z_OK;
     try {
         out.resize(capacity);
@@ -184,14 +179,16 @@ bool decompress(Bytes& data) {
                 out.resize(capacity);
             }
             const std::size_t in_piece = std::min(stream_length - consumed, kMaxPiece);
-            const std::size_t out_room = std::min(capacity - produced, kMaxPiece);
+            const std::size_t out_room = std::min(capacity - produced, kCrcPiece);
             zs.next_in = const_cast<Bytef*>(p + start + consumed);
             zs.avail_in = static_cast<uInt>(in_piece);
             zs.next_out = bytes_of(out) + produced;
             zs.avail_out = static_cast<uInt>(out_room);
             result = inflate(&zs, Z_NO_FLUSH);
             consumed += in_piece - zs.avail_in;
-            produced += out_room - zs.avail_out;
+            const std::size_t fresh = out_room - zs.avail_out;
+            crc = crc32_update(crc, bytes_of(out) + produced, fresh);
+            produced += fresh;
             if (result == Z_STREAM_END) break;
             if (result != Z_OK && result != Z_BUF_ERROR) break;
             // No progress with room left means the input ran out mid-stream.
@@ -204,7 +201,7 @@ bool decompress(Bytes& data) {
     inflateEnd(&zs);
     out.resize(produced);
     const bool ok = result == Z_STREAM_END && static_cast<std::uint32_t>(produced) == stated_length &&
-                    static_cast<std::uint32_t>(crc_of(bytes_of(out), produced)) == stated_crc;
+                    crc == stated_crc;
     data.swap(out);
     return ok;
 }

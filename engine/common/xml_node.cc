@@ -4,21 +4,22 @@
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <mutex>
 #include <new>
-#include <stdexcept>
 
+#include "common/fatal_error.h"
+#include "common/shared_record_pool.h"
 #include "platform/strings.h"
 
 namespace Core_Common {
 namespace {
 
-// Child nodes are created and destroyed only here, so the allocator behind
-// them is one change away.
-xml_node_t* new_child_node() { return new xml_node_t(); }
-void delete_child_node(xml_node_t* node) { delete node; }
+// Child nodes live in the process-wide pool of XML node records.
+xml_node_t* new_child_node() { return shared_record_pool<xml_node_t>::create("xml_node_t"); }
+void delete_child_node(xml_node_t* node) { shared_record_pool<xml_node_t>::destroy(node); }
 
 // The library's global tables must be set up once before any thread parses.
 void init_library() {
@@ -74,9 +75,31 @@ bool has_element_child(const xmlNode* element) {
     return false;
 }
 
+// The text content of an element without element children, as
+// xmlNodeGetContent gives it: its text and CDATA pieces joined, comments and
+// processing instructions left out. Plain pieces are joined here directly;
+// anything else (entity references) goes through the library.
+std::string leaf_text(const xmlNode* element) {
+    std::string out;
+    for (const xmlNode* c = element->children; c != nullptr; c = c->next) {
+        switch (c->type) {
+            case XML_TEXT_NODE:
+            case XML_CDATA_SECTION_NODE:
+                if (c->content != nullptr) out += reinterpret_cast<const char*>(c->content);
+                break;
+            case XML_COMMENT_NODE:
+            case XML_PI_NODE:
+                break;
+            default:
+                return content_of(element);
+        }
+    }
+    return out;
+}
+
 void fill_from_element(xml_node_t& node, const xmlNode* element) {
     node.name = Core_Platform::utf8_to_wide(reinterpret_cast<const char*>(element->name));
-    if (!has_element_child(element)) node.text = content_of(element);
+    if (!has_element_child(element)) node.text = leaf_text(element);
     for (const xmlAttr* a = element->properties; a != nullptr; a = a->next) {
         std::string value = a->children != nullptr ? content_of(a->children) : std::string();
         node.add_attribute(reinterpret_cast<const char*>(a->name), value);
@@ -156,7 +179,9 @@ void xml_node_t::clear() {
 }
 
 xml_node_t& xml_node_t::add_child(std::u16string_view child_name) {
-    children.reserve(children.size() + 1);  // so push_back below cannot throw and leak
+    // Grow first (geometrically), so the push_back below cannot throw and
+    // leak the new node.
+    if (children.size() == children.capacity()) children.reserve(std::max<std::size_t>(4, 2 * children.size()));
     xml_node_t* child = new_child_node();
     children.push_back(child);  // owned from here on, even if the name below throws
     child->name = child_name;
@@ -256,7 +281,7 @@ bool xml_node_t::parse(const std::vector<std::uint8_t>& document, std::string_vi
 
 template <class Out>
 void xml_node_t::serialize_into(Out& out, bool formatted) const {
-    if (name.empty()) throw std::runtime_error("crash");
+    if (name.empty()) fatal_error();
     init_library();
     xmlDoc* doc = xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0"));
     if (doc == nullptr) {
@@ -264,6 +289,9 @@ void xml_node_t::serialize_into(Out& out, bool formatted) const {
         return;
     }
     doc->standalone = 1;
+    // Element names repeat throughout a tree; a dictionary keeps one copy of
+    // each instead of one allocation per element. xmlFreeDoc releases it.
+    doc->dict = xmlDictCreate();
     const std::string root_name = Core_Platform::wide_to_utf8(name);
     xmlNode* root = xmlNewNode(nullptr, as_xml(root_name));
     xmlChar* buffer = nullptr;

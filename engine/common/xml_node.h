@@ -110,8 +110,8 @@ public:
     // With `formatted`, every element sits on its own line, indented by two
     // spaces per level. If the XML library runs out of memory, `out` is empty.
     //
-    // Throws std::runtime_error("crash") if this node's name is empty: that is
-    // a programming error, and `out` is left unchanged.
+    // Raises fatal_error() (std::runtime_error "crash") if this node's name
+    // is empty: that is a programming error, and `out` is left unchanged.
     void serialize(std::string& out, bool formatted) const;
     void serialize(std::vector<std::uint8_t>& out, bool formatted) const;
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/shared_record_pool.h"
+
 #include <cstdio>
 #include <fstream>
 #include <limits>
@@ -54,6 +56,22 @@ TEST(XmlNodeStructure, FindPathSkipsEmptySegments) {
     EXPECT_EQ(root.find_path(u""), nullptr);
     EXPECT_EQ(root.find_path(u"/"), nullptr);
     EXPECT_EQ(root.find_path(u"//"), nullptr);
+}
+
+TEST(XmlNodeStructure, ChildrenComeFromTheNodePoolAndGoBack) {
+    using pool = shared_record_pool<xml_node_t>;
+    const std::uint32_t before = pool::figures().live;
+    {
+        xml_node_t root;  // the root itself is the caller's
+        root.add_child(u"a").add_child(u"b");
+        root.add_child(u"c");
+        EXPECT_EQ(pool::figures().live, before + 3);
+        root.children[0]->clear();
+        EXPECT_EQ(pool::figures().live, before + 2);
+        ASSERT_TRUE(root.parse("<r><x/><y><z/></y></r>"));
+        EXPECT_EQ(pool::figures().live, before + 3);
+    }
+    EXPECT_EQ(pool::figures().live, before);
 }
 
 TEST(XmlNodeStructure, ClearEmptiesEverything) {
@@ -145,6 +163,13 @@ TEST(XmlNodeParse, EntitiesAndCharacterReferencesAreDecoded) {
     ASSERT_EQ(node.attributes.size(), 1u);
     EXPECT_EQ(node.attributes[0].first, "t");
     EXPECT_EQ(node.attributes[0].second, "\"\xC3\xA9");
+}
+
+TEST(XmlNodeParse, InternalEntitiesCountAsText) {
+    xml_node_t node;
+    ASSERT_TRUE(node.parse("<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY e \"inner\">]>"
+                           "<r>a&e;<!-- c -->b</r>"));
+    EXPECT_EQ(node.text, "ainnerb");
 }
 
 TEST(XmlNodeParse, AttributesKeepDocumentOrderAndDuplicatesOfDifferentNamespaces) {
