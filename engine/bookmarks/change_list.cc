@@ -15,48 +15,59 @@ zorvane_node_t materialise(const diff_entry& e) {
     return e.op == change_path ? copy_fields(*e.node) : *e.node;
 }
 
+bool unique_identifiers(const std::vector<zorvane_node_t>& children, const child_locator& locator) {
+    for (std::size_t k = 0; k < children.size(); ++k) {
+        if (locator.find(children[k].guid) != k) return false;
+    }
+    return true;
+}
+
 void list_moves(const zorvane_node_t& x, const zorvane_node_t& y, change_list& out) {
     child_locator in_y(&y.children);
-    // Nothing moves when every child of x is found, in order, at its own
-    // position in y.
-    bool in_place = true;
-    {
-        std::size_t i = 0;
-        for (const zorvane_node_t& c : x.children) {
-            std::size_t j = in_y.find(c.guid);
-            if (j == child_locator::npos) continue;
-            if (j != i++) {
-                in_place = false;
-                break;
-            }
-        }
-    }
-    // The order of y's children as the records listed so far leave it.
+    child_locator in_x(&x.children);
+    // After i records, y's children are the first i matched children of x in
+    // x's order, followed by the rest of y's children in their first order.
+    // Without repeated identifiers a child is therefore already in place
+    // exactly when it is the first of that rest; with repeats, the order is
+    // replayed one record at a time.
+    const bool unique = unique_identifiers(y.children, in_y) && unique_identifiers(x.children, in_x);
+    std::vector<bool> placed;
+    std::size_t first_rest = 0;
     std::vector<const zorvane_node_t*> current;
-    if (!in_place) {
+    if (unique) {
+        placed.assign(y.children.size(), false);
+    } else {
         current.reserve(y.children.size());
         for (const zorvane_node_t& c : y.children) current.push_back(&c);
     }
     std::size_t i = 0;
     for (const zorvane_node_t& c : x.children) {
-        const zorvane_node_t* match = in_y.find_node(c.guid);
-        if (match == nullptr) continue;
-        if (!in_place) {
+        const std::size_t found = in_y.find(c.guid);
+        if (found == child_locator::npos) continue;
+        const zorvane_node_t& match = y.children[found];
+        bool in_place;
+        if (unique) {
+            in_place = found == first_rest;
+            placed[found] = true;
+            while (first_rest < placed.size() && placed[first_rest]) ++first_rest;
+        } else {
             auto at = std::find_if(current.begin(), current.end(),
                                    [&](const zorvane_node_t* n) { return n->guid == c.guid; });
-            std::size_t j = static_cast<std::size_t>(at - current.begin());
-            if (j != i) {
-                change_record move{change_move, c, y.guid};
-                move.node.index = static_cast<std::int32_t>(i);
-                out.push_back(std::move(move));
+            in_place = static_cast<std::size_t>(at - current.begin()) == i;
+            if (!in_place) {
                 const zorvane_node_t* moved = *at;
                 current.erase(at);
                 current.insert(current.begin() + static_cast<std::ptrdiff_t>(std::min(i, current.size())),
                                moved);
             }
         }
+        if (!in_place) {
+            change_record move{change_move, c, y.guid};
+            move.node.index = static_cast<std::int32_t>(i);
+            out.push_back(std::move(move));
+        }
         ++i;
-        list_moves(c, *match, out);
+        list_moves(c, match, out);
     }
 }
 
@@ -92,7 +103,8 @@ void apply_changes(zorvane_node_t& tree, const change_list& list, change_filter_
                      [&](const change_record& r) { return selected(r.op); })) {
         return;
     }
-    working_tree work(std::move(tree));
+    zorvane_node_t source = std::move(tree);
+    working_tree work(source, true);
     for (const change_record& r : list) {
         if (!selected(r.op)) continue;
         switch (r.op) {

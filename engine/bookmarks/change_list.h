@@ -74,7 +74,8 @@ change_list moves_between(const zorvane_node_t& new_tree, const zorvane_node_t& 
 //  - change_delete: removes the first child with the identifier;
 //  - change_move: takes the first child with the identifier out and inserts
 //    it at position `node.index` (at the end when that is past the last).
-// Runs in time linear in the tree plus the list, for any size of tree.
+// A record's parent is found through an index of the tree, not by a search
+// from the top, so large trees and long lists stay fast.
 void apply_changes(zorvane_node_t& tree, const change_list& list, change_filter_enum filter);
 
 }  // namespace Core_ZorvaneMerge

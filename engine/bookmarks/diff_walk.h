@@ -22,9 +22,11 @@ struct diff_entry {
 };
 
 // Appends the records of diff_trees(new_tree, old_tree) to `out`, in the same
-// order, without copying nodes.
+// order, without copying nodes. `old_has_repeats` false promises that no
+// identifier occurs twice below the top of `old_tree`, which lets folders
+// whose children are unchanged be compared position by position.
 void diff_entries(const zorvane_node_t& new_tree, const zorvane_node_t& old_tree,
-                  std::vector<diff_entry>& out);
+                  std::vector<diff_entry>& out, bool old_has_repeats = true);
 
 // A copy of a node's own fields, without children.
 zorvane_node_t copy_fields(const zorvane_node_t& node);

@@ -18,7 +18,7 @@ bool same_identifiers(const std::vector<working_node_t*>& kids,
                       const std::vector<zorvane_node_t>& side) {
     if (kids.size() != side.size()) return false;
     for (std::size_t i = 0; i < kids.size(); ++i) {
-        if (kids[i]->data.guid != side[i].guid) return false;
+        if (kids[i]->guid() != side[i].guid) return false;
     }
     return true;
 }
@@ -26,11 +26,6 @@ bool same_identifiers(const std::vector<working_node_t*>& kids,
 bool reordered(const zorvane_node_t& side, const zorvane_node_t& base) {
     const auto& s = side.children;
     const auto& b = base.children;
-    if (s.size() == b.size() &&
-        std::equal(s.begin(), s.end(), b.begin(),
-                   [](const zorvane_node_t& x, const zorvane_node_t& y) { return x.guid == y.guid; })) {
-        return false;
-    }
     child_locator in_side(&s), in_base(&b);
     std::vector<std::string_view> sv, bv;
     sv.reserve(s.size());
@@ -54,36 +49,56 @@ void arrange(working_node_t* folder, const zorvane_node_t& side) {
     std::unordered_map<std::string_view, std::size_t> seen;
     std::vector<working_node_t*> kids = folder->kids;
     arrange_by_side(kids, [&](const working_node_t* k) {
-        auto it = positions.find(k->data.guid);
+        auto it = positions.find(k->guid());
         if (it == positions.end()) return kNotOnSide;
-        std::size_t occurrence = seen[k->data.guid]++;
+        std::size_t occurrence = seen[k->guid()]++;
         return occurrence < it->second.size() ? it->second[occurrence] : kNotOnSide;
     });
     working_tree::reorder(folder, std::move(kids));
 }
 
+bool same_sequence(const std::vector<zorvane_node_t>& a, const std::vector<zorvane_node_t>& b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](const zorvane_node_t& x, const zorvane_node_t& y) { return x.guid == y.guid; });
+}
+
 // Orders the children of `folder` and, recursively, of its subfolders; `base`,
 // `remote` and `local` are the folders at the same place in the three input
-// trees, or nullptr where a tree has none.
+// trees, or nullptr where a tree has none. `base_repeats` tells whether an
+// identifier occurs twice in the base tree.
 void order_children(working_node_t* folder, const zorvane_node_t* base,
-                    const zorvane_node_t* remote, const zorvane_node_t* local) {
+                    const zorvane_node_t* remote, const zorvane_node_t* local, bool base_repeats) {
     working_tree::compact(folder);
     if (folder->kids.empty()) return;
-    const bool local_reordered = local && base && reordered(*local, *base);
-    const bool remote_reordered = !local_reordered && remote && base && reordered(*remote, *base);
+    // A side whose children are the base's, in the base's order, neither
+    // reordered nor added anything here.
+    const bool local_as_base = local && base && same_sequence(local->children, base->children);
+    const bool remote_as_base = remote && base && same_sequence(remote->children, base->children);
+    const bool local_reordered = local && base && !local_as_base && reordered(*local, *base);
+    const bool remote_reordered =
+        !local_reordered && remote && base && !remote_as_base && reordered(*remote, *base);
     // The deciding side goes last; the other side places what only it has.
     const zorvane_node_t* first = remote_reordered ? local : remote;
     const zorvane_node_t* last = remote_reordered ? remote : local;
     if (first != nullptr) arrange(folder, *first);
     if (last != nullptr) arrange(folder, *last);
 
+    // Without repeated identifiers, children that stand where they stood in
+    // the base are matched by position.
+    const bool by_position = !base_repeats && base && same_identifiers(folder->kids, base->children);
     child_locator in_base(base ? &base->children : nullptr);
     child_locator in_remote(remote ? &remote->children : nullptr);
     child_locator in_local(local ? &local->children : nullptr);
-    for (working_node_t* kid : folder->kids) {
+    for (std::size_t k = 0; k < folder->kids.size(); ++k) {
+        working_node_t* kid = folder->kids[k];
         if (kid->kids.empty()) continue;
-        const std::string& g = kid->data.guid;
-        order_children(kid, in_base.find_node(g), in_remote.find_node(g), in_local.find_node(g));
+        const std::string& g = kid->guid();
+        const zorvane_node_t* b = by_position ? &base->children[k] : in_base.find_node(g);
+        const zorvane_node_t* r =
+            by_position && remote_as_base ? &remote->children[k] : in_remote.find_node(g);
+        const zorvane_node_t* l = by_position && local_as_base ? &local->children[k] : in_local.find_node(g);
+        order_children(kid, b, r, l, base_repeats);
     }
 }
 
@@ -149,19 +164,20 @@ void tidy_separators(zorvane_node_t& node) {
 }  // namespace
 
 void merge_trees(const merge_input& input, zorvane_node_t& out) {
-    working_tree work(input.base);
+    working_tree work(input.base, false);
+    const bool repeats = work.source_has_repeats();
     std::vector<diff_entry> local_changes, remote_changes;
     local_changes.reserve(1024);
     remote_changes.reserve(1024);
-    diff_entries(input.local, input.base, local_changes);
-    diff_entries(input.remote, input.base, remote_changes);
+    diff_entries(input.local, input.base, local_changes, repeats);
+    diff_entries(input.remote, input.base, remote_changes, repeats);
     if (!input.skip_deletes) {
         apply_entries(work, remote_changes, true);
         apply_entries(work, local_changes, true);
     }
     apply_entries(work, remote_changes, false);
     apply_entries(work, local_changes, false);
-    order_children(work.top(), &input.base, &input.remote, &input.local);
+    order_children(work.top(), &input.base, &input.remote, &input.local, repeats);
     out = work.release();
 }
 
@@ -179,7 +195,7 @@ void adopt_incoming(const adopt_input& input, zorvane_node_t& out) {
 
     std::vector<diff_entry> puts;
     diff_entries(incoming, result, puts);
-    working_tree work(std::move(result));
+    working_tree work(result, true);
     apply_entries(work, puts, false);
     result = work.release();
     tidy_separators(result);

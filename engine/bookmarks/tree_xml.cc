@@ -51,50 +51,81 @@ void write_node(xml_node_t& parent, const zorvane_node_t& node) {
     }
 }
 
-// The stored form of the address in the child element `name`, empty when
-// the element is absent.
-std::string stored_address(const xml_node_t& e, std::u16string_view name) {
-    std::u16string display;
-    e.get_child(name, display);
-    return to_stored_form(display);
-}
+// The elements of one "node" element, found in one pass over its children:
+// the first element of each name counts.
+struct node_elements_t {
+    enum { GUID, TYPE, NAME, CONTENT, DESCRIPTION, KEYWORD, TAG, URL, FEEDURL, CREATED, MODIFIED,
+           CHILDREN, COUNT };
+    const xml_node_t* at[COUNT] = {};
+
+    explicit node_elements_t(const xml_node_t& e) {
+        static constexpr std::u16string_view kNames[COUNT] = {
+            u"guid", u"type",    u"name",    u"content",  u"description", u"keyword",
+            u"tag",  u"url",     u"feedurl", u"created",  u"modified",    u"children"};
+        for (const xml_node_t* c : e.children) {
+            for (int i = 0; i < COUNT; ++i) {
+                if (at[i] == nullptr && c->name == kNames[i]) {
+                    at[i] = c;
+                    break;
+                }
+            }
+        }
+    }
+
+    // Each reader leaves `out` unchanged when the element is absent.
+    void wide(int which, std::u16string& out) const {
+        if (at[which] != nullptr) out = at[which]->get_wide();
+    }
+    void ansi(int which, std::string& out) const {
+        if (at[which] != nullptr) out = at[which]->get_ansi();
+    }
+    void integer(int which, std::int64_t& out) const {
+        if (at[which] != nullptr) out = at[which]->get_int64();
+    }
+    // The stored form of an address element; empty when absent.
+    std::string address(int which) const {
+        return at[which] != nullptr ? to_stored_form(at[which]->get_wide()) : std::string();
+    }
+};
 
 bool read_node(const xml_node_t& e, zorvane_node_t& node) {
-    e.get_child(u"guid", node.guid);
+    using E = node_elements_t;
+    const node_elements_t el(e);
+    el.ansi(E::GUID, node.guid);
     if (node.guid.empty()) return false;
     std::string type;
-    e.get_child(u"type", type);
+    el.ansi(E::TYPE, type);
     node.type = type_from_name(type);
     if (node.type == NODE_NONE) return false;
 
     if (is_kernel_node(node)) {
-        e.get_child(u"name", node.title);
+        el.wide(E::NAME, node.title);
     } else if (node.type == NODE_NOTE) {
-        e.get_child(u"name", node.title);
+        el.wide(E::NAME, node.title);
         std::u16string content;
-        e.get_child(u"content", content);
+        el.wide(E::CONTENT, content);
         node.description = note_body(std::move(content));
     } else {
         if (node.type != NODE_SEPARATOR) {
-            e.get_child(u"name", node.title);
+            el.wide(E::NAME, node.title);
             if (node.title.empty()) return false;
             if (node.type != NODE_FOLDER) {
-                node.url = stored_address(e, u"url");
+                node.url = el.address(E::URL);
                 if (node.url.empty()) return false;
             }
             if (node.type == NODE_FEED) {
-                node.feed_url = stored_address(e, u"feedurl");
+                node.feed_url = el.address(E::FEEDURL);
                 if (node.feed_url.empty()) return false;
             }
         }
-        e.get_child(u"description", node.description);
-        e.get_child(u"keyword", node.keyword);
-        e.get_child(u"tag", node.tag);
-        e.get_child(u"created", node.created);
-        e.get_child(u"modified", node.modified);
+        el.wide(E::DESCRIPTION, node.description);
+        el.wide(E::KEYWORD, node.keyword);
+        el.wide(E::TAG, node.tag);
+        el.integer(E::CREATED, node.created);
+        el.integer(E::MODIFIED, node.modified);
     }
 
-    const xml_node_t* children = e.find_child(u"children");
+    const xml_node_t* children = el.at[E::CHILDREN];
     if (children == nullptr) return true;
     node.children.reserve(children->children.size());
     std::int32_t position = 0;

@@ -360,6 +360,7 @@ std::string encode_path_segment(std::string_view bytes) {
 }
 
 std::string to_stored_form(std::u16string_view text) {
+    if (text.empty()) return {};
     wide_url_record r = parse_url(text);
     if (r.scheme.empty()) return wide_to_utf8(text);
     r.host = utf8_to_wide(encode_host(percent_decode(wide_to_utf8(r.host))));
@@ -370,6 +371,7 @@ std::string to_stored_form(std::u16string_view text) {
 }
 
 std::u16string to_display_form(std::string_view stored) {
+    if (stored.empty()) return {};
     wide_url_record r = parse_url(ansi_to_wide(stored));
     if (r.scheme.empty()) return utf8_to_wide(stored);
     const bool file = is_file_scheme<char16_t>(r.scheme);
