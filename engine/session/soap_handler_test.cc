@@ -376,3 +376,38 @@ TEST(ServerAddress, HostAndPortFollowTheAddressRule) {
 
 }  // namespace
 }  // namespace Core_SOAPClient
+
+namespace Core_SOAPClient {
+namespace {
+
+// Shutdown destroys started modules in registry order without stop, cleanup
+// or uninitialize, and the sync client (a handler) goes last. Nothing may
+// outlive what it uses: no service thread after the socket module, no link
+// after the wire module, no callback into a destroyed handler.
+TEST(SessionClientShutdown, DestroyingStartedModulesWithASessionInFlightIsSafe) {
+    std::atomic<bool> closed{false};
+    ScriptedPeer peer([&](PeerConnection& c) {
+        c.read_request();
+        closed.store(c.wait_closed(5s));
+    });
+    auto handler = std::make_unique<recording_handler>();
+    {
+        network_stack stack;
+        handler->set_server(server_of(peer), 8080, 0, 0);
+        handler->send_body("in flight");
+        ASSERT_TRUE(network_stack::pump_until([&] { return peer.accepted() == 1; }));
+        network_stack::pump_for(20ms);
+        // What the framework's shutdown does to started modules.
+        Core_Socket::InterfaceSocket::reset_instance();
+        Core_Wire::InterfaceWire::reset_instance();
+        Core_Common::InterfaceMessage::reset_instance();
+        Core_Common::InterfaceTimer::reset_instance();
+        Core_SOAPClient::InterfaceSOAPClient::reset_instance();
+        handler.reset();
+    }
+    ASSERT_TRUE(peer.wait_finished(1, 10s));
+    EXPECT_TRUE(closed.load());
+}
+
+}  // namespace
+}  // namespace Core_SOAPClient

@@ -12,9 +12,7 @@
 // accepting, waits for the running script to end and joins the thread.
 #pragma once
 
-#include <sys/socket.h>
-#include <sys/time.h>
-
+#include <algorithm>
 #include <atomic>
 #include <boost/asio/connect.hpp>
 #include <boost/asio/io_context.hpp>
@@ -31,48 +29,45 @@
 
 namespace Core_Socket::testing {
 
-// SO_RCVTIMEO as a socket option the socket library can set.
-class receive_timeout_option {
-public:
-    explicit receive_timeout_option(std::chrono::milliseconds wait) {
-        m_value.tv_sec = static_cast<time_t>(wait.count() / 1000);
-        m_value.tv_usec = static_cast<suseconds_t>((wait.count() % 1000) * 1000);
-    }
-    template <class Protocol>
-    int level(const Protocol&) const { return SOL_SOCKET; }
-    template <class Protocol>
-    int name(const Protocol&) const { return SO_RCVTIMEO; }
-    template <class Protocol>
-    const void* data(const Protocol&) const { return &m_value; }
-    template <class Protocol>
-    std::size_t size(const Protocol&) const { return sizeof(m_value); }
-
-private:
-    timeval m_value{};
-};
-
-// One accepted connection as the script sees it.
+// One accepted connection as the script sees it. Every read and write gives
+// up at its deadline (the socket is non-blocking and the peer polls it every
+// millisecond), so a script never outlives a misbehaving engine for long.
 class PeerConnection {
 public:
     explicit PeerConnection(boost::asio::ip::tcp::socket socket) : m_socket(std::move(socket)) {
-        set_read_timeout(std::chrono::seconds(20));
         boost::system::error_code ignored;
         m_socket.set_option(boost::asio::ip::tcp::no_delay(true), ignored);
+        m_socket.non_blocking(true, ignored);
     }
 
-    // Later reads wait at most `wait` for each piece of data.
-    void set_read_timeout(std::chrono::milliseconds wait) {
+    // Switches to blocking reads and writes without deadlines (for peers that
+    // must answer as fast as possible, such as a benchmark's).
+    void use_blocking_io() {
         boost::system::error_code ignored;
-        m_socket.set_option(receive_timeout_option(wait), ignored);
+        m_socket.non_blocking(false, ignored);
     }
+
+    // Later reads and writes wait at most `wait` each.
+    void set_read_timeout(std::chrono::milliseconds wait) { m_wait = wait; }
 
     // Reads exactly n bytes. Returns fewer when the connection ended or the
-    // read timed out first.
+    // deadline passed first.
     std::string read_exact(std::size_t n) {
-        std::string out(n, '\0');
-        boost::system::error_code ec;
-        std::size_t got = boost::asio::read(m_socket, boost::asio::buffer(out), ec);
-        out.resize(got);
+        std::string out;
+        const auto deadline = std::chrono::steady_clock::now() + m_wait;
+        char scratch[65536];
+        while (out.size() < n) {
+            boost::system::error_code ec;
+            const std::size_t want = std::min(sizeof(scratch), n - out.size());
+            const std::size_t got = m_socket.read_some(boost::asio::buffer(scratch, want), ec);
+            out.append(scratch, got);
+            if (ec == boost::asio::error::would_block || ec == boost::asio::error::try_again) {
+                if (std::chrono::steady_clock::now() >= deadline) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            } else if (ec) {
+                break;
+            }
+        }
         return out;
     }
 
@@ -102,31 +97,39 @@ public:
         return head;
     }
 
-    // Writes all bytes; false when the connection is gone.
+    // Writes all bytes; false when the connection is gone or the deadline
+    // passed first.
     bool write(const std::string& bytes) {
-        boost::system::error_code ec;
-        boost::asio::write(m_socket, boost::asio::buffer(bytes), ec);
-        return !ec;
+        const auto deadline = std::chrono::steady_clock::now() + m_wait;
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            boost::system::error_code ec;
+            done += m_socket.write_some(boost::asio::buffer(bytes.data() + done, bytes.size() - done), ec);
+            if (ec == boost::asio::error::would_block || ec == boost::asio::error::try_again) {
+                if (std::chrono::steady_clock::now() >= deadline) return false;
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            } else if (ec) {
+                return false;
+            }
+        }
+        return true;
     }
 
     // Waits until the other side closes (end of file or reset), discarding
     // what arrives meanwhile. True when it closed within `wait`.
     bool wait_closed(std::chrono::milliseconds wait) {
-        auto deadline = std::chrono::steady_clock::now() + wait;
-        set_read_timeout(std::chrono::milliseconds(50));
+        const auto deadline = std::chrono::steady_clock::now() + wait;
         char scratch[4096];
-        while (std::chrono::steady_clock::now() < deadline) {
+        for (;;) {
             boost::system::error_code ec;
             m_socket.read_some(boost::asio::buffer(scratch), ec);
-            if (ec == boost::asio::error::eof || ec == boost::asio::error::connection_reset) {
-                return true;
-            }
-            if (ec && ec != boost::asio::error::would_block && ec != boost::asio::error::try_again &&
-                ec != boost::asio::error::timed_out) {
-                return true;
+            if (ec == boost::asio::error::would_block || ec == boost::asio::error::try_again) {
+                if (std::chrono::steady_clock::now() >= deadline) return false;
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            } else if (ec) {
+                return true;  // end of file, reset, or another end
             }
         }
-        return false;
     }
 
     // Closes in an orderly way (the other side reads end of file).
@@ -145,6 +148,7 @@ public:
 
 private:
     boost::asio::ip::tcp::socket m_socket;
+    std::chrono::milliseconds m_wait{20000};
 };
 
 class ScriptedPeer {

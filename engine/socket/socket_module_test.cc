@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <sstream>
 #include <thread>
 
@@ -51,6 +52,17 @@ TEST(SocketModule, StartRunsOneThreadPerContextAndCleanupEndsThem) {
     socket.module().cleanup();
     EXPECT_EQ(socket.module().tcp_service()->running_threads(), 0u);
     EXPECT_EQ(socket.module().udp()->running_threads(), 0u);
+}
+
+TEST(SocketModule, IdleServiceThreadsWaitWithoutUsingTheProcessor) {
+    recording_user user;
+    started_socket_module socket(&user);
+    std::this_thread::sleep_for(50ms);
+    const std::clock_t before = std::clock();  // processor time of the whole process
+    std::this_thread::sleep_for(500ms);
+    const double used_ms = 1000.0 * static_cast<double>(std::clock() - before) / CLOCKS_PER_SEC;
+    EXPECT_LT(used_ms, 25.0);
+    EXPECT_EQ(socket.module().tcp_service()->running_threads(), 2u);
 }
 
 TEST(SocketModule, ReportShowsConnectionRecordsAndBacklog) {

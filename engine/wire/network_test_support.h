@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <thread>
+#include <vector>
 
 #include "common/interface_message.h"
 #include "common/interface_timer.h"
@@ -96,10 +97,14 @@ public:
     }
 
 private:
+    // The modules still alive (a test may have destroyed them itself).
     static std::vector<Core_Common::InterfaceModule*> modules() {
-        return {Core_Socket::InterfaceSocket::instance(), InterfaceWire::instance(),
-                Core_Common::InterfaceMessage::instance(), Core_Common::InterfaceTimer::instance(),
-                Core_SOAPClient::InterfaceSOAPClient::instance()};
+        std::vector<Core_Common::InterfaceModule*> all = {
+            Core_Socket::InterfaceSocket::instance(), InterfaceWire::instance(),
+            Core_Common::InterfaceMessage::instance(), Core_Common::InterfaceTimer::instance(),
+            Core_SOAPClient::InterfaceSOAPClient::instance()};
+        std::erase(all, nullptr);
+        return all;
     }
 
     std::int32_t m_saved_timeout;
