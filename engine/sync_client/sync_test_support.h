@@ -16,7 +16,7 @@
 
 #include "common/crypto.h"
 #include "common/xml_node.h"
-#include "session/soap_session.h"
+#include "session/scripted_transport.h"
 
 namespace Core_ZorvaneClient::testing {
 
@@ -137,87 +137,44 @@ inline std::string response(const std::string& attributes, const std::string& in
            "</Response></Zorvane></Zorvane>";
 }
 
-// A transport whose sessions never touch the network. Every request is kept;
-// the test answers the waiting session with answer() or fail(), which hand
-// the outcome to the session client's operation exactly as a real session
-// does (it then reaches the handler as a message in the pump).
-class scripted_transport : public Core_SOAPClient::soap_transport_t {
+// The session client's scripted transport (session/scripted_transport.h),
+// seen the way these tests ask about it: request bodies, the one waiting
+// session, and how many sessions the client abandoned.
+class scripted_transport {
 public:
-    scripted_transport() { Core_SOAPClient::set_soap_transport(this); }
-    ~scripted_transport() override { Core_SOAPClient::set_soap_transport(nullptr); }
-
-    class session : public Core_SOAPClient::soap_wire_t {
-    public:
-        explicit session(scripted_transport& owner) : m_owner(owner) {}
-        void start(Core_SOAPClient::soap_wire_handler_t* waiting, const std::string& body,
-                   std::uint32_t message_code, const std::string& header_text, std::uint8_t,
-                   std::uint8_t) override {
-            m_waiting = waiting;
-            m_owner.requests.push_back(body);
-            m_owner.message_codes.push_back(message_code);
-            m_owner.header_texts.push_back(header_text);
-            m_owner.m_live = this;
-        }
-        void cancel() override {
-            ++m_owner.cancelled;
-            release();
-        }
-        void release() override {
-            if (m_owner.m_live == this) m_owner.m_live = nullptr;
-            delete this;
-        }
-        void on_closed(Core_Wire::WireLinkLayer*, const boost::system::error_code&) override {}
-        void on_received(Core_Wire::WireLinkLayer*, const char*, std::size_t, std::int32_t&) override {}
-        void on_connected(Core_Wire::WireLinkLayer*) override {}
-        void on_connect_failed(Core_Wire::WireLinkLayer*, const boost::system::error_code&) override {}
-
-    private:
-        scripted_transport& m_owner;
-    };
-
-    Core_SOAPClient::soap_wire_t* create_session(const Core_SOAPClient::soap_servlet_t& servlet,
-                                                 std::uint64_t) override {
-        hosts.push_back(servlet.m_host);
-        ports.push_back(servlet.m_port);
-        return new session(*this);
+    // The request bodies, oldest first.
+    std::vector<std::string> requests() const {
+        std::vector<std::string> bodies;
+        for (const auto& r : m_transport.requests()) bodies.push_back(r.m_body);
+        return bodies;
     }
-
-    bool waiting() const { return m_live != nullptr; }
-
+    const Core_SOAPClient::scripted_transport_t::request_t& request(std::size_t i) const {
+        return m_transport.requests().at(i);
+    }
+    bool waiting() const { return m_transport.open_sessions() != 0; }
+    // Sessions abandoned by the client (cancelled or replaced) unanswered.
+    std::size_t cancelled() const {
+        return m_transport.requests().size() - m_transport.open_sessions() - m_answered;
+    }
     // Answers the waiting session with `body`; false when none waits.
     bool answer(const std::string& body) {
-        if (m_live == nullptr) return false;
-        session* s = m_live;
-        m_live = nullptr;
-        Core_SOAPClient::soap_wire_handler_t* to = s->m_waiting;
-        s->m_waiting = nullptr;
-        to->reply(body.data(), body.size(), 0x0100007Fu);
-        delete s;
+        if (!m_transport.reply(body)) return false;
+        ++m_answered;
         return true;
     }
-
     // Fails the waiting session as a refused connect; false when none waits.
     bool fail() {
-        if (m_live == nullptr) return false;
-        session* s = m_live;
-        m_live = nullptr;
-        Core_SOAPClient::soap_wire_handler_t* to = s->m_waiting;
-        s->m_waiting = nullptr;
-        to->fail(Core_Common::service_error_t{3, u"Connection refused"},
-                 boost::system::error_code(10061, boost::system::system_category()));
-        delete s;
+        if (!m_transport.fail(Core_Common::service_error_t{3, u"Connection refused"},
+                              boost::system::error_code(10061, boost::system::system_category()))) {
+            return false;
+        }
+        ++m_answered;
         return true;
     }
 
-    std::vector<std::string> requests;
-    std::vector<std::uint32_t> message_codes;
-    std::vector<std::string> header_texts;
-    std::vector<std::string> hosts;
-    std::vector<std::uint16_t> ports;
-    int cancelled = 0;
-
 private:
-    session* m_live = nullptr;
+    Core_SOAPClient::scripted_transport_t m_transport;
+    std::size_t m_answered = 0;
 };
 
 // A fresh directory for one test, removed with everything in it.

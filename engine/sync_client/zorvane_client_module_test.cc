@@ -32,7 +32,7 @@ TEST(ZorvaneClientModule, OwnsTheClientFromInitializeToUninitialize) {
     EXPECT_EQ(first->status(), ACTION_UPDATING);
     module.cleanup();
     EXPECT_EQ(first->status(), ACTION_IDLE);
-    EXPECT_EQ(transport.cancelled, 1);
+    EXPECT_EQ(transport.cancelled(), 1u);
 
     module.initialize();  // a second initialize replaces the client
     ASSERT_NE(ZorvaneClient::instance(), nullptr);

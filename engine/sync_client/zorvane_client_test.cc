@@ -114,7 +114,7 @@ protected:
         pump();
     }
 
-    request_t last_request() { return open_request(transport.requests.back()); }
+    request_t last_request() { return open_request(transport.requests().back()); }
 
     // A user verified by an update reply carrying `letters` as version
     // `version`, with submitter `submitter`.
@@ -157,9 +157,9 @@ TEST_F(SyncClient, UpdateOkVerifiesTheAccountAdoptsTheServersRecordAndSavesIt) {
     EXPECT_EQ(client().last_sync().version, -1);
 
     client().start_update(false);
-    ASSERT_EQ(transport.requests.size(), 1u);
-    EXPECT_EQ(transport.message_codes[0], 0u);
-    EXPECT_EQ(transport.header_texts[0], "");
+    ASSERT_EQ(transport.requests().size(), 1u);
+    EXPECT_EQ(transport.request(0).m_message_code, 0u);
+    EXPECT_EQ(transport.request(0).m_header_text, "");
     EXPECT_EQ(client().status(), ACTION_UPDATING);
     const request_t request = last_request();
     EXPECT_EQ(request.action_name(), u"Update");
@@ -206,9 +206,9 @@ TEST_F(SyncClient, UpdateOkVerifiesTheAccountAdoptsTheServersRecordAndSavesIt) {
     EXPECT_TRUE(client().account().verified);
     EXPECT_EQ(client().last_sync().version, 12);
     client().start_update(false);
-    EXPECT_EQ(transport.requests.size(), 1u) << "an update with a record sends nothing";
+    EXPECT_EQ(transport.requests().size(), 1u) << "an update with a record sends nothing";
     client().start_update(true);
-    EXPECT_EQ(transport.requests.size(), 2u) << "a forced update goes out";
+    EXPECT_EQ(transport.requests().size(), 2u) << "a forced update goes out";
     EXPECT_EQ(last_request().field(u"BookmarkVersionBaseline"), "12");
 }
 
@@ -230,7 +230,7 @@ TEST_F(SyncClient, UpdateNoRecordVerifiesAndReportsNotFound) {
     client().set_user(u"alice", u"pa55", 0);
     client().start_sync(tree_document("A"));
     EXPECT_EQ(client().last_error().value(), 9) << "an unverified user cannot sync";
-    EXPECT_TRUE(transport.requests.empty());
+    EXPECT_TRUE(transport.requests().empty());
 
     client().start_update(false);
     reply(response("result=\"NO_RECORD\""));
@@ -430,7 +430,7 @@ TEST_F(SyncClient, InvalidVersionWithNothingLocalLeftAdoptsTheServersTree) {
           tree_document("A"));
     ASSERT_EQ(syncs.size(), 1u);
     EXPECT_EQ(syncs[0], error_code());
-    EXPECT_EQ(transport.requests.size(), 2u) << "no further commit";
+    EXPECT_EQ(transport.requests().size(), 2u) << "no further commit";
     EXPECT_EQ(client().last_sync().version, 7);
     EXPECT_EQ(client().last_sync().date, "d7");
     EXPECT_EQ(letters_of(client().last_sync().tree), "A");
@@ -440,7 +440,7 @@ TEST_F(SyncClient, InvalidVersionWithNothingLocalLeftAdoptsTheServersTree) {
 TEST_F(SyncClient, InvalidVersionWithLocalChangesCommitsTheMergeOnceMore) {
     verified_user("AB", 4);
     client().start_sync(tree_document("ABL"));  // L added here
-    ASSERT_EQ(transport.requests.size(), 2u);
+    ASSERT_EQ(transport.requests().size(), 2u);
     // The server moved on to version 8, where R was added elsewhere.
     reply(response("result=\"OK\"",
                    "<Commit result=\"INVALID_VERSION\" result_message=\"old\">"
@@ -448,7 +448,7 @@ TEST_F(SyncClient, InvalidVersionWithLocalChangesCommitsTheMergeOnceMore) {
           tree_document("ABR"));
     EXPECT_TRUE(syncs.empty()) << "the sync goes on";
     EXPECT_EQ(client().status(), ACTION_SYNCING);
-    ASSERT_EQ(transport.requests.size(), 3u) << "exactly one further commit";
+    ASSERT_EQ(transport.requests().size(), 3u) << "exactly one further commit";
     const request_t again = last_request();
     EXPECT_EQ(again.action_name(), u"Commit");
     EXPECT_EQ(again.field(u"BookmarkVersionBaseline"), "8");
@@ -466,7 +466,7 @@ TEST_F(SyncClient, InvalidVersionWithLocalChangesCommitsTheMergeOnceMore) {
     EXPECT_EQ(syncs[0], error_code());
     EXPECT_EQ(client().last_sync().version, 9);
     EXPECT_TRUE(Core_ZorvaneMerge::trees_equal(client().last_sync().tree, merged));
-    EXPECT_EQ(transport.requests.size(), 3u);
+    EXPECT_EQ(transport.requests().size(), 3u);
 }
 
 // Without a record tree there is no common state to merge over. Committing
@@ -484,7 +484,7 @@ TEST_F(SyncClient, InvalidVersionOnAFirstCommitKeepsTheServersBookmarks) {
                    "<Commit result=\"INVALID_VERSION\"><BookmarkVersionBaseline>1"
                    "</BookmarkVersionBaseline></Commit>"),
           tree_document("XY"));
-    ASSERT_EQ(transport.requests.size(), 3u);
+    ASSERT_EQ(transport.requests().size(), 3u);
     const request_t again = last_request();
     EXPECT_EQ(again.field(u"BookmarkVersionBaseline"), "1");
     const zorvane_node_t combined = parse(again.data);
@@ -508,7 +508,7 @@ TEST_F(SyncClient, InvalidVersionOnAFirstCommitKeepsTheServersBookmarks) {
     ASSERT_EQ(syncs.size(), 2u);
     EXPECT_EQ(syncs[1], error_code());
     EXPECT_EQ(client().last_sync().version, 3);
-    EXPECT_EQ(transport.requests.size(), 5u);
+    EXPECT_EQ(transport.requests().size(), 5u);
 }
 
 TEST_F(SyncClient, CommitResultErrorsEndTheSync) {
@@ -538,7 +538,7 @@ TEST_F(SyncClient, SyncRefusalsCallNoCallback) {
     EXPECT_EQ(client().last_error().value(), 8);
     EXPECT_TRUE(log.has("Bookmarks Invalid. Commit Failed."));
     pump();
-    EXPECT_EQ(transport.requests.size(), 1u);
+    EXPECT_EQ(transport.requests().size(), 1u);
     EXPECT_TRUE(syncs.empty());
     EXPECT_TRUE(overwrites.empty());
     EXPECT_EQ(client().status(), ACTION_IDLE);
@@ -548,8 +548,8 @@ TEST_F(SyncClient, ASecondSyncCancelsTheFirstSilently) {
     verified_user("AB", 4);
     client().start_sync(tree_document("ABC"));
     client().start_sync(tree_document("ABCD"));
-    EXPECT_EQ(transport.cancelled, 1);
-    ASSERT_EQ(transport.requests.size(), 3u);
+    EXPECT_EQ(transport.cancelled(), 1u);
+    ASSERT_EQ(transport.requests().size(), 3u);
     EXPECT_EQ(letters_of(parse(last_request().data)), "ABCD");
     reply(commit_ok(5), tree_document("ABCD"));
     pump();
@@ -564,12 +564,12 @@ TEST_F(SyncClient, UpdateNeverInterruptsASyncOrAnOverwrite) {
     client().start_update(true);
     EXPECT_TRUE(log.has("Processing Commit, Operation Canceled."));
     EXPECT_EQ(client().status(), ACTION_SYNCING);
-    EXPECT_EQ(transport.cancelled, 0);
+    EXPECT_EQ(transport.cancelled(), 0u);
     client().start_overwrite(tree_document("Q"));
     client().start_update(true);
     EXPECT_TRUE(log.has("Processing Over Write, Operation Canceled."));
     EXPECT_EQ(client().status(), ACTION_OVERWRITING);
-    EXPECT_EQ(transport.cancelled, 1) << "the overwrite replaced the sync";
+    EXPECT_EQ(transport.cancelled(), 1u) << "the overwrite replaced the sync";
 }
 
 TEST_F(SyncClient, ResetSuppressesEveryCallback) {
@@ -760,9 +760,9 @@ TEST_F(SyncClient, RootsUnchangedComparesToolbarMenuAndUnfiled) {
 TEST_F(SyncClient, ServerHostSettingReachesTheSessionsAtModuleStart) {
     client().set_user(u"alice", u"pa55", 0);
     client().start_update(false);
-    ASSERT_EQ(transport.hosts.size(), 1u);
-    EXPECT_EQ(transport.hosts[0], "localhost");
-    EXPECT_EQ(transport.ports[0], 8080);
+    ASSERT_EQ(transport.requests().size(), 1u);
+    EXPECT_EQ(transport.request(0).m_host, "localhost");
+    EXPECT_EQ(transport.request(0).m_port, 8080);
 
     Core_Common::stop_framework();
     set_server_host("sync.example.org:9000");
@@ -770,9 +770,9 @@ TEST_F(SyncClient, ServerHostSettingReachesTheSessionsAtModuleStart) {
     Core_Common::start_modules();
     client().set_user(u"alice", u"pa55", 0);
     client().start_update(false);
-    ASSERT_EQ(transport.hosts.size(), 2u);
-    EXPECT_EQ(transport.hosts[1], "sync.example.org");
-    EXPECT_EQ(transport.ports[1], 9000);
+    ASSERT_EQ(transport.requests().size(), 2u);
+    EXPECT_EQ(transport.request(1).m_host, "sync.example.org");
+    EXPECT_EQ(transport.request(1).m_port, 9000);
 }
 
 TEST_F(SyncClient, NotesBelongToTheirUser) {
