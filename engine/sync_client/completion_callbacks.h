@@ -4,7 +4,8 @@
 // The component front registers them once; each is empty until then. The
 // sync client calls the one of its action when a started action ends with a
 // reply or a transport failure, on the main thread, inside the framework's
-// pump (or, when no server is configured at all, inside the start call).
+// pump (or inside the start call itself when no server is configured or the
+// request cannot be packed; both end the action as a transport failure).
 // Checks that refuse an action before a request is sent call none of them,
 // and neither does a cancelled action. The error is success (value 0) or a
 // value of zorvane_category (sync_client/zorvane_error.h).
