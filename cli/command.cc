@@ -43,7 +43,8 @@ int run_zorvane(const std::vector<std::string>& args, std::ostream& out, std::os
         return kExitOk;
     }
     for (const command_group_t& g : kGroups) {
-        if (first == g.name) return g.run(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
+        if (first == g.name)
+            return g.run(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
     }
     err << "zorvane: unknown command '" << first << "' (try 'zorvane --help')\n";
     return kExitUsage;

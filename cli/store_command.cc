@@ -87,7 +87,7 @@ bool parse_show(const std::vector<std::string>& args, show_options_t& out, std::
         }
         if (!contains(kValueOptions, name)) {
             error = a.rfind("-", 0) == 0 ? "unknown option '" + a + "'"
-                                          : "unexpected argument '" + a + "'";
+                                         : "unexpected argument '" + a + "'";
             return false;
         }
         if (!has_value) {
@@ -149,7 +149,8 @@ int show(const std::vector<std::string>& args, std::istream& in, std::ostream& o
     Core_ZorvaneClient::account_t account;
     account.user_name = Core_Platform::ansi_to_wide(options.values["--user"]);
     account.password = Core_Platform::ansi_to_wide(password_bytes);
-    if (account.user_name.empty()) return usage_error(err, "the user name is empty or not valid text");
+    if (account.user_name.empty())
+        return usage_error(err, "the user name is empty or not valid text");
     if (account.password.empty() && !password_bytes.empty()) {
         return usage_error(err, "the password is not valid text");
     }

@@ -1,7 +1,6 @@
 #include "store_command.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,8 +32,9 @@ class StoreCommand : public ::testing::Test {
 protected:
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_dir = std::filesystem::path(::testing::TempDir()) /
-                ("zorvane_store_cli_" + std::string(info->name()) + "_" + std::to_string(::getpid()));
+        m_dir =
+            std::filesystem::path(::testing::TempDir()) /
+            ("zorvane_store_cli_" + std::string(info->name()) + "_" + std::to_string(::getpid()));
         std::filesystem::remove_all(m_dir);
         std::filesystem::create_directories(m_dir);
         ::setenv("ZORVANE_STORE_TEST_PASSWORD", "pa55", 1);
@@ -66,8 +66,8 @@ protected:
         return run_store_command(args, in, m_out, m_err);
     }
     std::vector<std::string> base(const std::string& user = "alice") const {
-        return {"--data-dir", m_dir.string(), "--user", user, "--password-env",
-                "ZORVANE_STORE_TEST_PASSWORD"};
+        return {"--data-dir", m_dir.string(),   "--user",
+                user,         "--password-env", "ZORVANE_STORE_TEST_PASSWORD"};
     }
     int lines_of_err() const {
         const std::string e = m_err.str();

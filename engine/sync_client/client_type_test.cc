@@ -11,7 +11,8 @@ TEST(ClientType, TakenFromTheExecutablesFileName) {
     EXPECT_EQ(client_type_for_executable("C:\\Programs\\TARNWICK.EXE"), "Tarnwick");
     EXPECT_EQ(client_type_for_executable("C:\\Programs\\firefox.exe"), "FIREFOX");
     EXPECT_EQ(client_type_for_executable("/opt/glimmerfin-tarnwick.exe"), "Tarnwick");
-    EXPECT_EQ(client_type_for_executable("/opt/GlimmerFin/bin"), "FIREFOX") << "the folder does not count";
+    EXPECT_EQ(client_type_for_executable("/opt/GlimmerFin/bin"), "FIREFOX")
+        << "the folder does not count";
     EXPECT_EQ(client_type_for_executable("/opt/my-Glimmerfin"), "Glimmerfin");
     EXPECT_EQ(client_type_for_executable(""), "FIREFOX");
 }

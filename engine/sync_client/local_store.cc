@@ -95,13 +95,20 @@ bool save_record_file(std::u16string_view directory, const account_t& account,
 
 const char* record_load_text(record_load_enum outcome) {
     switch (outcome) {
-        case RECORD_LOADED: return "loaded";
-        case RECORD_NO_DIRECTORY: return "the data directory does not exist";
-        case RECORD_UNREADABLE: return "no readable record file";
-        case RECORD_UNDECIPHERABLE: return "the record file is damaged or not a record file";
-        case RECORD_MALFORMED: return "the record file lacks a required element";
-        case RECORD_OTHER_USER: return "the record belongs to another user";
-        case RECORD_WRONG_PASSWORD: return "the record was written with another password";
+        case RECORD_LOADED:
+            return "loaded";
+        case RECORD_NO_DIRECTORY:
+            return "the data directory does not exist";
+        case RECORD_UNREADABLE:
+            return "no readable record file";
+        case RECORD_UNDECIPHERABLE:
+            return "the record file is damaged or not a record file";
+        case RECORD_MALFORMED:
+            return "the record file lacks a required element";
+        case RECORD_OTHER_USER:
+            return "the record belongs to another user";
+        case RECORD_WRONG_PASSWORD:
+            return "the record was written with another password";
     }
     return "unknown outcome";
 }
@@ -181,7 +188,8 @@ std::string peer_id_in(std::u16string_view directory) {
     if (!directory.empty()) {
         std::string bytes;
         Core_Common::hash20 stored;
-        if (Core_Common::read_whole_file(path, bytes) && Core_Common::hash20::from_bytes(bytes, stored)) {
+        if (Core_Common::read_whole_file(path, bytes) &&
+            Core_Common::hash20::from_bytes(bytes, stored)) {
             return stored.to_hex();
         }
     }

@@ -39,8 +39,8 @@ std::string file_bytes(const std::string& path) {
 
 // A record document written by hand, sealed the way the record file is.
 std::string record_file(const std::string& marks) {
-    return seal(kStoreKey, "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Zorvane><BookMarks>" + marks +
-                               "</BookMarks></Zorvane>");
+    return seal(kStoreKey, "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Zorvane><BookMarks>" +
+                               marks + "</BookMarks></Zorvane>");
 }
 
 void write_file(const std::string& path, const std::string& bytes) {
@@ -60,7 +60,8 @@ TEST_F(LocalStore, PasswordHashIsSha1OfUtf16LittleEndian) {
 }
 
 TEST_F(LocalStore, RecordFileHasTheDocumentedLayers) {
-    ASSERT_TRUE(save_record_file(dir.wide(), alice, record_of("AB", 3, "2026-05-06 07:08:09"), "WEB"));
+    ASSERT_TRUE(
+        save_record_file(dir.wide(), alice, record_of("AB", 3, "2026-05-06 07:08:09"), "WEB"));
     std::string plain;
     ASSERT_TRUE(unseal(kStoreKey, file_bytes(dir.file("zorvane.dat")), plain));
     Core_Common::xml_node_t document;
@@ -96,8 +97,10 @@ TEST_F(LocalStore, RecordLoadsOnlyForItsUserAndPassword) {
     ASSERT_TRUE(save_record_file(dir.wide(), alice, record_of("AB", 3, "d"), "Tarnwick"));
     sync_record_t loaded;
     std::string type = "untouched";
-    EXPECT_EQ(load_record_file(dir.wide(), account_of(u"bob", u"pa55"), loaded, type), RECORD_OTHER_USER);
-    EXPECT_EQ(load_record_file(dir.wide(), account_of(u"Alice", u"pa55"), loaded, type), RECORD_OTHER_USER);
+    EXPECT_EQ(load_record_file(dir.wide(), account_of(u"bob", u"pa55"), loaded, type),
+              RECORD_OTHER_USER);
+    EXPECT_EQ(load_record_file(dir.wide(), account_of(u"Alice", u"pa55"), loaded, type),
+              RECORD_OTHER_USER);
     EXPECT_EQ(load_record_file(dir.wide(), account_of(u"alice", u"PA55"), loaded, type),
               RECORD_WRONG_PASSWORD);
     EXPECT_EQ(loaded.version, -1) << "a refused record changes nothing";
@@ -117,8 +120,9 @@ TEST_F(LocalStore, HandWrittenRecordsFollowTheReadingRules) {
     sync_record_t loaded;
     std::string type;
 
-    write_file(path, record_file("<Username>alice</Username><Password>" + hash +
-                                 "</Password><Version>abc</Version><Content>" + content + "</Content>"));
+    write_file(path,
+               record_file("<Username>alice</Username><Password>" + hash +
+                           "</Password><Version>abc</Version><Content>" + content + "</Content>"));
     ASSERT_EQ(load_record_file(dir.wide(), alice, loaded, type), RECORD_LOADED);
     EXPECT_EQ(loaded.version, 0) << "a non-numeric version reads as 0";
     EXPECT_EQ(loaded.date, "") << "DateTime is optional";
@@ -135,7 +139,8 @@ TEST_F(LocalStore, HandWrittenRecordsFollowTheReadingRules) {
     for (const std::string& missing :
          {"<Password>" + hash + "</Password><Version>1</Version><Content>" + content + "</Content>",
           "<Username>alice</Username><Version>1</Version><Content>" + content + "</Content>",
-          "<Username>alice</Username><Password>" + hash + "</Password><Content>" + content + "</Content>",
+          "<Username>alice</Username><Password>" + hash + "</Password><Content>" + content +
+              "</Content>",
           "<Username>alice</Username><Password>" + hash + "</Password><Version>1</Version>"}) {
         write_file(path, record_file(missing));
         EXPECT_EQ(load_record_file(dir.wide(), alice, loaded, type), RECORD_MALFORMED) << missing;
@@ -169,7 +174,8 @@ TEST_F(LocalStore, SavingNeedsATreeAndAnExistingDirectory) {
 TEST_F(LocalStore, FailedSavesKeepThePreviousRecord) {
     ASSERT_TRUE(save_record_file(dir.wide(), alice, record_of("AB", 3, ""), ""));
     const std::string good = file_bytes(dir.file("zorvane.dat"));
-    for (const store_faults_t& faults : {store_faults_t{true, false}, store_faults_t{false, true}}) {
+    for (const store_faults_t& faults :
+         {store_faults_t{true, false}, store_faults_t{false, true}}) {
         scoped_store_faults injected(faults);
         EXPECT_FALSE(save_record_file(dir.wide(), alice, record_of("XYZ", 4, ""), ""));
         EXPECT_EQ(file_bytes(dir.file("zorvane.dat")), good);
@@ -191,7 +197,8 @@ TEST_F(LocalStore, FailedSavesKeepThePreviousRecord) {
     ASSERT_EQ(load_record_file(dir.wide(), alice, loaded, type), RECORD_LOADED);
     EXPECT_EQ(loaded.version, 3);
     std::size_t entries = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path()))
+        ++entries;
     EXPECT_EQ(entries, 1u) << "no temporary files are left behind";
 }
 

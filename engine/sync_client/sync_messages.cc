@@ -32,7 +32,8 @@ std::string update_request_document(const account_t& account, const std::string&
     xml_node_t document;
     xml_node_t& action = start_request(document, el::kUpdate);
     add_credentials(action, account, peer_id);
-    action.add_child(el::kBaseline).set_uint32(version == -1 ? 0u : static_cast<std::uint32_t>(version));
+    action.add_child(el::kBaseline)
+        .set_uint32(version == -1 ? 0u : static_cast<std::uint32_t>(version));
     return serialize(document);
 }
 

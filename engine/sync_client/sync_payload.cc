@@ -41,8 +41,7 @@ std::string make_payload(std::string_view xml_part, std::string_view data_part) 
 }
 
 bool pack_payload(std::string& payload) {
-    return Core_Common::gzip_compress(payload) &&
-           Core_Common::encrypt(kMessagePassphrase, payload);
+    return Core_Common::gzip_compress(payload) && Core_Common::encrypt(kMessagePassphrase, payload);
 }
 
 Core_Common::service_error_t split_payload(std::string& buffer, std::string& xml_part) {

@@ -66,7 +66,8 @@ TEST(SyncPayload, OpenReplyFindsTheResponseAndTheDataPart) {
     EXPECT_EQ(data, "tree");
 
     // Any root element will do.
-    ASSERT_TRUE(open_reply(reply_body("<Other><Zorvane><Response/></Zorvane></Other>"), document, data));
+    ASSERT_TRUE(
+        open_reply(reply_body("<Other><Zorvane><Response/></Zorvane></Other>"), document, data));
     EXPECT_EQ(data, "");
 
     EXPECT_FALSE(open_reply(reply_body("<Zorvane><Response/></Zorvane>"), document, data));

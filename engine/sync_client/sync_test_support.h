@@ -76,9 +76,8 @@ inline bool unseal(const std::string& key, std::string bytes, std::string& plain
 
 // The reply body for a reply document and a data part.
 inline std::string reply_body(const std::string& xml, const std::string& data = std::string()) {
-    return seal(kMessageKey,
-                be32(static_cast<std::uint32_t>(xml.size())) +
-                    be32(static_cast<std::uint32_t>(data.size())) + xml + data);
+    return seal(kMessageKey, be32(static_cast<std::uint32_t>(xml.size())) +
+                                 be32(static_cast<std::uint32_t>(data.size())) + xml + data);
 }
 
 // A request as the server sees it.
@@ -118,7 +117,8 @@ inline request_t open_request(const std::string& body) {
     }
     auto get = [&](std::size_t at) {
         std::uint32_t v = 0;
-        for (std::size_t i = 0; i < 4; ++i) v = (v << 8) | static_cast<unsigned char>(plain[at + i]);
+        for (std::size_t i = 0; i < 4; ++i)
+            v = (v << 8) | static_cast<unsigned char>(plain[at + i]);
         return v;
     };
     const std::uint32_t x = get(0), d = get(4);

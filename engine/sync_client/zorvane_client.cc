@@ -118,8 +118,8 @@ void ZorvaneClient::start_sync(const std::string& tree) {
         send_update_request();
         return;
     }
-    send_commit_request(m_last_sync.version == -1 ? 0u
-                                                  : static_cast<std::uint32_t>(m_last_sync.version));
+    send_commit_request(
+        m_last_sync.version == -1 ? 0u : static_cast<std::uint32_t>(m_last_sync.version));
 }
 
 void ZorvaneClient::start_overwrite(const std::string& tree) {

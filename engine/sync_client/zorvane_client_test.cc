@@ -126,7 +126,8 @@ protected:
         reply(response("result=\"OK\"",
                        "<Update><BookmarkVersion>" + std::to_string(version) +
                            "</BookmarkVersion><BookmarkDate>2026-01-02 03:04:05</BookmarkDate>"
-                           "<SubmitClientType>" + submitter + "</SubmitClientType></Update>"),
+                           "<SubmitClientType>" +
+                           submitter + "</SubmitClientType></Update>"),
               tree_document(letters));
         ASSERT_TRUE(client().account().verified);
         updates.clear();
@@ -134,10 +135,10 @@ protected:
 
     // A commit reply accepting version `version`, dated "d<version>".
     static std::string commit_ok(int version) {
-        return response("result=\"OK\"",
-                        "<Commit result=\"OK\"><BookmarkVersionBaseline>" + std::to_string(version) +
-                            "</BookmarkVersionBaseline><BookmarkDate>d" + std::to_string(version) +
-                            "</BookmarkDate></Commit>");
+        return response("result=\"OK\"", "<Commit result=\"OK\"><BookmarkVersionBaseline>" +
+                                             std::to_string(version) +
+                                             "</BookmarkVersionBaseline><BookmarkDate>d" +
+                                             std::to_string(version) + "</BookmarkDate></Commit>");
     }
 
     temp_directory m_dir;
@@ -199,7 +200,8 @@ TEST_F(SyncClient, UpdateOkVerifiesTheAccountAdoptsTheServersRecordAndSavesIt) {
     // The record is on disk: a fresh sign-in finds it without the server.
     sync_record_t stored;
     std::string stored_type;
-    ASSERT_EQ(load_record_file(m_dir.wide(), client().account(), stored, stored_type), RECORD_LOADED);
+    ASSERT_EQ(load_record_file(m_dir.wide(), client().account(), stored, stored_type),
+              RECORD_LOADED);
     EXPECT_EQ(stored.version, 12);
     EXPECT_EQ(stored_type, "Tarnwick");
     client().set_user(u"alice", u"pa55", 0);
@@ -286,7 +288,8 @@ TEST_F(SyncClient, UnreadableRepliesEndTheActionWithInvalidProtocol) {
         {"D too small", seal(kMessageKey, be32(document.size()) + be32(0) + document + "x")},
         {"X past the end", seal(kMessageKey, be32(document.size() + 1) + be32(0) + document)},
         {"other passphrase", seal("another key", be32(document.size()) + be32(0) + document)},
-        {"not gzip", [] {
+        {"not gzip",
+         [] {
              std::string b = "plain bytes that are not a gzip member at all";
              Core_Common::encrypt(kMessageKey, b);
              return b;
@@ -638,10 +641,9 @@ TEST_F(SyncClient, OverwriteCarriesOverWriteTrueAndBaselineZero) {
     EXPECT_TRUE(log.has("Start Over Write Bookmarks."));
     const request_t request = last_request();
     EXPECT_EQ(request.action_name(), u"Commit");
-    EXPECT_EQ(request.field_names(),
-              (std::vector<std::u16string>{u"Username", u"Password", u"ClientVersion", u"PeerID",
-                                           u"OverWrite", u"ClientType",
-                                           u"BookmarkVersionBaseline"}));
+    EXPECT_EQ(request.field_names(), (std::vector<std::u16string>{
+                                         u"Username", u"Password", u"ClientVersion", u"PeerID",
+                                         u"OverWrite", u"ClientType", u"BookmarkVersionBaseline"}));
     EXPECT_EQ(request.field(u"OverWrite"), "true");
     EXPECT_EQ(request.field(u"BookmarkVersionBaseline"), "0");
     EXPECT_EQ(request.field(u"ClientType"), "FIREFOX");
@@ -730,7 +732,8 @@ TEST_F(SyncClient, ImportForeignTreeOnlyForOtherClientTypes) {
 }
 
 TEST_F(SyncClient, RootsUnchangedComparesToolbarMenuAndUnfiled) {
-    auto roots = [](const std::string& toolbar, const std::string& unfiled, const std::string& other) {
+    auto roots = [](const std::string& toolbar, const std::string& unfiled,
+                    const std::string& other) {
         auto folder = [](const std::string& guid, const std::string& inner) {
             return "<node><guid>" + guid + "</guid><type>folder</type><name>" + guid +
                    "</name><children>" + inner + "</children></node>";
@@ -742,7 +745,8 @@ TEST_F(SyncClient, RootsUnchangedComparesToolbarMenuAndUnfiled) {
         std::string inner_toolbar, inner_other;
         for (char c : toolbar) inner_toolbar += mark(c);
         for (char c : other) inner_other += mark(c);
-        std::string children = folder("BOOKMARK_TOOLBAR", inner_toolbar) + folder("BOOKMARK_MENU", "");
+        std::string children =
+            folder("BOOKMARK_TOOLBAR", inner_toolbar) + folder("BOOKMARK_MENU", "");
         if (!unfiled.empty()) children += folder("BOOKMARK_UNFILED", "");
         children += folder("OTHER", inner_other);
         return "<nodeset><node><guid>ROOT</guid><type>folder</type><name>R</name><children>" +
