@@ -17,8 +17,8 @@
 
 #include <cstdio>
 #include <map>
-#include <set>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,8 +36,9 @@ constexpr std::size_t MiB = 1024 * KiB;
 // A bookmark tree document of about `size` bytes: folders of bookmarks, with
 // every element of the tree form, from a generator with a fixed seed.
 std::string bookmark_xml(std::size_t size) {
-    static const char* const words[] = {"news",  "Recipes", "travel", "Zorvane", "docs",   "music",
-                                        "daily", "archive", "café",   "wiki",    "Reading", "tools"};
+    static const char* const words[] = {"news", "Recipes", "travel",  "Zorvane",
+                                        "docs", "music",   "daily",   "archive",
+                                        "café", "wiki",    "Reading", "tools"};
     std::mt19937 rng(20240611);
     auto word = [&] { return std::string(words[rng() % std::size(words)]); };
     std::string xml =
@@ -315,7 +316,8 @@ public:
     }
 
     void print_summary() const {
-        std::printf("\n== Ratios (baseline time / codec time; target >= 0.90 for gzip and cipher)\n");
+        std::printf(
+            "\n== Ratios (baseline time / codec time; target >= 0.90 for gzip and cipher)\n");
         const char* sizes[] = {"65536", "1048576", "16777216"};
         const char* labels[] = {"64 KiB", "1 MiB", "16 MiB"};
         struct pair_t {
@@ -323,12 +325,14 @@ public:
             const char* baseline;
             const char* what;
         };
-        const pair_t pairs[] = {{"BM_GzipCompress", "BM_ZlibDeflate6", "gzip_compress   vs raw deflate level 6"},
-                                {"BM_GzipDecompress", "BM_ZlibInflate", "gzip_decompress vs raw inflate"},
-                                {"BM_Encrypt", "BM_EvpEncrypt", "encrypt         vs raw EVP AES-256-CFB"},
-                                {"BM_Decrypt", "BM_EvpDecrypt", "decrypt         vs raw EVP AES-256-CFB"}};
+        const pair_t pairs[] = {
+            {"BM_GzipCompress", "BM_ZlibDeflate6", "gzip_compress   vs raw deflate level 6"},
+            {"BM_GzipDecompress", "BM_ZlibInflate", "gzip_decompress vs raw inflate"},
+            {"BM_Encrypt", "BM_EvpEncrypt", "encrypt         vs raw EVP AES-256-CFB"},
+            {"BM_Decrypt", "BM_EvpDecrypt", "decrypt         vs raw EVP AES-256-CFB"}};
         for (const pair_t& p : pairs) {
-            for (int i = 0; i < 3; ++i) print_ratio(p.codec, p.baseline, p.what, sizes[i], labels[i]);
+            for (int i = 0; i < 3; ++i)
+                print_ratio(p.codec, p.baseline, p.what, sizes[i], labels[i]);
         }
         std::printf("\n== XML node wrapper (bookmark tree documents)\n");
         for (int i = 0; i < 2; ++i) {
@@ -338,7 +342,8 @@ public:
                 const figure_t* f = find(std::string(name) + "/" + size);
                 if (f == nullptr || bare == nullptr) continue;
                 std::printf("%-22s %-7s %8.1f MB/s   ratio to bare xmlReadMemory+xmlFreeDoc %.2f\n",
-                            name + 3, labels[i], f->bytes_per_second / 1e6, bare->seconds / f->seconds);
+                            name + 3, labels[i], f->bytes_per_second / 1e6,
+                            bare->seconds / f->seconds);
             }
             if (bare != nullptr) {
                 std::printf("%-22s %-7s %8.1f MB/s\n", "LibxmlRead (bare)", labels[i],

@@ -25,7 +25,7 @@ alignas(16) const std::uint64_t poly[2] = {0x01db710641, 0x01f7011641};
 // Folds the remaining whole 16-byte blocks into the 128-bit remainder `x1`
 // and reduces it to the 32-bit (inverted) value.
 __attribute__((target("pclmul,sse4.1"))) std::uint32_t finish(__m128i x1, const unsigned char* buf,
-                                                                std::size_t length) {
+                                                              std::size_t length) {
     __m128i x0, x2, x3, x5;
     x0 = _mm_load_si128(reinterpret_cast<const __m128i*>(k3k4));
     // The remaining whole blocks of 16.
@@ -62,8 +62,7 @@ __attribute__((target("pclmul,sse4.1"))) std::uint32_t finish(__m128i x1, const 
 // `length` is a multiple of 16 and at least 64; `crc` is the inverted
 // running value, as is the result.
 __attribute__((target("pclmul,sse4.1"))) std::uint32_t fold(const unsigned char* buf,
-                                                              std::size_t length,
-                                                              std::uint32_t crc) {
+                                                            std::size_t length, std::uint32_t crc) {
     __m128i x0, x1, x2, x3, x4, x5, x6, x7, x8, y5, y6, y7, y8;
     x1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf + 0x00));
     x2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf + 0x10));
@@ -124,20 +123,21 @@ __attribute__((target(ZV_WIDE_TARGET))) inline __m512i fold512(__m512i x, __m512
 __attribute__((target(ZV_WIDE_TARGET))) inline __m128i fold128(__m128i x, const std::uint64_t* k,
                                                                __m128i next) {
     const __m128i kk = _mm_load_si128(reinterpret_cast<const __m128i*>(k));
-    return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, kk, 0x00),
-                                       _mm_clmulepi64_si128(x, kk, 0x11)),
-                         next);
+    return _mm_xor_si128(
+        _mm_xor_si128(_mm_clmulepi64_si128(x, kk, 0x00), _mm_clmulepi64_si128(x, kk, 0x11)), next);
 }
 
 __attribute__((target(ZV_WIDE_TARGET))) std::uint32_t fold_wide(const unsigned char* buf,
                                                                 std::size_t length,
                                                                 std::uint32_t crc) {
-    __m512i z0 = _mm512_loadu_si512(buf), z1 = _mm512_loadu_si512(buf + 64), z2 = _mm512_loadu_si512(buf + 128), z3 = _mm512_loadu_si512(buf + 192);
+    __m512i z0 = _mm512_loadu_si512(buf), z1 = _mm512_loadu_si512(buf + 64),
+            z2 = _mm512_loadu_si512(buf + 128), z3 = _mm512_loadu_si512(buf + 192);
     z0 = _mm512_xor_si512(z0, _mm512_zextsi128_si512(_mm_cvtsi32_si128(static_cast<int>(crc))));
     buf += 256;
     length -= 256;
-    const __m512i k4 = _mm512_set4_epi64(static_cast<long long>(k_2048[1]), static_cast<long long>(k_2048[0]),
-                                         static_cast<long long>(k_2048[1]), static_cast<long long>(k_2048[0]));
+    const __m512i k4 =
+        _mm512_set4_epi64(static_cast<long long>(k_2048[1]), static_cast<long long>(k_2048[0]),
+                          static_cast<long long>(k_2048[1]), static_cast<long long>(k_2048[0]));
     while (length >= 256) {
         z0 = fold512(z0, k4, _mm512_loadu_si512(buf));
         z1 = fold512(z1, k4, _mm512_loadu_si512(buf + 64));
@@ -146,8 +146,9 @@ __attribute__((target(ZV_WIDE_TARGET))) std::uint32_t fold_wide(const unsigned c
         buf += 256;
         length -= 256;
     }
-    const __m512i k1 = _mm512_set4_epi64(static_cast<long long>(k1k2[1]), static_cast<long long>(k1k2[0]),
-                                         static_cast<long long>(k1k2[1]), static_cast<long long>(k1k2[0]));
+    const __m512i k1 =
+        _mm512_set4_epi64(static_cast<long long>(k1k2[1]), static_cast<long long>(k1k2[0]),
+                          static_cast<long long>(k1k2[1]), static_cast<long long>(k1k2[0]));
     __m512i z = fold512(z0, k1, z1);
     z = fold512(z, k1, z2);
     z = fold512(z, k1, z3);
@@ -165,15 +166,15 @@ __attribute__((target(ZV_WIDE_TARGET))) std::uint32_t fold_wide(const unsigned c
 }
 
 bool has_wide_folding() {
-    static const bool available = __builtin_cpu_supports("avx512f") &&
-                                  __builtin_cpu_supports("avx512vl") &&
-                                  __builtin_cpu_supports("avx512bw") &&
-                                  __builtin_cpu_supports("vpclmulqdq");
+    static const bool available =
+        __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+        __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("vpclmulqdq");
     return available;
 }
 
 bool has_folding() {
-    static const bool available = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+    static const bool available =
+        __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
     return available;
 }
 

@@ -31,7 +31,8 @@ TEST(Crc32, AgreesWithZlibForEveryLengthOffsetAndStart) {
         }
     }
     for (std::size_t length : {4095u, 4096u, 65536u, 69999u}) {
-        EXPECT_EQ(crc32_update(0, data.data() + 1, length), crc32_reference(0, data.data() + 1, length));
+        EXPECT_EQ(crc32_update(0, data.data() + 1, length),
+                  crc32_reference(0, data.data() + 1, length));
     }
     // Split anywhere, the running value carries over.
     const std::uint32_t whole = crc32_update(0, data.data(), data.size());

@@ -56,8 +56,10 @@ public:
     cfb_pass(bool encrypting, const key_material_t& km)
         : m_ctx(EVP_CIPHER_CTX_new()), m_encrypting(encrypting) {
         m_ok = m_ctx != nullptr &&
-               (encrypting ? EVP_EncryptInit_ex(m_ctx.get(), EVP_aes_256_cfb128(), nullptr, km.key, km.iv)
-                           : EVP_DecryptInit_ex(m_ctx.get(), EVP_aes_256_cfb128(), nullptr, km.key, km.iv)) == 1;
+               (encrypting
+                    ? EVP_EncryptInit_ex(m_ctx.get(), EVP_aes_256_cfb128(), nullptr, km.key, km.iv)
+                    : EVP_DecryptInit_ex(m_ctx.get(), EVP_aes_256_cfb128(), nullptr, km.key,
+                                         km.iv)) == 1;
     }
 
     // `out` may equal `in`, or not overlap it at all.
@@ -200,11 +202,15 @@ hash20 sha1(const void* data, std::size_t length) {
     return out;
 }
 
-bool encrypt(std::string_view passphrase, std::string& data) { return encrypt_bytes(passphrase, data); }
+bool encrypt(std::string_view passphrase, std::string& data) {
+    return encrypt_bytes(passphrase, data);
+}
 bool encrypt(std::string_view passphrase, std::vector<std::uint8_t>& data) {
     return encrypt_bytes(passphrase, data);
 }
-bool decrypt(std::string_view passphrase, std::string& data) { return decrypt_bytes(passphrase, data); }
+bool decrypt(std::string_view passphrase, std::string& data) {
+    return decrypt_bytes(passphrase, data);
+}
 bool decrypt(std::string_view passphrase, std::vector<std::uint8_t>& data) {
     return decrypt_bytes(passphrase, data);
 }

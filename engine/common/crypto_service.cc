@@ -18,7 +18,8 @@ std::atomic<crypto_service_t*> g_service{nullptr};
 }  // namespace
 
 crypto_service_t::crypto_service_t() {
-    if (OPENSSL_init_crypto(OPENSSL_INIT_ADD_ALL_CIPHERS | OPENSSL_INIT_ADD_ALL_DIGESTS, nullptr) != 1) {
+    if (OPENSSL_init_crypto(OPENSSL_INIT_ADD_ALL_CIPHERS | OPENSSL_INIT_ADD_ALL_DIGESTS, nullptr) !=
+        1) {
         throw std::runtime_error("crypto: the cryptographic library did not initialise");
     }
     unsigned char probe[16];

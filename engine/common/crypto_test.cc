@@ -40,7 +40,7 @@ std::string reference_open(const std::string& passphrase, const std::string& env
 }
 
 TEST(Envelope, SizesRoundUpToFifteenPlusEleven) {
-    const std::pair<std::size_t, std::size_t> cases[] = {{0, 26}, {1, 26}, {14, 26}, {15, 41},
+    const std::pair<std::size_t, std::size_t> cases[] = {{0, 26},  {1, 26},  {14, 26}, {15, 41},
                                                          {16, 41}, {29, 41}, {30, 56}};
     for (auto [n, expected] : cases) {
         std::string data(n, 'p');
@@ -69,8 +69,8 @@ TEST(Envelope, LayoutMatchesADirectOpenSslReading) {
 }
 
 TEST(Envelope, RoundTripAcrossPieceBoundaries) {
-    for (std::size_t n : {1u, 14u, 15u, 16u, 16365u, 16366u, 16367u, 16383u, 16384u, 16385u,
-                          32768u, (1u << 20) + 7}) {
+    for (std::size_t n : {1u, 14u, 15u, 16u, 16365u, 16366u, 16367u, 16383u, 16384u, 16385u, 32768u,
+                          (1u << 20) + 7}) {
         const std::string plain = pattern(n, 11);
         std::string s = plain;
         ASSERT_TRUE(encrypt("secret", s));

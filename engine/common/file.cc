@@ -1,10 +1,9 @@
 #include "common/file.h"
 
-#include <cstdio>
-
 #include <atomic>
 #include <boost/system/system_error.hpp>
 #include <cerrno>
+#include <cstdio>
 
 #include "platform/file_ops.h"
 #include "platform/strings.h"

@@ -19,7 +19,8 @@ class FileT : public testing::Test {
 protected:
     void SetUp() override {
         m_dir = fs::path(testing::TempDir()) /
-                ("file_t_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+                ("file_t_" +
+                 std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(m_dir);
         fs::create_directories(m_dir);
     }

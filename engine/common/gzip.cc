@@ -49,7 +49,8 @@ bool compress_into(const unsigned char* in, std::size_t n, Bytes& out) {
     if (deflateInit2(&zs, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
     // One allocation that the stream cannot outgrow; the loop below still
     // grows in whole steps should the bound ever be exceeded.
-    std::size_t capacity = kHeaderSize + deflateBound(&zs, static_cast<uLong>(std::min(n, kMaxPiece))) +
+    std::size_t capacity = kHeaderSize +
+                           deflateBound(&zs, static_cast<uLong>(std::min(n, kMaxPiece))) +
                            (n > kMaxPiece ? n / 1000 + kStep : 0) + kTrailerSize;
     capacity = (capacity + kStep - 1) / kStep * kStep;
     try {
@@ -109,7 +110,8 @@ std::size_t header_length(const unsigned char* p, std::size_t n) {
     std::size_t pos = kHeaderSize;
     if (flags & FLAG_EXTRA) {
         if (n - pos < 2) return 0;
-        const std::size_t extra = static_cast<std::size_t>(p[pos]) | static_cast<std::size_t>(p[pos + 1]) << 8;
+        const std::size_t extra =
+            static_cast<std::size_t>(p[pos]) | static_cast<std::size_t>(p[pos + 1]) << 8;
         pos += 2;
         if (n - pos < extra) return 0;
         pos += extra;
@@ -148,9 +150,9 @@ bool decompress(Bytes& data) {
     // Start at the stated length when it is plausible for this input, so a
     // well-formed member inflates without regrowing; a lying trailer costs at
     // most what the input could expand to anyway.
-    const std::size_t plausible = std::min<std::size_t>(
-        {static_cast<std::size_t>(stated_length), stream_length * kMaxDeflateRatio + kStep,
-         gzip_inflate_limit});
+    const std::size_t plausible =
+        std::min<std::size_t>({static_cast<std::size_t>(stated_length),
+                               stream_length * kMaxDeflateRatio + kStep, gzip_inflate_limit});
     std::size_t capacity = std::max<std::size_t>(kStep, (plausible + kStep - 1) / kStep * kStep);
     capacity = std::min(capacity, gzip_inflate_limit);
     Bytes out;
@@ -200,8 +202,8 @@ bool decompress(Bytes& data) {
     }
     inflateEnd(&zs);
     out.resize(produced);
-    const bool ok = result == Z_STREAM_END && static_cast<std::uint32_t>(produced) == stated_length &&
-                    crc == stated_crc;
+    const bool ok = result == Z_STREAM_END &&
+                    static_cast<std::uint32_t>(produced) == stated_length && crc == stated_crc;
     data.swap(out);
     return ok;
 }

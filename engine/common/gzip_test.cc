@@ -124,15 +124,15 @@ TEST(GzipDecompress, AcceptsMembersOfTheSystemGzipProgram) {
 
 TEST(GzipDecompress, SkipsEveryOptionalHeaderField) {
     const std::string input = "optional fields";
-    const std::string member = std::string("\x1F\x8B\x08\x1E\0\0\0\0\0\x03", 10) +
-                               std::string("\x03\0abc", 5) +       // extra field
-                               std::string("name.txt\0", 9) +      // name
-                               std::string("a comment\0", 10) +    // comment
-                               std::string("\x12\x34", 2) +        // header CRC
-                               raw_deflate(input, 9) +
-                               trailer_of(crc32(0, reinterpret_cast<const Bytef*>(input.data()),
-                                                input.size()),
-                                          input.size());
+    const std::string member =
+        std::string("\x1F\x8B\x08\x1E\0\0\0\0\0\x03", 10) +
+        std::string("\x03\0abc", 5) +     // extra field
+        std::string("name.txt\0", 9) +    // name
+        std::string("a comment\0", 10) +  // comment
+        std::string("\x12\x34", 2) +      // header CRC
+        raw_deflate(input, 9) +
+        trailer_of(crc32(0, reinterpret_cast<const Bytef*>(input.data()), input.size()),
+                   input.size());
     std::string data = member;
     ASSERT_TRUE(gzip_decompress(data));
     EXPECT_EQ(data, input);
@@ -144,12 +144,12 @@ TEST(GzipDecompress, InvalidHeadersGiveFalseAndEmptyData) {
     const std::string cases[] = {
         "",
         "not gzip at all, not gzip at all",
-        std::string("\x1F\x8B\x09") + good.substr(3),                 // not deflate
-        std::string("\x1F\x8B\x08\x20", 4) + good.substr(4),          // flags of 32
+        std::string("\x1F\x8B\x09") + good.substr(3),                    // not deflate
+        std::string("\x1F\x8B\x08\x20", 4) + good.substr(4),             // flags of 32
         std::string("\x1F\x8B\x08\x08\0\0\0\0\0\x03no-terminator", 23),  // name runs off
-        std::string("\x1F\x8B\x08\x04\0\0\0\0\0\x03\xFF\x00", 12),        // extra runs off
-        std::string("\x1F\x8B\x08\x02\0\0\0\0\0\x03\x00", 11),            // header CRC runs off
-        good.substr(0, 17),                                           // fewer than 8 after
+        std::string("\x1F\x8B\x08\x04\0\0\0\0\0\x03\xFF\x00", 12),       // extra runs off
+        std::string("\x1F\x8B\x08\x02\0\0\0\0\0\x03\x00", 11),           // header CRC runs off
+        good.substr(0, 17),                                              // fewer than 8 after
     };
     for (const std::string& c : cases) {
         std::string data = c;
@@ -202,7 +202,8 @@ TEST(GzipDecompress, InflationIsCappedAt128MiB) {
         crc32(0, reinterpret_cast<const Bytef*>(at_cap.data()), at_cap.size());
     const std::string header("\x1F\x8B\x08\0\0\0\0\0\0\x03", 10);
 
-    std::string exact = header + raw_deflate(at_cap, 1) + trailer_of(crc_at_cap, gzip_inflate_limit);
+    std::string exact =
+        header + raw_deflate(at_cap, 1) + trailer_of(crc_at_cap, gzip_inflate_limit);
     ASSERT_TRUE(gzip_decompress(exact));
     EXPECT_EQ(exact.size(), gzip_inflate_limit);
     exact.clear();

@@ -24,7 +24,8 @@ class WholeFile : public testing::Test {
 protected:
     void SetUp() override {
         m_dir = fs::path(testing::TempDir()) /
-                ("whole_file_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+                ("whole_file_" +
+                 std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::permissions(testing::TempDir(), fs::perms::owner_all, fs::perm_options::add);
         if (fs::exists(m_dir)) fs::permissions(m_dir, fs::perms::owner_all, fs::perm_options::add);
         fs::remove_all(m_dir);
@@ -36,7 +37,9 @@ protected:
     }
 
     std::u16string path(const char* name) const { return wide(m_dir / name); }
-    static std::u16string wide(const fs::path& p) { return Core_Platform::utf8_to_wide(p.string()); }
+    static std::u16string wide(const fs::path& p) {
+        return Core_Platform::utf8_to_wide(p.string());
+    }
     std::string contents(const char* name) const {
         std::ifstream in(m_dir / name, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
@@ -144,7 +147,8 @@ TEST_F(WholeFile, FailureAtEveryStepKeepsThePreviousFile) {
             }
             EXPECT_EQ(errno, EIO) << step.what << " " << at;
             const bool directory_sync = step.counter == &file_faults_t::fail_fsync_at && at == 2;
-            EXPECT_EQ(contents("f"), directory_sync ? new_data : old_data) << step.what << " " << at;
+            EXPECT_EQ(contents("f"), directory_sync ? new_data : old_data)
+                << step.what << " " << at;
         }
     }
 }

@@ -181,7 +181,8 @@ void xml_node_t::clear() {
 xml_node_t& xml_node_t::add_child(std::u16string_view child_name) {
     // Grow first (geometrically), so the push_back below cannot throw and
     // leak the new node.
-    if (children.size() == children.capacity()) children.reserve(std::max<std::size_t>(4, 2 * children.size()));
+    if (children.size() == children.capacity())
+        children.reserve(std::max<std::size_t>(4, 2 * children.size()));
     xml_node_t* child = new_child_node();
     children.push_back(child);  // owned from here on, even if the name below throws
     child->name = child_name;

@@ -117,10 +117,10 @@ public:
 
     // ---- Text helpers (all act on `text`) ----
 
-    void set_wide(std::u16string_view value);   // wide -> UTF-8
-    void set_ansi(std::string_view value);      // ANSI code page -> wide -> UTF-8
-    void set_bool(bool value);                  // "true" or "false"
-    void set_int32(std::int32_t value);         // decimal, "-" for negatives
+    void set_wide(std::u16string_view value);  // wide -> UTF-8
+    void set_ansi(std::string_view value);     // ANSI code page -> wide -> UTF-8
+    void set_bool(bool value);                 // "true" or "false"
+    void set_int32(std::int32_t value);        // decimal, "-" for negatives
     void set_uint32(std::uint32_t value);
     void set_int64(std::int64_t value);
 

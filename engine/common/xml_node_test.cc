@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include "common/shared_record_pool.h"
-
 #include <cstdio>
 #include <fstream>
 #include <limits>
 #include <stdexcept>
 #include <string>
+
+#include "common/shared_record_pool.h"
 
 namespace Core_Common {
 namespace {
@@ -167,8 +167,9 @@ TEST(XmlNodeParse, EntitiesAndCharacterReferencesAreDecoded) {
 
 TEST(XmlNodeParse, InternalEntitiesCountAsText) {
     xml_node_t node;
-    ASSERT_TRUE(node.parse("<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY e \"inner\">]>"
-                           "<r>a&e;<!-- c -->b</r>"));
+    ASSERT_TRUE(
+        node.parse("<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY e \"inner\">]>"
+                   "<r>a&e;<!-- c -->b</r>"));
     EXPECT_EQ(node.text, "ainnerb");
 }
 

@@ -32,10 +32,18 @@ bool injected_failure(op_enum op) {
     std::lock_guard<std::mutex> guard(f.lock);
     int at = 0, count = 0;
     switch (op) {
-        case op_enum::open: count = ++f.opens, at = f.plan.fail_open_at; break;
-        case op_enum::fsync: count = ++f.fsyncs, at = f.plan.fail_fsync_at; break;
-        case op_enum::rename: count = ++f.renames, at = f.plan.fail_rename_at; break;
-        case op_enum::write: count = ++f.writes, at = f.plan.fail_write_at; break;
+        case op_enum::open:
+            count = ++f.opens, at = f.plan.fail_open_at;
+            break;
+        case op_enum::fsync:
+            count = ++f.fsyncs, at = f.plan.fail_fsync_at;
+            break;
+        case op_enum::rename:
+            count = ++f.renames, at = f.plan.fail_rename_at;
+            break;
+        case op_enum::write:
+            count = ++f.writes, at = f.plan.fail_write_at;
+            break;
     }
     if (at != 0 && count == at) {
         errno = f.plan.error;
@@ -68,7 +76,8 @@ int file_open(const std::string& path, bool read_only) {
 int file_create_new(const std::string& path, unsigned mode) {
     if (injected_failure(op_enum::open)) return -1;
     return retry_on_eintr([&] {
-        return ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
+        return ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC,
+                      static_cast<mode_t>(mode));
     });
 }
 
@@ -142,8 +151,8 @@ int file_unlink(const std::string& path) { return ::unlink(path.c_str()); }
 
 int directory_sync(const std::string& path) {
     if (injected_failure(op_enum::fsync)) return -1;
-    const int fd = retry_on_eintr(
-        [&] { return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+    const int fd =
+        retry_on_eintr([&] { return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
     if (fd < 0) return -1;
     const int result = retry_on_eintr([&] { return ::fsync(fd); });
     const int saved = errno;

@@ -67,8 +67,8 @@ void try_enable_fast_allocation();
 // ENOSPC/`error` (write).
 struct file_faults_t {
     int fail_open_at = 0;
-    int fail_write_at = 0;    // that write first writes half of its bytes, then fails
-    int fail_fsync_at = 0;    // counts directory syncs too
+    int fail_write_at = 0;  // that write first writes half of its bytes, then fails
+    int fail_fsync_at = 0;  // counts directory syncs too
     int fail_rename_at = 0;
     std::int64_t disk_space = -1;  // bytes writes may still add; -1: unlimited
     int error = EIO;

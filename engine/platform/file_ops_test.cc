@@ -16,7 +16,8 @@ class FileOps : public testing::Test {
 protected:
     void SetUp() override {
         m_dir = fs::path(testing::TempDir()) /
-                ("file_ops_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+                ("file_ops_" +
+                 std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(m_dir);
         fs::create_directories(m_dir);
     }
