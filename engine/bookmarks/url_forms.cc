@@ -359,15 +359,41 @@ std::string encode_path_segment(std::string_view bytes) {
     return encode(bytes, kPathSegmentAllowed);
 }
 
-std::string to_stored_form(std::u16string_view text) {
-    if (text.empty()) return {};
+namespace {
+
+std::string stored_once(std::u16string_view text, bool& ambiguous) {
     wide_url_record r = parse_url(text);
+    ambiguous = false;
     if (r.scheme.empty()) return wide_to_utf8(text);
     r.host = utf8_to_wide(encode_host(percent_decode(wide_to_utf8(r.host))));
     r.path = map_segments(r.path, [](std::u16string_view segment) {
         return utf8_to_wide(encode_path_segment(percent_decode(wide_to_utf8(segment))));
     });
-    return wide_to_ansi(build_url(r));
+    std::u16string built = build_url(r);
+    // Without "//" after the scheme, an address whose text after the scheme
+    // still begins with two slashes reads back differently.
+    const std::size_t rest = r.scheme.size() + 1;
+    ambiguous = r.separator.empty() && built.size() >= rest + 2 && built[rest] == u'/' &&
+                built[rest + 1] == u'/';
+    return wide_to_ansi(built);
+}
+
+}  // namespace
+
+std::string to_stored_form(std::u16string_view text) {
+    if (text.empty()) return {};
+    bool ambiguous = false;
+    std::string out = stored_once(text, ambiguous);
+    // A malformed address ("x:@//a:@h") can build into text that reads back
+    // as another address; take it to the form that reads back as itself, so
+    // that a document read and written again keeps its addresses.
+    for (int round = 0; ambiguous && round < 4; ++round) {
+        std::string next = stored_once(ansi_to_wide(out), ambiguous);
+        if (next == out) break;
+        out = std::move(next);
+        ambiguous = true;
+    }
+    return out;
 }
 
 std::u16string to_display_form(std::string_view stored) {

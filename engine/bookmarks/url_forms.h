@@ -81,14 +81,16 @@ std::string encode_path_segment(std::string_view bytes);
 // as written) are percent-decoded and re-encoded with the encoders above, so
 // a stored form is left unchanged and escapes of unreserved characters
 // disappear; the result is in the ANSI code page. Without a scheme: the text
-// as UTF-8, otherwise unchanged.
+// as UTF-8, otherwise unchanged. The result always reads back as itself: a
+// malformed address whose parts would build into text that parses
+// differently ("x:@//a:@h") is taken on to the form that does ("x://a@h").
 std::string to_stored_form(std::u16string_view text);
 
 // The display form of a stored address. With a scheme: host and path
 // segments are shown decoded when the escapes form UTF-8 (otherwise as
 // written); for "file" addresses a "#" in the path stays "%23"; user,
 // password, query and fragment are not decoded. Reading the display form back
-// with to_stored_form always gives the stored address again: where decoding
+// with to_stored_form gives the stored address again: where decoding
 // an escape would change how the address splits into parts or would not
 // survive a document ("/", "?", "#", "%", "@", ":", control characters,
 // characters outside the Basic Multilingual Plane), that escape is kept.

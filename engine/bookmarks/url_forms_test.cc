@@ -4,6 +4,8 @@
 
 #include <random>
 
+#include "platform/strings.h"
+
 namespace Core_ZorvaneMerge {
 namespace {
 
@@ -175,6 +177,16 @@ TEST(DisplayForm, RoundTripProperty) {
         ASSERT_EQ(to_stored_form(Core_ZorvaneMerge::to_display_form(stored)), stored)
             << "seed " << seed << " case " << n;
     }
+}
+
+// An empty host followed by a path that starts with "//" builds into text
+// that reads back with a separator; the stored form is the one that reads
+// back as itself, so documents keep their addresses.
+TEST(StoredForm, MalformedAddressTakesItsStableForm) {
+    std::string stored = to_stored_form(u"x:@//a:@h");
+    EXPECT_EQ(stored, "x://a@h");
+    EXPECT_EQ(to_stored_form(Core_Platform::ansi_to_wide(stored)), stored);
+    EXPECT_EQ(to_stored_form(to_display_form(stored)), stored);
 }
 
 TEST(ComparisonKey, CaseRules) {
