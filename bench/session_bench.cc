@@ -42,10 +42,12 @@ std::string reply_for(const std::string& request, const std::string& body) {
 class bench_handler : public Core_SOAPClient::InterfaceSOAPClientSimpleHandler {
 public:
     void on_reply(const Core_Common::soap_client_received_t&) override { ++done; }
-    void on_error(const Core_Common::service_error_t& e, const boost::system::error_code& ec) override {
+    void on_error(const Core_Common::service_error_t& e,
+                  const boost::system::error_code& ec) override {
         ++done;
         ++errors;
-        std::fprintf(stderr, "session error %d %s %s\n", e.code, Core_Platform::wide_to_utf8(e.message).c_str(), ec.message().c_str());
+        std::fprintf(stderr, "session error %d %s %s\n", e.code,
+                     Core_Platform::wide_to_utf8(e.message).c_str(), ec.message().c_str());
     }
     int done = 0;
     int errors = 0;
@@ -94,7 +96,11 @@ int main() {
                 if (!reported && clock_type::now() - t0 > std::chrono::seconds(2)) {
                     reported = true;
                     auto c = Core_Wire::WireContext::current()->counters();
-                    std::fprintf(stderr, "stall at %d: accepted %d finished %d connecting %u connected %u pending %u\n", i, peer.accepted(), peer.finished(), c.num_connecting, c.num_connected, c.num_connecting_pending);
+                    std::fprintf(stderr,
+                                 "stall at %d: accepted %d finished %d connecting %u connected %u "
+                                 "pending %u\n",
+                                 i, peer.accepted(), peer.finished(), c.num_connecting,
+                                 c.num_connected, c.num_connecting_pending);
                 }
             }
             if (i >= kWarmUp) {

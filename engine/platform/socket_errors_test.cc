@@ -18,7 +18,8 @@ TEST(SocketErrors, SystemCodesBecomeWindowsSocketsNumbers) {
     EXPECT_EQ(socket_error_number(SOCKET_SOURCE_NETDB, HOST_NOT_FOUND), 11001);
     EXPECT_EQ(socket_error_number(SOCKET_SOURCE_ADDRINFO, EAI_NONAME), 11001);
     // The same value means different things in different sources.
-    EXPECT_NE(socket_error_number(SOCKET_SOURCE_NETDB, 1), socket_error_number(SOCKET_SOURCE_ERRNO, 1));
+    EXPECT_NE(socket_error_number(SOCKET_SOURCE_NETDB, 1),
+              socket_error_number(SOCKET_SOURCE_ERRNO, 1));
 }
 
 TEST(SocketErrors, UnknownCodesKeepTheirValue) {

@@ -27,7 +27,8 @@ std::uint64_t get_be(const char* data, int bytes) {
 std::string build_request(std::uint64_t sequence, std::uint32_t message_code,
                           const std::string& header_text, const std::string& body) {
     // The header length field is 16 bits: a longer text is cut to fit.
-    const std::size_t text_length = std::min<std::size_t>(header_text.size(), 0xFFFF - kRequestHeaderSize);
+    const std::size_t text_length =
+        std::min<std::size_t>(header_text.size(), 0xFFFF - kRequestHeaderSize);
     std::string out;
     out.reserve(kSessionPreambleSize + kRequestHeaderSize + text_length + body.size());
     out.append(kSessionPreamble, kSessionPreambleSize);
@@ -43,9 +44,8 @@ std::string build_request(std::uint64_t sequence, std::uint32_t message_code,
 }
 
 void write_request(soap_hold_t& session) {
-    const std::string request =
-        build_request(session.m_sequence, session.m_message_code, session.m_header_text,
-                      session.m_body);
+    const std::string request = build_request(session.m_sequence, session.m_message_code,
+                                              session.m_header_text, session.m_body);
     Core_Wire::link_send(session.m_link, static_cast<soap_wire_t*>(&session), request.data(),
                          request.size());
     session.m_body.clear();
@@ -77,9 +77,8 @@ std::int32_t parse_reply(soap_hold_t& session, const char* data, std::size_t siz
             if (session.m_waiting != nullptr) {
                 std::uint32_t address = 0;
                 std::uint16_t port = 0;
-                Core_Wire::link_remote_endpoint(session.m_link,
-                                                static_cast<soap_wire_t*>(&session), address,
-                                                port);
+                Core_Wire::link_remote_endpoint(session.m_link, static_cast<soap_wire_t*>(&session),
+                                                address, port);
                 soap_wire_handler_t* waiting = session.m_waiting;
                 session.m_waiting = nullptr;
                 waiting->reply(data + header_length, static_cast<std::size_t>(body_length),

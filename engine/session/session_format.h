@@ -44,7 +44,6 @@ void write_request(soap_hold_t& session);
 // consume all and close now, -2 consume all and close after flush). A whole
 // reply with the right sequence is handed to the waiting operation (and
 // `delivered` set); a failed check is reported to it as a session error.
-std::int32_t parse_reply(soap_hold_t& session, const char* data, std::size_t size,
-                         bool& delivered);
+std::int32_t parse_reply(soap_hold_t& session, const char* data, std::size_t size, bool& delivered);
 
 }  // namespace Core_SOAPClient

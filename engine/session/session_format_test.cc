@@ -55,12 +55,14 @@ TEST_F(SessionFormat, RequestIsPreambleHeaderAndBody) {
 }
 
 TEST_F(SessionFormat, IncompleteRepliesConsumeNothingAndReportNothing) {
-    EXPECT_EQ(parse(bytes({0, 20, 0, 1, 0, 0, 0})), 0);  // 7 bytes
+    EXPECT_EQ(parse(bytes({0, 20, 0, 1, 0, 0, 0})), 0);              // 7 bytes
     EXPECT_EQ(parse(bytes({0, 30, 0, 1, 0, 0, 0, 0, 1, 2, 3})), 0);  // header not all there
-    std::string header_only = bytes({0, 20, 0, 1, 0, 0, 0, 5, 1, 2, 3, 4, 5, 6, 7, 8}) + std::string(4, '\0');
+    std::string header_only =
+        bytes({0, 20, 0, 1, 0, 0, 0, 5, 1, 2, 3, 4, 5, 6, 7, 8}) + std::string(4, '\0');
     EXPECT_EQ(parse(header_only), 0);  // body missing
     // Lengths whose sum leaves the 32-bit range never complete.
-    std::string huge = bytes({0xFF, 0xFF, 0, 1, 0xFF, 0xFF, 0xFF, 0xFF}) + std::string(0xFFFF - 8, '\0');
+    std::string huge =
+        bytes({0xFF, 0xFF, 0, 1, 0xFF, 0xFF, 0xFF, 0xFF}) + std::string(0xFFFF - 8, '\0');
     EXPECT_EQ(parse(huge), 0);
     EXPECT_EQ(waiting.replies, 0);
     EXPECT_TRUE(waiting.errors.empty());
@@ -83,8 +85,8 @@ TEST_F(SessionFormat, FailedChecksReportOnceAndCloseAtOnce) {
     EXPECT_EQ(waiting.errors.back().message, u"Invalid SOAP Protocol Version.");
 
     session.m_waiting = &waiting;
-    EXPECT_EQ(parse(bytes({0, 20, 0, 1, 0, 0, 0, 0, 8, 7, 6, 5, 4, 3, 2, 1}) + std::string(4, '\0')),
-              -1);
+    EXPECT_EQ(
+        parse(bytes({0, 20, 0, 1, 0, 0, 0, 0, 8, 7, 6, 5, 4, 3, 2, 1}) + std::string(4, '\0')), -1);
     EXPECT_EQ(waiting.errors.back().message, u"Invalid SOAP Session.");
     EXPECT_EQ(waiting.replies, 0);
 }

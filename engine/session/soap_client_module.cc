@@ -27,9 +27,9 @@ void InterfaceSOAPClient::on_connect_failed(Core_Wire::WireLinkLayer* link, void
     static_cast<soap_wire_t*>(owner)->on_connect_failed(link, ec);
 }
 
-void InterfaceSOAPClient::on_received(Core_Wire::WireLinkLayer* link, void* owner,
-                                      const char* data, std::size_t size,
-                                      std::size_t /*new_bytes*/, std::int32_t& consumed) {
+void InterfaceSOAPClient::on_received(Core_Wire::WireLinkLayer* link, void* owner, const char* data,
+                                      std::size_t size, std::size_t /*new_bytes*/,
+                                      std::int32_t& consumed) {
     static_cast<soap_wire_t*>(owner)->on_received(link, data, size, consumed);
 }
 

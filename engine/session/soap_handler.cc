@@ -76,8 +76,8 @@ void InterfaceSOAPClientSimpleHandler::send(const std::string& body, std::uint32
             throw std::u16string(u"mailslot_id >= m_soap_servlet.size()");
         }
         ++m_sequence_counter;
-        session = current_transport().create_session(m_soap_servlet[mailslot_id],
-                                                     m_sequence_counter);
+        session =
+            current_transport().create_session(m_soap_servlet[mailslot_id], m_sequence_counter);
         operation = std::make_shared<soap_async_operater_t>(m_connection.get(), session);
         m_connection->m_current = operation;
     }
@@ -89,8 +89,8 @@ void InterfaceSOAPClientSimpleHandler::cancel() { dispose_current(); }
 
 bool InterfaceSOAPClientSimpleHandler::busy() const { return m_connection->m_current != nullptr; }
 
-void parse_server_address(const std::string& address, std::uint16_t default_port,
-                          std::string& host, std::uint16_t& port) {
+void parse_server_address(const std::string& address, std::uint16_t default_port, std::string& host,
+                          std::uint16_t& port) {
     std::vector<std::string> pieces;
     std::size_t begin = 0;
     for (;;) {

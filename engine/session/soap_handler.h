@@ -123,7 +123,7 @@ private:
 // "-0123456789." up to the next character not among "0123456789.", as a
 // 16-bit number; otherwise (no second piece, no such character, no valid
 // number) it is `default_port`.
-void parse_server_address(const std::string& address, std::uint16_t default_port,
-                          std::string& host, std::uint16_t& port);
+void parse_server_address(const std::string& address, std::uint16_t default_port, std::string& host,
+                          std::uint16_t& port);
 
 }  // namespace Core_SOAPClient

@@ -32,14 +32,16 @@ std::uint64_t sequence_of(const std::string& request) {
 
 std::string be(std::uint64_t value, int bytes) {
     std::string out;
-    for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    for (int i = bytes - 1; i >= 0; --i)
+        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
     return out;
 }
 
 // A reply of the envelope: header_length, version bytes, body_length,
 // sequence, padding up to header_length, body.
 std::string make_reply(std::uint64_t sequence, const std::string& body,
-                       std::uint16_t header_length = 20, std::string version = std::string("\0\1", 2)) {
+                       std::uint16_t header_length = 20,
+                       std::string version = std::string("\0\1", 2)) {
     std::string out = be(header_length, 2) + version + be(body.size(), 4) + be(sequence, 8);
     if (out.size() < header_length) out.append(header_length - out.size(), '\0');
     return out + body;
@@ -71,7 +73,9 @@ private:
     bool m_inside_send = false;
 };
 
-std::string server_of(const ScriptedPeer& peer) { return "127.0.0.1:" + std::to_string(peer.port()); }
+std::string server_of(const ScriptedPeer& peer) {
+    return "127.0.0.1:" + std::to_string(peer.port());
+}
 
 TEST(SessionClient, RequestReachesTheServerAndTheReplyComesBackOnThePump) {
     network_stack stack;
@@ -92,7 +96,8 @@ TEST(SessionClient, RequestReachesTheServerAndTheReplyComesBackOnThePump) {
     for (int round = 1; round <= 3; ++round) {
         handler.send_body(body);
         EXPECT_EQ(handler.outcomes(), static_cast<std::size_t>(round - 1));
-        ASSERT_TRUE(network_stack::pump_until([&] { return handler.outcomes() == static_cast<std::size_t>(round); }));
+        ASSERT_TRUE(network_stack::pump_until(
+            [&] { return handler.outcomes() == static_cast<std::size_t>(round); }));
     }
     ASSERT_EQ(handler.replies.size(), 3u);
     EXPECT_EQ(handler.callbacks_inside_send, 0);
@@ -193,7 +198,8 @@ TEST(SessionClient, MalformedRepliesEndTheSessionWithCode4AndCloseTheConnection)
 TEST(SessionClient, RefusedConnectGivesCode3WithTheSystemMessage) {
     network_stack stack;
     recording_handler handler;
-    handler.set_server("127.0.0.1:" + std::to_string(Core_Socket::testing::refused_port()), 8080, 0, 0);
+    handler.set_server("127.0.0.1:" + std::to_string(Core_Socket::testing::refused_port()), 8080, 0,
+                       0);
     handler.send_body("x");
     ASSERT_TRUE(network_stack::pump_until([&] { return handler.outcomes() == 1; }));
     ASSERT_EQ(handler.errors.size(), 1u);

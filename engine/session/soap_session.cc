@@ -54,10 +54,9 @@ void soap_hold_t::on_closed(Core_Wire::WireLinkLayer* /*link*/,
     if (m_waiting != nullptr) {
         soap_wire_handler_t* waiting = m_waiting;
         m_waiting = nullptr;
-        waiting->fail(
-            Core_Common::service_error_t{Core_Common::SERVICE_PROTOCOL_ERROR,
-                                         kUnexpectedDisconnectText},
-            ec);
+        waiting->fail(Core_Common::service_error_t{Core_Common::SERVICE_PROTOCOL_ERROR,
+                                                   kUnexpectedDisconnectText},
+                      ec);
     }
     delete this;
 }

@@ -81,8 +81,7 @@ public:
     soap_hold_t(const soap_servlet_t& servlet, std::uint64_t sequence);
 
     void start(soap_wire_handler_t* waiting, const std::string& body, std::uint32_t message_code,
-               const std::string& header_text, std::uint8_t kind,
-               std::uint8_t priority) override;
+               const std::string& header_text, std::uint8_t kind, std::uint8_t priority) override;
     void cancel() override;
     void release() override;
     void on_closed(Core_Wire::WireLinkLayer* link, const boost::system::error_code& ec) override;
@@ -125,8 +124,7 @@ class soap_transport_t {
 public:
     virtual ~soap_transport_t() = default;
     // A new session for `servlet` carrying sequence number `sequence`.
-    virtual soap_wire_t* create_session(const soap_servlet_t& servlet,
-                                        std::uint64_t sequence) = 0;
+    virtual soap_wire_t* create_session(const soap_servlet_t& servlet, std::uint64_t sequence) = 0;
 };
 
 // Replaces the transport (nullptr: sessions over the wire layer). The

@@ -130,39 +130,40 @@ void async_connection::do_connect(const std::string& host, std::uint16_t port) {
     m_resolver.emplace(m_socket.get_executor());
     m_resolver->async_resolve(
         host, std::to_string(port),
-        asio::bind_executor(m_strand, [self = shared_from_this()](
-                                          const error_code& ec,
-                                          asio::ip::tcp::resolver::results_type results) {
-            if (self->m_user == nullptr) {
-                return;
-            }
-            if (ec) {
-                self->do_close(to_socket_error(ec));
-                return;
-            }
-            auto endpoints = std::make_shared<std::vector<asio::ip::tcp::endpoint>>();
-            for (const auto& entry : results) {
-                endpoints->push_back(entry.endpoint());
-            }
-            if (endpoints->empty()) {
-                self->do_close(
-                    Core_Platform::make_socket_error(Core_Platform::SOCKET_ERROR_HOST_NOT_FOUND));
-                return;
-            }
-            self->connect_at(std::move(endpoints), 0);
-        }));
+        asio::bind_executor(
+            m_strand, [self = shared_from_this()](const error_code& ec,
+                                                  asio::ip::tcp::resolver::results_type results) {
+                if (self->m_user == nullptr) {
+                    return;
+                }
+                if (ec) {
+                    self->do_close(to_socket_error(ec));
+                    return;
+                }
+                auto endpoints = std::make_shared<std::vector<asio::ip::tcp::endpoint>>();
+                for (const auto& entry : results) {
+                    endpoints->push_back(entry.endpoint());
+                }
+                if (endpoints->empty()) {
+                    self->do_close(Core_Platform::make_socket_error(
+                        Core_Platform::SOCKET_ERROR_HOST_NOT_FOUND));
+                    return;
+                }
+                self->connect_at(std::move(endpoints), 0);
+            }));
 }
 
 void async_connection::connect_at(endpoint_list endpoints, std::size_t index) {
     const asio::ip::tcp::endpoint target = (*endpoints)[index];
     m_socket.async_connect(
-        target, asio::bind_executor(m_strand, [self = shared_from_this(), endpoints,
-                                               index](const error_code& ec) {
-            self->on_connect(endpoints, index, ec);
-        }));
+        target, asio::bind_executor(
+                    m_strand, [self = shared_from_this(), endpoints, index](const error_code& ec) {
+                        self->on_connect(endpoints, index, ec);
+                    }));
 }
 
-void async_connection::on_connect(endpoint_list endpoints, std::size_t index, const error_code& ec) {
+void async_connection::on_connect(endpoint_list endpoints, std::size_t index,
+                                  const error_code& ec) {
     if (m_user == nullptr) {
         return;
     }
@@ -211,16 +212,15 @@ void async_connection::do_read() {
         arm_retry(m_read_retry_timer, false);
         return;
     }
-    std::size_t want = allowance == kNoLimit
-                           ? kReceiveBufferSize
-                           : std::min<std::size_t>(allowance, kReceiveBufferSize);
+    std::size_t want = allowance == kNoLimit ? kReceiveBufferSize
+                                             : std::min<std::size_t>(allowance, kReceiveBufferSize);
     arm_timeout();
     m_socket.async_read_some(
         asio::buffer(m_receive.data(), want),
-        asio::bind_executor(m_strand, [self = shared_from_this()](const error_code& ec,
-                                                                  std::size_t n) {
-            self->on_read(ec, n);
-        }));
+        asio::bind_executor(m_strand,
+                            [self = shared_from_this()](const error_code& ec, std::size_t n) {
+                                self->on_read(ec, n);
+                            }));
 }
 
 void async_connection::on_read(const error_code& ec, std::size_t n) {
@@ -267,12 +267,11 @@ void async_connection::pump_send() {
     if (!m_send.empty()) {
         arm_timeout();
         m_writing = true;
-        asio::async_write(
-            m_socket, asio::buffer(m_send),
-            asio::bind_executor(m_strand, [self = shared_from_this()](const error_code& ec,
-                                                                      std::size_t n) {
-                self->on_write(ec, n);
-            }));
+        asio::async_write(m_socket, asio::buffer(m_send),
+                          asio::bind_executor(m_strand, [self = shared_from_this()](
+                                                            const error_code& ec, std::size_t n) {
+                              self->on_write(ec, n);
+                          }));
     }
 }
 
@@ -316,8 +315,8 @@ void async_connection::on_timeout(const error_code& ec) {
 
 void async_connection::arm_retry(socket_timer& timer, bool for_write) {
     timer.expires_from_now(retry_delay_us());
-    timer.async_wait(asio::bind_executor(
-        m_strand, [self = shared_from_this(), for_write](const error_code& ec) {
+    timer.async_wait(
+        asio::bind_executor(m_strand, [self = shared_from_this(), for_write](const error_code& ec) {
             if (self->m_user == nullptr || is_operation_aborted(ec)) {
                 return;
             }

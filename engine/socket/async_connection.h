@@ -64,7 +64,8 @@ private:
 
     void do_connect(const std::string& host, std::uint16_t port);
     void connect_at(endpoint_list endpoints, std::size_t index);
-    void on_connect(endpoint_list endpoints, std::size_t index, const boost::system::error_code& ec);
+    void on_connect(endpoint_list endpoints, std::size_t index,
+                    const boost::system::error_code& ec);
     void on_established();
     void do_read();
     void on_read(const boost::system::error_code& ec, std::size_t n);

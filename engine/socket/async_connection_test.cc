@@ -16,11 +16,12 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::PeerConnection;
-using testing::ScriptedPeer;
 using testing::recording_user;
+using testing::ScriptedPeer;
 using testing::started_socket_module;
 
-constexpr std::uint32_t kLoopbackValue = 0x0100007Fu;  // 127.0.0.1 in network order (little-endian host)
+constexpr std::uint32_t kLoopbackValue =
+    0x0100007Fu;  // 127.0.0.1 in network order (little-endian host)
 
 bool is_end_of_file(const boost::system::error_code& ec) {
     return ec == boost::asio::error::eof && ec.value() == 2;
@@ -71,7 +72,10 @@ TEST(AsyncConnection, RefusedConnectIsReportedAsCloseWith10061) {
 TEST(AsyncConnection, TriesTheAddressesOfANameInOrder) {
     recording_user user;
     started_socket_module socket(&user);
-    ScriptedPeer peer([](PeerConnection& c) { c.write("x"); c.wait_closed(5s); });
+    ScriptedPeer peer([](PeerConnection& c) {
+        c.write("x");
+        c.wait_closed(5s);
+    });
     // Nothing listens on ::1 at the peer's port: the first address refuses.
     set_host_addresses("two.addresses.test", {"::1", "127.0.0.1"});
     testing::connect_user(user, "two.addresses.test", peer.port());
@@ -104,7 +108,10 @@ TEST(AsyncConnection, ZeroReceiveAllowancePostponesReadingWithoutClosing) {
     recording_user user;
     user.recv_allowance.store(0);
     started_socket_module socket(&user);
-    ScriptedPeer peer([](PeerConnection& c) { c.write("held back"); c.wait_closed(10s); });
+    ScriptedPeer peer([](PeerConnection& c) {
+        c.write("held back");
+        c.wait_closed(10s);
+    });
     testing::connect_user(user, "127.0.0.1", peer.port());
     ASSERT_TRUE(user.wait_until([&] { return user.m_connected == 1; }));
     EXPECT_FALSE(user.wait_until([&] { return !user.m_received.empty() || user.m_closed; }, 300ms));
@@ -112,7 +119,10 @@ TEST(AsyncConnection, ZeroReceiveAllowancePostponesReadingWithoutClosing) {
     ASSERT_TRUE(user.wait_until([&] { return user.m_received.size() >= 4; }));
     user.recv_allowance.store(0xFFFFFFFFu);
     ASSERT_TRUE(user.wait_until([&] { return user.m_received == "held back"; }));
-    user.read([&] { EXPECT_EQ(user.m_closed, 0); return 0; });
+    user.read([&] {
+        EXPECT_EQ(user.m_closed, 0);
+        return 0;
+    });
     socket.module().stop();
 }
 
@@ -120,7 +130,10 @@ TEST(AsyncConnection, ZeroSendAllowancePostponesSending) {
     recording_user user;
     user.send_allowance.store(0);
     started_socket_module socket(&user);
-    ScriptedPeer peer([](PeerConnection& c) { c.write(c.read_exact(4)); c.wait_closed(10s); });
+    ScriptedPeer peer([](PeerConnection& c) {
+        c.write(c.read_exact(4));
+        c.wait_closed(10s);
+    });
     user.queue_send("ping");
     testing::connect_user(user, "127.0.0.1", peer.port());
     ASSERT_TRUE(user.wait_until([&] { return user.m_connected == 1; }));
@@ -140,14 +153,32 @@ TEST(AsyncConnection, SilentConnectionTimesOutWith10060WhileTrafficKeepsItOpen) 
         recording_user* a;
         recording_user* b;
         recording_user& pick(void* link) { return link == a ? *a : *b; }
-        void on_tcp_accepted(void*, void*& l, const std::string&, std::uint16_t, std::uint16_t) override { l = nullptr; }
-        void on_tcp_closed(void* c, void*& l, const boost::system::error_code& ec) override { pick(l).on_tcp_closed(c, l, ec); }
-        void on_tcp_connected(void* c, void* l, std::uint32_t la, std::uint16_t lp, std::uint32_t ra, std::uint16_t rp) override { pick(l).on_tcp_connected(c, l, la, lp, ra, rp); }
-        void get_recv_allowance(void* c, void* l, std::uint32_t& a2) override { pick(l).get_recv_allowance(c, l, a2); }
-        void on_tcp_received(void* c, void* l, const char* d, std::size_t n) override { pick(l).on_tcp_received(c, l, d, n); }
-        void get_send_allowance(void* c, void* l, std::uint32_t& a2) override { pick(l).get_send_allowance(c, l, a2); }
-        void get_send_data(void* c, void* l, const char*& d, std::uint32_t& n) override { pick(l).get_send_data(c, l, d, n); }
-        void on_send_data_taken(void* c, void* l, std::uint32_t n) override { pick(l).on_send_data_taken(c, l, n); }
+        void on_tcp_accepted(void*, void*& l, const std::string&, std::uint16_t,
+                             std::uint16_t) override {
+            l = nullptr;
+        }
+        void on_tcp_closed(void* c, void*& l, const boost::system::error_code& ec) override {
+            pick(l).on_tcp_closed(c, l, ec);
+        }
+        void on_tcp_connected(void* c, void* l, std::uint32_t la, std::uint16_t lp,
+                              std::uint32_t ra, std::uint16_t rp) override {
+            pick(l).on_tcp_connected(c, l, la, lp, ra, rp);
+        }
+        void get_recv_allowance(void* c, void* l, std::uint32_t& a2) override {
+            pick(l).get_recv_allowance(c, l, a2);
+        }
+        void on_tcp_received(void* c, void* l, const char* d, std::size_t n) override {
+            pick(l).on_tcp_received(c, l, d, n);
+        }
+        void get_send_allowance(void* c, void* l, std::uint32_t& a2) override {
+            pick(l).get_send_allowance(c, l, a2);
+        }
+        void get_send_data(void* c, void* l, const char*& d, std::uint32_t& n) override {
+            pick(l).get_send_data(c, l, d, n);
+        }
+        void on_send_data_taken(void* c, void* l, std::uint32_t n) override {
+            pick(l).on_send_data_taken(c, l, n);
+        }
         void on_udp_received(const udp_datagram_ptr&) override {}
         void get_udp_datagram(udp_datagram_ptr& d) override { d.reset(); }
     } both;
@@ -172,7 +203,10 @@ TEST(AsyncConnection, SilentConnectionTimesOutWith10060WhileTrafficKeepsItOpen) 
         return 0;
     });
     ASSERT_TRUE(chatty.wait_until([&] { return chatty.m_received == "........"; }));
-    chatty.read([&] { EXPECT_EQ(chatty.m_closed, 0); return 0; });
+    chatty.read([&] {
+        EXPECT_EQ(chatty.m_closed, 0);
+        return 0;
+    });
     ASSERT_TRUE(chatty.wait_until([&] { return chatty.m_closed == 1; }));
     chatty.read([&] {
         EXPECT_EQ(chatty.m_close_error.value(), Core_Platform::SOCKET_ERROR_TIMED_OUT);
@@ -225,8 +259,15 @@ TEST(AsyncConnection, CloseBeforeTheConnectCompletesIsReportedOnce) {
     started_socket_module socket(&user);
     void* conn = nullptr;
     InterfaceSocket::tcp_connect(&user, conn, "127.0.0.1", testing::refused_port(), true);
-    user.read([&] { return user.m_conn = conn; });
-    InterfaceSocket::tcp_close(&user, conn, false);
+    // Like the wire layer, close only while the connection has not reported
+    // its close (the user's lock holds that report back meanwhile).
+    user.read([&] {
+        user.m_conn = conn;
+        if (user.m_closed == 0) {
+            InterfaceSocket::tcp_close(&user, conn, false);
+        }
+        return 0;
+    });
     ASSERT_TRUE(user.wait_until([&] { return user.m_closed >= 1; }));
     std::this_thread::sleep_for(100ms);
     user.read([&] {

@@ -104,7 +104,8 @@ public:
         std::size_t done = 0;
         while (done < bytes.size()) {
             boost::system::error_code ec;
-            done += m_socket.write_some(boost::asio::buffer(bytes.data() + done, bytes.size() - done), ec);
+            done += m_socket.write_some(
+                boost::asio::buffer(bytes.data() + done, bytes.size() - done), ec);
             if (ec == boost::asio::error::would_block || ec == boost::asio::error::try_again) {
                 if (std::chrono::steady_clock::now() >= deadline) return false;
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));

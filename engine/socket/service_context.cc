@@ -2,7 +2,6 @@
 
 namespace Core_Socket {
 
-
 service_context::service_context() : m_keep_alive(m_context.get_executor()) {}
 
 service_context::~service_context() { stop(); }

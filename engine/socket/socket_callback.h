@@ -19,11 +19,10 @@
 // for different connections they may run concurrently.
 #pragma once
 
+#include <boost/system/error_code.hpp>
 #include <cstdint>
 #include <memory>
 #include <string>
-
-#include <boost/system/error_code.hpp>
 
 namespace Core_Socket {
 

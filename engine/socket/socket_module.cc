@@ -80,8 +80,7 @@ void InterfaceSocket::uninitialize() {
 
 void InterfaceSocket::report_status(std::ostream& out) {
     const Core_Common::record_pool_figures_t figures = async_service::connection_figures();
-    const std::uint64_t capacity =
-        static_cast<std::uint64_t>(figures.chunks) * figures.per_chunk;
+    const std::uint64_t capacity = static_cast<std::uint64_t>(figures.chunks) * figures.per_chunk;
     out << "=== Socket Layer (ASIO TCP) ===" << '\n';
     out << "async_connection objects = " << figures.live << ", capacity = " << capacity
         << ", mem = " << ((capacity * figures.record_size) >> 10) << "KB" << '\n';
@@ -110,8 +109,7 @@ void InterfaceSocket::tcp_connect(void* link, void*& connection, const std::stri
                                   std::uint16_t port, bool /*flag*/) {
     InterfaceSocket* module = instance();
     if (module == nullptr ||
-        (module->m_state != STATE_STARTED && module->m_state != STATE_STOPPED) ||
-        !g_tcp_service) {
+        (module->m_state != STATE_STARTED && module->m_state != STATE_STOPPED) || !g_tcp_service) {
         Core_Common::fatal_error();
     }
     std::shared_ptr<async_connection> created = g_tcp_service->create_connection(link);

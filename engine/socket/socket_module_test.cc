@@ -19,8 +19,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::PeerConnection;
-using testing::ScriptedPeer;
 using testing::recording_user;
+using testing::ScriptedPeer;
 using testing::started_socket_module;
 
 TEST(SocketStartUp, ReportsVersionTwoTwo) {
@@ -97,7 +97,10 @@ TEST(SocketModule, StopClosesEveryConnectionWithTheNoErrorCode) {
     ASSERT_TRUE(user.wait_until([&] { return user.m_connected == 1; }));
     socket.module().stop();
     ASSERT_TRUE(user.wait_until([&] { return user.m_closed == 1; }));
-    user.read([&] { EXPECT_FALSE(user.m_close_error); return 0; });
+    user.read([&] {
+        EXPECT_FALSE(user.m_close_error);
+        return 0;
+    });
     EXPECT_TRUE(peer.wait_finished(1, 10s));
 }
 

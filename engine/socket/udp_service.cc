@@ -12,8 +12,7 @@ namespace Core_Socket {
 namespace asio = boost::asio;
 using boost::system::error_code;
 
-udp_service::udp_service()
-    : m_socket(m_context.context()), m_resolver(m_context.context()) {}
+udp_service::udp_service() : m_socket(m_context.context()), m_resolver(m_context.context()) {}
 
 udp_service::~udp_service() {
     stop_threads();

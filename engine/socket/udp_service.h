@@ -50,7 +50,7 @@ public:
     std::size_t running_threads() const { return m_context.running_threads(); }
 
 private:
-    void pump();  // service thread, lock held
+    void pump();                                                      // service thread, lock held
     void send_current(const boost::asio::ip::udp::endpoint& target);  // lock held
     void on_send_done(const boost::system::error_code& ec);
     void receive();

@@ -18,8 +18,8 @@ void register_layer_bindings() {
         new Core_Wire::InterfaceSocketFuncTemplate<class Core_Socket::InterfaceSocket>();
     static auto* tcp_callback =
         new Core_Socket::InterfaceSocketTCPCallbackTemplate<class Core_Wire::InterfaceWire>();
-    static auto* soap_client =
-        new Core_Wire::InterfaceWireCallbackClientTemplate<class Core_SOAPClient::InterfaceSOAPClient>();
+    static auto* soap_client = new Core_Wire::InterfaceWireCallbackClientTemplate<
+        class Core_SOAPClient::InterfaceSOAPClient>();
     Core_Wire::InterfaceWire::set_socket_func(socket_func);
     Core_Socket::InterfaceSocket::set_tcp_callback(tcp_callback);
     Core_Wire::InterfaceWire::set_protocol_client(Core_Wire::InterfaceWire::soap_client_index,

@@ -45,9 +45,8 @@ public:
                                    const boost::system::error_code& ec) = 0;
     // The receive buffer holds `size` unconsumed bytes, `new_bytes` of them
     // not offered before; the client stores what it consumed.
-    virtual void on_received(WireLinkLayer* link, void* owner, const char* data,
-                             std::size_t size, std::size_t new_bytes,
-                             std::int32_t& consumed) = 0;
+    virtual void on_received(WireLinkLayer* link, void* owner, const char* data, std::size_t size,
+                             std::size_t new_bytes, std::int32_t& consumed) = 0;
     // The send buffer has been emptied.
     virtual void on_sent(WireLinkLayer* link, void* owner) = 0;
 };

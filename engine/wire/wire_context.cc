@@ -47,8 +47,8 @@ wire_counters_t WireContext::counters() {
 
 void WireContext::note_local_address(std::uint32_t address) {
     // The first byte in memory is the first of the dotted form.
-    const auto first = static_cast<std::uint8_t>(
-        reinterpret_cast<const unsigned char*>(&address)[0]);
+    const auto first =
+        static_cast<std::uint8_t>(reinterpret_cast<const unsigned char*>(&address)[0]);
     if (address == 0 || first == 127) {
         return;
     }

@@ -83,8 +83,7 @@ void account(WireLinkLayer* link, bool receive, std::uint64_t n) {
 }
 
 std::uint32_t allowance_of(WireLinkLayer* link, bool receive) {
-    std::uint32_t allowance =
-        (receive ? link->m_receive_budget : link->m_send_budget).remaining();
+    std::uint32_t allowance = (receive ? link->m_receive_budget : link->m_send_budget).remaining();
     if (WireContext* context = WireContext::current()) {
         allowance = std::min(
             allowance, (receive ? context->m_receive_budget : context->m_send_budget).remaining());
@@ -93,9 +92,9 @@ std::uint32_t allowance_of(WireLinkLayer* link, bool receive) {
         std::lock_guard<std::mutex> guard(link->m_lock);
         for (wire_group_t* group : link->m_groups) {
             if (group != nullptr) {
-                allowance = std::min(allowance, (receive ? group->m_receive_budget
-                                                         : group->m_send_budget)
-                                                    .remaining());
+                allowance = std::min(
+                    allowance,
+                    (receive ? group->m_receive_budget : group->m_send_budget).remaining());
             }
         }
     }
@@ -120,8 +119,7 @@ void resume_send(WireLinkLayer* link) {
 }
 
 // Offers bytes to the link's client; returns what it consumed.
-std::int32_t offer(WireLinkLayer* link, const char* data, std::size_t size,
-                   std::size_t new_bytes) {
+std::int32_t offer(WireLinkLayer* link, const char* data, std::size_t size, std::size_t new_bytes) {
     if (size == 0) {
         return 0;
     }

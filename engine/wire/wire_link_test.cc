@@ -25,8 +25,9 @@ using testing::network_stack;
 // is set by each test. The owner is the client itself.
 class recording_client final : public InterfaceWireCallback {
 public:
-    std::function<std::int32_t(const char*, std::size_t)> consume =
-        [](const char*, std::size_t) { return 0; };
+    std::function<std::int32_t(const char*, std::size_t)> consume = [](const char*, std::size_t) {
+        return 0;
+    };
     std::vector<std::string> events;
     std::vector<std::pair<std::size_t, std::size_t>> offers;  // size, new bytes
     std::string consumed_bytes;
@@ -118,8 +119,8 @@ TEST_F(WireLink, BytesInPiecesAreOfferedWholeUntilTheClientTakesThem) {
     EXPECT_EQ(client.consumed_bytes, "abcdefghij");
     std::size_t previous = 0;
     for (auto [size, fresh] : client.offers) {
-        EXPECT_GT(size, previous);           // always the whole unconsumed contents
-        EXPECT_EQ(fresh, size - previous);   // of which only the tail is new
+        EXPECT_GT(size, previous);          // always the whole unconsumed contents
+        EXPECT_EQ(fresh, size - previous);  // of which only the tail is new
         previous = size;
     }
     link_release(&client, client.link);
@@ -223,7 +224,8 @@ TEST_F(WireLink, ReceiveAllowanceStopsAboveTenMebibytesAndComesBack) {
     EXPECT_EQ(allowance_now(), 0xFFFFFFFFu);
     // Reading resumed: the rest of the flood arrives.
     client.consume = [](const char*, std::size_t size) { return static_cast<std::int32_t>(size); };
-    ASSERT_TRUE(network_stack::pump_until([&] { return client.consumed_bytes.size() == kFlood; }, 30s));
+    ASSERT_TRUE(
+        network_stack::pump_until([&] { return client.consumed_bytes.size() == kFlood; }, 30s));
     link_release(&client, client.link);
 }
 

@@ -142,10 +142,9 @@ void InterfaceWire::on_tcp_accepted(void* conn, void*& link, const std::string& 
     unsigned parts[4] = {0, 0, 0, 0};
     if (std::sscanf(remote_address.c_str(), "%u.%u.%u.%u", &parts[0], &parts[1], &parts[2],
                     &parts[3]) == 4) {
-        unsigned char bytes[4] = {static_cast<unsigned char>(parts[0]),
-                                  static_cast<unsigned char>(parts[1]),
-                                  static_cast<unsigned char>(parts[2]),
-                                  static_cast<unsigned char>(parts[3])};
+        unsigned char bytes[4] = {
+            static_cast<unsigned char>(parts[0]), static_cast<unsigned char>(parts[1]),
+            static_cast<unsigned char>(parts[2]), static_cast<unsigned char>(parts[3])};
         std::memcpy(&address, bytes, sizeof(address));
     }
     {
@@ -185,8 +184,7 @@ void InterfaceWire::on_tcp_connected(void* conn, void* link, std::uint32_t local
                                      std::uint16_t local_port, std::uint32_t remote_address,
                                      std::uint16_t remote_port) {
     if (WireLinkPool::current() != nullptr) {
-        on_link_tcp_connected(conn, link, local_address, local_port, remote_address,
-                              remote_port);
+        on_link_tcp_connected(conn, link, local_address, local_port, remote_address, remote_port);
     }
 }
 
@@ -210,8 +208,7 @@ void InterfaceWire::get_send_allowance(void* conn, void* link, std::uint32_t& al
     }
 }
 
-void InterfaceWire::get_send_data(void* conn, void* link, const char*& data,
-                                  std::uint32_t& size) {
+void InterfaceWire::get_send_data(void* conn, void* link, const char*& data, std::uint32_t& size) {
     data = nullptr;
     if (WireLinkPool::current() == nullptr) {
         size = 0;
