@@ -1,0 +1,347 @@
+#include "component/component_objects.h"
+
+#include <new>
+#include <string>
+
+#include "bookmarks/tree_xml.h"
+#include "common/log_dispatcher.h"
+#include "component/sync_date.h"
+#include "framework/framework.h"
+#include "platform/environment.h"
+#include "platform/strings.h"
+#include "sync_client/client_settings.h"
+#include "sync_client/completion_callbacks.h"
+#include "sync_client/zorvane_client.h"
+#include "sync_client/zorvane_error.h"
+#include "xpcom/ns_com_ptr.h"
+#include "xpcom/ns_observer_service.h"
+#include "xpcom/ns_service_manager.h"
+
+namespace Core_ZorvaneComponent {
+namespace {
+
+using Core_ZorvaneClient::ZorvaneClient;
+
+// Process-wide state of the component front (main thread only).
+std::int32_t g_instances = 0;
+bool g_callbacks_registered = false;
+std::u16string g_update_data;
+std::u16string g_sync_data;
+std::u16string g_overwrite_data;
+
+// The host names the server and switches the engine's log on through the
+// environment, since the component's own settings are out of its reach.
+constexpr const char* kServerVariable = "ZORVANE_SERVER";
+constexpr const char* kLogVariable = "ZORVANE_LOG";
+
+ZorvaneClient* client() { return ZorvaneClient::instance(); }
+
+std::string to_utf8(const nsAString& text) {
+    nsCString utf8;
+    if (NS_FAILED(NS_UTF16ToCString(text, NS_CSTRING_ENCODING_UTF8, utf8))) return std::string();
+    return std::string(utf8.view());
+}
+
+std::u16string to_wide(const nsAString& text) {
+    return Core_Platform::utf8_to_wide(to_utf8(text));
+}
+
+nsresult set_wide(nsAString& out, const std::u16string& text) {
+    return NS_StringSetData(out, text.data(), static_cast<std::uint32_t>(text.size()));
+}
+
+nsresult set_utf8(nsAString& out, const std::string& utf8) {
+    return set_wide(out, Core_Platform::utf8_to_wide(utf8));
+}
+
+std::string tree_text(const Core_ZorvaneMerge::zorvane_node_t& tree) {
+    std::string out;
+    if (Core_ZorvaneClient::tree_present(tree)) Core_ZorvaneMerge::write_tree(tree, out);
+    return out;
+}
+
+// Stores the status key of `error` as the topic's data and notifies the
+// observers; skipped when the runtime offers no observer service.
+void notify(const char* topic, std::u16string& data, const boost::system::error_code& error) {
+    data = Core_ZorvaneClient::status_key(error);
+    nsCOMPtr<nsIServiceManager> services;
+    if (NS_FAILED(NS_GetServiceManager(services.receive())) || !services) return;
+    nsCOMPtr<nsIObserverService> observers;
+    if (NS_FAILED(services->GetServiceByContractID(NS_OBSERVERSERVICE_CONTRACTID,
+                                                   NS_IOBSERVERSERVICE_IID,
+                                                   observers.receive_void())) ||
+        !observers) {
+        return;
+    }
+    observers->NotifyObservers(nullptr, topic, data.c_str());
+}
+
+void register_callbacks() {
+    Core_ZorvaneClient::set_update_done([](const boost::system::error_code& error) {
+        notify(ZORVANE_UPDATE_TOPIC, g_update_data, error);
+    });
+    Core_ZorvaneClient::set_sync_done(
+        [](const boost::system::error_code& error, const Core_ZorvaneMerge::zorvane_node_t&) {
+            notify(ZORVANE_SYNC_TOPIC, g_sync_data, error);
+        });
+    Core_ZorvaneClient::set_overwrite_done([](const boost::system::error_code& error) {
+        notify(ZORVANE_OVERWRITE_TOPIC, g_overwrite_data, error);
+    });
+}
+
+void start_engine() {
+    std::string value;
+    Core_ZorvaneClient::set_server_host(
+        Core_Platform::environment_value(kServerVariable, value) ? value : std::string());
+    value.clear();
+    if (Core_Platform::environment_value(kLogVariable, value) && !value.empty() && value != "0") {
+        Core_Common::set_log_enabled(true);
+    }
+    Core_Common::start_framework();
+    Core_Common::start_modules();
+}
+
+template <class Interface>
+nsresult answer(Interface* self, const nsIID& own, const nsIID& iid, void** result) {
+    if (result == nullptr) return NS_ERROR_NULL_POINTER;
+    if (iid.Equals(own) || iid.Equals(NS_ISUPPORTS_IID)) {
+        self->AddRef();
+        *result = self;
+        return NS_OK;
+    }
+    *result = nullptr;
+    return NS_NOINTERFACE;
+}
+
+class InterfaceZorvaneInfo final : public IZorvaneInfo {
+public:
+    nsresult QueryInterface(const nsIID& iid, void** result) override {
+        return answer<IZorvaneInfo>(this, ZORVANE_IINFO_IID, iid, result);
+    }
+    nsrefcnt AddRef() override { return ++m_refs; }
+    nsrefcnt Release() override {
+        if (--m_refs == 0) {
+            m_refs = 1;
+            delete this;
+            return 0;
+        }
+        return m_refs;
+    }
+
+    nsresult getUserName(nsAString& user_name) override {
+        const ZorvaneClient* c = client();
+        return set_wide(user_name, c ? c->account().user_name : std::u16string());
+    }
+    nsresult getVerified(std::int32_t* verified) override {
+        if (verified == nullptr) return NS_ERROR_NULL_POINTER;
+        const ZorvaneClient* c = client();
+        *verified = (c && c->account().verified) ? 1 : 0;
+        return NS_OK;
+    }
+    nsresult getTree(nsAString& tree) override {
+        const ZorvaneClient* c = client();
+        return set_utf8(tree, c ? tree_text(c->last_sync().tree) : std::string());
+    }
+    nsresult getVersion(std::int32_t* version) override {
+        if (version == nullptr) return NS_ERROR_NULL_POINTER;
+        const ZorvaneClient* c = client();
+        *version = c ? c->last_sync().version : -1;
+        return NS_OK;
+    }
+    nsresult getDate(nsAString& date) override {
+        const ZorvaneClient* c = client();
+        const std::string shown = c ? display_date(c->last_sync().date) : std::string();
+        return set_wide(date, Core_Platform::utf8_to_wide(Core_Platform::ansi_to_utf8(shown)));
+    }
+    nsresult getStatus(nsAString& status) override {
+        const ZorvaneClient* c = client();
+        const char16_t* key = u"zorvane.kernel.status.idle";
+        switch (c ? c->status() : Core_ZorvaneClient::ACTION_IDLE) {
+            case Core_ZorvaneClient::ACTION_UPDATING:
+                key = u"zorvane.kernel.status.updating";
+                break;
+            case Core_ZorvaneClient::ACTION_SYNCING:
+                key = u"zorvane.kernel.status.syncing";
+                break;
+            case Core_ZorvaneClient::ACTION_OVERWRITING:
+                key = u"zorvane.kernel.status.overwriting";
+                break;
+            default:
+                break;
+        }
+        return set_wide(status, key);
+    }
+
+private:
+    ~InterfaceZorvaneInfo() = default;
+    nsrefcnt m_refs = 0;
+};
+
+class InterfaceZorvaneLocalNote final : public IZorvaneLocalNote {
+public:
+    nsresult QueryInterface(const nsIID& iid, void** result) override {
+        return answer<IZorvaneLocalNote>(this, ZORVANE_ILOCALNOTE_IID, iid, result);
+    }
+    nsrefcnt AddRef() override { return ++m_refs; }
+    nsrefcnt Release() override {
+        if (--m_refs == 0) {
+            m_refs = 1;
+            delete this;
+            return 0;
+        }
+        return m_refs;
+    }
+
+    nsresult getNote(nsAString& note) override {
+        const ZorvaneClient* c = client();
+        return set_utf8(note, c ? c->load_notes() : std::string());
+    }
+    nsresult setNote(const nsAString& note) override {
+        if (const ZorvaneClient* c = client()) c->save_notes(to_utf8(note));
+        return NS_OK;
+    }
+    nsresult deleteNote() override {
+        if (const ZorvaneClient* c = client()) c->delete_notes();
+        return NS_OK;
+    }
+
+private:
+    ~InterfaceZorvaneLocalNote() = default;
+    nsrefcnt m_refs = 0;
+};
+
+}  // namespace
+
+InterfaceZorvaneExtension::InterfaceZorvaneExtension() {
+    if (!g_callbacks_registered) {
+        register_callbacks();
+        g_callbacks_registered = true;
+    }
+    // The framework runs while at least one extension object lives; an
+    // object made after the last one went starts it afresh rather than
+    // living without a sync client.
+    if (g_instances == 0) start_engine();
+    ++g_instances;
+}
+
+InterfaceZorvaneExtension::~InterfaceZorvaneExtension() {
+    if (--g_instances == 0) Core_Common::stop_framework();
+}
+
+nsresult InterfaceZorvaneExtension::QueryInterface(const nsIID& iid, void** result) {
+    return answer<IZorvaneExtension>(this, ZORVANE_IEXTENSION_IID, iid, result);
+}
+
+nsrefcnt InterfaceZorvaneExtension::AddRef() { return ++m_refs; }
+
+nsrefcnt InterfaceZorvaneExtension::Release() {
+    if (--m_refs == 0) {
+        m_refs = 1;
+        delete this;
+        return 0;
+    }
+    return m_refs;
+}
+
+nsresult InterfaceZorvaneExtension::setUser(const nsAString& user_name,
+                                            const nsAString& password) {
+    if (ZorvaneClient* c = client()) c->set_user(to_wide(user_name), to_wide(password), 0);
+    return NS_OK;
+}
+
+nsresult InterfaceZorvaneExtension::setDataDirectory(const nsAString& directory) {
+    Core_ZorvaneClient::set_data_directory(to_wide(directory));
+    return NS_OK;
+}
+
+nsresult InterfaceZorvaneExtension::getInfo(IZorvaneInfo** info) {
+    if (info == nullptr) return NS_ERROR_NULL_POINTER;
+    *info = new (std::nothrow) InterfaceZorvaneInfo();
+    if (*info == nullptr) return NS_ERROR_OUT_OF_MEMORY;
+    (*info)->AddRef();
+    return NS_OK;
+}
+
+nsresult InterfaceZorvaneExtension::getLocalNote(IZorvaneLocalNote** note) {
+    if (note == nullptr) return NS_ERROR_NULL_POINTER;
+    *note = new (std::nothrow) InterfaceZorvaneLocalNote();
+    if (*note == nullptr) return NS_ERROR_OUT_OF_MEMORY;
+    (*note)->AddRef();
+    return NS_OK;
+}
+
+nsresult InterfaceZorvaneExtension::overwrite(const nsAString& tree) {
+    if (ZorvaneClient* c = client()) c->start_overwrite(to_utf8(tree));
+    return NS_OK;
+}
+
+nsresult InterfaceZorvaneExtension::sync(const nsAString& tree) {
+    if (ZorvaneClient* c = client()) c->start_sync(to_utf8(tree));
+    return NS_OK;
+}
+
+nsresult InterfaceZorvaneExtension::importForeignTree(const nsAString& tree) {
+    if (ZorvaneClient* c = client()) c->import_foreign_tree(to_utf8(tree));
+    return NS_OK;
+}
+
+nsresult InterfaceZorvaneExtension::rootsUnchanged(const nsAString& tree,
+                                                   std::int32_t* unchanged) {
+    if (unchanged == nullptr) return NS_ERROR_NULL_POINTER;
+    const ZorvaneClient* c = client();
+    *unchanged = (c && c->roots_unchanged(to_utf8(tree))) ? 1 : 0;
+    return NS_OK;
+}
+
+nsresult InterfaceZorvaneExtension::mergeBrowserTree(const nsAString& tree) {
+    if (ZorvaneClient* c = client()) c->merge_browser_tree(to_utf8(tree));
+    return NS_OK;
+}
+
+nsresult InterfaceZorvaneExtension::processEvents() {
+    Core_Common::process_pending();
+    return NS_OK;
+}
+
+nsresult InterfaceZorvaneExtension::update() {
+    if (ZorvaneClient* c = client()) c->start_update(false);
+    return NS_OK;
+}
+
+nsresult InterfaceZorvaneExtension::forgetUser() {
+    if (ZorvaneClient* c = client()) {
+        c->forget_user();
+        c->delete_notes();
+    }
+    return NS_OK;
+}
+
+nsresult InterfaceZorvaneExtension::deleteLocalData() {
+    if (ZorvaneClient* c = client()) {
+        c->delete_sync_record();
+        c->delete_notes();
+    }
+    return NS_OK;
+}
+
+nsresult InterfaceZorvaneExtension::cancel() {
+    if (ZorvaneClient* c = client()) c->reset();
+    return NS_OK;
+}
+
+nsresult InterfaceZorvaneExtension::getSyncInputTree(nsAString& tree) {
+    const ZorvaneClient* c = client();
+    return set_utf8(tree, c ? tree_text(c->sync_input_record().tree) : std::string());
+}
+
+std::int32_t live_extensions() { return g_instances; }
+
+std::u16string last_notification(const char* topic) {
+    const std::string name(topic == nullptr ? "" : topic);
+    if (name == ZORVANE_UPDATE_TOPIC) return g_update_data;
+    if (name == ZORVANE_SYNC_TOPIC) return g_sync_data;
+    if (name == ZORVANE_OVERWRITE_TOPIC) return g_overwrite_data;
+    return std::u16string();
+}
+
+}  // namespace Core_ZorvaneComponent
