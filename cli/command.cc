@@ -1,8 +1,10 @@
 #include "command.h"
 
+#include <iostream>
 #include <string>
 
 #include "arguments.h"
+#include "host_command.h"
 #include "store_command.h"
 #include "tree_command.h"
 
@@ -25,9 +27,10 @@ void print_help(std::ostream& out) {
         out << "  " << name << std::string(name.size() < 8 ? 8 - name.size() : 1, ' ') << g.summary
             << "\n";
     }
+    out << "\n";
+    print_host_help(out);
     out << "\n"
-           "Run 'zorvane COMMAND --help' for the command's own usage.\n"
-           "Exit status: 0 success, 1 failure, 2 wrong usage.\n";
+           "Run 'zorvane tree --help' or 'zorvane store --help' for their own usage.\n";
 }
 
 }  // namespace
@@ -41,6 +44,9 @@ int run_zorvane(const std::vector<std::string>& args, std::ostream& out, std::os
     if (first == "--help" || first == "-h") {
         print_help(out);
         return kExitOk;
+    }
+    if (is_host_command(first) || (first.size() > 1 && first[0] == '-')) {
+        return run_host_command(args, std::cin, out, err);
     }
     for (const command_group_t& g : kGroups) {
         if (first == g.name)

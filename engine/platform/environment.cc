@@ -12,4 +12,9 @@ bool environment_value(const std::string& name, std::string& value) {
     return true;
 }
 
+bool set_environment_value(const std::string& name, const std::string& value) {
+    if (name.empty() || name.find('=') != std::string::npos) return false;
+    return ::setenv(name.c_str(), value.c_str(), 1) == 0;
+}
+
 }  // namespace Core_Platform

@@ -13,4 +13,9 @@ namespace Core_Platform {
 // false and leaves `value` unchanged.
 bool environment_value(const std::string& name, std::string& value);
 
+// Sets the environment variable `name` to `value` for this process and the
+// programs it starts. Returns false for a name that is empty or holds '=',
+// or when the environment cannot grow. Not thread-safe with readers.
+bool set_environment_value(const std::string& name, const std::string& value);
+
 }  // namespace Core_Platform

@@ -143,6 +143,16 @@ bool ZorvaneClient::handle_sync_reply(const std::string& body, boost::system::er
             }
             error = client_error_from_service(commit_result);
         }
+    } else {
+        // A successful reply with neither a newer tree nor a commit answer:
+        // the server has nothing newer than the record (the answer to the
+        // update a sync without changes sends). That is a finished sync, not
+        // a failure.
+        error = success;
+        m_last_error = success;
+        m_action = ACTION_IDLE;
+        m_account.verified = true;
+        return true;
     }
     m_action = ACTION_IDLE;
     log_sync(kLogSyncFailed);

@@ -327,8 +327,9 @@ TEST_F(SyncClient, SyncSendsAnUpdateWhenNothingChangedAndACommitOtherwise) {
     EXPECT_TRUE(log.has("Start Sync Bookmarks."));
     reply(response("result=\"OK\""));
     ASSERT_EQ(syncs.size(), 1u);
-    EXPECT_EQ(syncs[0].value(), 3) << "a sync reply with neither Update nor Commit is a failure";
-    EXPECT_TRUE(log.has("Sync Bookmarks Failed."));
+    EXPECT_EQ(syncs[0].value(), 0) << "nothing newer on the server: the sync is done";
+    EXPECT_FALSE(log.has("Sync Bookmarks Failed."));
+    EXPECT_EQ(client().status(), ACTION_IDLE);
 
     client().start_sync(tree_document("ABC"));
     const request_t commit = last_request();

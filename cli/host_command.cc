@@ -1,0 +1,600 @@
+#include "host_command.h"
+
+#include <chrono>
+#include <cstdint>
+#include <istream>
+#include <map>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "arguments.h"
+#include "bookmarks/tree_xml.h"
+#include "component/zorvane_extension.h"
+#include "host/component_loader.h"
+#include "mass_delete_guard.h"
+#include "platform/environment.h"
+#include "platform/host_process.h"
+#include "platform/strings.h"
+#include "common/whole_file.h"
+#include "xpcom/ns_com_ptr.h"
+#include "xpcom/ns_observer.h"
+#include "xpcom/ns_observer_service.h"
+#include "xpcom/ns_service_manager.h"
+#include "xpcom/runtime_host.h"
+
+namespace Zorvane_Cli {
+namespace {
+
+using Core_ZorvaneMerge::zorvane_node_t;
+
+constexpr const char* kOk = "OK";
+constexpr std::chrono::milliseconds kPumpInterval{5};
+
+const std::set<std::string> kCommands = {
+    "update", "sync",   "overwrite",       "status",             "export",
+    "note",   "forget", "wipe",            "roots-unchanged",    "merge-browser-tree",
+    "import-foreign-tree",
+};
+// Options that take a value, and options that are flags.
+const std::set<std::string> kValueOptions = {
+    "--data-dir", "--server", "--user", "--password-env", "--timeout",
+    "--component", "--tree", "--out",
+};
+const std::set<std::string> kFlagOptions = {
+    "--password-stdin", "--log", "--allow-mass-delete", "--help", "-h",
+};
+
+struct host_options_t {
+    std::map<std::string, std::string> values;
+    std::set<std::string> flags;
+    std::vector<std::string> operands;
+    bool has(const std::string& name) const { return flags.count(name) != 0; }
+    std::string value(const std::string& name) const {
+        auto it = values.find(name);
+        return it == values.end() ? std::string() : it->second;
+    }
+    bool given(const std::string& name) const { return values.count(name) != 0; }
+};
+
+bool parse(const std::vector<std::string>& args, host_options_t& out, std::string& error) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        if (arg.rfind("-", 0) != 0) {
+            out.operands.push_back(arg);
+            continue;
+        }
+        std::string value;
+        bool inline_value = false;
+        if (const auto eq = arg.find('='); eq != std::string::npos && arg.rfind("--", 0) == 0) {
+            value = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+            inline_value = true;
+        }
+        if (kFlagOptions.count(arg) != 0 && !inline_value) {
+            out.flags.insert(arg == "-h" ? "--help" : arg);
+        } else if (kValueOptions.count(arg) != 0) {
+            if (!inline_value) {
+                if (i + 1 >= args.size()) {
+                    error = "option " + arg + " needs a value";
+                    return false;
+                }
+                value = args[++i];
+            }
+            out.values[arg] = value;
+        } else if (arg == "--password") {
+            error = "passwords are not taken on the command line; use --password-env VAR or "
+                    "--password-stdin";
+            return false;
+        } else {
+            error = "unknown option " + arg;
+            return false;
+        }
+    }
+    return true;
+}
+
+// Records the data of the action topics' notifications.
+class action_observer final : public nsIObserver {
+public:
+    nsresult QueryInterface(const nsIID& iid, void** result) override {
+        if (result == nullptr) return NS_ERROR_NULL_POINTER;
+        if (iid.Equals(NS_IOBSERVER_IID) || iid.Equals(NS_ISUPPORTS_IID)) {
+            AddRef();
+            *result = static_cast<nsIObserver*>(this);
+            return NS_OK;
+        }
+        *result = nullptr;
+        return NS_NOINTERFACE;
+    }
+    nsrefcnt AddRef() override { return ++m_refs; }
+    nsrefcnt Release() override {
+        const nsrefcnt n = --m_refs;
+        if (n == 0) delete this;
+        return n;
+    }
+    nsresult Observe(nsISupports*, const char* topic, const char16_t* data) override {
+        m_results[topic] = data ? std::u16string(data) : std::u16string();
+        return NS_OK;
+    }
+    bool take(const std::string& topic, std::string& result) {
+        auto it = m_results.find(topic);
+        if (it == m_results.end()) return false;
+        result = Core_Platform::wide_to_utf8(it->second);
+        m_results.erase(it);
+        return true;
+    }
+
+private:
+    ~action_observer() = default;
+    nsrefcnt m_refs = 0;
+    std::map<std::string, std::u16string> m_results;
+};
+
+std::u16string wide(const std::string& utf8) { return Core_Platform::utf8_to_wide(utf8); }
+
+std::string text_of(const nsString& s) { return Core_Platform::wide_to_utf8(s.view()); }
+
+// One run of the host: the runtime, the component and one extension object.
+class host_session {
+public:
+    host_session(std::ostream& err) : m_err(err) {}
+    ~host_session() {
+        m_info.reset();
+        m_extension.reset();
+        if (m_observer) {
+            if (m_observers) {
+                for (const char* topic :
+                     {ZORVANE_UPDATE_TOPIC, ZORVANE_SYNC_TOPIC, ZORVANE_OVERWRITE_TOPIC}) {
+                    m_observers->RemoveObserver(m_observer, topic);
+                }
+            }
+            m_observers.reset();
+            m_observer->Release();
+        }
+        if (m_started) zv_runtime_shutdown();
+    }
+    host_session(const host_session&) = delete;
+    host_session& operator=(const host_session&) = delete;
+
+    bool open(const std::string& component, const std::string& server, bool log,
+              const std::string& data_dir, const std::string& user,
+              const std::string& password) {
+        if (!Core_Platform::set_environment_value("ZORVANE_SERVER", server) ||
+            (log && !Core_Platform::set_environment_value("ZORVANE_LOG", "1"))) {
+            m_err << "zorvane: cannot pass the server to the component\n";
+            return false;
+        }
+        if (NS_FAILED(zv_runtime_init())) {
+            m_err << "zorvane: the component runtime does not start\n";
+            return false;
+        }
+        m_started = true;
+        std::string why;
+        if (NS_FAILED(zv_host::load_component(component, &why))) {
+            m_err << "zorvane: " << why << "\n";
+            return false;
+        }
+        nsCOMPtr<nsIServiceManager> services;
+        if (NS_FAILED(NS_GetServiceManager(services.receive())) ||
+            NS_FAILED(services->GetServiceByContractID(NS_OBSERVERSERVICE_CONTRACTID,
+                                                       NS_IOBSERVERSERVICE_IID,
+                                                       m_observers.receive_void()))) {
+            m_err << "zorvane: the runtime has no observer service\n";
+            return false;
+        }
+        m_observer = new action_observer();
+        m_observer->AddRef();
+        for (const char* topic :
+             {ZORVANE_UPDATE_TOPIC, ZORVANE_SYNC_TOPIC, ZORVANE_OVERWRITE_TOPIC}) {
+            m_observers->AddObserver(m_observer, topic, false);
+        }
+        if (NS_FAILED(zv_host::create_component_instance(ZORVANE_EXTENSION_CONTRACTID,
+                                                         ZORVANE_IEXTENSION_IID,
+                                                         m_extension.receive_void()))) {
+            m_err << "zorvane: " << component << " does not create the extension object\n";
+            return false;
+        }
+        m_extension->setDataDirectory(nsString(wide(data_dir)));
+        m_extension->setUser(nsString(wide(user)), nsString(wide(password)));
+        m_extension->getInfo(m_info.receive());
+        return m_info.get() != nullptr;
+    }
+
+    IZorvaneExtension* extension() const { return m_extension.get(); }
+    IZorvaneInfo* info() const { return m_info.get(); }
+
+    // Pumps until `topic`'s notification arrives (true, its data in
+    // `result`) or `timeout` passes (false).
+    bool wait(const char* topic, std::chrono::seconds timeout, std::string& result) {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            m_extension->processEvents();
+            if (m_observer->take(topic, result)) return true;
+            if (std::chrono::steady_clock::now() >= end) return false;
+            std::this_thread::sleep_for(kPumpInterval);
+        }
+    }
+
+    std::int32_t version() const {
+        std::int32_t v = -1;
+        m_info->getVersion(&v);
+        return v;
+    }
+    std::string tree() const {
+        nsString t;
+        m_info->getTree(t);
+        return text_of(t);
+    }
+    std::string date() const {
+        nsString d;
+        m_info->getDate(d);
+        return text_of(d);
+    }
+
+private:
+    std::ostream& m_err;
+    bool m_started = false;
+    action_observer* m_observer = nullptr;
+    nsCOMPtr<nsIObserverService> m_observers;
+    nsCOMPtr<IZorvaneExtension> m_extension;
+    nsCOMPtr<IZorvaneInfo> m_info;
+};
+
+bool read_tree_file(const std::string& path, std::string& document, std::ostream& err) {
+    if (!Core_Common::read_whole_file(wide(path), document)) {
+        err << "zorvane: cannot read the tree file " << path << "\n";
+        return false;
+    }
+    zorvane_node_t tree;
+    Core_ZorvaneMerge::read_tree(document, tree);
+    if (tree.type == Core_ZorvaneMerge::NODE_NONE) {
+        err << "zorvane: " << path << " is not a bookmark tree document\n";
+        return false;
+    }
+    return true;
+}
+
+bool write_file(const std::string& path, const std::string& text, std::ostream& err) {
+    if (!Core_Common::write_whole_file(wide(path), text)) {
+        err << "zorvane: cannot write " << path << "\n";
+        return false;
+    }
+    return true;
+}
+
+int exit_for(const std::string& result) { return result == kOk ? kExitOk : kExitFailure; }
+
+void print_record(host_session& s, std::ostream& out) {
+    zorvane_node_t tree;
+    Core_ZorvaneMerge::read_tree(s.tree(), tree);
+    out << "version=" << s.version() << "\n"
+        << "date=" << s.date() << "\n"
+        << "nodes=" << node_count(tree) << "\n";
+}
+
+// Runs `start` and waits for `topic`. Returns false on time-out (reported).
+bool run_action(host_session& s, const char* topic, std::chrono::seconds timeout,
+                std::string& result, std::ostream& err) {
+    if (s.wait(topic, timeout, result)) return true;
+    err << "zorvane: no answer within " << timeout.count() << " s (topic " << topic << ")\n";
+    return false;
+}
+
+// Makes sure the account is verified and the stored tree is current when the
+// data directory holds no record yet: an update brings the account's tree
+// in. Sets `result` to the update's outcome ("OK" also for an account
+// without bookmarks). Returns false on time-out.
+bool bring_in_account(host_session& s, std::chrono::seconds timeout, std::string& result,
+                      std::ostream& err) {
+    result = kOk;
+    if (s.version() != -1) return true;
+    s.extension()->update();
+    if (!run_action(s, ZORVANE_UPDATE_TOPIC, timeout, result, err)) return false;
+    if (result == "zorvane.kernel.status.no_record") result = kOk;
+    return true;
+}
+
+// The guard; true when the action may go on.
+bool guard_allows(host_session& s, const std::string& browser_document, bool allowed,
+                  const char* action, std::ostream& err) {
+    const std::string last_document = s.tree();
+    if (last_document.empty()) return true;
+    zorvane_node_t last, browser;
+    Core_ZorvaneMerge::read_tree(last_document, last);
+    Core_ZorvaneMerge::read_tree(browser_document, browser);
+    const removal_count_t count = count_removals(last, browser);
+    if (!is_mass_delete(count)) return true;
+    if (allowed) {
+        err << "zorvane: " << action << " removes " << count.removed << " of "
+            << count.synchronised << " bookmarks (allowed by --allow-mass-delete)\n";
+        return true;
+    }
+    err << "zorvane: refusing to " << action << ": it would remove " << count.removed << " of "
+        << count.synchronised
+        << " synchronised bookmarks; check the tree file, or give --allow-mass-delete\n";
+    return false;
+}
+
+const char* kUsage =
+    "Usage: zorvane [OPTIONS] COMMAND [COMMAND OPTIONS]\n";
+
+}  // namespace
+
+bool is_host_command(const std::string& name) { return kCommands.count(name) != 0; }
+
+void print_host_help(std::ostream& out) {
+    out << "Sync commands (they load the component and talk to the server):\n"
+           "  update                       bring in the account's tree (verifies the user)\n"
+           "  sync --tree FILE [--out FILE] synchronise a tree document with the account;\n"
+           "                               --out writes the synchronised tree\n"
+           "  overwrite --tree FILE        replace the account's tree by the document\n"
+           "  status                       show the user and the last synchronised record\n"
+           "  export --out FILE            write the last synchronised tree\n"
+           "  note get|set|delete          the local note (set reads it from stdin)\n"
+           "  forget                       forget the user's record and note in DIR\n"
+           "  wipe                         delete the record and note files in DIR\n"
+           "  roots-unchanged --tree FILE  unchanged=1 when the toolbar, menu and unfiled\n"
+           "                               folders equal the synchronised ones\n"
+           "  merge-browser-tree --tree FILE [--out FILE]\n"
+           "                               print the synchronised tree with FILE merged in\n"
+           "                               (nothing deleted; the data directory is unchanged)\n"
+           "  import-foreign-tree --tree FILE [--out FILE]\n"
+           "                               print the synchronised tree another client type\n"
+           "                               wrote, adopted into FILE's form (DIR unchanged)\n"
+           "\n"
+           "Options of the sync commands:\n"
+           "  --data-dir DIR         the local data files (required)\n"
+           "  --server HOST[:PORT]   the server (default localhost, port 8080)\n"
+           "  --user NAME            the account (required)\n"
+           "  --password-env VAR     read the password from environment variable VAR\n"
+           "  --password-stdin       read the password from the first line of stdin\n"
+           "  --timeout SECONDS      wait at most this long for an answer (default 60)\n"
+           "  --component PATH       the component library (default\n"
+           "                         ../lib/libzorvane_component.so beside the program)\n"
+           "  --allow-mass-delete    let sync/overwrite remove more than half of the\n"
+           "                         synchronised bookmarks, or more than 1000\n"
+           "  --log                  turn the engine's log on\n"
+           "\n"
+           "The first sync of a data directory loses nothing: when the account holds a\n"
+           "tree already, it is brought in and the file's tree merged into it without\n"
+           "deletions before syncing. Tree files are bookmark tree XML documents.\n"
+           "Output: key=value lines; result=OK or a zorvane.kernel.status. key, then\n"
+           "version=, date=, nodes= on success.\n"
+           "Exit status: 0 OK, 1 another result or a failure, 2 wrong usage,\n"
+           "3 no answer before the time-out.\n";
+}
+
+int run_host_command(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+                     std::ostream& err) {
+    host_options_t o;
+    std::string error;
+    if (!parse(args, o, error)) {
+        err << "zorvane: " << error << " (try 'zorvane --help')\n";
+        return kExitUsage;
+    }
+    if (o.has("--help")) {
+        out << kUsage << "\n";
+        print_host_help(out);
+        return kExitOk;
+    }
+    if (o.operands.empty() || !is_host_command(o.operands[0])) {
+        err << "zorvane: missing or unknown command (try 'zorvane --help')\n";
+        return kExitUsage;
+    }
+    const std::string command = o.operands[0];
+    std::string note_action;
+    if (command == "note") {
+        if (o.operands.size() != 2 ||
+            (o.operands[1] != "get" && o.operands[1] != "set" && o.operands[1] != "delete")) {
+            err << "zorvane: note needs one of get, set, delete\n";
+            return kExitUsage;
+        }
+        note_action = o.operands[1];
+    } else if (o.operands.size() != 1) {
+        err << "zorvane: unexpected argument '" << o.operands[1] << "'\n";
+        return kExitUsage;
+    }
+    const bool needs_tree = command == "sync" || command == "overwrite" ||
+                            command == "roots-unchanged" || command == "merge-browser-tree" ||
+                            command == "import-foreign-tree";
+    if (needs_tree && !o.given("--tree")) {
+        err << "zorvane: " << command << " needs --tree FILE\n";
+        return kExitUsage;
+    }
+    if (!needs_tree && o.given("--tree")) {
+        err << "zorvane: " << command << " takes no --tree\n";
+        return kExitUsage;
+    }
+    if (command == "export" && !o.given("--out")) {
+        err << "zorvane: export needs --out FILE\n";
+        return kExitUsage;
+    }
+    if (!o.given("--data-dir") || o.value("--data-dir").empty()) {
+        err << "zorvane: --data-dir DIR is required\n";
+        return kExitUsage;
+    }
+    if (!o.given("--user") || o.value("--user").empty()) {
+        err << "zorvane: --user NAME is required\n";
+        return kExitUsage;
+    }
+    if (o.given("--password-env") && o.has("--password-stdin")) {
+        err << "zorvane: give --password-env or --password-stdin, not both\n";
+        return kExitUsage;
+    }
+    std::chrono::seconds timeout{60};
+    if (o.given("--timeout")) {
+        const std::string t = o.value("--timeout");
+        if (t.empty() || t.size() > 6 || t.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoi(t) == 0) {
+            err << "zorvane: --timeout needs a whole number of seconds (1 or more)\n";
+            return kExitUsage;
+        }
+        timeout = std::chrono::seconds(std::stoi(t));
+    }
+    std::string server = o.given("--server") ? o.value("--server") : "localhost";
+    if (server.empty()) {
+        err << "zorvane: --server needs HOST or HOST:PORT\n";
+        return kExitUsage;
+    }
+    if (server.find(':') == std::string::npos) server += ":8080";
+
+    std::string password;
+    if (o.given("--password-env")) {
+        if (!Core_Platform::environment_value(o.value("--password-env"), password)) {
+            err << "zorvane: environment variable " << o.value("--password-env")
+                << " is not set\n";
+            return kExitUsage;
+        }
+    } else if (o.has("--password-stdin")) {
+        if (!std::getline(in, password)) {
+            err << "zorvane: no password on standard input\n";
+            return kExitUsage;
+        }
+        if (!password.empty() && password.back() == '\r') password.pop_back();
+    }
+    const bool needs_password = command != "note" && command != "wipe";
+    if (needs_password && password.empty()) {
+        err << "zorvane: " << command << " needs the password (--password-env VAR or "
+            << "--password-stdin)\n";
+        return kExitUsage;
+    }
+
+    std::string document;
+    if (needs_tree && !read_tree_file(o.value("--tree"), document, err)) return kExitFailure;
+
+    std::string component = o.value("--component");
+    if (component.empty()) {
+        std::string exe = Core_Platform::host_executable_path();
+        const auto slash = exe.rfind('/');
+        component = (slash == std::string::npos ? std::string(".") : exe.substr(0, slash)) +
+                    "/../lib/libzorvane_component.so";
+    }
+
+    host_session s(err);
+    if (!s.open(component, server, o.has("--log"), o.value("--data-dir"), o.value("--user"),
+                password)) {
+        return kExitFailure;
+    }
+    IZorvaneExtension* ext = s.extension();
+    std::string result;
+
+    if (command == "status") {
+        nsString user, status;
+        std::int32_t verified = 0;
+        s.info()->getUserName(user);
+        s.info()->getVerified(&verified);
+        s.info()->getStatus(status);
+        out << "user=" << text_of(user) << "\n"
+            << "verified=" << verified << "\n"
+            << "version=" << s.version() << "\n"
+            << "date=" << s.date() << "\n"
+            << "status=" << text_of(status) << "\n";
+        return kExitOk;
+    }
+    if (command == "update") {
+        if (s.version() == -1) {
+            ext->update();
+            if (!run_action(s, ZORVANE_UPDATE_TOPIC, timeout, result, err)) return kExitTimeout;
+        } else {
+            // A record is stored already: handing its own tree to a sync
+            // changes nothing locally and brings in any newer server tree.
+            ext->sync(nsString(wide(s.tree())));
+            if (!run_action(s, ZORVANE_SYNC_TOPIC, timeout, result, err)) return kExitTimeout;
+        }
+        out << "result=" << result << "\n";
+        if (result == kOk) print_record(s, out);
+        return exit_for(result);
+    }
+    if (command == "sync" || command == "overwrite") {
+        const bool first = s.version() == -1;
+        if (!bring_in_account(s, timeout, result, err)) return kExitTimeout;
+        if (result != kOk) {
+            out << "result=" << result << "\n";
+            return kExitFailure;
+        }
+        std::string handed = document;
+        if (command == "sync" && first && !s.tree().empty()) {
+            // First sync of this data directory over an account that holds a
+            // tree: merge the file's tree into it without deletions, so
+            // neither side loses a bookmark.
+            ext->mergeBrowserTree(nsString(wide(document)));
+            handed = s.tree();
+        } else if (!guard_allows(s, document, o.has("--allow-mass-delete"), command.c_str(),
+                                 err)) {
+            out << "result=refused\n";
+            return kExitFailure;
+        }
+        const char* topic = command == "sync" ? ZORVANE_SYNC_TOPIC : ZORVANE_OVERWRITE_TOPIC;
+        if (command == "sync") {
+            ext->sync(nsString(wide(handed)));
+        } else {
+            ext->overwrite(nsString(wide(handed)));
+        }
+        if (!run_action(s, topic, timeout, result, err)) return kExitTimeout;
+        out << "result=" << result << "\n";
+        if (result != kOk) return kExitFailure;
+        print_record(s, out);
+        if (o.given("--out") && !write_file(o.value("--out"), s.tree(), err)) return kExitFailure;
+        return kExitOk;
+    }
+    if (command == "export") {
+        const std::string tree = s.tree();
+        if (tree.empty()) {
+            err << "zorvane: no synchronised tree for " << o.value("--user") << " in "
+                << o.value("--data-dir") << "\n";
+            return kExitFailure;
+        }
+        if (!write_file(o.value("--out"), tree, err)) return kExitFailure;
+        print_record(s, out);
+        return kExitOk;
+    }
+    if (command == "note") {
+        nsCOMPtr<IZorvaneLocalNote> note;
+        ext->getLocalNote(note.receive());
+        if (note_action == "get") {
+            nsString text;
+            note->getNote(text);
+            out << text_of(text);
+        } else if (note_action == "set") {
+            std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            note->setNote(nsString(wide(text)));
+        } else {
+            note->deleteNote();
+        }
+        return kExitOk;
+    }
+    if (command == "forget") {
+        ext->forgetUser();
+        out << "result=OK\n";
+        return kExitOk;
+    }
+    if (command == "wipe") {
+        ext->deleteLocalData();
+        out << "result=OK\n";
+        return kExitOk;
+    }
+    if (command == "roots-unchanged") {
+        std::int32_t unchanged = 0;
+        ext->rootsUnchanged(nsString(wide(document)), &unchanged);
+        out << "unchanged=" << unchanged << "\n";
+        return kExitOk;
+    }
+    // merge-browser-tree, import-foreign-tree: the stored tree changed in
+    // memory, written out; the data directory keeps the synchronised record.
+    if (s.tree().empty()) {
+        err << "zorvane: no synchronised tree for " << o.value("--user") << " in "
+            << o.value("--data-dir") << "\n";
+        return kExitFailure;
+    }
+    if (command == "merge-browser-tree") {
+        ext->mergeBrowserTree(nsString(wide(document)));
+    } else {
+        ext->importForeignTree(nsString(wide(document)));
+    }
+    if (o.given("--out")) return write_file(o.value("--out"), s.tree(), err) ? kExitOk : kExitFailure;
+    out << s.tree();
+    return kExitOk;
+}
+
+}  // namespace Zorvane_Cli
