@@ -1,0 +1,279 @@
+#include "host_command.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bookmarks/tree_xml.h"
+#include "mass_delete_guard.h"
+#include "process_testing.h"
+#include "server_process_testing.h"
+
+namespace Zorvane_Cli {
+namespace {
+
+using Core_Server::testing::process_result_t;
+using Core_Server::testing::run_process;
+using Core_ZorvaneMerge::zorvane_node_t;
+
+zorvane_node_t make_tree(int count, const std::string& prefix) {
+    zorvane_node_t root;
+    root.guid = "ROOT";
+    root.type = Core_ZorvaneMerge::NODE_FOLDER;
+    root.title = u"root";
+    zorvane_node_t menu;
+    menu.guid = "BOOKMARK_MENU";
+    menu.type = Core_ZorvaneMerge::NODE_FOLDER;
+    menu.title = u"Menu";
+    for (int i = 0; i < count; ++i) {
+        zorvane_node_t b;
+        b.guid = prefix + std::to_string(i);
+        b.type = Core_ZorvaneMerge::NODE_BOOKMARK;
+        const std::string title = "Site " + prefix + std::to_string(i);
+        b.title = std::u16string(title.begin(), title.end());
+        b.url = "http://example.org/" + prefix + std::to_string(i);
+        menu.children.push_back(b);
+    }
+    root.children.push_back(menu);
+    return root;
+}
+
+// ---- The guard, as a pure function ----
+
+TEST(MassDeleteGuard, CountsRemovedBookmarksAndAppliesBothLimits) {
+    const zorvane_node_t ten = make_tree(10, "a");
+    EXPECT_EQ(count_removals(ten, ten).removed, 0u);
+    EXPECT_EQ(count_removals(ten, make_tree(5, "a")).removed, 5u);
+    EXPECT_FALSE(is_mass_delete(count_removals(ten, make_tree(5, "a"))));  // exactly half
+    EXPECT_TRUE(is_mass_delete(count_removals(ten, make_tree(4, "a"))));
+    EXPECT_TRUE(is_mass_delete(count_removals(ten, make_tree(0, "a"))));
+    // Additions never count; renamed identifiers do.
+    EXPECT_TRUE(is_mass_delete(count_removals(ten, make_tree(10, "b"))));
+    // More than 1000 is refused even when it is less than half.
+    EXPECT_TRUE(is_mass_delete({3000, 1001}));
+    EXPECT_FALSE(is_mass_delete({3000, 1000}));
+    EXPECT_FALSE(is_mass_delete({0, 0}));
+    EXPECT_EQ(node_count(ten), 12u);
+    EXPECT_EQ(node_count(zorvane_node_t()), 0u);
+}
+
+// ---- The program against a real server ----
+
+class temp_dir {
+public:
+    temp_dir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "zv_host_XXXXXX").string();
+        path = mkdtemp(pattern.data());
+    }
+    ~temp_dir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+    std::string path;
+};
+
+std::map<std::string, std::string> parse_lines(const std::string& text) {
+    std::map<std::string, std::string> out;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto eq = line.find('=');
+        if (eq != std::string::npos) out[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return out;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+class HostProgram : public ::testing::Test {
+protected:
+    static constexpr const char* kPassword = "horse battery";
+
+    void SetUp() override {
+        store = "sqlite:" + dir.path + "/server.db";
+        const auto added = run_process(ZV_SERVER_BINARY,
+                                       {"--store", store, "user", "add", "alice",
+                                        "--password-stdin"},
+                                       {}, std::string(kPassword) + "\n");
+        ASSERT_EQ(added.status, 0) << added.err;
+        server = std::make_unique<Core_Server::testing::server_process_t>(store);
+    }
+
+    std::string write_tree_file(const std::string& name, const zorvane_node_t& tree) {
+        std::string text;
+        Core_ZorvaneMerge::write_tree(tree, text);
+        const std::string path = dir.path + "/" + name;
+        std::ofstream(path, std::ios::binary) << text;
+        return path;
+    }
+
+    // zorvane with the data directory `data`, this server and the password
+    // in the environment, then `args`.
+    process_result_t zorvane(const std::string& data, std::vector<std::string> args,
+                             const std::string& input = std::string(),
+                             const std::string& password = kPassword) {
+        std::vector<std::string> all = {"--data-dir", dir.path + "/" + data, "--server",
+                                        "127.0.0.1:" + std::to_string(server->port()),
+                                        "--user", "alice", "--password-env", "ZV_TEST_PW",
+                                        "--timeout", "30"};
+        all.insert(all.end(), args.begin(), args.end());
+        std::filesystem::create_directories(dir.path + "/" + data);
+        return run_process(ZV_ZORVANE_BINARY, all, {{"ZV_TEST_PW", password}}, input);
+    }
+
+    temp_dir dir;
+    std::string store;
+    std::unique_ptr<Core_Server::testing::server_process_t> server;
+};
+
+TEST_F(HostProgram, FirstSyncSyncOverwriteAndExport) {
+    const std::string ten = write_tree_file("ten.xml", make_tree(10, "a"));
+    auto r = zorvane("one", {"sync", "--tree", ten});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    auto kv = parse_lines(r.out);
+    EXPECT_EQ(kv["result"], "OK");
+    EXPECT_EQ(kv["nodes"], "12");
+    EXPECT_EQ(kv["date"].size(), 19u);
+    const std::string first_version = kv["version"];
+
+    r = zorvane("one", {"status"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    kv = parse_lines(r.out);
+    EXPECT_EQ(kv["user"], "alice");
+    EXPECT_EQ(kv["verified"], "1");
+    EXPECT_EQ(kv["version"], first_version);
+    EXPECT_EQ(kv["status"], "zorvane.kernel.status.idle");
+
+    // Nothing changed: the sync is still a success at the same version.
+    r = zorvane("one", {"sync", "--tree", ten});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(parse_lines(r.out)["version"], first_version);
+    r = zorvane("one", {"update"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+
+    // A second data directory with other bookmarks: its first sync merges
+    // both sides, nothing lost.
+    const std::string other = write_tree_file("other.xml", make_tree(3, "z"));
+    r = zorvane("two", {"sync", "--tree", other, "--out", dir.path + "/merged.xml"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(parse_lines(r.out)["nodes"], "15");
+    const std::string merged = read_file(dir.path + "/merged.xml");
+    EXPECT_NE(merged.find("http://example.org/a9"), std::string::npos);
+    EXPECT_NE(merged.find("http://example.org/z2"), std::string::npos);
+
+    // The first directory catches up with an update.
+    r = zorvane("one", {"update"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(parse_lines(r.out)["nodes"], "15");
+
+    // The guard: dropping most bookmarks is refused, then allowed.
+    const std::string two = write_tree_file("two.xml", make_tree(2, "a"));
+    r = zorvane("one", {"sync", "--tree", two});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("--allow-mass-delete"), std::string::npos);
+    r = zorvane("one", {"overwrite", "--tree", two});
+    EXPECT_EQ(r.status, 1);
+    r = zorvane("one", {"overwrite", "--tree", two, "--allow-mass-delete"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(parse_lines(r.out)["nodes"], "4");
+
+    r = zorvane("one", {"export", "--out", dir.path + "/export.xml"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string exported = read_file(dir.path + "/export.xml");
+    EXPECT_NE(exported.find("http://example.org/a1"), std::string::npos);
+    EXPECT_EQ(exported.find("http://example.org/a2"), std::string::npos);
+
+    r = zorvane("one", {"roots-unchanged", "--tree", two});
+    EXPECT_EQ(parse_lines(r.out)["unchanged"], "1");
+    r = zorvane("one", {"merge-browser-tree", "--tree", other});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("http://example.org/z0"), std::string::npos);
+}
+
+TEST_F(HostProgram, NotesForgetAndWipe) {
+    const std::string tree = write_tree_file("t.xml", make_tree(2, "n"));
+    ASSERT_EQ(zorvane("d", {"sync", "--tree", tree}).status, 0);
+
+    auto r = zorvane("d", {"note", "set"}, "call the bank\nsoon");
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = zorvane("d", {"note", "get"});
+    EXPECT_EQ(r.out, "call the bank\nsoon");
+    r = zorvane("d", {"note", "delete"});
+    r = zorvane("d", {"note", "get"});
+    EXPECT_EQ(r.out, "");
+
+    r = zorvane("d", {"forget"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(parse_lines(zorvane("d", {"status"}).out)["version"], "-1");
+
+    ASSERT_EQ(zorvane("d", {"update"}).status, 0);
+    EXPECT_NE(parse_lines(zorvane("d", {"status"}).out)["version"], "-1");
+    EXPECT_EQ(zorvane("d", {"wipe"}).status, 0);
+    EXPECT_EQ(parse_lines(zorvane("d", {"status"}).out)["version"], "-1");
+}
+
+TEST_F(HostProgram, FailuresAndUsage) {
+    auto r = zorvane("d", {"update"}, "", "not the password");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(parse_lines(r.out)["result"], "zorvane.kernel.status.invalid_password");
+
+    // A server that accepts connections and never answers: time-out.
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(fd, 8), 0);
+    socklen_t size = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
+    const std::string silent = "127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+    r = run_process(ZV_ZORVANE_BINARY,
+                    {"update", "--data-dir", dir.path, "--server", silent, "--user", "alice",
+                     "--password-stdin", "--timeout", "1"},
+                    {}, "pw\n");
+    EXPECT_EQ(r.status, 3) << r.out << r.err;
+    close(fd);
+
+    // Nobody listening: the status key says so.
+    r = run_process(ZV_ZORVANE_BINARY,
+                    {"update", "--data-dir", dir.path, "--server", silent, "--user", "alice",
+                     "--password-stdin"},
+                    {}, "pw\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(parse_lines(r.out)["result"], "zorvane.kernel.status.connect_failed");
+
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"update", "--data-dir", dir.path, "--user", "alice", "--password", "x"},
+             {"sync", "--data-dir", dir.path, "--user", "alice", "--password-stdin"},
+             {"update", "--user", "alice", "--password-stdin"},
+             {"frobnicate"},
+             {"note", "--data-dir", dir.path, "--user", "alice"},
+             {"update", "--data-dir", dir.path, "--user", "alice", "--timeout", "soon",
+              "--password-stdin"},
+         }) {
+        r = run_process(ZV_ZORVANE_BINARY, args, {}, "pw\n");
+        EXPECT_EQ(r.status, 2) << args[0] << ": " << r.err;
+        EXPECT_FALSE(r.err.empty());
+    }
+    r = run_process(ZV_ZORVANE_BINARY, {"--help"});
+    EXPECT_EQ(r.status, 0);
+    for (const char* word : {"update", "sync", "overwrite", "export", "note", "forget", "wipe",
+                             "--password-env", "--allow-mass-delete", "tree", "store"}) {
+        EXPECT_NE(r.out.find(word), std::string::npos) << word;
+    }
+}
+
+}  // namespace
+}  // namespace Zorvane_Cli
