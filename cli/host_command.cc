@@ -12,6 +12,7 @@
 #include "bookmarks/tree_xml.h"
 #include "component/zorvane_extension.h"
 #include "host/component_loader.h"
+#include "bookmarks_html.h"
 #include "mass_delete_guard.h"
 #include "platform/environment.h"
 #include "platform/host_process.h"
@@ -39,7 +40,7 @@ const std::set<std::string> kCommands = {
 // Options that take a value, and options that are flags.
 const std::set<std::string> kValueOptions = {
     "--data-dir", "--server", "--user", "--password-env", "--timeout",
-    "--component", "--tree", "--out",
+    "--component", "--tree", "--out", "--format",
 };
 const std::set<std::string> kFlagOptions = {
     "--password-stdin", "--log", "--allow-mass-delete", "--help", "-h",
@@ -241,12 +242,20 @@ private:
     nsCOMPtr<IZorvaneInfo> m_info;
 };
 
-bool read_tree_file(const std::string& path, std::string& document, std::ostream& err) {
+bool read_tree_file(const std::string& path, bool html, std::string& document,
+                    std::ostream& err) {
     if (!Core_Common::read_whole_file(wide(path), document)) {
         err << "zorvane: cannot read the tree file " << path << "\n";
         return false;
     }
     zorvane_node_t tree;
+    if (html) {
+        if (!read_bookmarks_html(document, tree)) {
+            err << "zorvane: " << path << " holds no bookmark list\n";
+            return false;
+        }
+        Core_ZorvaneMerge::write_tree(tree, document);
+    }
     Core_ZorvaneMerge::read_tree(document, tree);
     if (tree.type == Core_ZorvaneMerge::NODE_NONE) {
         err << "zorvane: " << path << " is not a bookmark tree document\n";
@@ -255,7 +264,15 @@ bool read_tree_file(const std::string& path, std::string& document, std::ostream
     return true;
 }
 
-bool write_file(const std::string& path, const std::string& text, std::ostream& err) {
+// Writes the tree `document` (XML form) to `path`, as HTML when `html`.
+bool write_file(const std::string& path, bool html, const std::string& document,
+                std::ostream& err) {
+    std::string text = document;
+    if (html) {
+        zorvane_node_t tree;
+        Core_ZorvaneMerge::read_tree(document, tree);
+        text = write_bookmarks_html(tree);
+    }
     if (!Core_Common::write_whole_file(wide(path), text)) {
         err << "zorvane: cannot write " << path << "\n";
         return false;
@@ -354,11 +371,13 @@ void print_host_help(std::ostream& out) {
            "                         ../lib/libzorvane_component.so beside the program)\n"
            "  --allow-mass-delete    let sync/overwrite remove more than half of the\n"
            "                         synchronised bookmarks, or more than 1000\n"
+           "  --format xml|html      tree files (--tree, --out) are bookmark tree XML\n"
+           "                         documents (default) or browsers' bookmark-file HTML\n"
            "  --log                  turn the engine's log on\n"
            "\n"
            "The first sync of a data directory loses nothing: when the account holds a\n"
            "tree already, it is brought in and the file's tree merged into it without\n"
-           "deletions before syncing. Tree files are bookmark tree XML documents.\n"
+           "deletions before syncing.\n"
            "Output: key=value lines; result=OK or a zorvane.kernel.status. key, then\n"
            "version=, date=, nodes= on success.\n"
            "Exit status: 0 OK, 1 another result or a failure, 2 wrong usage,\n"
@@ -460,8 +479,15 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         return kExitUsage;
     }
 
+    const std::string format = o.given("--format") ? o.value("--format") : "xml";
+    if (format != "xml" && format != "html") {
+        err << "zorvane: --format is xml or html\n";
+        return kExitUsage;
+    }
+    const bool html = format == "html";
     std::string document;
-    if (needs_tree && !read_tree_file(o.value("--tree"), document, err)) return kExitFailure;
+    if (needs_tree && !read_tree_file(o.value("--tree"), html, document, err))
+        return kExitFailure;
 
     std::string component = o.value("--component");
     if (component.empty()) {
@@ -535,7 +561,7 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         out << "result=" << result << "\n";
         if (result != kOk) return kExitFailure;
         print_record(s, out);
-        if (o.given("--out") && !write_file(o.value("--out"), s.tree(), err)) return kExitFailure;
+        if (o.given("--out") && !write_file(o.value("--out"), html, s.tree(), err)) return kExitFailure;
         return kExitOk;
     }
     if (command == "export") {
@@ -545,7 +571,7 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
                 << o.value("--data-dir") << "\n";
             return kExitFailure;
         }
-        if (!write_file(o.value("--out"), tree, err)) return kExitFailure;
+        if (!write_file(o.value("--out"), html, tree, err)) return kExitFailure;
         print_record(s, out);
         return kExitOk;
     }
@@ -592,8 +618,14 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
     } else {
         ext->importForeignTree(nsString(wide(document)));
     }
-    if (o.given("--out")) return write_file(o.value("--out"), s.tree(), err) ? kExitOk : kExitFailure;
-    out << s.tree();
+    if (o.given("--out")) return write_file(o.value("--out"), html, s.tree(), err) ? kExitOk : kExitFailure;
+    if (html) {
+        zorvane_node_t tree;
+        Core_ZorvaneMerge::read_tree(s.tree(), tree);
+        out << write_bookmarks_html(tree);
+    } else {
+        out << s.tree();
+    }
     return kExitOk;
 }
 

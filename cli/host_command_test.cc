@@ -202,6 +202,37 @@ TEST_F(HostProgram, FirstSyncSyncOverwriteAndExport) {
     EXPECT_NE(r.out.find("http://example.org/z0"), std::string::npos);
 }
 
+TEST_F(HostProgram, BookmarkFileHtmlSyncsAndExportsRoundTrip) {
+    const std::string html = dir.path + "/bookmarks.html";
+    std::ofstream(html, std::ios::binary)
+        << "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n<DL><p>\n"
+           "<DT><H3 PERSONAL_TOOLBAR_FOLDER=\"true\">Toolbar</H3>\n<DL><p>\n"
+           "<DT><A HREF=\"http://one.example/\" TAGS=\"t\">One</A>\n<DD>first\n</DL><p>\n"
+           "<DT><A HREF=\"http://two.example/\">Two</A>\n<HR>\n</DL><p>\n";
+    auto r = zorvane("h", {"sync", "--format", "html", "--tree", html});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const std::string version = parse_lines(r.out)["version"];
+
+    // The same file again: the same identifiers, so nothing changes.
+    r = zorvane("h", {"sync", "--format", "html", "--tree", html});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(parse_lines(r.out)["version"], version);
+
+    const std::string exported = dir.path + "/exported.html";
+    r = zorvane("h", {"export", "--format", "html", "--out", exported});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string text = read_file(exported);
+    EXPECT_NE(text.find("PERSONAL_TOOLBAR_FOLDER"), std::string::npos);
+    EXPECT_NE(text.find("http://one.example/"), std::string::npos);
+    EXPECT_NE(text.find("<DD>first"), std::string::npos);
+    // The exported file syncs as no change at all.
+    r = zorvane("h", {"sync", "--format", "html", "--tree", exported});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(parse_lines(r.out)["version"], version);
+
+    EXPECT_EQ(zorvane("h", {"sync", "--format", "rtf", "--tree", html}).status, 2);
+}
+
 TEST_F(HostProgram, NotesForgetAndWipe) {
     const std::string tree = write_tree_file("t.xml", make_tree(2, "n"));
     ASSERT_EQ(zorvane("d", {"sync", "--tree", tree}).status, 0);

@@ -1,0 +1,32 @@
+// The zorvane program: the bookmark-file HTML that browsers import and
+// export, read into and written from the engine's bookmark tree.
+//
+// Reading maps folders (H3), bookmarks (A), separators (HR), descriptions
+// (DD), keywords (SHORTCUTURL), tags (TAGS), feeds (FEEDURL) and dates
+// (ADD_DATE, LAST_MODIFIED, in seconds; kept in the tree as microseconds)
+// onto a tree whose root holds the menu, toolbar and unfiled folders: a
+// top-level folder marked PERSONAL_TOOLBAR_FOLDER becomes the toolbar, one
+// marked UNFILED_BOOKMARKS_FOLDER the unfiled folder, and everything else at
+// the top goes into the menu. Every node gets an identifier derived from its
+// place, kind, title and address, so reading the same file twice gives the
+// same tree.
+//
+// Both functions are pure and thread-safe.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "bookmarks/bookmark_node.h"
+
+namespace Zorvane_Cli {
+
+// Reads a bookmark file. Returns false, leaving `tree` unchanged, when the
+// text holds no bookmark list (no DL element) at all.
+bool read_bookmarks_html(std::string_view html, Core_ZorvaneMerge::zorvane_node_t& tree);
+
+// The bookmark file of `tree` (UTF-8): the menu folder's content at the top,
+// the toolbar and unfiled folders as marked folders inside it.
+std::string write_bookmarks_html(const Core_ZorvaneMerge::zorvane_node_t& tree);
+
+}  // namespace Zorvane_Cli
