@@ -17,6 +17,7 @@
 #include "platform/environment.h"
 #include "platform/host_process.h"
 #include "platform/strings.h"
+#include "platform/terminal.h"
 #include "common/whole_file.h"
 #include "xpcom/ns_com_ptr.h"
 #include "xpcom/ns_observer.h"
@@ -207,12 +208,30 @@ public:
 
     // Pumps until `topic`'s notification arrives (true, its data in
     // `result`) or `timeout` passes (false).
+    // On a terminal, a line on standard error counts the seconds waited.
     bool wait(const char* topic, std::chrono::seconds timeout, std::string& result) {
-        const auto end = std::chrono::steady_clock::now() + timeout;
+        const auto start = std::chrono::steady_clock::now();
+        const auto end = start + timeout;
+        const bool show = Core_Platform::standard_error_is_terminal();
+        long shown = 0;
         for (;;) {
             m_extension->processEvents();
-            if (m_observer->take(topic, result)) return true;
-            if (std::chrono::steady_clock::now() >= end) return false;
+            const auto now = std::chrono::steady_clock::now();
+            const bool done = m_observer->take(topic, result);
+            if (done || now >= end) {
+                if (shown > 0) m_err << "\r\033[K" << std::flush;
+                return done;
+            }
+            const long waited =
+                static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(now - start).count());
+            if (show && waited > shown) {
+                shown = waited;
+                nsString status;
+                m_info->getStatus(status);
+                std::string what = text_of(status);
+                if (const auto dot = what.rfind('.'); dot != std::string::npos) what.erase(0, dot + 1);
+                m_err << "\r" << what << "... " << waited << " s" << std::flush;
+            }
             std::this_thread::sleep_for(kPumpInterval);
         }
     }
@@ -381,7 +400,8 @@ void print_host_help(std::ostream& out) {
            "Output: key=value lines; result=OK or a zorvane.kernel.status. key, then\n"
            "version=, date=, nodes= on success.\n"
            "Exit status: 0 OK, 1 another result or a failure, 2 wrong usage,\n"
-           "3 no answer before the time-out.\n";
+           "3 no answer before the time-out. While waiting, a terminal on stderr shows\n"
+           "the seconds waited.\n";
 }
 
 int run_host_command(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
