@@ -53,7 +53,8 @@ std::string own_text(xmlNode* node) {
 
 std::int64_t seconds_attribute(xmlNode* node, const char* name) {
     const std::string text = attribute(node, name);
-    if (text.empty() || text.size() > 12 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 12 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return 0;
     return std::stoll(text) * kMicroseconds;
 }
@@ -114,7 +115,8 @@ void read_list(xmlNode* node, zorvane_node_t& folder, read_state_t& state) {
         zorvane_node_t b;
         const std::string feed = attribute(node, "feedurl");
         b.type = feed.empty() ? Core_ZorvaneMerge::NODE_BOOKMARK : Core_ZorvaneMerge::NODE_FEED;
-        b.url = Core_ZorvaneMerge::to_stored_form(Core_Platform::utf8_to_wide(attribute(node, "href")));
+        b.url =
+            Core_ZorvaneMerge::to_stored_form(Core_Platform::utf8_to_wide(attribute(node, "href")));
         if (!feed.empty())
             b.feed_url = Core_ZorvaneMerge::to_stored_form(Core_Platform::utf8_to_wide(feed));
         b.title = Core_Platform::utf8_to_wide(own_text(node));
@@ -161,11 +163,20 @@ std::string escape(const std::string& text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -173,7 +184,8 @@ std::string escape(const std::string& text) {
 
 std::string dates(const zorvane_node_t& node) {
     std::string out;
-    if (node.created > 0) out += " ADD_DATE=\"" + std::to_string(node.created / kMicroseconds) + "\"";
+    if (node.created > 0)
+        out += " ADD_DATE=\"" + std::to_string(node.created / kMicroseconds) + "\"";
     if (node.modified > 0)
         out += " LAST_MODIFIED=\"" + std::to_string(node.modified / kMicroseconds) + "\"";
     return out;
@@ -193,8 +205,8 @@ void write_item(const zorvane_node_t& node, int depth, const char* mark, std::st
     } else if (node.type == Core_ZorvaneMerge::NODE_SEPARATOR) {
         out += pad + "<HR>\n";
     } else if (!node.url.empty()) {
-        out += pad + "<DT><A HREF=\"" +
-               u8(Core_ZorvaneMerge::to_display_form(node.url)) + "\"" + dates(node);
+        out += pad + "<DT><A HREF=\"" + u8(Core_ZorvaneMerge::to_display_form(node.url)) + "\"" +
+               dates(node);
         if (!node.feed_url.empty())
             out += " FEEDURL=\"" + u8(Core_ZorvaneMerge::to_display_form(node.feed_url)) + "\"";
         if (!node.keyword.empty()) out += " SHORTCUTURL=\"" + u8(node.keyword) + "\"";
@@ -252,9 +264,9 @@ bool read_bookmarks_html(std::string_view html, zorvane_node_t& tree) {
             zorvane_node_t& c = n.children[i];
             c.index = static_cast<std::int32_t>(i);
             if (c.guid.empty()) {
-                c.guid = "h" + fnv_hex(n.guid + "/" + std::to_string(i) + "/" +
-                                       std::to_string(c.type) + "/" +
-                                       Core_Platform::wide_to_utf8(c.title) + "/" + c.url);
+                c.guid =
+                    "h" + fnv_hex(n.guid + "/" + std::to_string(i) + "/" + std::to_string(c.type) +
+                                  "/" + Core_Platform::wide_to_utf8(c.title) + "/" + c.url);
             }
             clear(c);
         }
@@ -279,8 +291,7 @@ std::string write_bookmarks_html(const zorvane_node_t& tree) {
     if (toolbar) write_item(*toolbar, 1, " PERSONAL_TOOLBAR_FOLDER=\"true\"", out);
     if (unfiled) write_item(*unfiled, 1, " UNFILED_BOOKMARKS_FOLDER=\"true\"", out);
     for (const zorvane_node_t& child : tree.children) {
-        if (&child != menu && &child != toolbar && &child != unfiled)
-            write_item(child, 1, "", out);
+        if (&child != menu && &child != toolbar && &child != unfiled) write_item(child, 1, "", out);
     }
     out += "</DL><p>\n";
     return out;

@@ -10,15 +10,15 @@
 
 #include "arguments.h"
 #include "bookmarks/tree_xml.h"
+#include "bookmarks_html.h"
+#include "common/whole_file.h"
 #include "component/zorvane_extension.h"
 #include "host/component_loader.h"
-#include "bookmarks_html.h"
 #include "mass_delete_guard.h"
 #include "platform/environment.h"
 #include "platform/host_process.h"
 #include "platform/strings.h"
 #include "platform/terminal.h"
-#include "common/whole_file.h"
 #include "xpcom/ns_com_ptr.h"
 #include "xpcom/ns_observer.h"
 #include "xpcom/ns_observer_service.h"
@@ -34,14 +34,22 @@ constexpr const char* kOk = "OK";
 constexpr std::chrono::milliseconds kPumpInterval{5};
 
 const std::set<std::string> kCommands = {
-    "update", "sync",   "overwrite",       "status",             "export",
-    "note",   "forget", "wipe",            "roots-unchanged",    "merge-browser-tree",
+    "update",
+    "sync",
+    "overwrite",
+    "status",
+    "export",
+    "note",
+    "forget",
+    "wipe",
+    "roots-unchanged",
+    "merge-browser-tree",
     "import-foreign-tree",
 };
 // Options that take a value, and options that are flags.
 const std::set<std::string> kValueOptions = {
-    "--data-dir", "--server", "--user", "--password-env", "--timeout",
-    "--component", "--tree", "--out", "--format",
+    "--data-dir",  "--server", "--user", "--password-env", "--timeout",
+    "--component", "--tree",   "--out",  "--format",
 };
 const std::set<std::string> kFlagOptions = {
     "--password-stdin", "--log", "--allow-mass-delete", "--help", "-h",
@@ -85,8 +93,9 @@ bool parse(const std::vector<std::string>& args, host_options_t& out, std::strin
             }
             out.values[arg] = value;
         } else if (arg == "--password") {
-            error = "passwords are not taken on the command line; use --password-env VAR or "
-                    "--password-stdin";
+            error =
+                "passwords are not taken on the command line; use --password-env VAR or "
+                "--password-stdin";
             return false;
         } else {
             error = "unknown option " + arg;
@@ -160,8 +169,7 @@ public:
     host_session& operator=(const host_session&) = delete;
 
     bool open(const std::string& component, const std::string& server, bool log,
-              const std::string& data_dir, const std::string& user,
-              const std::string& password) {
+              const std::string& data_dir, const std::string& user, const std::string& password) {
         if (!Core_Platform::set_environment_value("ZORVANE_SERVER", server) ||
             (log && !Core_Platform::set_environment_value("ZORVANE_LOG", "1"))) {
             m_err << "zorvane: cannot pass the server to the component\n";
@@ -222,14 +230,15 @@ public:
                 if (shown > 0) m_err << "\r\033[K" << std::flush;
                 return done;
             }
-            const long waited =
-                static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(now - start).count());
+            const long waited = static_cast<long>(
+                std::chrono::duration_cast<std::chrono::seconds>(now - start).count());
             if (show && waited > shown) {
                 shown = waited;
                 nsString status;
                 m_info->getStatus(status);
                 std::string what = text_of(status);
-                if (const auto dot = what.rfind('.'); dot != std::string::npos) what.erase(0, dot + 1);
+                if (const auto dot = what.rfind('.'); dot != std::string::npos)
+                    what.erase(0, dot + 1);
                 m_err << "\r" << what << "... " << waited << " s" << std::flush;
             }
             std::this_thread::sleep_for(kPumpInterval);
@@ -261,8 +270,7 @@ private:
     nsCOMPtr<IZorvaneInfo> m_info;
 };
 
-bool read_tree_file(const std::string& path, bool html, std::string& document,
-                    std::ostream& err) {
+bool read_tree_file(const std::string& path, bool html, std::string& document, std::ostream& err) {
     if (!Core_Common::read_whole_file(wide(path), document)) {
         err << "zorvane: cannot read the tree file " << path << "\n";
         return false;
@@ -342,8 +350,8 @@ bool guard_allows(host_session& s, const std::string& browser_document, bool all
     const removal_count_t count = count_removals(last, browser);
     if (!is_mass_delete(count)) return true;
     if (allowed) {
-        err << "zorvane: " << action << " removes " << count.removed << " of "
-            << count.synchronised << " bookmarks (allowed by --allow-mass-delete)\n";
+        err << "zorvane: " << action << " removes " << count.removed << " of " << count.synchronised
+            << " bookmarks (allowed by --allow-mass-delete)\n";
         return true;
     }
     err << "zorvane: refusing to " << action << ": it would remove " << count.removed << " of "
@@ -352,8 +360,7 @@ bool guard_allows(host_session& s, const std::string& browser_document, bool all
     return false;
 }
 
-const char* kUsage =
-    "Usage: zorvane [OPTIONS] COMMAND [COMMAND OPTIONS]\n";
+const char* kUsage = "Usage: zorvane [OPTIONS] COMMAND [COMMAND OPTIONS]\n";
 
 }  // namespace
 
@@ -481,8 +488,7 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
     std::string password;
     if (o.given("--password-env")) {
         if (!Core_Platform::environment_value(o.value("--password-env"), password)) {
-            err << "zorvane: environment variable " << o.value("--password-env")
-                << " is not set\n";
+            err << "zorvane: environment variable " << o.value("--password-env") << " is not set\n";
             return kExitUsage;
         }
     } else if (o.has("--password-stdin")) {
@@ -506,8 +512,7 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
     }
     const bool html = format == "html";
     std::string document;
-    if (needs_tree && !read_tree_file(o.value("--tree"), html, document, err))
-        return kExitFailure;
+    if (needs_tree && !read_tree_file(o.value("--tree"), html, document, err)) return kExitFailure;
 
     std::string component = o.value("--component");
     if (component.empty()) {
@@ -566,8 +571,7 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
             // neither side loses a bookmark.
             ext->mergeBrowserTree(nsString(wide(document)));
             handed = s.tree();
-        } else if (!guard_allows(s, document, o.has("--allow-mass-delete"), command.c_str(),
-                                 err)) {
+        } else if (!guard_allows(s, document, o.has("--allow-mass-delete"), command.c_str(), err)) {
             out << "result=refused\n";
             return kExitFailure;
         }
@@ -581,7 +585,8 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         out << "result=" << result << "\n";
         if (result != kOk) return kExitFailure;
         print_record(s, out);
-        if (o.given("--out") && !write_file(o.value("--out"), html, s.tree(), err)) return kExitFailure;
+        if (o.given("--out") && !write_file(o.value("--out"), html, s.tree(), err))
+            return kExitFailure;
         return kExitOk;
     }
     if (command == "export") {
@@ -603,7 +608,8 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
             note->getNote(text);
             out << text_of(text);
         } else if (note_action == "set") {
-            std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            std::string text((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
             note->setNote(nsString(wide(text)));
         } else {
             note->deleteNote();
@@ -638,7 +644,8 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
     } else {
         ext->importForeignTree(nsString(wide(document)));
     }
-    if (o.given("--out")) return write_file(o.value("--out"), html, s.tree(), err) ? kExitOk : kExitFailure;
+    if (o.given("--out"))
+        return write_file(o.value("--out"), html, s.tree(), err) ? kExitOk : kExitFailure;
     if (html) {
         zorvane_node_t tree;
         Core_ZorvaneMerge::read_tree(s.tree(), tree);

@@ -103,10 +103,9 @@ protected:
 
     void SetUp() override {
         store = "sqlite:" + dir.path + "/server.db";
-        const auto added = run_process(ZV_SERVER_BINARY,
-                                       {"--store", store, "user", "add", "alice",
-                                        "--password-stdin"},
-                                       {}, std::string(kPassword) + "\n");
+        const auto added = run_process(
+            ZV_SERVER_BINARY, {"--store", store, "user", "add", "alice", "--password-stdin"}, {},
+            std::string(kPassword) + "\n");
         ASSERT_EQ(added.status, 0) << added.err;
         server = std::make_unique<Core_Server::testing::server_process_t>(store);
     }
@@ -124,10 +123,12 @@ protected:
     process_result_t zorvane(const std::string& data, std::vector<std::string> args,
                              const std::string& input = std::string(),
                              const std::string& password = kPassword) {
-        std::vector<std::string> all = {"--data-dir", dir.path + "/" + data, "--server",
-                                        "127.0.0.1:" + std::to_string(server->port()),
-                                        "--user", "alice", "--password-env", "ZV_TEST_PW",
-                                        "--timeout", "30"};
+        std::vector<std::string> all = {
+            "--data-dir",     dir.path + "/" + data,
+            "--server",       "127.0.0.1:" + std::to_string(server->port()),
+            "--user",         "alice",
+            "--password-env", "ZV_TEST_PW",
+            "--timeout",      "30"};
         all.insert(all.end(), args.begin(), args.end());
         std::filesystem::create_directories(dir.path + "/" + data);
         return run_process(ZV_ZORVANE_BINARY, all, {{"ZV_TEST_PW", password}}, input);

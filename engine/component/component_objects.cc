@@ -42,9 +42,7 @@ std::string to_utf8(const nsAString& text) {
     return std::string(utf8.view());
 }
 
-std::u16string to_wide(const nsAString& text) {
-    return Core_Platform::utf8_to_wide(to_utf8(text));
-}
+std::u16string to_wide(const nsAString& text) { return Core_Platform::utf8_to_wide(to_utf8(text)); }
 
 nsresult set_wide(nsAString& out, const std::u16string& text) {
     return NS_StringSetData(out, text.data(), static_cast<std::uint32_t>(text.size()));
@@ -67,9 +65,8 @@ void notify(const char* topic, std::u16string& data, const boost::system::error_
     nsCOMPtr<nsIServiceManager> services;
     if (NS_FAILED(NS_GetServiceManager(services.receive())) || !services) return;
     nsCOMPtr<nsIObserverService> observers;
-    if (NS_FAILED(services->GetServiceByContractID(NS_OBSERVERSERVICE_CONTRACTID,
-                                                   NS_IOBSERVERSERVICE_IID,
-                                                   observers.receive_void())) ||
+    if (NS_FAILED(services->GetServiceByContractID(
+            NS_OBSERVERSERVICE_CONTRACTID, NS_IOBSERVERSERVICE_IID, observers.receive_void())) ||
         !observers) {
         return;
     }
@@ -243,8 +240,7 @@ nsrefcnt InterfaceZorvaneExtension::Release() {
     return m_refs;
 }
 
-nsresult InterfaceZorvaneExtension::setUser(const nsAString& user_name,
-                                            const nsAString& password) {
+nsresult InterfaceZorvaneExtension::setUser(const nsAString& user_name, const nsAString& password) {
     if (ZorvaneClient* c = client()) c->set_user(to_wide(user_name), to_wide(password), 0);
     return NS_OK;
 }
@@ -285,8 +281,7 @@ nsresult InterfaceZorvaneExtension::importForeignTree(const nsAString& tree) {
     return NS_OK;
 }
 
-nsresult InterfaceZorvaneExtension::rootsUnchanged(const nsAString& tree,
-                                                   std::int32_t* unchanged) {
+nsresult InterfaceZorvaneExtension::rootsUnchanged(const nsAString& tree, std::int32_t* unchanged) {
     if (unchanged == nullptr) return NS_ERROR_NULL_POINTER;
     const ZorvaneClient* c = client();
     *unchanged = (c && c->roots_unchanged(to_utf8(tree))) ? 1 : 0;

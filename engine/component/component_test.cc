@@ -1,5 +1,3 @@
-#include "component/zorvane_extension.h"
-
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -8,6 +6,7 @@
 
 #include "component/component_testing.h"
 #include "component/sync_date.h"
+#include "component/zorvane_extension.h"
 #include "glue/module.h"
 
 namespace Core_ZorvaneComponent::testing {
@@ -114,7 +113,8 @@ TEST(ExtensionWithoutServer, FreshStateAnswersEmptyAndRefusesUnverifiedSync) {
     // An unverified user's sync and overwrite are refused without a word.
     ext->sync(nsString(u16(browser_tree(2))));
     ext->overwrite(nsString(u16(browser_tree(2))));
-    pump_until(ext.get(), [] { return false; }, std::chrono::milliseconds(600));
+    pump_until(
+        ext.get(), [] { return false; }, std::chrono::milliseconds(600));
     EXPECT_TRUE(runtime.seen().empty());
 }
 
@@ -287,7 +287,8 @@ TEST_F(ExtensionWithServer, SecondSyncCancelsTheFirstAndCancelSilencesAnUpdate) 
     ext->sync(nsString(u16(browser_tree(2))));
     ext->sync(nsString(u16(browser_tree(4))));
     ASSERT_TRUE(wait_for(2));
-    pump_until(ext.get(), [] { return false; }, std::chrono::milliseconds(500));
+    pump_until(
+        ext.get(), [] { return false; }, std::chrono::milliseconds(500));
     EXPECT_EQ(seen(), 2u);
     EXPECT_EQ(last().topic, ZORVANE_SYNC_TOPIC);
 
@@ -297,7 +298,8 @@ TEST_F(ExtensionWithServer, SecondSyncCancelsTheFirstAndCancelSilencesAnUpdate) 
     ext->update();
     ext->cancel();
     EXPECT_EQ(status(), u"zorvane.kernel.status.idle");
-    pump_until(ext.get(), [] { return false; }, std::chrono::milliseconds(800));
+    pump_until(
+        ext.get(), [] { return false; }, std::chrono::milliseconds(800));
     EXPECT_EQ(seen(), 2u);
 }
 

@@ -79,10 +79,10 @@ public:
             nsCOMPtr<nsIServiceManager> services;
             EXPECT_EQ(NS_GetServiceManager(services.receive()), NS_OK);
             nsCOMPtr<nsIObserverService> observers;
-            EXPECT_EQ(services->GetServiceByContractID(NS_OBSERVERSERVICE_CONTRACTID,
-                                                       NS_IOBSERVERSERVICE_IID,
-                                                       observers.receive_void()),
-                      NS_OK);
+            EXPECT_EQ(
+                services->GetServiceByContractID(NS_OBSERVERSERVICE_CONTRACTID,
+                                                 NS_IOBSERVERSERVICE_IID, observers.receive_void()),
+                NS_OK);
             for (const char* topic :
                  {ZORVANE_UPDATE_TOPIC, ZORVANE_SYNC_TOPIC, ZORVANE_OVERWRITE_TOPIC}) {
                 EXPECT_EQ(observers->AddObserver(observer, topic, false), NS_OK);
@@ -107,8 +107,7 @@ public:
 inline nsCOMPtr<IZorvaneExtension> make_extension() {
     nsCOMPtr<IZorvaneExtension> extension;
     EXPECT_EQ(zv_host::create_component_instance(ZORVANE_EXTENSION_CONTRACTID,
-                                                 ZORVANE_IEXTENSION_IID,
-                                                 extension.receive_void()),
+                                                 ZORVANE_IEXTENSION_IID, extension.receive_void()),
               NS_OK);
     return extension;
 }

@@ -13,7 +13,7 @@ namespace {
 namespace pt = boost::posix_time;
 
 constexpr const char* kForms[] = {
-    "%Y%m%dT%H%M%S%F%q",        "%Y-%m-%d %H:%M:%S%F%Q",    "%Y-%b-%d %H:%M:%S%F %z",
+    "%Y%m%dT%H%M%S%F%q",       "%Y-%m-%d %H:%M:%S%F%Q",    "%Y-%b-%d %H:%M:%S%F %z",
     "%Y-%b-%d %H:%M:%S%F %ZP", "%a, %d %b %Y %H:%M:%S %q", "%Y-%m-%d %H:%M:%S %q",
 };
 

@@ -10,8 +10,8 @@
 NS_COMPONENT_EXPORT const mozilla::Module* const NSModule =
     &Core_ZorvaneComponent::component_module();
 
-NS_COMPONENT_EXPORT nsresult NSGetModule(nsIComponentManager* /*manager*/,
-                                         const char* /*location*/, nsIModule** result) {
+NS_COMPONENT_EXPORT nsresult NSGetModule(nsIComponentManager* /*manager*/, const char* /*location*/,
+                                         nsIModule** result) {
     if (result == nullptr) return NS_ERROR_NULL_POINTER;
     *result = nullptr;
     nsIModule* module =
