@@ -5,6 +5,9 @@
 // start gives it its server address; cleanup resets it; uninitialize
 // destroys it. reset_client is what shutdown calls first.
 //
+// The client (sync_client/zorvane_client.h) exists from initialize to
+// uninitialize; start reads the server host of sync_client/client_settings.h.
+//
 // Thread rule: everything here runs on the main thread.
 #pragma once
 

@@ -1,0 +1,111 @@
+// Public engine surface: the local data files of the sync client.
+//
+// Three files live in the data directory (sync_client/client_settings.h):
+//   "zorvane.dat"          the record of the last synchronisation:
+//                          envelope (common/crypto.h) under kStorePassphrase
+//                          over a gzip member over an XML document
+//                          Zorvane/BookMarks with Username, Password (the
+//                          password's hash text), Version, DateTime,
+//                          ClientType and Content (Base64 of the tree
+//                          document);
+//   "zorvane_notes.dat"    the user's notes: envelope under kStorePassphrase
+//                          followed by the user name (ANSI code page) over a
+//                          gzip member over the notes bytes;
+//   "zorvane_peer_id.dat"  the installation's peer identifier, 20 raw bytes.
+// Every file is read whole and replaced whole and atomically
+// (common/whole_file.h): a failed save leaves the previous file as it was.
+// An empty directory path means "no data directory": nothing is read,
+// written or removed.
+//
+// Thread rule: no shared state besides the files; callers serialise their
+// use of one directory (the engine uses it from the main thread only).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "sync_client/account.h"
+#include "sync_client/sync_record.h"
+
+namespace Core_ZorvaneClient {
+
+inline constexpr std::string_view kStorePassphrase = "Rm4$xQ8!aJ3";
+inline constexpr const char16_t* kSyncRecordFileName = u"zorvane.dat";
+inline constexpr const char16_t* kNotesFileName = u"zorvane_notes.dat";
+inline constexpr const char16_t* kPeerIdFileName = u"zorvane_peer_id.dat";
+
+// `directory` with `file_name` appended as one more path component.
+std::u16string store_path(std::u16string_view directory, std::u16string_view file_name);
+
+// The text stored as "Password": the 40 lower-case hex digits of the SHA-1 of
+// the password's UTF-16LE bytes (no terminator); 40 zeros for an empty one.
+std::string password_hash_text(std::u16string_view password);
+
+// Writes the record file for `account`, `record` and `client_type`.
+// Returns false, writing nothing, when the record's tree is not present,
+// when the directory does not exist (it is not created), or when packing
+// fails; otherwise returns whether the atomic write succeeded.
+bool save_record_file(std::u16string_view directory, const account_t& account,
+                      const sync_record_t& record, const std::string& client_type);
+
+// Why a record file does or does not load.
+enum record_load_enum {
+    RECORD_LOADED = 0,
+    RECORD_NO_DIRECTORY,    // the data directory does not exist
+    RECORD_UNREADABLE,      // the file is missing or cannot be read
+    RECORD_UNDECIPHERABLE,  // damaged, or not written with the record passphrase
+    RECORD_MALFORMED,       // not a record document, or an element is missing
+    RECORD_OTHER_USER,      // written for another user name (letter case counts)
+    RECORD_WRONG_PASSWORD,  // written with another password
+};
+
+// A one-line description of a load outcome, for people.
+const char* record_load_text(record_load_enum outcome);
+
+// Reads the record file and checks it against `account` (user name exactly,
+// password by its hash text). On RECORD_LOADED stores the record (a
+// non-numeric "Version" reads as 0; a "Content" tree that does not read
+// gives the empty tree) and the stored client type ("ClientType", empty when
+// absent). On any other outcome the outputs are left unchanged.
+record_load_enum load_record_file(std::u16string_view directory, const account_t& account,
+                                  sync_record_t& record, std::string& client_type);
+
+// Removes the record file if the directory exists. Missing files are fine.
+void delete_record_file(std::u16string_view directory);
+
+// Writes the notes file of `user_name`, creating the directory (with its
+// parents) when it is missing. Returns false, writing nothing, when packing
+// fails, and false when the directory or the file cannot be written.
+bool save_notes_file(std::u16string_view directory, std::u16string_view user_name,
+                     const std::string& notes);
+
+// The notes of `user_name`; empty when there is no directory or no file, or
+// when the file does not open under that user's passphrase (another user's
+// notes, a damaged file).
+std::string load_notes_file(std::u16string_view directory, std::u16string_view user_name);
+
+// Removes the notes file.
+void delete_notes_file(std::u16string_view directory);
+
+// The installation's peer identifier as 40 lower-case hex digits. Taken from
+// the peer file when it holds exactly 20 bytes; otherwise 20 new random bytes
+// are written as the whole file (a failed write is ignored, so without a
+// usable directory every call gives a new identifier).
+std::string peer_id_in(std::u16string_view directory);
+
+// Test seam: makes the packing of the record and notes files fail at the
+// named step, for the lifetime of the object (process-wide, not nestable).
+struct store_faults_t {
+    bool fail_compress = false;
+    bool fail_encrypt = false;
+};
+class scoped_store_faults {
+public:
+    explicit scoped_store_faults(const store_faults_t& faults);
+    ~scoped_store_faults();
+    scoped_store_faults(const scoped_store_faults&) = delete;
+    scoped_store_faults& operator=(const scoped_store_faults&) = delete;
+};
+
+}  // namespace Core_ZorvaneClient

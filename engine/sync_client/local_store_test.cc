@@ -1,0 +1,262 @@
+#include "sync_client/local_store.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "bookmarks/tree_xml.h"
+#include "common/base64.h"
+#include "common/whole_file.h"
+#include "platform/file_ops.h"
+#include "platform/strings.h"
+#include "sync_client/sync_test_support.h"
+
+namespace Core_ZorvaneClient {
+namespace {
+
+using namespace Core_ZorvaneClient::testing;
+
+account_t account_of(const std::u16string& user, const std::u16string& password) {
+    account_t a;
+    a.user_name = user;
+    a.password = password;
+    return a;
+}
+
+sync_record_t record_of(const std::string& letters, int version, const std::string& date) {
+    sync_record_t r;
+    r.version = version;
+    r.date = date;
+    Core_ZorvaneMerge::read_tree(tree_document(letters), r.tree);
+    return r;
+}
+
+std::string file_bytes(const std::string& path) {
+    std::string bytes;
+    Core_Common::read_whole_file(std::u16string(path.begin(), path.end()), bytes);
+    return bytes;
+}
+
+// A record document written by hand, sealed the way the record file is.
+std::string record_file(const std::string& marks) {
+    return seal(kStoreKey, "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Zorvane><BookMarks>" +
+                               marks + "</BookMarks></Zorvane>");
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+    ASSERT_TRUE(Core_Common::write_whole_file(std::u16string(path.begin(), path.end()), bytes));
+}
+
+class LocalStore : public ::testing::Test {
+protected:
+    LocalStore() : dir("store") {}
+    temp_directory dir;
+    const account_t alice = account_of(u"alice", u"pa55");
+};
+
+TEST_F(LocalStore, PasswordHashIsSha1OfUtf16LittleEndian) {
+    EXPECT_EQ(password_hash_text(u"abc"), "9f04f41a848514162050e3d68c1a7abb441dc2b5");
+    EXPECT_EQ(password_hash_text(u""), std::string(40, '0'));
+}
+
+TEST_F(LocalStore, RecordFileHasTheDocumentedLayers) {
+    ASSERT_TRUE(
+        save_record_file(dir.wide(), alice, record_of("AB", 3, "2026-05-06 07:08:09"), "WEB"));
+    std::string plain;
+    ASSERT_TRUE(unseal(kStoreKey, file_bytes(dir.file("zorvane.dat")), plain));
+    Core_Common::xml_node_t document;
+    ASSERT_TRUE(document.parse(plain));
+    EXPECT_EQ(document.name, u"Zorvane");
+    ASSERT_EQ(document.children.size(), 1u);
+    const Core_Common::xml_node_t& marks = *document.children[0];
+    EXPECT_EQ(marks.name, u"BookMarks");
+    std::vector<std::u16string> names;
+    for (const auto* c : marks.children) names.push_back(c->name);
+    EXPECT_EQ(names, (std::vector<std::u16string>{u"Username", u"Password", u"Version", u"DateTime",
+                                                  u"ClientType", u"Content"}));
+    std::string text;
+    marks.get_child(u"Username", text);
+    EXPECT_EQ(text, "alice");
+    marks.get_child(u"Password", text);
+    EXPECT_EQ(text, "a7366d86e0c04523d2f7b8a1152d44f326357d68");
+    marks.get_child(u"Version", text);
+    EXPECT_EQ(text, "3");
+    marks.get_child(u"DateTime", text);
+    EXPECT_EQ(text, "2026-05-06 07:08:09");
+    marks.get_child(u"ClientType", text);
+    EXPECT_EQ(text, "WEB");
+    marks.get_child(u"Content", text);
+    std::string expected_tree;
+    Core_ZorvaneMerge::write_tree(record_of("AB", 0, "").tree, expected_tree);
+    EXPECT_EQ(Core_Common::base64_decode(text), expected_tree);
+    EXPECT_EQ(plain.find("\n<", plain.find("?>") + 3), std::string::npos)
+        << "written without indentation";
+}
+
+TEST_F(LocalStore, RecordLoadsOnlyForItsUserAndPassword) {
+    ASSERT_TRUE(save_record_file(dir.wide(), alice, record_of("AB", 3, "d"), "Tarnwick"));
+    sync_record_t loaded;
+    std::string type = "untouched";
+    EXPECT_EQ(load_record_file(dir.wide(), account_of(u"bob", u"pa55"), loaded, type),
+              RECORD_OTHER_USER);
+    EXPECT_EQ(load_record_file(dir.wide(), account_of(u"Alice", u"pa55"), loaded, type),
+              RECORD_OTHER_USER);
+    EXPECT_EQ(load_record_file(dir.wide(), account_of(u"alice", u"PA55"), loaded, type),
+              RECORD_WRONG_PASSWORD);
+    EXPECT_EQ(loaded.version, -1) << "a refused record changes nothing";
+    EXPECT_EQ(type, "untouched");
+
+    ASSERT_EQ(load_record_file(dir.wide(), alice, loaded, type), RECORD_LOADED);
+    EXPECT_EQ(loaded.version, 3);
+    EXPECT_EQ(loaded.date, "d");
+    EXPECT_EQ(type, "Tarnwick");
+    EXPECT_EQ(loaded.tree.children.size(), 2u);
+}
+
+TEST_F(LocalStore, HandWrittenRecordsFollowTheReadingRules) {
+    const std::string hash = password_hash_text(u"pa55");
+    const std::string content = Core_Common::base64_encode(tree_document("A"));
+    const std::string path = dir.file("zorvane.dat");
+    sync_record_t loaded;
+    std::string type;
+
+    write_file(path,
+               record_file("<Username>alice</Username><Password>" + hash +
+                           "</Password><Version>abc</Version><Content>" + content + "</Content>"));
+    ASSERT_EQ(load_record_file(dir.wide(), alice, loaded, type), RECORD_LOADED);
+    EXPECT_EQ(loaded.version, 0) << "a non-numeric version reads as 0";
+    EXPECT_EQ(loaded.date, "") << "DateTime is optional";
+    EXPECT_EQ(type, "");
+    EXPECT_EQ(loaded.tree.children.size(), 1u);
+
+    write_file(path, record_file("<Username>alice</Username><Password>" + hash +
+                                 "</Password><Version>5</Version><Content>" +
+                                 Core_Common::base64_encode("<nodeset/>") + "</Content>"));
+    ASSERT_EQ(load_record_file(dir.wide(), alice, loaded, type), RECORD_LOADED);
+    EXPECT_EQ(loaded.version, 5);
+    EXPECT_EQ(loaded.tree.type, 0) << "a tree that does not read loads as the empty tree";
+
+    for (const std::string& missing :
+         {"<Password>" + hash + "</Password><Version>1</Version><Content>" + content + "</Content>",
+          "<Username>alice</Username><Version>1</Version><Content>" + content + "</Content>",
+          "<Username>alice</Username><Password>" + hash + "</Password><Content>" + content +
+              "</Content>",
+          "<Username>alice</Username><Password>" + hash + "</Password><Version>1</Version>"}) {
+        write_file(path, record_file(missing));
+        EXPECT_EQ(load_record_file(dir.wide(), alice, loaded, type), RECORD_MALFORMED) << missing;
+    }
+    write_file(path, seal(kStoreKey, "<Other><Username>alice</Username></Other>"));
+    EXPECT_EQ(load_record_file(dir.wide(), alice, loaded, type), RECORD_MALFORMED);
+    write_file(path, seal("another passphrase", "<Zorvane/>"));
+    EXPECT_EQ(load_record_file(dir.wide(), alice, loaded, type), RECORD_UNDECIPHERABLE);
+    write_file(path, "short");
+    EXPECT_EQ(load_record_file(dir.wide(), alice, loaded, type), RECORD_UNDECIPHERABLE);
+    std::filesystem::remove(path);
+    EXPECT_EQ(load_record_file(dir.wide(), alice, loaded, type), RECORD_UNREADABLE);
+    EXPECT_EQ(load_record_file(dir.wide() + u"/missing", alice, loaded, type), RECORD_NO_DIRECTORY);
+    EXPECT_EQ(loaded.version, 5);
+}
+
+TEST_F(LocalStore, SavingNeedsATreeAndAnExistingDirectory) {
+    const std::u16string missing = dir.wide() + u"/not/there";
+    EXPECT_FALSE(save_record_file(missing, alice, record_of("A", 1, ""), ""));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "/not"));
+    EXPECT_FALSE(save_record_file(u"", alice, record_of("A", 1, ""), ""));
+
+    ASSERT_TRUE(save_record_file(dir.wide(), alice, record_of("A", 1, ""), ""));
+    const std::string before = file_bytes(dir.file("zorvane.dat"));
+    EXPECT_FALSE(save_record_file(dir.wide(), alice, sync_record_t{}, ""));
+    EXPECT_EQ(file_bytes(dir.file("zorvane.dat")), before);
+}
+
+// A save that cannot pack its bytes, or cannot write them, must leave the
+// last good record in place.
+TEST_F(LocalStore, FailedSavesKeepThePreviousRecord) {
+    ASSERT_TRUE(save_record_file(dir.wide(), alice, record_of("AB", 3, ""), ""));
+    const std::string good = file_bytes(dir.file("zorvane.dat"));
+    for (const store_faults_t& faults :
+         {store_faults_t{true, false}, store_faults_t{false, true}}) {
+        scoped_store_faults injected(faults);
+        EXPECT_FALSE(save_record_file(dir.wide(), alice, record_of("XYZ", 4, ""), ""));
+        EXPECT_EQ(file_bytes(dir.file("zorvane.dat")), good);
+        EXPECT_FALSE(save_notes_file(dir.wide(), u"alice", "notes"));
+        EXPECT_FALSE(std::filesystem::exists(dir.file("zorvane_notes.dat")));
+    }
+    for (int step = 1; step <= 4; ++step) {
+        Core_Platform::file_faults_t plan;
+        plan.fail_open_at = step == 1 ? 1 : 0;
+        plan.fail_write_at = step == 2 ? 1 : 0;
+        plan.fail_fsync_at = step == 3 ? 1 : 0;
+        plan.fail_rename_at = step == 4 ? 1 : 0;
+        Core_Platform::scoped_file_faults injected(plan);
+        EXPECT_FALSE(save_record_file(dir.wide(), alice, record_of("XYZ", 4, ""), "")) << step;
+        EXPECT_EQ(file_bytes(dir.file("zorvane.dat")), good) << step;
+    }
+    sync_record_t loaded;
+    std::string type;
+    ASSERT_EQ(load_record_file(dir.wide(), alice, loaded, type), RECORD_LOADED);
+    EXPECT_EQ(loaded.version, 3);
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path()))
+        ++entries;
+    EXPECT_EQ(entries, 1u) << "no temporary files are left behind";
+}
+
+TEST_F(LocalStore, DeleteRemovesTheRecordOnly) {
+    ASSERT_TRUE(save_record_file(dir.wide(), alice, record_of("A", 1, ""), ""));
+    ASSERT_TRUE(save_notes_file(dir.wide(), u"alice", "n"));
+    delete_record_file(dir.wide());
+    EXPECT_FALSE(std::filesystem::exists(dir.file("zorvane.dat")));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("zorvane_notes.dat")));
+    delete_record_file(dir.wide());  // nothing left: still fine
+    delete_notes_file(dir.wide());
+    EXPECT_FALSE(std::filesystem::exists(dir.file("zorvane_notes.dat")));
+}
+
+TEST_F(LocalStore, NotesAreSealedForTheirUser) {
+    EXPECT_EQ(load_notes_file(dir.wide(), u"a"), "") << "no notes file";
+    ASSERT_TRUE(save_notes_file(dir.wide(), u"a", std::string("line 1\nline \0 2", 15)));
+    EXPECT_EQ(load_notes_file(dir.wide(), u"a"), std::string("line 1\nline \0 2", 15));
+    EXPECT_EQ(load_notes_file(dir.wide(), u"b"), "");
+    std::string plain;
+    EXPECT_TRUE(unseal(kStoreKey + "a", file_bytes(dir.file("zorvane_notes.dat")), plain));
+    EXPECT_EQ(plain, std::string("line 1\nline \0 2", 15));
+
+    write_file(dir.file("zorvane_notes.dat"), "damaged");
+    EXPECT_EQ(load_notes_file(dir.wide(), u"a"), "");
+
+    const std::u16string nested = dir.wide() + u"/made/by/notes";
+    ASSERT_TRUE(save_notes_file(nested, u"a", "x"));
+    EXPECT_EQ(load_notes_file(nested, u"a"), "x");
+    EXPECT_FALSE(save_notes_file(u"", u"a", "x"));
+    EXPECT_EQ(load_notes_file(u"", u"a"), "");
+}
+
+TEST_F(LocalStore, PeerIdentifierIsKeptAndRepaired) {
+    const std::string path = dir.file("zorvane_peer_id.dat");
+    const std::string first = peer_id_in(dir.wide());
+    ASSERT_EQ(first.size(), 40u);
+    EXPECT_EQ(first.find_first_not_of("0123456789abcdef"), std::string::npos);
+    const std::string raw = file_bytes(path);
+    ASSERT_EQ(raw.size(), 20u);
+    EXPECT_EQ(Core_Platform::to_hex(raw), first);
+    EXPECT_EQ(peer_id_in(dir.wide()), first);
+
+    write_file(path, std::string(21, 'x'));
+    const std::string repaired = peer_id_in(dir.wide());
+    EXPECT_NE(repaired, Core_Platform::to_hex(std::string(20, 'x')));
+    EXPECT_EQ(file_bytes(path).size(), 20u);
+    EXPECT_EQ(Core_Platform::to_hex(file_bytes(path)), repaired);
+
+    write_file(path, std::string(20, '\x01'));
+    std::string ones;
+    for (int i = 0; i < 20; ++i) ones += "01";
+    EXPECT_EQ(peer_id_in(dir.wide()), ones);
+
+    const std::u16string missing = dir.wide() + u"/missing";
+    EXPECT_NE(peer_id_in(missing), peer_id_in(missing)) << "nowhere to keep it: new every time";
+    EXPECT_NE(peer_id_in(u""), peer_id_in(u""));
+}
+
+}  // namespace
+}  // namespace Core_ZorvaneClient

@@ -1,0 +1,75 @@
+#include "sync_client/sync_payload.h"
+
+#include <cstdint>
+
+#include "common/crypto.h"
+#include "common/gzip.h"
+
+namespace Core_ZorvaneClient {
+namespace {
+
+void put_be32(std::string& out, std::uint32_t value) {
+    out.push_back(static_cast<char>((value >> 24) & 0xFF));
+    out.push_back(static_cast<char>((value >> 16) & 0xFF));
+    out.push_back(static_cast<char>((value >> 8) & 0xFF));
+    out.push_back(static_cast<char>(value & 0xFF));
+}
+
+std::uint32_t get_be32(const std::string& in, std::size_t offset) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        value = (value << 8) | static_cast<unsigned char>(in[offset + i]);
+    }
+    return value;
+}
+
+Core_Common::service_error_t invalid_payload() {
+    return Core_Common::service_error_t{Core_Common::SERVICE_PROTOCOL_ERROR,
+                                        kInvalidExtendProtocolText};
+}
+
+}  // namespace
+
+std::string make_payload(std::string_view xml_part, std::string_view data_part) {
+    std::string payload;
+    payload.reserve(8 + xml_part.size() + data_part.size());
+    put_be32(payload, static_cast<std::uint32_t>(xml_part.size()));
+    put_be32(payload, static_cast<std::uint32_t>(data_part.size()));
+    payload.append(xml_part);
+    payload.append(data_part);
+    return payload;
+}
+
+bool pack_payload(std::string& payload) {
+    return Core_Common::gzip_compress(payload) && Core_Common::encrypt(kMessagePassphrase, payload);
+}
+
+Core_Common::service_error_t split_payload(std::string& buffer, std::string& xml_part) {
+    if (buffer.size() < 8) {
+        return invalid_payload();
+    }
+    const std::uint64_t x = get_be32(buffer, 0);
+    const std::uint64_t d = get_be32(buffer, 4);
+    if (x > buffer.size() - 8) {
+        return invalid_payload();
+    }
+    xml_part.assign(buffer, 8, static_cast<std::size_t>(x));
+    buffer.erase(0, 8 + static_cast<std::size_t>(x));
+    if (buffer.size() != d) {
+        return invalid_payload();
+    }
+    return Core_Common::service_error_t{};
+}
+
+bool open_reply(std::string body, Core_Common::xml_node_t& document, std::string& data_part) {
+    if (!Core_Common::decrypt(kMessagePassphrase, body)) return false;
+    if (!Core_Common::gzip_decompress(body)) return false;
+    std::string xml_part;
+    if (split_payload(body, xml_part).is_error()) return false;
+    if (!document.parse(xml_part)) return false;
+    if (document.find_path(u"Zorvane/Response") == nullptr) return false;
+    data_part = std::move(body);
+    return true;
+}
+
+}  // namespace Core_ZorvaneClient

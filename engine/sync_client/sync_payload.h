@@ -1,0 +1,53 @@
+// Public engine surface: the body of a sync message, in both directions.
+//
+// Before packing, a body is a payload:
+//   offset 0  4 bytes  X, the length of the XML part, unsigned big-endian
+//   offset 4  4 bytes  D, the length of the data part, unsigned big-endian
+//   offset 8  X bytes  the message document (UTF-8)
+//   then      D bytes  a bookmark tree document, or nothing
+// Packing gzips the whole payload (common/gzip.h) and then wraps it in the
+// cipher envelope (common/crypto.h) under kMessagePassphrase; opening a
+// reply undoes both in reverse order.
+//
+// Thread rule: pure functions, callable from any thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "common/service_error.h"
+#include "common/xml_node.h"
+
+namespace Core_ZorvaneClient {
+
+// The passphrase of requests and replies alike.
+inline constexpr std::string_view kMessagePassphrase = "k7Tq#w2Lp9z";
+
+// The message of every split_payload failure.
+inline constexpr const char16_t* kInvalidExtendProtocolText = u"Invalid Extend Protocol.";
+
+// The payload of an XML part and a data part (big-endian X and D, then both
+// parts).
+std::string make_payload(std::string_view xml_part, std::string_view data_part);
+
+// Packs `payload` in place: gzip, then the envelope under kMessagePassphrase.
+// Returns false when either step fails; `payload` is then unspecified and
+// must not be sent.
+bool pack_payload(std::string& payload);
+
+// Splits an unpacked payload. On success returns code 0, stores the XML part
+// in `xml_part` and leaves `buffer` holding exactly the data part. When the
+// buffer is shorter than 8 bytes, X runs past its end, or the rest is not D
+// bytes long, returns code 4 with kInvalidExtendProtocolText (`buffer` may
+// then have lost its first 8 + X bytes; `xml_part` is set only when X fits).
+Core_Common::service_error_t split_payload(std::string& buffer, std::string& xml_part);
+
+// Opens a reply body: decipher under kMessagePassphrase, gunzip, split, parse
+// the XML part, and find "Zorvane/Response" below its root element. On
+// success returns true with the parsed document in `document` (so
+// document.find_path(u"Zorvane/Response") is not null) and the data part in
+// `data_part`. Any failing step returns false; the outputs are then
+// unspecified and nothing of the reply may be used.
+bool open_reply(std::string body, Core_Common::xml_node_t& document, std::string& data_part);
+
+}  // namespace Core_ZorvaneClient

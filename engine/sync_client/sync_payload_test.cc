@@ -1,0 +1,81 @@
+#include "sync_client/sync_payload.h"
+
+#include <gtest/gtest.h>
+
+#include "sync_client/sync_test_support.h"
+
+namespace Core_ZorvaneClient {
+namespace {
+
+using namespace Core_ZorvaneClient::testing;
+
+TEST(SyncPayload, LayoutIsBigEndianLengthsThenBothParts) {
+    const std::string payload = make_payload("abc", "");
+    EXPECT_EQ(payload, std::string("\0\0\0\3\0\0\0\0abc", 11));
+    const std::string big = make_payload(std::string(0x0102, 'x'), std::string(0x030405, 'y'));
+    EXPECT_EQ(big.substr(0, 8), std::string("\0\0\x01\x02\0\x03\x04\x05", 8));
+    EXPECT_EQ(big.size(), 8u + 0x0102 + 0x030405);
+}
+
+TEST(SyncPayload, SplitKeepsTheDataPartInTheBuffer) {
+    std::string buffer = be32(3) + be32(2) + "xmlDD";
+    std::string xml;
+    const Core_Common::service_error_t ok = split_payload(buffer, xml);
+    EXPECT_EQ(ok.code, 0);
+    EXPECT_EQ(xml, "xml");
+    EXPECT_EQ(buffer, "DD");
+
+    buffer = be32(0) + be32(0);
+    EXPECT_EQ(split_payload(buffer, xml).code, 0);
+    EXPECT_EQ(xml, "");
+    EXPECT_EQ(buffer, "");
+}
+
+TEST(SyncPayload, SplitRefusesInconsistentLengths) {
+    const std::vector<std::string> bad = {
+        "",
+        std::string(7, '\0'),
+        be32(4) + be32(0) + "xml",          // X past the end
+        be32(3) + be32(1) + "xml",          // D larger than the rest
+        be32(3) + be32(0) + "xmlD",         // D smaller than the rest
+        be32(0xFFFFFFFFu) + be32(0) + "x",  // X near the limit of 32 bits
+        be32(1) + be32(0xFFFFFFFFu) + "x",
+    };
+    for (const std::string& b : bad) {
+        std::string buffer = b;
+        std::string xml;
+        const Core_Common::service_error_t result = split_payload(buffer, xml);
+        EXPECT_EQ(result.code, 4) << b.size();
+        EXPECT_EQ(result.message, u"Invalid Extend Protocol.");
+    }
+}
+
+TEST(SyncPayload, PackedPayloadOpensWithAnIndependentDecoder) {
+    std::string body = make_payload("<a/>", "data");
+    ASSERT_TRUE(pack_payload(body));
+    std::string plain;
+    ASSERT_TRUE(unseal(kMessageKey, body, plain));
+    EXPECT_EQ(plain, be32(4) + be32(4) + "<a/>data");
+}
+
+TEST(SyncPayload, OpenReplyFindsTheResponseAndTheDataPart) {
+    Core_Common::xml_node_t document;
+    std::string data;
+    ASSERT_TRUE(open_reply(reply_body(response("result=\"OK\""), "tree"), document, data));
+    EXPECT_NE(document.find_path(u"Zorvane/Response"), nullptr);
+    EXPECT_EQ(data, "tree");
+
+    // Any root element will do.
+    ASSERT_TRUE(
+        open_reply(reply_body("<Other><Zorvane><Response/></Zorvane></Other>"), document, data));
+    EXPECT_EQ(data, "");
+
+    EXPECT_FALSE(open_reply(reply_body("<Zorvane><Response/></Zorvane>"), document, data));
+    EXPECT_FALSE(open_reply(reply_body("not xml"), document, data));
+    EXPECT_FALSE(open_reply(seal(kMessageKey, "1234567"), document, data));
+    EXPECT_FALSE(open_reply(seal("wrong", be32(0) + be32(0)), document, data));
+    EXPECT_FALSE(open_reply("", document, data));
+}
+
+}  // namespace
+}  // namespace Core_ZorvaneClient

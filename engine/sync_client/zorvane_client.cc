@@ -1,0 +1,339 @@
+#include "sync_client/zorvane_client.h"
+
+#include "bookmarks/merge.h"
+#include "bookmarks/tree_compare.h"
+#include "bookmarks/tree_xml.h"
+#include "common/log_dispatcher.h"
+#include "common/service_error.h"
+#include "platform/strings.h"
+#include "sync_client/client_settings.h"
+#include "sync_client/client_type.h"
+#include "sync_client/completion_callbacks.h"
+#include "sync_client/local_store.h"
+#include "sync_client/sync_messages.h"
+#include "sync_client/sync_payload.h"
+#include "sync_client/zorvane_error.h"
+#include "sync_client/zorvane_log.h"
+
+namespace Core_ZorvaneClient {
+namespace {
+
+using Core_ZorvaneMerge::zorvane_node_t;
+
+// The callbacks are copied before the call, and so are the arguments: a
+// callback may register other callbacks or start another action.
+void notify_update(boost::system::error_code error) {
+    if (update_done_t callback = update_done()) callback(error);
+}
+
+void notify_overwrite(boost::system::error_code error) {
+    if (overwrite_done_t callback = overwrite_done()) callback(error);
+}
+
+zorvane_node_t parse_tree(const std::string& document) {
+    zorvane_node_t tree;
+    Core_ZorvaneMerge::read_tree(document, tree);
+    return tree;
+}
+
+}  // namespace
+
+ZorvaneClient::ZorvaneClient() {
+    Core_Common::add_service_name(Core_Common::SERVICE_INVALID_VERSION, "INVALID_VERSION");
+}
+
+ZorvaneClient::~ZorvaneClient() = default;
+
+void ZorvaneClient::reset() {
+    cancel();
+    m_action = ACTION_IDLE;
+}
+
+void ZorvaneClient::set_user(const std::u16string& user_name, const std::u16string& password,
+                             std::int32_t profile_id) {
+    reset();
+    m_account.user_name = user_name;
+    m_account.password = password;
+    m_account.verified = false;
+    m_local_changes = false;
+    m_account.profile_id = profile_id;
+    m_last_sync = sync_record_t{};
+    m_submit_client_type.clear();
+    if (Core_Common::log_enabled()) {
+        log_sync(kLogSetUser + Core_Platform::wide_to_ansi(user_name) + kLogProfileId +
+                 std::to_string(profile_id));
+    }
+    load_sync_record();
+}
+
+void ZorvaneClient::forget_user() {
+    reset();
+    m_account.verified = false;
+    m_last_sync = sync_record_t{};
+    m_local_changes = false;
+    m_account.profile_id = 0;
+    m_submit_client_type.clear();
+    delete_sync_record();
+}
+
+void ZorvaneClient::start_update(bool force) {
+    if (!force && !(m_last_sync.version == -1 && !m_account.user_name.empty())) return;
+    if (m_action == ACTION_SYNCING) {
+        log_sync(kLogCommitRunning);
+        return;
+    }
+    if (m_action == ACTION_OVERWRITING) {
+        log_sync(kLogOverwriteRunning);
+        return;
+    }
+    reset();
+    log_sync(kLogStartUpdate);
+    m_action = ACTION_UPDATING;
+    send_update_request();
+}
+
+bool ZorvaneClient::accept_user(const std::string& tree) {
+    if (m_account.user_name.empty() || !m_account.verified) {
+        m_last_error = make_error_code(ZORVANE_NOT_LOGGED_IN);
+        return false;
+    }
+    m_current_tree = parse_tree(tree);
+    return true;
+}
+
+void ZorvaneClient::start_sync(const std::string& tree) {
+    if (!accept_user(tree)) return;
+    m_sync_input_tree = m_current_tree;
+    if (!tree_present(m_current_tree)) {
+        log_sync(kLogSyncInvalid);
+        m_last_error = make_error_code(ZORVANE_INVALID_BOOKMARK);
+        return;
+    }
+    m_last_error = boost::system::error_code();
+    reset();
+    log_sync(kLogStartSyncRequest);
+    m_action = ACTION_SYNCING;
+    log_sync(kLogStartSync);
+    if (!m_local_changes && !has_changes(m_last_sync)) {
+        send_update_request();
+        return;
+    }
+    send_commit_request(
+        m_last_sync.version == -1 ? 0u : static_cast<std::uint32_t>(m_last_sync.version));
+}
+
+void ZorvaneClient::start_overwrite(const std::string& tree) {
+    if (!accept_user(tree)) return;
+    if (!tree_present(m_current_tree)) {
+        log_sync(kLogOverwriteInvalid);
+        m_last_error = make_error_code(ZORVANE_INVALID_BOOKMARK);
+        return;
+    }
+    m_last_error = boost::system::error_code();
+    reset();
+    log_sync(kLogStartOverwriteRequest);
+    m_action = ACTION_OVERWRITING;
+    log_sync(kLogStartOverwrite);
+    send_overwrite_request();
+}
+
+std::int32_t ZorvaneClient::status() const {
+    return (m_action >= ACTION_UPDATING && m_action <= ACTION_OVERWRITING) ? m_action : ACTION_IDLE;
+}
+
+sync_record_t ZorvaneClient::sync_input_record() const {
+    sync_record_t record;
+    record.tree = m_sync_input_tree;
+    return record;
+}
+
+bool ZorvaneClient::has_changes(const sync_record_t& record) {
+    if (!tree_present(m_last_sync.tree) || !tree_present(record.tree)) return true;
+    Core_ZorvaneMerge::merge_input input;
+    input.remote = record.tree;
+    input.base = m_last_sync.tree;
+    input.local = m_current_tree;
+    input.skip_deletes = false;
+    Core_ZorvaneMerge::merge_trees(input, m_current_tree);
+    return !Core_ZorvaneMerge::trees_equal(m_current_tree, record.tree);
+}
+
+void ZorvaneClient::merge_browser_tree(const std::string& tree) {
+    if (!tree_present(m_last_sync.tree)) {
+        m_last_sync.tree = parse_tree(tree);
+        return;
+    }
+    zorvane_node_t browser = parse_tree(tree);
+    if (!tree_present(browser)) return;
+    Core_ZorvaneMerge::merge_input input;
+    input.remote = m_last_sync.tree;
+    input.base = m_last_sync.tree;
+    input.local = std::move(browser);
+    input.skip_deletes = true;
+    zorvane_node_t merged;
+    Core_ZorvaneMerge::merge_trees(input, merged);
+    if (!Core_ZorvaneMerge::trees_equal(merged, m_last_sync.tree)) m_local_changes = true;
+    m_last_sync.tree = std::move(merged);
+}
+
+void ZorvaneClient::import_foreign_tree(const std::string& tree) {
+    if (!tree_present(m_last_sync.tree)) return;
+    zorvane_node_t browser = parse_tree(tree);
+    if (!tree_present(browser)) return;
+    zorvane_node_t imported;
+    if (m_submit_client_type != "FIREFOX" && m_submit_client_type != "WEB") {
+        Core_ZorvaneMerge::adopt_input input;
+        input.client_type = m_submit_client_type;
+        input.incoming = m_last_sync.tree;
+        input.local = std::move(browser);
+        Core_ZorvaneMerge::adopt_incoming(input, imported);
+    } else {
+        imported = m_last_sync.tree;
+    }
+    if (!Core_ZorvaneMerge::trees_equal(imported, m_last_sync.tree)) m_local_changes = true;
+    m_last_sync.tree = std::move(imported);
+}
+
+bool ZorvaneClient::roots_unchanged(const std::string& tree) const {
+    if (!tree_present(m_last_sync.tree)) return false;
+    const zorvane_node_t browser = parse_tree(tree);
+    if (!tree_present(browser)) return false;
+    for (std::string_view guid : {Core_ZorvaneMerge::kToolbarGuid, Core_ZorvaneMerge::kMenuGuid,
+                                  Core_ZorvaneMerge::kUnfiledGuid}) {
+        const zorvane_node_t* stored = Core_ZorvaneMerge::find_child(m_last_sync.tree, guid);
+        const zorvane_node_t* handed = Core_ZorvaneMerge::find_child(browser, guid);
+        if ((stored == nullptr) != (handed == nullptr)) return false;
+        if (stored != nullptr && !Core_ZorvaneMerge::trees_equal(*stored, *handed)) return false;
+    }
+    return true;
+}
+
+// ---- Local store ----
+
+bool ZorvaneClient::load_sync_record() {
+    sync_record_t record;
+    std::string client_type;
+    if (load_record_file(data_directory(), m_account, record, client_type) != RECORD_LOADED) {
+        return false;
+    }
+    m_last_sync = std::move(record);
+    m_account.verified = true;
+    m_submit_client_type = std::move(client_type);
+    return true;
+}
+
+bool ZorvaneClient::save_sync_record() {
+    return save_record_file(data_directory(), m_account, m_last_sync, m_submit_client_type);
+}
+
+void ZorvaneClient::delete_sync_record() { delete_record_file(data_directory()); }
+
+std::string ZorvaneClient::load_notes() const {
+    return load_notes_file(data_directory(), m_account.user_name);
+}
+
+void ZorvaneClient::save_notes(const std::string& notes) const {
+    save_notes_file(data_directory(), m_account.user_name, notes);
+}
+
+void ZorvaneClient::delete_notes() const { delete_notes_file(data_directory()); }
+
+std::string ZorvaneClient::peer_id() const { return peer_id_in(data_directory()); }
+
+// ---- Requests ----
+
+void ZorvaneClient::send_update_request() {
+    send_packed(update_request_document(m_account, peer_id(), m_last_sync.version), std::string());
+}
+
+void ZorvaneClient::send_commit_request(std::uint32_t baseline) {
+    std::string tree;
+    Core_ZorvaneMerge::write_tree(m_current_tree, tree);
+    send_packed(commit_request_document(m_account, peer_id(), client_type_name(), baseline),
+                std::move(tree));
+}
+
+void ZorvaneClient::send_overwrite_request() {
+    std::string tree;
+    Core_ZorvaneMerge::write_tree(m_current_tree, tree);
+    send_packed(overwrite_request_document(m_account, peer_id(), client_type_name()),
+                std::move(tree));
+}
+
+void ZorvaneClient::send_packed(std::string xml_part, std::string data_part) {
+    std::string body = make_payload(xml_part, data_part);
+    if (!pack_payload(body)) {
+        // Nothing sensible can be sent; the action ends as a failed request.
+        on_error(Core_Common::service_error_t{Core_Common::SERVICE_EXCEPTION, u""},
+                 boost::system::error_code());
+        return;
+    }
+    send(body, 0, 0, std::string());
+}
+
+// ---- Session client ----
+
+void ZorvaneClient::notify_sync(boost::system::error_code error) const {
+    if (sync_done_t callback = sync_done()) {
+        const zorvane_node_t handed_over = m_sync_input_tree;
+        callback(error, handed_over);
+    }
+}
+
+void ZorvaneClient::on_reply(const Core_Common::soap_client_received_t& received) {
+    switch (m_action) {
+        case ACTION_UPDATING: {
+            m_last_error = boost::system::error_code();
+            m_action = ACTION_IDLE;
+            handle_update_reply(received.m_body, m_last_error);
+            notify_update(m_last_error);
+            if (m_account.verified) save_sync_record();
+            return;
+        }
+        case ACTION_SYNCING: {
+            boost::system::error_code error;
+            if (handle_sync_reply(received.m_body, error)) {
+                save_sync_record();
+                notify_sync(error);
+            }
+            return;
+        }
+        case ACTION_OVERWRITING: {
+            boost::system::error_code error;
+            handle_overwrite_reply(received.m_body, error);
+            notify_overwrite(error);
+            return;
+        }
+        default:
+            return;
+    }
+}
+
+void ZorvaneClient::on_error(const Core_Common::service_error_t& /*error*/,
+                             const boost::system::error_code& /*ec*/) {
+    const std::int32_t action = m_action;
+    switch (action) {
+        case ACTION_UPDATING:
+        case ACTION_SYNCING:
+        case ACTION_OVERWRITING:
+            m_action = ACTION_IDLE;
+            m_last_error = make_error_code(ZORVANE_TRANSPORT_FAILED);
+            break;
+        default:
+            log_sync(kLogUnknownAction);
+            m_last_error = make_error_code(ZORVANE_SERVER_EXCEPTION);
+            return;
+    }
+    if (action == ACTION_UPDATING) {
+        log_sync(kLogUpdateFailed);
+        notify_update(m_last_error);
+    } else if (action == ACTION_SYNCING) {
+        log_sync(kLogSyncFailed);
+        notify_sync(m_last_error);
+    } else {
+        log_sync(kLogOverwriteFailed);
+        notify_overwrite(m_last_error);
+    }
+}
+
+}  // namespace Core_ZorvaneClient

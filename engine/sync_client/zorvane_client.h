@@ -1,0 +1,193 @@
+// Public engine surface: the sync client, the engine's one bookmark
+// synchronisation object.
+//
+// ZorvaneClient holds the signed-in account, the record of the last
+// synchronisation, the tree most recently handed over by the host, and the
+// current action (0 idle, 1 updating, 2 syncing, 3 overwriting). The host
+// sets the user, starts one of three actions, cancels, and compares or
+// merges trees; the client sends the action's request through the session
+// client it derives from, interprets the reply, updates its record and the
+// local store (sync_client/local_store.h), and reports the end of an action
+// through the completion callbacks (sync_client/completion_callbacks.h).
+//
+// The single instance is created and destroyed by the sync-client module
+// (sync_client/zorvane_client_module.h) and reached through instance().
+// Trees cross this interface as documents of the bookmark tree XML form
+// (bookmarks/tree_xml.h), UTF-8.
+//
+// Outcomes: a check that refuses to start an action (no verified user, a
+// tree document that does not read) sets last_error() and calls no callback.
+// A started action ends in exactly one callback, with the reply's outcome or
+// value 10 when the session client failed, unless it is cancelled first
+// (reset, set_user, forget_user, or a new sync or overwrite), in which case
+// no callback follows. Requests never block: replies arrive inside the
+// framework's pump.
+//
+// Thread rule: main thread only; nothing here is locked.
+#pragma once
+
+#include <boost/system/error_code.hpp>
+#include <cstdint>
+#include <string>
+
+#include "bookmarks/bookmark_node.h"
+#include "framework/singleton.h"
+#include "session/soap_handler.h"
+#include "sync_client/account.h"
+#include "sync_client/sync_record.h"
+
+namespace Core_ZorvaneClient {
+
+enum action_enum : std::int32_t {
+    ACTION_IDLE = 0,
+    ACTION_UPDATING = 1,
+    ACTION_SYNCING = 2,
+    ACTION_OVERWRITING = 3,
+};
+
+class ZorvaneClient : public Core_Common::Singleton<ZorvaneClient>,
+                      public Core_SOAPClient::InterfaceSOAPClientSimpleHandler {
+public:
+    // Idle, no user, no record; adds "INVALID_VERSION" to the service result
+    // names.
+    ZorvaneClient();
+    ~ZorvaneClient() override;
+
+    // ---- Account ----
+
+    // Cancels the current action (no callback), takes the user, clears the
+    // verification, the local changes, the record and the stored client
+    // type, and then loads the local record: when it belongs to this user
+    // and password it becomes the record and the account is verified.
+    void set_user(const std::u16string& user_name, const std::u16string& password,
+                  std::int32_t profile_id);
+
+    // Cancels the current action, forgets the verification, the record, the
+    // local changes, the profile and the stored client type, and deletes the
+    // record file. The user name and password stay.
+    void forget_user();
+
+    // ---- Actions ----
+
+    // Sends an update request when `force` is set, or when there is no record
+    // (version -1) and a user name. Does nothing (besides a log message)
+    // while a sync or an overwrite runs; cancels a running update.
+    void start_update(bool force);
+
+    // Refuses with 9 without a verified user and with 8 when `tree` does not
+    // read. Otherwise cancels any running action and sends an update request
+    // when the tree has no changes against the record and no local changes
+    // are pending, or else a commit of the tree based on the record's
+    // version. sync_done follows.
+    void start_sync(const std::string& tree);
+
+    // Refuses as start_sync does; otherwise cancels any running action and
+    // sends an overwrite request carrying the tree. overwrite_done follows.
+    void start_overwrite(const std::string& tree);
+
+    // Cancels the current request and becomes idle; no callback follows.
+    void reset();
+
+    // ---- Local tree operations ----
+
+    // Merges the browser's tree into the record's tree without deletions
+    // (takes it as the record's tree when there is none); notes a local
+    // change when the tree changed. A tree document that does not read is
+    // ignored.
+    void merge_browser_tree(const std::string& tree);
+
+    // When the record's last change came from another client type (neither
+    // "FIREFOX" nor "WEB"), replaces the record's tree by its import into
+    // the browser's tree and notes a local change if that changed it. Does
+    // nothing without a record tree or with a tree document that does not
+    // read.
+    void import_foreign_tree(const std::string& tree);
+
+    // True when the toolbar, menu and unfiled folders of the browser's tree
+    // equal those of the record's tree (a folder missing on both sides counts
+    // as equal); false without a record tree or when `tree` does not read.
+    bool roots_unchanged(const std::string& tree) const;
+
+    // ---- State ----
+
+    // The current action (action_enum).
+    std::int32_t status() const;
+    const account_t& account() const { return m_account; }
+    const sync_record_t& last_sync() const { return m_last_sync; }
+    // Version -1, no date, and the tree handed over by the last sync as it
+    // was handed over (the empty tree before any sync).
+    sync_record_t sync_input_record() const;
+    const Core_ZorvaneMerge::zorvane_node_t& current_tree() const { return m_current_tree; }
+    const std::string& submit_client_type() const { return m_submit_client_type; }
+    const boost::system::error_code& last_error() const { return m_last_error; }
+    bool local_changes() const { return m_local_changes; }
+
+    // Whether the tree handed over differs from `record`: true when either
+    // the record's tree or `record.tree` is not present; otherwise replaces
+    // current_tree by the three-way merge (remote `record.tree`, base the
+    // record's tree, local current_tree, deletions allowed) and answers
+    // whether that merge differs from `record.tree`.
+    bool has_changes(const sync_record_t& record);
+
+    // ---- Local store (data directory of client_settings.h) ----
+
+    // Loads the record file for this account (true: it is now the record,
+    // with its client type, and the account is verified; false: nothing
+    // changed).
+    bool load_sync_record();
+    // Saves the record with the account and the stored client type. False,
+    // with the file untouched, when there is no record tree or no data
+    // directory, or when packing or writing fails.
+    bool save_sync_record();
+    void delete_sync_record();
+    // The notes of the current user (empty when there are none or they do
+    // not open for this user).
+    std::string load_notes() const;
+    void save_notes(const std::string& notes) const;
+    void delete_notes() const;
+    // The installation's peer identifier, 40 hex digits.
+    std::string peer_id() const;
+
+    // ---- Session client ----
+    void on_reply(const Core_Common::soap_client_received_t& received) override;
+    void on_error(const Core_Common::service_error_t& error,
+                  const boost::system::error_code& ec) override;
+
+private:
+    void send_update_request();
+    void send_commit_request(std::uint32_t baseline);
+    void send_overwrite_request();
+    void send_packed(std::string xml_part, std::string data_part);
+
+    // Each sets `error` to 3 first and leaves it there on every path that
+    // does not set another value.
+    void handle_update_reply(const std::string& body, boost::system::error_code& error);
+    // Returns true when the action is finished, false when a further commit
+    // is in flight.
+    bool handle_sync_reply(const std::string& body, boost::system::error_code& error);
+    void handle_overwrite_reply(const std::string& body, boost::system::error_code& error);
+
+    // The answer to "INVALID_VERSION" when there is no record tree to merge
+    // over (a first commit that raced another client's): the server's tree
+    // and the handed-over tree are combined into current_tree with nothing
+    // deleted, so the renewed commit cannot replace the other client's
+    // bookmarks by ours. Returns whether the result differs from the server's
+    // tree (true: commit it).
+    bool combine_without_base(const sync_record_t& server);
+
+    // Shared beginning of start_sync and start_overwrite: refuses with 9
+    // without a verified user, else parses `tree` into current_tree.
+    bool accept_user(const std::string& tree);
+    void notify_sync(boost::system::error_code error) const;
+
+    sync_record_t m_last_sync;
+    Core_ZorvaneMerge::zorvane_node_t m_current_tree;
+    Core_ZorvaneMerge::zorvane_node_t m_sync_input_tree;
+    account_t m_account;
+    std::string m_submit_client_type;
+    boost::system::error_code m_last_error;
+    std::int32_t m_action = ACTION_IDLE;
+    bool m_local_changes = false;
+};
+
+}  // namespace Core_ZorvaneClient

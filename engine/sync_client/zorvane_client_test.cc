@@ -1,0 +1,796 @@
+#include "sync_client/zorvane_client.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include "bookmarks/tree_compare.h"
+#include "bookmarks/tree_xml.h"
+#include "common/log_dispatcher.h"
+#include "framework/framework.h"
+#include "sync_client/client_settings.h"
+#include "sync_client/completion_callbacks.h"
+#include "sync_client/local_store.h"
+#include "sync_client/sync_test_support.h"
+#include "sync_client/zorvane_error.h"
+
+namespace Core_ZorvaneClient {
+namespace {
+
+using namespace Core_ZorvaneClient::testing;
+using boost::system::error_code;
+using Core_ZorvaneMerge::zorvane_node_t;
+
+zorvane_node_t parse(const std::string& document) {
+    zorvane_node_t tree;
+    Core_ZorvaneMerge::read_tree(document, tree);
+    return tree;
+}
+
+std::string letters_of(const zorvane_node_t& tree) {
+    std::string out;
+    for (const zorvane_node_t& child : tree.children) out += child.guid;
+    return out;
+}
+
+// Keeps the sync client's log lines.
+class log_recorder : public Core_Common::InterfaceLogCallback {
+public:
+    void on_record(std::int32_t context, std::int32_t level, std::int32_t category, const char*,
+                   const char* origin, std::int32_t origin_number,
+                   const std::string& message) override {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (category == static_cast<std::int32_t>(Core_Common::log_category_t::SOFT_UPDATE)) {
+            EXPECT_EQ(context, 1);
+            EXPECT_EQ(level, 0);
+            EXPECT_STREQ(origin, "");
+            EXPECT_EQ(origin_number, 0);
+            messages.push_back(message);
+        }
+    }
+    bool has(const std::string& message) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        for (const auto& m : messages) {
+            if (m == message) return true;
+        }
+        return false;
+    }
+    std::vector<std::string> messages;
+
+private:
+    std::mutex m_lock;
+};
+
+// The engine as the host runs it: the framework started, the client reached
+// through its module, requests answered by the scripted transport, replies
+// delivered by the framework's pump.
+class SyncClient : public ::testing::Test {
+protected:
+    SyncClient() : m_dir("client") {}
+
+    void SetUp() override {
+        set_data_directory(m_dir.wide());
+        set_update_done([this](const error_code& e) { updates.push_back(e); });
+        set_sync_done([this](const error_code& e, const zorvane_node_t& tree) {
+            syncs.push_back(e);
+            sync_trees.push_back(tree);
+        });
+        set_overwrite_done([this](const error_code& e) { overwrites.push_back(e); });
+        Core_Common::start_framework();
+        Core_Common::start_modules();
+        ASSERT_NE(ZorvaneClient::instance(), nullptr);
+    }
+
+    void TearDown() override {
+        if (m_logging) {
+            Core_Common::set_log_enabled(false);
+            Core_Common::LogDispatcher::remove_sink(&log);
+        }
+        Core_Common::stop_framework();
+        ZorvaneClient::reset_instance();
+        set_update_done(nullptr);
+        set_sync_done(nullptr);
+        set_overwrite_done(nullptr);
+        set_data_directory(u"");
+        set_server_host("");
+    }
+
+    ZorvaneClient& client() { return *ZorvaneClient::instance(); }
+
+    void record_log() {
+        ASSERT_TRUE(Core_Common::LogDispatcher::add_sink(&log));
+        Core_Common::set_log_enabled(true);
+        m_logging = true;
+    }
+
+    // Runs the pump a few times, as the scripts do between their calls.
+    static void pump() {
+        for (int i = 0; i < 3; ++i) Core_Common::process_pending();
+    }
+
+    // Answers the waiting request with `xml` and `data`, then pumps.
+    void reply(const std::string& xml, const std::string& data = std::string()) {
+        ASSERT_TRUE(transport.answer(reply_body(xml, data)));
+        pump();
+    }
+
+    request_t last_request() { return open_request(transport.requests().back()); }
+
+    // A user verified by an update reply carrying `letters` as version
+    // `version`, with submitter `submitter`.
+    void verified_user(const std::string& letters, int version,
+                       const std::string& submitter = "FIREFOX") {
+        client().set_user(u"alice", u"pa55", 7);
+        client().start_update(true);
+        ASSERT_TRUE(transport.waiting());
+        reply(response("result=\"OK\"",
+                       "<Update><BookmarkVersion>" + std::to_string(version) +
+                           "</BookmarkVersion><BookmarkDate>2026-01-02 03:04:05</BookmarkDate>"
+                           "<SubmitClientType>" +
+                           submitter + "</SubmitClientType></Update>"),
+              tree_document(letters));
+        ASSERT_TRUE(client().account().verified);
+        updates.clear();
+    }
+
+    // A commit reply accepting version `version`, dated "d<version>".
+    static std::string commit_ok(int version) {
+        return response("result=\"OK\"", "<Commit result=\"OK\"><BookmarkVersionBaseline>" +
+                                             std::to_string(version) +
+                                             "</BookmarkVersionBaseline><BookmarkDate>d" +
+                                             std::to_string(version) + "</BookmarkDate></Commit>");
+    }
+
+    temp_directory m_dir;
+    scripted_transport transport;
+    log_recorder log;
+    bool m_logging = false;
+    std::vector<error_code> updates, syncs, overwrites;
+    std::vector<zorvane_node_t> sync_trees;
+};
+
+// ---- Update ----
+
+TEST_F(SyncClient, UpdateOkVerifiesTheAccountAdoptsTheServersRecordAndSavesIt) {
+    record_log();
+    client().set_user(u"alice", u"pa55", 7);
+    EXPECT_FALSE(client().account().verified);
+    EXPECT_EQ(client().last_sync().version, -1);
+
+    client().start_update(false);
+    ASSERT_EQ(transport.requests().size(), 1u);
+    EXPECT_EQ(transport.request(0).m_message_code, 0u);
+    EXPECT_EQ(transport.request(0).m_header_text, "");
+    EXPECT_EQ(client().status(), ACTION_UPDATING);
+    const request_t request = last_request();
+    EXPECT_EQ(request.action_name(), u"Update");
+    EXPECT_EQ(request.field_names(),
+              (std::vector<std::u16string>{u"Username", u"Password", u"ClientVersion", u"PeerID",
+                                           u"BookmarkVersionBaseline"}));
+    EXPECT_EQ(request.field(u"Username"), "alice");
+    EXPECT_EQ(request.field(u"Password"), "pa55");
+    EXPECT_EQ(request.field(u"ClientVersion"), "0");
+    EXPECT_EQ(request.field(u"PeerID"), client().peer_id());
+    EXPECT_EQ(request.field(u"PeerID").size(), 40u);
+    EXPECT_EQ(request.field(u"BookmarkVersionBaseline"), "0");
+    EXPECT_EQ(request.data, "");
+    EXPECT_EQ(request.xml.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"", 0), 0u);
+    EXPECT_EQ(request.xml.find("\n<", request.xml.find("?>") + 3), std::string::npos)
+        << "the request document is not indented";
+
+    EXPECT_TRUE(updates.empty()) << "nothing is reported before the pump runs";
+    reply(response("result=\"OK\" result_message=\"fine\"",
+                   "<Update><BookmarkVersion>12</BookmarkVersion><BookmarkDate>2026-01-02 "
+                   "03:04:05</BookmarkDate><SubmitClientType>Tarnwick</SubmitClientType></Update>"),
+          tree_document("AB"));
+
+    ASSERT_EQ(updates.size(), 1u);
+    EXPECT_EQ(updates[0], error_code());
+    EXPECT_EQ(status_key(updates[0]), u"OK");
+    EXPECT_EQ(client().status(), ACTION_IDLE);
+    EXPECT_TRUE(client().account().verified);
+    EXPECT_EQ(client().last_sync().version, 12);
+    EXPECT_EQ(client().last_sync().date, "2026-01-02 03:04:05");
+    EXPECT_EQ(letters_of(client().last_sync().tree), "AB");
+    EXPECT_EQ(client().submit_client_type(), "Tarnwick");
+    EXPECT_TRUE(log.has("Set User Name = alice , ProfileID = 7"));
+    EXPECT_TRUE(log.has("Start Request Update."));
+    EXPECT_TRUE(log.has("Update Bookmarks Succeed. Version = 12"));
+
+    // The record is on disk: a fresh sign-in finds it without the server.
+    sync_record_t stored;
+    std::string stored_type;
+    ASSERT_EQ(load_record_file(m_dir.wide(), client().account(), stored, stored_type),
+              RECORD_LOADED);
+    EXPECT_EQ(stored.version, 12);
+    EXPECT_EQ(stored_type, "Tarnwick");
+    client().set_user(u"alice", u"pa55", 0);
+    EXPECT_TRUE(client().account().verified);
+    EXPECT_EQ(client().last_sync().version, 12);
+    client().start_update(false);
+    EXPECT_EQ(transport.requests().size(), 1u) << "an update with a record sends nothing";
+    client().start_update(true);
+    EXPECT_EQ(transport.requests().size(), 2u) << "a forced update goes out";
+    EXPECT_EQ(last_request().field(u"BookmarkVersionBaseline"), "12");
+}
+
+TEST_F(SyncClient, UpdateOkWithoutNewerTreeVerifiesAndLeavesTheRecord) {
+    record_log();
+    client().set_user(u"alice", u"pa55", 0);
+    client().start_update(false);
+    reply(response("result=\"OK\""));
+    ASSERT_EQ(updates.size(), 1u);
+    EXPECT_EQ(updates[0], error_code());
+    EXPECT_TRUE(client().account().verified);
+    EXPECT_EQ(client().last_sync().version, -1);
+    EXPECT_FALSE(tree_present(client().last_sync().tree));
+    EXPECT_TRUE(log.has("Update Bookmarks Succeed. Local Is Last Version = 0"));
+    EXPECT_FALSE(std::filesystem::exists(m_dir.file("zorvane.dat")));
+}
+
+TEST_F(SyncClient, UpdateNoRecordVerifiesAndReportsNotFound) {
+    client().set_user(u"alice", u"pa55", 0);
+    client().start_sync(tree_document("A"));
+    EXPECT_EQ(client().last_error().value(), 9) << "an unverified user cannot sync";
+    EXPECT_TRUE(transport.requests().empty());
+
+    client().start_update(false);
+    reply(response("result=\"NO_RECORD\""));
+    ASSERT_EQ(updates.size(), 1u);
+    EXPECT_EQ(updates[0].value(), 5);
+    EXPECT_EQ(status_key(updates[0]), u"zorvane.kernel.status.no_record");
+    EXPECT_EQ(client().last_error().value(), 5);
+    EXPECT_TRUE(client().account().verified);
+    EXPECT_FALSE(std::filesystem::exists(m_dir.file("zorvane.dat")));
+
+    client().start_sync(tree_document("A"));
+    EXPECT_EQ(client().status(), ACTION_SYNCING) << "the verified user may now sync";
+    EXPECT_EQ(last_request().action_name(), u"Commit");
+}
+
+TEST_F(SyncClient, UpdateServerErrorsMapToClientErrorsAndLeaveTheAccountUnverified) {
+    record_log();
+    const std::vector<std::pair<std::string, int>> cases = {
+        {"INVALID_PASSWORD", 6}, {"MAINTENANCE", 1}, {"OUT_OF_DATE", 2},
+        {"EXCEPTION", 4},        {"BUSY", 3},        {"SOMETHING_NEW", 3}};
+    for (const auto& [name, value] : cases) {
+        updates.clear();
+        client().set_user(u"alice", u"wrong", 0);
+        client().start_update(false);
+        reply(response("result=\"" + name + "\" result_message=\"no\""));
+        ASSERT_EQ(updates.size(), 1u) << name;
+        EXPECT_EQ(updates[0].value(), value) << name;
+        EXPECT_EQ(&updates[0].category(), &zorvane_category_instance());
+        EXPECT_FALSE(client().account().verified) << name;
+        EXPECT_EQ(client().status(), ACTION_IDLE);
+    }
+    EXPECT_TRUE(log.has("Update Bookmarks Failed."));
+}
+
+TEST_F(SyncClient, UpdateWithoutVersionIsAProtocolError) {
+    client().set_user(u"alice", u"pa55", 0);
+    client().start_update(false);
+    reply(response("result=\"OK\"", "<Update><BookmarkDate>x</BookmarkDate></Update>"),
+          tree_document("A"));
+    ASSERT_EQ(updates.size(), 1u);
+    EXPECT_EQ(updates[0].value(), 3);
+    EXPECT_FALSE(client().account().verified);
+    EXPECT_EQ(client().last_sync().version, -1);
+}
+
+// ---- Replies that do not open ----
+
+TEST_F(SyncClient, UnreadableRepliesEndTheActionWithInvalidProtocol) {
+    const std::string document = response("result=\"OK\"");
+    const std::vector<std::pair<std::string, std::string>> bodies = {
+        {"short payload", seal(kMessageKey, std::string("\0\0\0\0\0\0\0", 7))},
+        {"D too large", seal(kMessageKey, be32(document.size()) + be32(1) + document)},
+        {"D too small", seal(kMessageKey, be32(document.size()) + be32(0) + document + "x")},
+        {"X past the end", seal(kMessageKey, be32(document.size() + 1) + be32(0) + document)},
+        {"other passphrase", seal("another key", be32(document.size()) + be32(0) + document)},
+        {"not gzip",
+         [] {
+             std::string b = "plain bytes that are not a gzip member at all";
+             Core_Common::encrypt(kMessageKey, b);
+             return b;
+         }()},
+        {"too short to decipher", std::string(10, 'x')},
+        {"not XML", reply_body("<Zorvane><Zorvane><Response>")},
+        {"no Response", reply_body("<Zorvane><Zorvane><Reply result=\"OK\"/></Zorvane></Zorvane>")},
+    };
+    for (const auto& [what, body] : bodies) {
+        updates.clear();
+        client().set_user(u"alice", u"pa55", 0);
+        client().start_update(false);
+        ASSERT_TRUE(transport.answer(body));
+        pump();
+        ASSERT_EQ(updates.size(), 1u) << what;
+        EXPECT_EQ(updates[0].value(), 3) << what;
+        EXPECT_EQ(status_key(updates[0]), u"zorvane.kernel.status.connect_failed") << what;
+        EXPECT_FALSE(client().account().verified) << what;
+        EXPECT_EQ(client().status(), ACTION_IDLE) << what;
+    }
+}
+
+// ---- Sync ----
+
+TEST_F(SyncClient, SyncSendsAnUpdateWhenNothingChangedAndACommitOtherwise) {
+    record_log();
+    verified_user("AB", 4);
+
+    client().start_sync(tree_document("AB"));
+    EXPECT_EQ(client().status(), ACTION_SYNCING);
+    EXPECT_EQ(last_request().action_name(), u"Update");
+    EXPECT_EQ(last_request().field(u"BookmarkVersionBaseline"), "4");
+    EXPECT_EQ(last_request().field(u"ClientType"), "<absent>");
+    EXPECT_TRUE(log.has("Start Request Sync."));
+    EXPECT_TRUE(log.has("Start Sync Bookmarks."));
+    reply(response("result=\"OK\""));
+    ASSERT_EQ(syncs.size(), 1u);
+    EXPECT_EQ(syncs[0].value(), 3) << "a sync reply with neither Update nor Commit is a failure";
+    EXPECT_TRUE(log.has("Sync Bookmarks Failed."));
+
+    client().start_sync(tree_document("ABC"));
+    const request_t commit = last_request();
+    EXPECT_EQ(commit.action_name(), u"Commit");
+    EXPECT_EQ(commit.field_names(),
+              (std::vector<std::u16string>{u"Username", u"Password", u"ClientVersion", u"PeerID",
+                                           u"ClientType", u"BookmarkVersionBaseline"}));
+    EXPECT_EQ(commit.field(u"ClientType"), "FIREFOX");
+    EXPECT_EQ(commit.field(u"BookmarkVersionBaseline"), "4");
+    EXPECT_EQ(letters_of(parse(commit.data)), "ABC");
+    std::string expected;
+    Core_ZorvaneMerge::write_tree(parse(tree_document("ABC")), expected);
+    EXPECT_EQ(commit.data, expected);
+}
+
+TEST_F(SyncClient, LocalChangesForceACommitOfAnUnchangedTree) {
+    verified_user("AB", 4);
+    client().merge_browser_tree(tree_document("ABC"));
+    EXPECT_TRUE(client().local_changes());
+    EXPECT_EQ(letters_of(client().last_sync().tree), "ABC");
+
+    client().start_sync(tree_document("ABC"));
+    EXPECT_EQ(last_request().action_name(), u"Commit");
+    reply(commit_ok(5), tree_document("ABC"));
+    ASSERT_EQ(syncs.size(), 1u);
+    EXPECT_EQ(syncs[0], error_code());
+    EXPECT_FALSE(client().local_changes()) << "a finished commit clears the local changes";
+    EXPECT_EQ(client().last_sync().version, 5);
+    EXPECT_EQ(client().last_sync().date, "d5");
+}
+
+TEST_F(SyncClient, CommitOkAdoptsTheServersRecordAndSavesIt) {
+    verified_user("AB", 4);
+    client().start_sync(tree_document("ABD"));
+    EXPECT_TRUE(syncs.empty());
+    reply(response("result=\"OK\"",
+                   "<Commit><BookmarkVersionBaseline>5</BookmarkVersionBaseline><BookmarkDate>now"
+                   "</BookmarkDate><SubmitClientType>WEB</SubmitClientType></Commit>"),
+          tree_document("ABD"));
+    ASSERT_EQ(syncs.size(), 1u);
+    EXPECT_EQ(syncs[0], error_code());
+    EXPECT_EQ(letters_of(sync_trees[0]), "ABD") << "the callback carries the handed-over tree";
+    EXPECT_EQ(client().status(), ACTION_IDLE);
+    EXPECT_EQ(client().last_sync().version, 5);
+    EXPECT_EQ(client().last_sync().date, "now");
+    EXPECT_EQ(client().submit_client_type(), "WEB");
+    EXPECT_EQ(letters_of(client().sync_input_record().tree), "ABD");
+    EXPECT_EQ(client().sync_input_record().version, -1);
+
+    sync_record_t stored;
+    std::string type;
+    ASSERT_EQ(load_record_file(m_dir.wide(), client().account(), stored, type), RECORD_LOADED);
+    EXPECT_EQ(stored.version, 5);
+    EXPECT_EQ(letters_of(stored.tree), "ABD");
+    EXPECT_EQ(type, "WEB");
+}
+
+TEST_F(SyncClient, PolicyAndNoRecordRepliesEndTheSyncWithSuccess) {
+    verified_user("AB", 4);
+    client().start_sync(tree_document("ABC"));
+    reply(response("result=\"POLICY\""));
+    ASSERT_EQ(syncs.size(), 1u);
+    EXPECT_EQ(syncs[0], error_code());
+    EXPECT_EQ(client().last_sync().version, 4) << "POLICY changes no record";
+    EXPECT_EQ(letters_of(client().last_sync().tree), "AB");
+    EXPECT_EQ(client().submit_client_type(), "FIREFOX");
+
+    client().start_sync(tree_document("ABC"));
+    reply(response("result=\"NO_RECORD\""));
+    ASSERT_EQ(syncs.size(), 2u);
+    EXPECT_EQ(syncs[1], error_code());
+    EXPECT_EQ(client().last_sync().version, 0);
+    EXPECT_FALSE(tree_present(client().last_sync().tree));
+    EXPECT_EQ(client().last_sync().date, "");
+    EXPECT_EQ(client().submit_client_type(), "");
+    EXPECT_EQ(client().status(), ACTION_IDLE);
+}
+
+TEST_F(SyncClient, SyncReplyWithNewerServerTreeAdoptsIt) {
+    verified_user("AB", 4);
+    client().start_sync(tree_document("AB"));  // no changes: an update
+    reply(response("result=\"OK\"",
+                   "<Update><BookmarkVersion>9</BookmarkVersion><SubmitClientType>Glimmerfin"
+                   "</SubmitClientType></Update>"),
+          tree_document("XYZ"));
+    ASSERT_EQ(syncs.size(), 1u);
+    EXPECT_EQ(syncs[0], error_code());
+    EXPECT_EQ(client().last_sync().version, 9);
+    EXPECT_EQ(client().last_sync().date, "");
+    EXPECT_EQ(letters_of(client().last_sync().tree), "XYZ");
+    EXPECT_EQ(client().submit_client_type(), "Glimmerfin");
+}
+
+TEST_F(SyncClient, InvalidVersionWithNothingLocalLeftAdoptsTheServersTree) {
+    verified_user("AB", 4);
+    client().start_sync(tree_document("A"));  // B deleted locally
+    ASSERT_EQ(last_request().action_name(), u"Commit");
+    // Meanwhile the server deleted B too: nothing of ours is left to add.
+    reply(response("result=\"OK\"",
+                   "<Commit result=\"INVALID_VERSION\"><BookmarkVersionBaseline>7"
+                   "</BookmarkVersionBaseline><BookmarkDate>d7</BookmarkDate></Commit>"),
+          tree_document("A"));
+    ASSERT_EQ(syncs.size(), 1u);
+    EXPECT_EQ(syncs[0], error_code());
+    EXPECT_EQ(transport.requests().size(), 2u) << "no further commit";
+    EXPECT_EQ(client().last_sync().version, 7);
+    EXPECT_EQ(client().last_sync().date, "d7");
+    EXPECT_EQ(letters_of(client().last_sync().tree), "A");
+    EXPECT_EQ(client().status(), ACTION_IDLE);
+}
+
+TEST_F(SyncClient, InvalidVersionWithLocalChangesCommitsTheMergeOnceMore) {
+    verified_user("AB", 4);
+    client().start_sync(tree_document("ABL"));  // L added here
+    ASSERT_EQ(transport.requests().size(), 2u);
+    // The server moved on to version 8, where R was added elsewhere.
+    reply(response("result=\"OK\"",
+                   "<Commit result=\"INVALID_VERSION\" result_message=\"old\">"
+                   "<BookmarkVersionBaseline>8</BookmarkVersionBaseline></Commit>"),
+          tree_document("ABR"));
+    EXPECT_TRUE(syncs.empty()) << "the sync goes on";
+    EXPECT_EQ(client().status(), ACTION_SYNCING);
+    ASSERT_EQ(transport.requests().size(), 3u) << "exactly one further commit";
+    const request_t again = last_request();
+    EXPECT_EQ(again.action_name(), u"Commit");
+    EXPECT_EQ(again.field(u"BookmarkVersionBaseline"), "8");
+    const zorvane_node_t merged = parse(again.data);
+    ASSERT_TRUE(tree_present(merged));
+    EXPECT_NE(Core_ZorvaneMerge::find_node(merged, "L"), nullptr);
+    EXPECT_NE(Core_ZorvaneMerge::find_node(merged, "R"), nullptr);
+    EXPECT_EQ(merged.children.size(), 4u);
+    EXPECT_EQ(client().last_sync().version, 4) << "the record waits for the server's answer";
+
+    pump();
+    EXPECT_TRUE(syncs.empty());
+    reply(commit_ok(9), again.data);
+    ASSERT_EQ(syncs.size(), 1u);
+    EXPECT_EQ(syncs[0], error_code());
+    EXPECT_EQ(client().last_sync().version, 9);
+    EXPECT_TRUE(Core_ZorvaneMerge::trees_equal(client().last_sync().tree, merged));
+    EXPECT_EQ(transport.requests().size(), 3u);
+}
+
+// Without a record tree there is no common state to merge over. Committing
+// our tree again as it is would replace the bookmarks another client stored
+// first; both sides are kept instead.
+TEST_F(SyncClient, InvalidVersionOnAFirstCommitKeepsTheServersBookmarks) {
+    client().set_user(u"alice", u"pa55", 0);
+    client().start_update(false);
+    reply(response("result=\"NO_RECORD\""));
+    ASSERT_TRUE(client().account().verified);
+
+    client().start_sync(tree_document("AB"));
+    ASSERT_EQ(last_request().field(u"BookmarkVersionBaseline"), "0");
+    reply(response("result=\"OK\"",
+                   "<Commit result=\"INVALID_VERSION\"><BookmarkVersionBaseline>1"
+                   "</BookmarkVersionBaseline></Commit>"),
+          tree_document("XY"));
+    ASSERT_EQ(transport.requests().size(), 3u);
+    const request_t again = last_request();
+    EXPECT_EQ(again.field(u"BookmarkVersionBaseline"), "1");
+    const zorvane_node_t combined = parse(again.data);
+    for (const char* guid : {"A", "B", "X", "Y"}) {
+        EXPECT_NE(Core_ZorvaneMerge::find_node(combined, guid), nullptr) << guid;
+    }
+    EXPECT_TRUE(syncs.empty());
+    reply(commit_ok(2), again.data);
+    ASSERT_EQ(syncs.size(), 1u);
+    EXPECT_EQ(client().last_sync().version, 2);
+
+    // When the server already holds exactly our bookmarks, they are adopted.
+    client().forget_user();
+    client().start_update(true);
+    reply(response("result=\"NO_RECORD\""));
+    client().start_sync(tree_document("AB"));
+    reply(response("result=\"OK\"",
+                   "<Commit result=\"INVALID_VERSION\"><BookmarkVersionBaseline>3"
+                   "</BookmarkVersionBaseline></Commit>"),
+          tree_document("AB"));
+    ASSERT_EQ(syncs.size(), 2u);
+    EXPECT_EQ(syncs[1], error_code());
+    EXPECT_EQ(client().last_sync().version, 3);
+    EXPECT_EQ(transport.requests().size(), 5u);
+}
+
+TEST_F(SyncClient, CommitResultErrorsEndTheSync) {
+    verified_user("AB", 4);
+    client().start_sync(tree_document("ABC"));
+    reply(response("result=\"OK\"",
+                   "<Commit result=\"MAINTENANCE\"><BookmarkVersionBaseline>4"
+                   "</BookmarkVersionBaseline></Commit>"));
+    ASSERT_EQ(syncs.size(), 1u);
+    EXPECT_EQ(syncs[0].value(), 1);
+    client().start_sync(tree_document("ABC"));
+    reply(response("result=\"OK\"", "<Commit result=\"OK\"/>"));
+    ASSERT_EQ(syncs.size(), 2u);
+    EXPECT_EQ(syncs[1].value(), 3) << "a commit without baseline";
+    EXPECT_EQ(client().last_sync().version, 4);
+}
+
+TEST_F(SyncClient, SyncRefusalsCallNoCallback) {
+    record_log();
+    client().start_sync(tree_document("A"));
+    EXPECT_EQ(client().last_error().value(), 9) << "no user";
+    verified_user("AB", 4);
+    client().start_sync("");
+    EXPECT_EQ(client().last_error().value(), 8);
+    EXPECT_TRUE(log.has("Bookmarks Invalid. Sync Failed."));
+    client().start_overwrite("<nodeset/>");
+    EXPECT_EQ(client().last_error().value(), 8);
+    EXPECT_TRUE(log.has("Bookmarks Invalid. Commit Failed."));
+    pump();
+    EXPECT_EQ(transport.requests().size(), 1u);
+    EXPECT_TRUE(syncs.empty());
+    EXPECT_TRUE(overwrites.empty());
+    EXPECT_EQ(client().status(), ACTION_IDLE);
+}
+
+TEST_F(SyncClient, ASecondSyncCancelsTheFirstSilently) {
+    verified_user("AB", 4);
+    client().start_sync(tree_document("ABC"));
+    client().start_sync(tree_document("ABCD"));
+    EXPECT_EQ(transport.cancelled(), 1u);
+    ASSERT_EQ(transport.requests().size(), 3u);
+    EXPECT_EQ(letters_of(parse(last_request().data)), "ABCD");
+    reply(commit_ok(5), tree_document("ABCD"));
+    pump();
+    ASSERT_EQ(syncs.size(), 1u);
+    EXPECT_EQ(letters_of(sync_trees[0]), "ABCD");
+}
+
+TEST_F(SyncClient, UpdateNeverInterruptsASyncOrAnOverwrite) {
+    record_log();
+    verified_user("AB", 4);
+    client().start_sync(tree_document("ABC"));
+    client().start_update(true);
+    EXPECT_TRUE(log.has("Processing Commit, Operation Canceled."));
+    EXPECT_EQ(client().status(), ACTION_SYNCING);
+    EXPECT_EQ(transport.cancelled(), 0u);
+    client().start_overwrite(tree_document("Q"));
+    client().start_update(true);
+    EXPECT_TRUE(log.has("Processing Over Write, Operation Canceled."));
+    EXPECT_EQ(client().status(), ACTION_OVERWRITING);
+    EXPECT_EQ(transport.cancelled(), 1u) << "the overwrite replaced the sync";
+}
+
+TEST_F(SyncClient, ResetSuppressesEveryCallback) {
+    client().set_user(u"alice", u"pa55", 0);
+    client().start_update(false);
+    ASSERT_TRUE(transport.waiting());
+    client().reset();
+    EXPECT_EQ(client().status(), ACTION_IDLE);
+    EXPECT_FALSE(transport.waiting());
+    pump();
+    EXPECT_TRUE(updates.empty());
+
+    // A reply already queued for the pump is dropped as well.
+    client().start_update(false);
+    ASSERT_TRUE(transport.answer(reply_body(response("result=\"OK\""))));
+    client().reset();
+    pump();
+    EXPECT_TRUE(updates.empty());
+    EXPECT_FALSE(client().account().verified);
+}
+
+TEST_F(SyncClient, TransportFailureGivesError10AndOneCallback) {
+    record_log();
+    client().set_user(u"alice", u"pa55", 0);
+    client().start_update(false);
+    ASSERT_TRUE(transport.fail());
+    pump();
+    ASSERT_EQ(updates.size(), 1u);
+    EXPECT_EQ(updates[0].value(), 10);
+    EXPECT_EQ(status_key(updates[0]), u"zorvane.kernel.status.connect_failed");
+    EXPECT_EQ(client().last_error().value(), 10);
+    EXPECT_EQ(client().status(), ACTION_IDLE);
+    EXPECT_TRUE(log.has("Update Bookmarks Failed."));
+
+    verified_user("AB", 4);
+    client().start_sync(tree_document("ABC"));
+    ASSERT_TRUE(transport.fail());
+    pump();
+    ASSERT_EQ(syncs.size(), 1u);
+    EXPECT_EQ(syncs[0].value(), 10);
+    EXPECT_TRUE(log.has("Sync Bookmarks Failed."));
+
+    client().start_overwrite(tree_document("ABC"));
+    ASSERT_TRUE(transport.fail());
+    pump();
+    ASSERT_EQ(overwrites.size(), 1u);
+    EXPECT_EQ(overwrites[0].value(), 10);
+    EXPECT_TRUE(log.has("OverWrite Bookmarks Failed."));
+
+    // A failure that reaches an idle client is logged and reported nowhere.
+    const std::size_t reported = updates.size() + syncs.size() + overwrites.size();
+    client().on_error(Core_Common::service_error_t{3, u"x"}, error_code());
+    EXPECT_EQ(client().last_error().value(), 4);
+    EXPECT_TRUE(log.has("Unknow Bookmarks Action."));
+    EXPECT_EQ(updates.size() + syncs.size() + overwrites.size(), reported);
+}
+
+// ---- Overwrite ----
+
+TEST_F(SyncClient, OverwriteCarriesOverWriteTrueAndBaselineZero) {
+    record_log();
+    verified_user("AB", 4);
+    client().start_overwrite(tree_document("QR"));
+    EXPECT_EQ(client().status(), ACTION_OVERWRITING);
+    EXPECT_TRUE(log.has("Start Request Over Write."));
+    EXPECT_TRUE(log.has("Start Over Write Bookmarks."));
+    const request_t request = last_request();
+    EXPECT_EQ(request.action_name(), u"Commit");
+    EXPECT_EQ(request.field_names(), (std::vector<std::u16string>{
+                                         u"Username", u"Password", u"ClientVersion", u"PeerID",
+                                         u"OverWrite", u"ClientType", u"BookmarkVersionBaseline"}));
+    EXPECT_EQ(request.field(u"OverWrite"), "true");
+    EXPECT_EQ(request.field(u"BookmarkVersionBaseline"), "0");
+    EXPECT_EQ(request.field(u"ClientType"), "FIREFOX");
+    EXPECT_EQ(letters_of(parse(request.data)), "QR");
+    EXPECT_EQ(client().sync_input_record().tree.type, 0) << "an overwrite is not a sync input";
+
+    reply(commit_ok(11), tree_document("QR"));
+    ASSERT_EQ(overwrites.size(), 1u);
+    EXPECT_EQ(overwrites[0], error_code());
+    EXPECT_EQ(client().status(), ACTION_IDLE);
+    EXPECT_EQ(client().last_sync().version, 11);
+    EXPECT_EQ(letters_of(client().last_sync().tree), "QR");
+    EXPECT_TRUE(log.has("OverWrite Bookmarks Succeed. Version = 11"));
+    sync_record_t stored;
+    std::string type;
+    ASSERT_EQ(load_record_file(m_dir.wide(), client().account(), stored, type), RECORD_LOADED);
+    EXPECT_EQ(stored.version, 11);
+
+    client().start_overwrite(tree_document("QR"));
+    reply(response("result=\"NO_RECORD\""));
+    ASSERT_EQ(overwrites.size(), 2u);
+    EXPECT_EQ(overwrites[1].value(), 5);
+    client().start_overwrite(tree_document("QR"));
+    reply(response("result=\"OK\""));
+    ASSERT_EQ(overwrites.size(), 3u);
+    EXPECT_EQ(overwrites[2].value(), 3) << "no Commit element";
+    EXPECT_EQ(client().last_sync().version, 11);
+}
+
+// ---- Account and local trees ----
+
+TEST_F(SyncClient, ForgetUserDropsTheRecordAndItsFileButKeepsTheName) {
+    verified_user("AB", 4);
+    ASSERT_TRUE(std::filesystem::exists(m_dir.file("zorvane.dat")));
+    client().merge_browser_tree(tree_document("ABC"));
+    client().forget_user();
+    EXPECT_FALSE(std::filesystem::exists(m_dir.file("zorvane.dat")));
+    EXPECT_FALSE(client().account().verified);
+    EXPECT_EQ(client().account().user_name, u"alice");
+    EXPECT_EQ(client().account().password, u"pa55");
+    EXPECT_EQ(client().account().profile_id, 0);
+    EXPECT_EQ(client().last_sync().version, -1);
+    EXPECT_FALSE(client().local_changes());
+    EXPECT_EQ(client().submit_client_type(), "");
+    client().start_sync(tree_document("AB"));
+    EXPECT_EQ(client().last_error().value(), 9);
+}
+
+TEST_F(SyncClient, MergeBrowserTreeKeepsEverythingAndNotesChanges) {
+    client().set_user(u"alice", u"pa55", 0);
+    client().merge_browser_tree(tree_document("AB"));
+    EXPECT_EQ(letters_of(client().last_sync().tree), "AB") << "taken as it is without a record";
+    EXPECT_FALSE(client().local_changes());
+    client().merge_browser_tree(tree_document("A"));
+    EXPECT_EQ(letters_of(client().last_sync().tree), "AB") << "nothing is deleted";
+    EXPECT_FALSE(client().local_changes());
+    client().merge_browser_tree("not a tree");
+    EXPECT_EQ(letters_of(client().last_sync().tree), "AB");
+    client().merge_browser_tree(tree_document("AC"));
+    EXPECT_EQ(client().last_sync().tree.children.size(), 3u);
+    EXPECT_TRUE(client().local_changes());
+}
+
+TEST_F(SyncClient, ImportForeignTreeOnlyForOtherClientTypes) {
+    verified_user("AB", 4, "FIREFOX");
+    client().import_foreign_tree(tree_document("XY"));
+    EXPECT_EQ(letters_of(client().last_sync().tree), "AB");
+    EXPECT_FALSE(client().local_changes());
+
+    verified_user("AB", 4, "Tarnwick");
+    client().import_foreign_tree(tree_document("XY"));
+    EXPECT_FALSE(client().local_changes()) << "nothing of the browser's is kept: the stored tree";
+    EXPECT_EQ(letters_of(client().last_sync().tree), "AB");
+
+    const std::string query =
+        "<node><guid>Q</guid><type>query</type><name>Q</name><url>place:sort=8</url></node>";
+    client().import_foreign_tree(tree_document("XY", query));
+    EXPECT_TRUE(client().local_changes());
+    const zorvane_node_t& t = client().last_sync().tree;
+    EXPECT_NE(Core_ZorvaneMerge::find_node(t, "A"), nullptr);
+    EXPECT_NE(Core_ZorvaneMerge::find_node(t, "Q"), nullptr) << "the browser's queries stay";
+    EXPECT_EQ(Core_ZorvaneMerge::find_node(t, "X"), nullptr) << "its other bookmarks go";
+
+    client().import_foreign_tree("not a tree");
+    EXPECT_NE(Core_ZorvaneMerge::find_node(client().last_sync().tree, "Q"), nullptr);
+}
+
+TEST_F(SyncClient, RootsUnchangedComparesToolbarMenuAndUnfiled) {
+    auto roots = [](const std::string& toolbar, const std::string& unfiled,
+                    const std::string& other) {
+        auto folder = [](const std::string& guid, const std::string& inner) {
+            return "<node><guid>" + guid + "</guid><type>folder</type><name>" + guid +
+                   "</name><children>" + inner + "</children></node>";
+        };
+        auto mark = [](char c) {
+            return std::string("<node><guid>") + c + "</guid><type>bookmark</type><name>" + c +
+                   "</name><url>http://example.com/" + c + "</url></node>";
+        };
+        std::string inner_toolbar, inner_other;
+        for (char c : toolbar) inner_toolbar += mark(c);
+        for (char c : other) inner_other += mark(c);
+        std::string children =
+            folder("BOOKMARK_TOOLBAR", inner_toolbar) + folder("BOOKMARK_MENU", "");
+        if (!unfiled.empty()) children += folder("BOOKMARK_UNFILED", "");
+        children += folder("OTHER", inner_other);
+        return "<nodeset><node><guid>ROOT</guid><type>folder</type><name>R</name><children>" +
+               children + "</children></node></nodeset>";
+    };
+    client().set_user(u"alice", u"pa55", 0);
+    EXPECT_FALSE(client().roots_unchanged(roots("A", "u", ""))) << "no record tree";
+    client().merge_browser_tree(roots("A", "u", "X"));
+    EXPECT_TRUE(client().roots_unchanged(roots("A", "u", "Y")));
+    EXPECT_FALSE(client().roots_unchanged(roots("A", "", "X")));
+    EXPECT_FALSE(client().roots_unchanged(roots("AB", "u", "X")));
+    EXPECT_FALSE(client().roots_unchanged("garbage"));
+}
+
+TEST_F(SyncClient, ServerHostSettingReachesTheSessionsAtModuleStart) {
+    client().set_user(u"alice", u"pa55", 0);
+    client().start_update(false);
+    ASSERT_EQ(transport.requests().size(), 1u);
+    EXPECT_EQ(transport.request(0).m_host, "localhost");
+    EXPECT_EQ(transport.request(0).m_port, 8080);
+
+    Core_Common::stop_framework();
+    set_server_host("sync.example.org:9000");
+    Core_Common::start_framework();
+    Core_Common::start_modules();
+    client().set_user(u"alice", u"pa55", 0);
+    client().start_update(false);
+    ASSERT_EQ(transport.requests().size(), 2u);
+    EXPECT_EQ(transport.request(1).m_host, "sync.example.org");
+    EXPECT_EQ(transport.request(1).m_port, 9000);
+}
+
+TEST_F(SyncClient, NotesBelongToTheirUser) {
+    client().set_user(u"a", u"x", 0);
+    EXPECT_EQ(client().load_notes(), "");
+    client().save_notes("note of a");
+    EXPECT_EQ(client().load_notes(), "note of a");
+    client().set_user(u"b", u"x", 0);
+    EXPECT_EQ(client().load_notes(), "");
+    client().set_user(u"a", u"y", 0);
+    EXPECT_EQ(client().load_notes(), "note of a") << "notes are keyed by the user name";
+    client().delete_notes();
+    EXPECT_EQ(client().load_notes(), "");
+}
+
+}  // namespace
+}  // namespace Core_ZorvaneClient
