@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
+#include <thread>
 #include <utility>
 
 #include "schema.h"
@@ -172,11 +174,23 @@ store_status_t sqlite_store_t::open() {
     // journal_mode answers with a row naming the mode it got; anything but
     // "wal" (a read-only medium, an in-memory path) is refused, since the
     // durability and concurrency promises rest on it.
+    // Switching a new database to WAL needs a moment alone with the file;
+    // while another process or connection does the same, SQLite answers
+    // "database is locked" at once without calling the busy handler, so the
+    // switch is retried here within the busy time-out.
     {
         statement_t s;
         if (!s.prepare(m_db, "PRAGMA journal_mode=WAL")) return failure("set journal mode");
         use_t use(s);
-        if (use.step() != SQLITE_ROW) return failure("set journal mode");
+        int rc = use.step();
+        const auto give_up = std::chrono::steady_clock::now() +
+                             std::chrono::milliseconds(m_options.busy_timeout_ms);
+        while ((rc & 0xFF) == SQLITE_BUSY && std::chrono::steady_clock::now() < give_up) {
+            sqlite3_reset(s.get());
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            rc = use.step();
+        }
+        if (rc != SQLITE_ROW) return failure("set journal mode");
         if (use.text(0) != "wal") {
             return store_status_t::failed("cannot use store " + describe() +
                                           ": the database refuses write-ahead logging (mode " +

@@ -252,7 +252,11 @@ TEST_P(StoreTest, ManyStoresOpeningANewDatabaseAtOnceMigrateItOnce) {
         threads.emplace_back([&] {
             start.arrive_and_wait();
             std::unique_ptr<InterfaceStore> store;
-            if (!open_store(fresh.url(), m_options, store).ok()) ++failures;
+            const store_status_t status = open_store(fresh.url(), m_options, store);
+            if (!status.ok()) {
+                ++failures;
+                ADD_FAILURE() << status.message;
+            }
         });
     }
     for (auto& t : threads) t.join();

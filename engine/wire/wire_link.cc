@@ -22,7 +22,6 @@ namespace {
 
 using link_pool = Core_Common::shared_record_pool<WireLinkLayer>;
 constexpr const char* kLinkRecordName = "WireLinkLayer";
-constexpr std::uint32_t kUnlimited = 0xFFFFFFFFu;
 constexpr std::uint32_t kSmallestAllowance = 1024;
 
 std::mutex g_links_lock;

@@ -137,7 +137,6 @@ void InterfaceWire::on_tcp_accepted(void* conn, void*& link, const std::string& 
     if (context == nullptr) {
         return;
     }
-    boost::system::error_code parse_error;
     std::uint32_t address = 0;
     unsigned parts[4] = {0, 0, 0, 0};
     if (std::sscanf(remote_address.c_str(), "%u.%u.%u.%u", &parts[0], &parts[1], &parts[2],
