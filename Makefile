@@ -51,7 +51,7 @@ fuzz: deps
 			build-fuzz/corpus/$$n $$seeds; done
 
 demo:
-	@echo "make demo is not there yet (the server is: see README.md, "The server")." >&2; exit 1
+	@echo "make demo is not there yet (the server is: see the README's section on the server)." >&2; exit 1
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz
