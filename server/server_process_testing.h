@@ -19,12 +19,13 @@
 
 namespace Core_Server::testing {
 
-// A blocking client of 127.0.0.1:port.
+// A blocking client of 127.0.0.1:port; a receive gives up after
+// `receive_timeout_seconds` of silence.
 class client_t {
 public:
-    explicit client_t(std::uint16_t port) {
+    explicit client_t(std::uint16_t port, int receive_timeout_seconds = 20) {
         m_fd = socket(AF_INET, SOCK_STREAM, 0);
-        timeval tv{20, 0};
+        timeval tv{receive_timeout_seconds, 0};
         setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
@@ -45,7 +46,7 @@ public:
         }
         return true;
     }
-    // Everything until the server closes (or 20 s pass).
+    // Everything until the server closes (or the receive time-out passes).
     std::string receive_all() {
         std::string out;
         char buffer[16384];

@@ -1,5 +1,7 @@
 #include "tcp_server.h"
 
+#include "server_process_testing.h"
+
 #include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -50,45 +52,10 @@ private:
     std::string m_last_peer;
 };
 
-// A blocking loopback client.
-class client_t {
+// A blocking loopback client that gives up after 10 s of silence.
+class client_t : public testing::client_t {
 public:
-    explicit client_t(std::uint16_t port) {
-        m_fd = socket(AF_INET, SOCK_STREAM, 0);
-        timeval tv{10, 0};
-        setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(port);
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        m_connected = connect(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    }
-    ~client_t() { close(m_fd); }
-    bool connected() const { return m_connected; }
-    bool send_all(const std::string& bytes) {
-        std::size_t sent = 0;
-        while (sent < bytes.size()) {
-            const ssize_t n = ::send(m_fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-            if (n <= 0) return false;
-            sent += static_cast<std::size_t>(n);
-        }
-        return true;
-    }
-    // Everything until the server closes (or 10 s pass).
-    std::string receive_all() {
-        std::string out;
-        char buffer[4096];
-        for (;;) {
-            const ssize_t n = recv(m_fd, buffer, sizeof buffer, 0);
-            if (n <= 0) break;
-            out.append(buffer, static_cast<std::size_t>(n));
-        }
-        return out;
-    }
-
-private:
-    int m_fd = -1;
-    bool m_connected = false;
+    explicit client_t(std::uint16_t port) : testing::client_t(port, 10) {}
 };
 
 class TcpServerTest : public ::testing::Test {
