@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
 
 #include "bookmarks/url_forms.h"
@@ -253,20 +254,37 @@ bool read_bookmarks_html(std::string_view html, zorvane_node_t& tree) {
             menu.children.push_back(std::move(child));
         }
     }
-    // Folder marks are not keywords. Identifiers come from the final place
-    // (the parent's identifier and the position), the kind, the title and
-    // the address, so the same file always gives the same identifiers.
+    // Folder marks are not keywords. A bookmark file carries no identifiers,
+    // so each node gets one from what it is rather than where it stands:
+    // an item with an address from that address and how many items with the
+    // same kind and address came before it in the file; a folder from its
+    // parent's identifier, its title and how many folders of that title came
+    // before it in the parent; a separator from its parent and how many
+    // separators came before it there. The same file always gives the same
+    // identifiers, and the same bookmark gets the same identifier in the
+    // files of two browsers, wherever it stands, so a merge knows it as one
+    // bookmark, and a bookmark moved or renamed in the browser keeps its
+    // identifier.
+    std::map<std::string, int> seen_addresses;
     std::function<void(zorvane_node_t&)> clear = [&](zorvane_node_t& n) {
         if (n.type == Core_ZorvaneMerge::NODE_FOLDER && !n.keyword.empty() &&
             n.keyword[0] == u'\x01')
             n.keyword.clear();
+        std::map<std::string, int> seen_here;  // folder titles and separators in `n`
         for (std::size_t i = 0; i < n.children.size(); ++i) {
             zorvane_node_t& c = n.children[i];
             c.index = static_cast<std::int32_t>(i);
             if (c.guid.empty()) {
-                c.guid =
-                    "h" + fnv_hex(n.guid + "/" + std::to_string(i) + "/" + std::to_string(c.type) +
-                                  "/" + Core_Platform::wide_to_utf8(c.title) + "/" + c.url);
+                const std::string kind = std::to_string(c.type);
+                std::string key;
+                if (!c.url.empty()) {
+                    key = kind + "/" + c.url;
+                    key += "#" + std::to_string(seen_addresses[key]++);
+                } else {
+                    key = n.guid + "/" + kind + "/" + Core_Platform::wide_to_utf8(c.title);
+                    key += "#" + std::to_string(seen_here[key]++);
+                }
+                c.guid = "h" + fnv_hex(key);
             }
             clear(c);
         }

@@ -8,8 +8,9 @@
 // top-level folder marked PERSONAL_TOOLBAR_FOLDER becomes the toolbar, one
 // marked UNFILED_BOOKMARKS_FOLDER the unfiled folder, and everything else at
 // the top goes into the menu. Every node gets an identifier derived from its
-// place, kind, title and address, so reading the same file twice gives the
-// same tree.
+// content (an item's address; a folder's parent and title), so reading the
+// same file twice gives the same tree, and a bookmark two files share gets
+// the same identifier in both.
 //
 // Both functions are pure and thread-safe.
 #pragma once

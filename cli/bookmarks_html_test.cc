@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <set>
 #include <string>
 
 #include "bookmarks/tree_xml.h"
@@ -96,6 +98,75 @@ TEST(BookmarksHtml, SameFileGivesSameTreeAndWritingReadsBack) {
     untouched.guid = "keep";
     EXPECT_FALSE(read_bookmarks_html("<html><body>no list</body></html>", untouched));
     EXPECT_EQ(untouched.guid, "keep");
+}
+
+// The identifier of the first node in `tree` whose title is `title`.
+std::string guid_of(const zorvane_node_t& tree, const std::u16string& title) {
+    if (tree.title == title) return tree.guid;
+    for (const zorvane_node_t& c : tree.children) {
+        const std::string found = guid_of(c, title);
+        if (!found.empty()) return found;
+    }
+    return std::string();
+}
+
+TEST(BookmarksHtml, IdentifiersFollowContentNotPlace) {
+    const char* desktop = R"(<DL><p>
+    <DT><H3 PERSONAL_TOOLBAR_FOLDER="true">Toolbar</H3>
+    <DL><p>
+        <DT><A HREF="http://a.example/">A</A>
+        <DT><A HREF="http://b.example/">B</A>
+        <HR>
+        <DT><H3>Work</H3>
+        <DL><p><DT><A HREF="http://w.example/">W</A></DL><p>
+    </DL><p>
+</DL><p>)";
+    // Another browser: B first, A renamed and moved into the menu, W in a
+    // folder of the same name under the menu, a second copy of B.
+    const char* laptop = R"(<DL><p>
+    <DT><A HREF="http://a.example/">A (renamed)</A>
+    <DT><H3 PERSONAL_TOOLBAR_FOLDER="true">Toolbar</H3>
+    <DL><p>
+        <DT><A HREF="http://b.example/">B</A>
+        <HR>
+        <DT><A HREF="http://b.example/">B again</A>
+    </DL><p>
+    <DT><H3>Work</H3>
+    <DL><p><DT><A HREF="http://w.example/">W</A></DL><p>
+</DL><p>)";
+    zorvane_node_t one, two;
+    ASSERT_TRUE(read_bookmarks_html(desktop, one));
+    ASSERT_TRUE(read_bookmarks_html(laptop, two));
+    EXPECT_EQ(guid_of(one, u"A"), guid_of(two, u"A (renamed)"));
+    EXPECT_EQ(guid_of(one, u"B"), guid_of(two, u"B"));
+    EXPECT_EQ(guid_of(one, u"W"), guid_of(two, u"W"));
+    // The second copy of an address is a bookmark of its own.
+    EXPECT_NE(guid_of(two, u"B again"), guid_of(two, u"B"));
+    EXPECT_FALSE(guid_of(two, u"B again").empty());
+    // Folders of one title in different parents are different folders.
+    EXPECT_NE(guid_of(one, u"Work"), guid_of(two, u"Work"));
+
+    // Every identifier in a file is distinct, separators and repeated
+    // titles included.
+    const char* repeats = R"(<DL><p>
+    <DT><H3>Same</H3><DL><p><HR><HR></DL><p>
+    <DT><H3>Same</H3><DL><p><HR></DL><p>
+    <DT><A HREF="http://x.example/">x</A>
+    <DT><A HREF="http://x.example/">x</A>
+    <DT><A HREF="http://x.example/" FEEDURL="http://x.example/feed">x</A>
+</DL><p>)";
+    zorvane_node_t tree;
+    ASSERT_TRUE(read_bookmarks_html(repeats, tree));
+    std::set<std::string> guids;
+    std::size_t nodes = 0;
+    std::function<void(const zorvane_node_t&)> collect = [&](const zorvane_node_t& n) {
+        ++nodes;
+        guids.insert(n.guid);
+        for (const zorvane_node_t& c : n.children) collect(c);
+    };
+    collect(tree);
+    EXPECT_EQ(nodes, 4u + 2u + 3u + 3u);  // root and kernel folders, 2 folders, 3 rules, 3 items
+    EXPECT_EQ(guids.size(), nodes);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "arguments.h"
+#include "bookmarks_html.h"
 #include "bookmarks/change_list.h"
 #include "bookmarks/merge.h"
 #include "bookmarks/tree_compare.h"
@@ -32,6 +33,7 @@ const char kTreeHelp[] =
     "                                           three-way merge, written to OUT\n"
     "  adopt CLIENT_TYPE INCOMING LOCAL OUT     adopt a tree written by another client type\n"
     "  url key|stored|display TEXT              print an address form\n"
+    "  show FILE [--html]                       print the tree as an indented outline\n"
     "\n"
     "Run 'zorvane tree SUBCOMMAND --help' for details.\n"
     "A document that is not an acceptable tree is rejected: nothing is written,\n"
@@ -168,6 +170,52 @@ int url(const arguments_t& a, std::ostream& out, std::ostream& err) {
     return kExitOk;
 }
 
+// One line per node below the top, indented two spaces per level: folders
+// as "Title/", items as "Title  <address>", separators as "----".
+void outline(const zorvane_node_t& folder, int depth, std::ostream& out) {
+    for (const zorvane_node_t& c : folder.children) {
+        out << std::string(static_cast<std::size_t>(depth) * 2, ' ');
+        const std::string title = Core_Platform::wide_to_utf8(c.title);
+        switch (c.type) {
+            case NODE_FOLDER:
+                out << title << "/\n";
+                outline(c, depth + 1, out);
+                continue;
+            case NODE_SEPARATOR:
+                out << "----\n";
+                continue;
+            default:
+                break;
+        }
+        out << title;
+        if (!c.url.empty()) out << "  <" << Core_Platform::wide_to_utf8(to_display_form(c.url)) << ">";
+        if (c.type == NODE_FEED) out << " (feed)";
+        if (c.type == NODE_QUERY) out << " (query)";
+        if (c.type == NODE_NOTE) out << " (note)";
+        out << "\n";
+    }
+}
+
+int show(const arguments_t& a, std::ostream& out, std::ostream& err) {
+    zorvane_node_t tree;
+    const std::string& path = a.operands[0];
+    if (a.has("--html")) {
+        std::string text;
+        if (!Core_Common::read_whole_file(path_of(path), text)) {
+            err << "zorvane tree: cannot read " << path << ": " << std::strerror(errno) << "\n";
+            return kExitFailure;
+        }
+        if (!read_bookmarks_html(text, tree)) {
+            err << "zorvane tree: " << path << ": no bookmark list in this file\n";
+            return kExitFailure;
+        }
+    } else if (!load_tree(path, tree, err)) {
+        return kExitFailure;
+    }
+    outline(tree, 0, out);
+    return kExitOk;
+}
+
 const std::vector<subcommand_t>& subcommands() {
     static const std::vector<subcommand_t> list = {
         {"normalize", "IN OUT",
@@ -199,6 +247,12 @@ const std::vector<subcommand_t>& subcommands() {
          "stored address, 'stored' the stored form of TEXT, 'display' the display form\n"
          "of TEXT taken as a stored address.\n",
          2, {}, &url},
+        {"show", "FILE [--html]",
+         "Prints the tree of FILE as an outline, two spaces of indent per level: folders\n"
+         "as 'Title/', bookmarks as 'Title  <address>' (the display form), separators as\n"
+         "'----'.\n"
+         "  --html   FILE is a browser's bookmark-file HTML, not a tree document\n",
+         1, {"--html"}, &show},
     };
     return list;
 }

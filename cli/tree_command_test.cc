@@ -141,6 +141,25 @@ TEST_F(TreeCommand, UrlForms) {
     EXPECT_EQ(m_out.str(), "http://B\xC3\xBC" "cher.example/a b\n");
 }
 
+TEST_F(TreeCommand, ShowPrintsAnOutlineOfEitherForm) {
+    ASSERT_EQ(run({"tree", "show", file("t.xml", tree("ab"))}), kExitOk);
+    EXPECT_EQ(m_out.str(), "a  <http://example.com/a>\nb  <http://example.com/b>\n");
+
+    const std::string html = file("b.html",
+                                  "<DL><p><DT><H3 PERSONAL_TOOLBAR_FOLDER=\"true\">Bar</H3>"
+                                  "<DL><p><DT><A HREF=\"http://b%C3%BC.example/\">Caf\xC3\xA9</A>"
+                                  "<HR></DL><p></DL><p>");
+    ASSERT_EQ(run({"tree", "show", html, "--html"}), kExitOk);
+    EXPECT_EQ(m_out.str(),
+              "Bookmarks Menu/\nBar/\n  Caf\xC3\xA9  <http://b\xC3\xBC.example/>\n  ----\n"
+              "Other Bookmarks/\n");
+    // HTML read as a tree document, and a missing file, fail with a reason.
+    EXPECT_EQ(run({"tree", "show", html}), kExitFailure);
+    EXPECT_NE(m_err.str().find("not an acceptable"), std::string::npos);
+    EXPECT_EQ(run({"tree", "show", m_dir + "missing", "--html"}), kExitFailure);
+    EXPECT_NE(m_err.str().find("cannot read"), std::string::npos);
+}
+
 TEST_F(TreeCommand, UsageErrorsExitWithTwo) {
     EXPECT_EQ(run({}), kExitUsage);
     EXPECT_EQ(run({"bogus"}), kExitUsage);
