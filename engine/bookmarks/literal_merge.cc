@@ -1,8 +1,11 @@
 #include "bookmarks/literal_merge.h"
 
 #include <algorithm>
+#include <unordered_set>
+#include <functional>
 #include <string_view>
 
+#include "bookmarks/moved_nodes.h"
 #include "bookmarks/tree_compare.h"
 
 namespace Core_ZorvaneMerge::literal {
@@ -257,10 +260,43 @@ void apply_changes(zorvane_node_t& tree, const change_list& list, change_filter_
     }
 }
 
+// True when an identifier occurs twice below the top of `tree`.
+static bool base_repeats(const zorvane_node_t& tree) {
+    std::unordered_set<std::string_view> seen;
+    std::function<bool(const zorvane_node_t&)> walk = [&](const zorvane_node_t& n) {
+        for (const zorvane_node_t& c : n.children) {
+            if (!seen.insert(c.guid).second || walk(c)) return true;
+        }
+        return false;
+    };
+    return walk(tree);
+}
+
+// `list` without what the merge leaves out because of the side's moves
+// (moved_nodes.h).
+static change_list without_moves(const change_list& list, const merge_input& input) {
+    std::vector<const zorvane_node_t*> deleted;
+    std::vector<std::string_view> put;
+    for (const change_record& r : list) {
+        if (r.op == change_delete) deleted.push_back(&r.node);
+        if (r.op == change_put) put.push_back(r.node.guid);
+    }
+    const side_moves_t moves(deleted, put, base_repeats(input.base));
+    change_list out;
+    for (const change_record& r : list) {
+        if (r.op == change_delete && moves.skips_delete(r.node.guid)) continue;
+        if (r.op == change_put && moves.skips_put(r.node, r.parent_guid)) continue;
+        out.push_back(r);
+    }
+    return out;
+}
+
 void merge_trees(const merge_input& input, zorvane_node_t& out) {
     zorvane_node_t result = input.base;
     change_list local_changes = literal::diff_trees(input.local, result);
     change_list remote_changes = literal::diff_trees(input.remote, result);
+    remote_changes = without_moves(remote_changes, input);
+    local_changes = without_moves(local_changes, input);
     if (!input.skip_deletes) {
         literal::apply_changes(result, remote_changes, FILTER_DELETE);
         literal::apply_changes(result, local_changes, FILTER_DELETE);
@@ -268,6 +304,7 @@ void merge_trees(const merge_input& input, zorvane_node_t& out) {
     literal::apply_changes(result, remote_changes, FILTER_PUT);
     literal::apply_changes(result, local_changes, FILTER_PUT);
     order_children(result, &input.base, &input.remote, &input.local);
+    keep_one_node_per_identifier(result, input);
     out = result;
 }
 

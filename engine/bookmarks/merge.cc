@@ -8,6 +8,7 @@
 #include "bookmarks/change_list.h"
 #include "bookmarks/child_locator.h"
 #include "bookmarks/diff_walk.h"
+#include "bookmarks/moved_nodes.h"
 #include "bookmarks/sibling_order.h"
 #include "bookmarks/working_tree.h"
 
@@ -102,14 +103,27 @@ void order_children(working_node_t* folder, const zorvane_node_t* base,
     }
 }
 
-void apply_entries(working_tree& work, const std::vector<diff_entry>& entries, bool deletes) {
+// What the side of `entries` moved to another folder.
+side_moves_t moves_of(const std::vector<diff_entry>& entries, bool base_repeats) {
+    std::vector<const zorvane_node_t*> deleted;
+    std::vector<std::string_view> put;
+    for (const diff_entry& e : entries) {
+        if (e.op == change_delete) deleted.push_back(e.node);
+        if (e.op == change_put) put.push_back(e.node->guid);
+    }
+    return side_moves_t(deleted, put, base_repeats);
+}
+
+void apply_entries(working_tree& work, const std::vector<diff_entry>& entries, bool deletes,
+                   const side_moves_t& moves = side_moves_t()) {
     for (const diff_entry& e : entries) {
         if (deletes) {
-            if (e.op == change_delete) work.apply_delete(e.node->guid, *e.parent_guid);
+            if (e.op == change_delete && !moves.skips_delete(e.node->guid))
+                work.apply_delete(e.node->guid, *e.parent_guid);
         } else if (e.op == change_path) {
             work.apply_path(*e.node, *e.parent_guid);
         } else if (e.op == change_put) {
-            work.apply_put(*e.node, *e.parent_guid);
+            if (!moves.skips_put(*e.node, *e.parent_guid)) work.apply_put(*e.node, *e.parent_guid);
         }
     }
 }
@@ -171,14 +185,21 @@ void merge_trees(const merge_input& input, zorvane_node_t& out) {
     remote_changes.reserve(1024);
     diff_entries(input.local, input.base, local_changes, repeats);
     diff_entries(input.remote, input.base, remote_changes, repeats);
+    // A node a side moved to another folder stays in its old place too
+    // until the end, so that the other side's changes inside it are kept.
+    const side_moves_t remote_moves = moves_of(remote_changes, repeats);
+    const side_moves_t local_moves = moves_of(local_changes, repeats);
     if (!input.skip_deletes) {
-        apply_entries(work, remote_changes, true);
-        apply_entries(work, local_changes, true);
+        apply_entries(work, remote_changes, true, remote_moves);
+        apply_entries(work, local_changes, true, local_moves);
     }
-    apply_entries(work, remote_changes, false);
-    apply_entries(work, local_changes, false);
+    apply_entries(work, remote_changes, false, remote_moves);
+    apply_entries(work, local_changes, false, local_moves);
     order_children(work.top(), &input.base, &input.remote, &input.local, repeats);
+    std::vector<std::string> repeated;
+    if (work.repeats_seen()) repeated = work.repeated_identifiers();
     out = work.release();
+    if (!repeated.empty()) keep_one_node_per_identifier(out, input, &repeated);
 }
 
 void adopt_incoming(const adopt_input& input, zorvane_node_t& out) {

@@ -211,6 +211,15 @@ void working_tree::reorder(working_node_t* node, std::vector<working_node_t*> ki
     node->next_order = static_cast<std::uint32_t>(node->kids.size());
 }
 
+std::vector<std::string> working_tree::repeated_identifiers() const {
+    std::vector<std::string> out;
+    for (const slot_t& slot : m_slots) {
+        if (slot.used && slot.head != nullptr && slot.head->next_same != nullptr)
+            out.emplace_back(slot.key);
+    }
+    return out;
+}
+
 zorvane_node_t working_tree::release() {
     m_slots.clear();
     struct builder {

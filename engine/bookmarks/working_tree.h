@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -57,6 +58,12 @@ public:
     // True when some identifier occurred more than once in the source tree
     // (below its top).
     bool source_has_repeats() const { return m_source_repeats; }
+    // True when, at any time since construction, a node was indexed while
+    // another live node carried its identifier (the source's repeats
+    // included). False promises that no identifier occurs twice now.
+    bool repeats_seen() const { return m_source_repeats; }
+    // The identifiers that more than one live node carries now.
+    std::vector<std::string> repeated_identifiers() const;
 
     // As find_node and find_child of bookmark_node.h.
     working_node_t* find_node(std::string_view guid) const;
