@@ -50,8 +50,12 @@ fuzz: deps
 		"$$f" -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=2048 -print_final_stats=1 \
 			build-fuzz/corpus/$$n $$seeds; done
 
-demo:
-	@echo "make demo is not there yet (the server is: see the README's section on the server)." >&2; exit 1
+# The main job on this machine: a local server on SQLite and two computers
+# syncing the sample bookmark exports in examples/ (scripts/demo).
+demo: deps
+	$(call configure,$(BUILD),)
+	cmake --build $(BUILD) -j $(JOBS) --target zorvane zorvane-server zorvane_component
+	scripts/demo $(BUILD)
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz
