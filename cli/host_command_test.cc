@@ -307,5 +307,41 @@ TEST_F(HostProgram, FailuresAndUsage) {
     }
 }
 
+// The sample exports of two browsers share bookmarks, some filed in other
+// folders. After the desktop syncs, the laptop's first sync and the
+// desktop's second, both hold the same bookmarks: every address once.
+TEST_F(HostProgram, TwoBrowsersSharedBookmarksEndUpOnceOnBothSides) {
+    const std::string desktop = std::string(ZV_EXAMPLES_DIR) + "/desktop-bookmarks.html";
+    const std::string laptop = std::string(ZV_EXAMPLES_DIR) + "/laptop-bookmarks.html";
+    auto r = zorvane("desktop", {"sync", "--format", "html", "--tree", desktop});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    r = zorvane("laptop", {"sync", "--format", "html", "--tree", laptop, "--out",
+                           dir.path + "/laptop.html"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    r = zorvane("desktop", {"sync", "--format", "html", "--tree", desktop, "--out",
+                            dir.path + "/desktop.html"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+
+    const std::string mine = read_file(dir.path + "/desktop.html");
+    EXPECT_EQ(mine, read_file(dir.path + "/laptop.html"));
+    std::map<std::string, int> expected;
+    for (const std::string& text : {read_file(desktop), read_file(laptop)}) {
+        for (auto at = text.find("HREF=\""); at != std::string::npos; at = text.find("HREF=\"", at + 1)) {
+            const auto end = text.find('"', at + 6);
+            expected[text.substr(at + 6, end - at - 6)] = 1;
+        }
+    }
+    ASSERT_GT(expected.size(), 10u);
+    std::map<std::string, int> synced;
+    for (auto at = mine.find("HREF=\""); at != std::string::npos; at = mine.find("HREF=\"", at + 1)) {
+        const auto end = mine.find('"', at + 6);
+        // Addresses are written in their display form: count them, and
+        // compare the number of different ones.
+        ++synced[mine.substr(at + 6, end - at - 6)];
+    }
+    EXPECT_EQ(synced.size(), expected.size());
+    for (const auto& [address, count] : synced) EXPECT_EQ(count, 1) << address;
+}
+
 }  // namespace
 }  // namespace Zorvane_Cli
