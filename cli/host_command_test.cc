@@ -5,47 +5,21 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
-#include <map>
-#include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "bookmarks/tree_xml.h"
+#include "host_testing.h"
 #include "mass_delete_guard.h"
-#include "process_testing.h"
-#include "server_process_testing.h"
 
 namespace Zorvane_Cli {
 namespace {
 
-using Core_Server::testing::process_result_t;
 using Core_Server::testing::run_process;
-using Core_ZorvaneMerge::zorvane_node_t;
-
-zorvane_node_t make_tree(int count, const std::string& prefix) {
-    zorvane_node_t root;
-    root.guid = "ROOT";
-    root.type = Core_ZorvaneMerge::NODE_FOLDER;
-    root.title = u"root";
-    zorvane_node_t menu;
-    menu.guid = "BOOKMARK_MENU";
-    menu.type = Core_ZorvaneMerge::NODE_FOLDER;
-    menu.title = u"Menu";
-    for (int i = 0; i < count; ++i) {
-        zorvane_node_t b;
-        b.guid = prefix + std::to_string(i);
-        b.type = Core_ZorvaneMerge::NODE_BOOKMARK;
-        const std::string title = "Site " + prefix + std::to_string(i);
-        b.title = std::u16string(title.begin(), title.end());
-        b.url = "http://example.org/" + prefix + std::to_string(i);
-        menu.children.push_back(b);
-    }
-    root.children.push_back(menu);
-    return root;
-}
+using testing::make_tree;
+using testing::parse_lines;
+using testing::read_file;
+using testing::zorvane_node_t;
 
 // ---- The guard, as a pure function ----
 
@@ -68,75 +42,21 @@ TEST(MassDeleteGuard, CountsRemovedBookmarksAndAppliesBothLimits) {
 
 // ---- The program against a real server ----
 
-class temp_dir {
-public:
-    temp_dir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "zv_host_XXXXXX").string();
-        path = mkdtemp(pattern.data());
-    }
-    ~temp_dir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-    std::string path;
-};
-
-std::map<std::string, std::string> parse_lines(const std::string& text) {
-    std::map<std::string, std::string> out;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        const auto eq = line.find('=');
-        if (eq != std::string::npos) out[line.substr(0, eq)] = line.substr(eq + 1);
-    }
-    return out;
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 class HostProgram : public ::testing::Test {
 protected:
-    static constexpr const char* kPassword = "horse battery";
-
-    void SetUp() override {
-        store = "sqlite:" + dir.path + "/server.db";
-        const auto added = run_process(
-            ZV_SERVER_BINARY, {"--store", store, "user", "add", "alice", "--password-stdin"}, {},
-            std::string(kPassword) + "\n");
-        ASSERT_EQ(added.status, 0) << added.err;
-        server = std::make_unique<Core_Server::testing::server_process_t>(store);
-    }
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(rig.start("sqlite:" + rig.path("server.db"))); }
 
     std::string write_tree_file(const std::string& name, const zorvane_node_t& tree) {
-        std::string text;
-        Core_ZorvaneMerge::write_tree(tree, text);
-        const std::string path = dir.path + "/" + name;
-        std::ofstream(path, std::ios::binary) << text;
-        return path;
+        return rig.write_tree_file(name, tree);
+    }
+    testing::process_result_t zorvane(
+        const std::string& data, std::vector<std::string> args,
+        const std::string& input = std::string(),
+        const std::string& password = testing::host_rig_t::kPassword) {
+        return rig.zorvane(data, args, input, password);
     }
 
-    // zorvane with the data directory `data`, this server and the password
-    // in the environment, then `args`.
-    process_result_t zorvane(const std::string& data, std::vector<std::string> args,
-                             const std::string& input = std::string(),
-                             const std::string& password = kPassword) {
-        std::vector<std::string> all = {
-            "--data-dir",     dir.path + "/" + data,
-            "--server",       "127.0.0.1:" + std::to_string(server->port()),
-            "--user",         "alice",
-            "--password-env", "ZV_TEST_PW",
-            "--timeout",      "30"};
-        all.insert(all.end(), args.begin(), args.end());
-        std::filesystem::create_directories(dir.path + "/" + data);
-        return run_process(ZV_ZORVANE_BINARY, all, {{"ZV_TEST_PW", password}}, input);
-    }
-
-    temp_dir dir;
-    std::string store;
-    std::unique_ptr<Core_Server::testing::server_process_t> server;
+    testing::host_rig_t rig;
 };
 
 TEST_F(HostProgram, FirstSyncSyncOverwriteAndExport) {
@@ -167,10 +87,10 @@ TEST_F(HostProgram, FirstSyncSyncOverwriteAndExport) {
     // A second data directory with other bookmarks: its first sync merges
     // both sides, nothing lost.
     const std::string other = write_tree_file("other.xml", make_tree(3, "z"));
-    r = zorvane("two", {"sync", "--tree", other, "--out", dir.path + "/merged.xml"});
+    r = zorvane("two", {"sync", "--tree", other, "--out", rig.path("merged.xml")});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(parse_lines(r.out)["nodes"], "15");
-    const std::string merged = read_file(dir.path + "/merged.xml");
+    const std::string merged = read_file(rig.path("merged.xml"));
     EXPECT_NE(merged.find("http://example.org/a9"), std::string::npos);
     EXPECT_NE(merged.find("http://example.org/z2"), std::string::npos);
 
@@ -190,9 +110,9 @@ TEST_F(HostProgram, FirstSyncSyncOverwriteAndExport) {
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(parse_lines(r.out)["nodes"], "4");
 
-    r = zorvane("one", {"export", "--out", dir.path + "/export.xml"});
+    r = zorvane("one", {"export", "--out", rig.path("export.xml")});
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::string exported = read_file(dir.path + "/export.xml");
+    const std::string exported = read_file(rig.path("export.xml"));
     EXPECT_NE(exported.find("http://example.org/a1"), std::string::npos);
     EXPECT_EQ(exported.find("http://example.org/a2"), std::string::npos);
 
@@ -204,7 +124,7 @@ TEST_F(HostProgram, FirstSyncSyncOverwriteAndExport) {
 }
 
 TEST_F(HostProgram, BookmarkFileHtmlSyncsAndExportsRoundTrip) {
-    const std::string html = dir.path + "/bookmarks.html";
+    const std::string html = rig.path("bookmarks.html");
     std::ofstream(html, std::ios::binary)
         << "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n<DL><p>\n"
            "<DT><H3 PERSONAL_TOOLBAR_FOLDER=\"true\">Toolbar</H3>\n<DL><p>\n"
@@ -219,7 +139,7 @@ TEST_F(HostProgram, BookmarkFileHtmlSyncsAndExportsRoundTrip) {
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(parse_lines(r.out)["version"], version);
 
-    const std::string exported = dir.path + "/exported.html";
+    const std::string exported = rig.path("exported.html");
     r = zorvane("h", {"export", "--format", "html", "--out", exported});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string text = read_file(exported);
@@ -258,6 +178,7 @@ TEST_F(HostProgram, NotesForgetAndWipe) {
 
 TEST_F(HostProgram, FailuresAndUsage) {
     auto r = zorvane("d", {"update"}, "", "not the password");
+    const std::string data = rig.data_dir("d");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(parse_lines(r.out)["result"], "zorvane.kernel.status.invalid_password");
 
@@ -272,27 +193,27 @@ TEST_F(HostProgram, FailuresAndUsage) {
     getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
     const std::string silent = "127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
     r = run_process(ZV_ZORVANE_BINARY,
-                    {"update", "--data-dir", dir.path, "--server", silent, "--user", "alice",
+                    {"update", "--data-dir", data, "--server", silent, "--user", "alice",
                      "--password-stdin", "--timeout", "1"},
                     {}, "pw\n");
     EXPECT_EQ(r.status, 3) << r.out << r.err;
     close(fd);
 
     // Nobody listening: the status key says so.
-    r = run_process(ZV_ZORVANE_BINARY,
-                    {"update", "--data-dir", dir.path, "--server", silent, "--user", "alice",
-                     "--password-stdin"},
-                    {}, "pw\n");
+    r = run_process(
+        ZV_ZORVANE_BINARY,
+        {"update", "--data-dir", data, "--server", silent, "--user", "alice", "--password-stdin"},
+        {}, "pw\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(parse_lines(r.out)["result"], "zorvane.kernel.status.connect_failed");
 
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"update", "--data-dir", dir.path, "--user", "alice", "--password", "x"},
-             {"sync", "--data-dir", dir.path, "--user", "alice", "--password-stdin"},
+             {"update", "--data-dir", data, "--user", "alice", "--password", "x"},
+             {"sync", "--data-dir", data, "--user", "alice", "--password-stdin"},
              {"update", "--user", "alice", "--password-stdin"},
              {"frobnicate"},
-             {"note", "--data-dir", dir.path, "--user", "alice"},
-             {"update", "--data-dir", dir.path, "--user", "alice", "--timeout", "soon",
+             {"note", "--data-dir", data, "--user", "alice"},
+             {"update", "--data-dir", data, "--user", "alice", "--timeout", "soon",
               "--password-stdin"},
          }) {
         r = run_process(ZV_ZORVANE_BINARY, args, {}, "pw\n");
