@@ -237,14 +237,14 @@ TEST_F(HostProgram, TwoBrowsersSharedBookmarksEndUpOnceOnBothSides) {
     auto r = zorvane("desktop", {"sync", "--format", "html", "--tree", desktop});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     r = zorvane("laptop", {"sync", "--format", "html", "--tree", laptop, "--out",
-                           dir.path + "/laptop.html"});
+                           rig.path("laptop.html")});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     r = zorvane("desktop", {"sync", "--format", "html", "--tree", desktop, "--out",
-                            dir.path + "/desktop.html"});
+                            rig.path("desktop.html")});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
 
-    const std::string mine = read_file(dir.path + "/desktop.html");
-    EXPECT_EQ(mine, read_file(dir.path + "/laptop.html"));
+    const std::string mine = read_file(rig.path("desktop.html"));
+    EXPECT_EQ(mine, read_file(rig.path("laptop.html")));
     std::map<std::string, int> expected;
     for (const std::string& text : {read_file(desktop), read_file(laptop)}) {
         for (auto at = text.find("HREF=\""); at != std::string::npos; at = text.find("HREF=\"", at + 1)) {
