@@ -274,7 +274,7 @@ static bool base_repeats(const zorvane_node_t& tree) {
 
 // `list` without what the merge leaves out because of the side's moves
 // (moved_nodes.h).
-static change_list without_moves(const change_list& list, const merge_input& input) {
+change_list without_moves(const change_list& list, const merge_input& input) {
     std::vector<const zorvane_node_t*> deleted;
     std::vector<std::string_view> put;
     for (const change_record& r : list) {

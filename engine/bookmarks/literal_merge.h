@@ -19,6 +19,9 @@ change_list diff_trees(const zorvane_node_t& new_tree, const zorvane_node_t& old
 change_list moves_between(const zorvane_node_t& new_tree, const zorvane_node_t& old_tree);
 void apply_changes(zorvane_node_t& tree, const change_list& list, change_filter_enum filter);
 void merge_trees(const merge_input& input, zorvane_node_t& out);
+// One side's records (`list`, from diff_trees against input.base) without
+// those the merge leaves out because of that side's moves (moved_nodes.h).
+change_list without_moves(const change_list& list, const merge_input& input);
 void adopt_incoming(const adopt_input& input, zorvane_node_t& out);
 
 }  // namespace Core_ZorvaneMerge::literal

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <unordered_set>
 #include <functional>
 #include <map>
 
@@ -15,37 +14,6 @@
 
 namespace Core_ZorvaneMerge {
 namespace {
-
-// True when an identifier occurs twice below the top of `tree`.
-bool base_repeats(const zorvane_node_t& tree) {
-    std::unordered_set<std::string_view> seen;
-    std::function<bool(const zorvane_node_t&)> walk = [&](const zorvane_node_t& n) {
-        for (const zorvane_node_t& c : n.children) {
-            if (!seen.insert(c.guid).second || walk(c)) return true;
-        }
-        return false;
-    };
-    return walk(tree);
-}
-
-// `list` without what the merge leaves out because of the side's moves
-// (moved_nodes.h).
-change_list without_moves(const change_list& list, const merge_input& input) {
-    std::vector<const zorvane_node_t*> deleted;
-    std::vector<std::string_view> put;
-    for (const change_record& r : list) {
-        if (r.op == change_delete) deleted.push_back(&r.node);
-        if (r.op == change_put) put.push_back(r.node.guid);
-    }
-    const side_moves_t moves(deleted, put, base_repeats(input.base));
-    change_list out;
-    for (const change_record& r : list) {
-        if (r.op == change_delete && moves.skips_delete(r.node.guid)) continue;
-        if (r.op == change_put && moves.skips_put(r.node, r.parent_guid)) continue;
-        out.push_back(r);
-    }
-    return out;
-}
 
 zorvane_node_t bookmark(const std::string& guid) {
     zorvane_node_t b(NODE_BOOKMARK, guid);
@@ -224,8 +192,8 @@ TEST(MergeProperty, OrderFollowsTheSideThatReordered) {
         // Content: the removals and insertions of both sides, in any order,
         // with one node per identifier (a move is a removal and an insertion).
         zorvane_node_t content = base;
-        change_list lc = without_moves(diff_trees(local, base), in);
-        change_list rc = without_moves(diff_trees(remote, base), in);
+        change_list lc = literal::without_moves(diff_trees(local, base), in);
+        change_list rc = literal::without_moves(diff_trees(remote, base), in);
         if (!skip) {
             literal::apply_changes(content, rc, FILTER_DELETE);
             literal::apply_changes(content, lc, FILTER_DELETE);
