@@ -270,18 +270,21 @@ private:
     nsCOMPtr<IZorvaneInfo> m_info;
 };
 
-bool read_tree_file(const std::string& path, bool html, std::string& document, std::ostream& err) {
+// Reads the tree file into `document` (the tree document handed to the
+// component) and `tree` (what that document reads as).
+bool read_tree_file(const std::string& path, bool html, std::string& document,
+                    zorvane_node_t& tree, std::ostream& err) {
     if (!Core_Common::read_whole_file(wide(path), document)) {
         err << "zorvane: cannot read the tree file " << path << "\n";
         return false;
     }
-    zorvane_node_t tree;
     if (html) {
-        if (!read_bookmarks_html(document, tree)) {
+        zorvane_node_t from_html;
+        if (!read_bookmarks_html(document, from_html)) {
             err << "zorvane: " << path << " holds no bookmark list\n";
             return false;
         }
-        Core_ZorvaneMerge::write_tree(tree, document);
+        Core_ZorvaneMerge::write_tree(from_html, document);
     }
     Core_ZorvaneMerge::read_tree(document, tree);
     if (tree.type == Core_ZorvaneMerge::NODE_NONE) {
@@ -291,27 +294,33 @@ bool read_tree_file(const std::string& path, bool html, std::string& document, s
     return true;
 }
 
-// Writes the tree `document` (XML form) to `path`, as HTML when `html`.
+// Writes the tree `document` (XML form), which reads as `tree`, to `path`;
+// as HTML when `html`.
 bool write_file(const std::string& path, bool html, const std::string& document,
-                std::ostream& err) {
-    std::string text = document;
-    if (html) {
-        zorvane_node_t tree;
-        Core_ZorvaneMerge::read_tree(document, tree);
-        text = write_bookmarks_html(tree);
-    }
-    if (!Core_Common::write_whole_file(wide(path), text)) {
+                const zorvane_node_t& tree, std::ostream& err) {
+    if (!Core_Common::write_whole_file(wide(path), html ? write_bookmarks_html(tree) : document)) {
         err << "zorvane: cannot write " << path << "\n";
         return false;
     }
     return true;
 }
 
+// The stored tree as a document and as a tree.
+struct stored_tree_t {
+    std::string document;
+    zorvane_node_t tree;
+};
+
+stored_tree_t stored_tree(const host_session& s) {
+    stored_tree_t t;
+    t.document = s.tree();
+    Core_ZorvaneMerge::read_tree(t.document, t.tree);
+    return t;
+}
+
 int exit_for(const std::string& result) { return result == kOk ? kExitOk : kExitFailure; }
 
-void print_record(host_session& s, std::ostream& out) {
-    zorvane_node_t tree;
-    Core_ZorvaneMerge::read_tree(s.tree(), tree);
+void print_record(host_session& s, const zorvane_node_t& tree, std::ostream& out) {
     out << "version=" << s.version() << "\n"
         << "date=" << s.date() << "\n"
         << "nodes=" << node_count(tree) << "\n";
@@ -340,13 +349,12 @@ bool bring_in_account(host_session& s, std::chrono::seconds timeout, std::string
 }
 
 // The guard; true when the action may go on.
-bool guard_allows(host_session& s, const std::string& browser_document, bool allowed,
-                  const char* action, std::ostream& err) {
+bool guard_allows(host_session& s, const zorvane_node_t& browser, bool allowed, const char* action,
+                  std::ostream& err) {
     const std::string last_document = s.tree();
     if (last_document.empty()) return true;
-    zorvane_node_t last, browser;
+    zorvane_node_t last;
     Core_ZorvaneMerge::read_tree(last_document, last);
-    Core_ZorvaneMerge::read_tree(browser_document, browser);
     const removal_count_t count = count_removals(last, browser);
     if (!is_mass_delete(count)) return true;
     if (allowed) {
@@ -512,7 +520,9 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
     }
     const bool html = format == "html";
     std::string document;
-    if (needs_tree && !read_tree_file(o.value("--tree"), html, document, err)) return kExitFailure;
+    zorvane_node_t browser_tree;
+    if (needs_tree && !read_tree_file(o.value("--tree"), html, document, browser_tree, err))
+        return kExitFailure;
 
     std::string component = o.value("--component");
     if (component.empty()) {
@@ -554,7 +564,7 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
             if (!run_action(s, ZORVANE_SYNC_TOPIC, timeout, result, err)) return kExitTimeout;
         }
         out << "result=" << result << "\n";
-        if (result == kOk) print_record(s, out);
+        if (result == kOk) print_record(s, stored_tree(s).tree, out);
         return exit_for(result);
     }
     if (command == "sync" || command == "overwrite") {
@@ -564,18 +574,21 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
             out << "result=" << result << "\n";
             return kExitFailure;
         }
-        std::string handed = document;
-        if (command == "sync" && first && !s.tree().empty()) {
+        const bool merge_first = command == "sync" && first && !s.tree().empty();
+        std::string merged;
+        if (merge_first) {
             // First sync of this data directory over an account that holds a
             // tree: merge the file's tree into it without deletions, so
             // neither side loses a bookmark.
             ext->mergeBrowserTree(nsString(wide(document)));
-            handed = s.tree();
-        } else if (!guard_allows(s, document, o.has("--allow-mass-delete"), command.c_str(), err)) {
+            merged = s.tree();
+        } else if (!guard_allows(s, browser_tree, o.has("--allow-mass-delete"), command.c_str(),
+                                 err)) {
             out << "result=refused\n";
             return kExitFailure;
         }
         const char* topic = command == "sync" ? ZORVANE_SYNC_TOPIC : ZORVANE_OVERWRITE_TOPIC;
+        const std::string& handed = merge_first ? merged : document;
         if (command == "sync") {
             ext->sync(nsString(wide(handed)));
         } else {
@@ -584,20 +597,23 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         if (!run_action(s, topic, timeout, result, err)) return kExitTimeout;
         out << "result=" << result << "\n";
         if (result != kOk) return kExitFailure;
-        print_record(s, out);
-        if (o.given("--out") && !write_file(o.value("--out"), html, s.tree(), err))
+        const stored_tree_t synced = stored_tree(s);
+        print_record(s, synced.tree, out);
+        if (o.given("--out") &&
+            !write_file(o.value("--out"), html, synced.document, synced.tree, err))
             return kExitFailure;
         return kExitOk;
     }
     if (command == "export") {
-        const std::string tree = s.tree();
-        if (tree.empty()) {
+        const stored_tree_t stored = stored_tree(s);
+        if (stored.document.empty()) {
             err << "zorvane: no synchronised tree for " << o.value("--user") << " in "
                 << o.value("--data-dir") << "\n";
             return kExitFailure;
         }
-        if (!write_file(o.value("--out"), html, tree, err)) return kExitFailure;
-        print_record(s, out);
+        if (!write_file(o.value("--out"), html, stored.document, stored.tree, err))
+            return kExitFailure;
+        print_record(s, stored.tree, out);
         return kExitOk;
     }
     if (command == "note") {
@@ -644,15 +660,12 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
     } else {
         ext->importForeignTree(nsString(wide(document)));
     }
-    if (o.given("--out"))
-        return write_file(o.value("--out"), html, s.tree(), err) ? kExitOk : kExitFailure;
-    if (html) {
-        zorvane_node_t tree;
-        Core_ZorvaneMerge::read_tree(s.tree(), tree);
-        out << write_bookmarks_html(tree);
-    } else {
-        out << s.tree();
+    const stored_tree_t merged = stored_tree(s);
+    if (o.given("--out")) {
+        return write_file(o.value("--out"), html, merged.document, merged.tree, err) ? kExitOk
+                                                                                     : kExitFailure;
     }
+    out << (html ? write_bookmarks_html(merged.tree) : merged.document);
     return kExitOk;
 }
 
