@@ -1,6 +1,9 @@
 #include "bookmarks/tree_xml.h"
 
+#include <algorithm>
 #include <array>
+#include <charconv>
+#include <iterator>
 
 #include "bookmarks/url_forms.h"
 #include "common/xml_node.h"
@@ -150,15 +153,33 @@ bool read_node(const xml_node_t& e, zorvane_node_t& node) {
 
 void stream_leaf(Core_Common::xml_writer_t& w, std::string_view name, std::string& scratch,
                  std::u16string_view wide) {
-    scratch = Core_Platform::wide_to_utf8(wide);
+    Core_Platform::wide_to_utf8(wide, scratch);
     w.leaf(name, scratch);
+}
+
+// An address in its display form; a plain address is its own display form.
+void stream_address(Core_Common::xml_writer_t& w, std::string_view name, std::string& scratch,
+                    const std::string& stored) {
+    if (is_plain_address(stored)) {
+        w.leaf(name, stored);
+    } else {
+        stream_leaf(w, name, scratch, to_display_form(stored));
+    }
+}
+
+void stream_number(Core_Common::xml_writer_t& w, std::string_view name, std::int64_t value) {
+    char digits[24];
+    const auto end = std::to_chars(std::begin(digits), std::end(digits), value).ptr;
+    w.leaf(name, std::string_view(digits, static_cast<std::size_t>(end - digits)));
 }
 
 void stream_node(Core_Common::xml_writer_t& w, const zorvane_node_t& node, std::string& scratch) {
     w.open("node");
     // Narrow values are in the ANSI code page; the document holds UTF-8.
-    w.leaf("guid", Core_Platform::ansi_to_utf8(node.guid));
-    w.leaf("type", Core_Platform::ansi_to_utf8(type_name(node.type)));
+    Core_Platform::ansi_to_utf8(node.guid, scratch);
+    w.leaf("guid", scratch);
+    Core_Platform::ansi_to_utf8(type_name(node.type), scratch);
+    w.leaf("type", scratch);
     stream_leaf(w, "name", scratch, node.title);
     if (node.type == NODE_NOTE) {
         stream_leaf(w, "content", scratch, crlf_line_ends(node.description));
@@ -166,10 +187,10 @@ void stream_node(Core_Common::xml_writer_t& w, const zorvane_node_t& node, std::
         stream_leaf(w, "description", scratch, node.description);
         stream_leaf(w, "keyword", scratch, node.keyword);
         stream_leaf(w, "tag", scratch, node.tag);
-        stream_leaf(w, "url", scratch, to_display_form(node.url));
-        stream_leaf(w, "feedurl", scratch, to_display_form(node.feed_url));
-        w.leaf("created", std::to_string(node.created));
-        w.leaf("modified", std::to_string(node.modified));
+        stream_address(w, "url", scratch, node.url);
+        stream_address(w, "feedurl", scratch, node.feed_url);
+        stream_number(w, "created", node.created);
+        stream_number(w, "modified", node.modified);
     }
     if (!node.children.empty()) {
         w.open("children");
@@ -212,7 +233,7 @@ public:
                 // Whatever their names, the elements of "children" are nodes.
                 return open_node();
             case NODE: {
-                pending_t& node = m_nodes.back();
+                pending_t& node = m_nodes[m_open_nodes - 1];
                 const int which = element_index(name);
                 if (which < 0 || node.seen[static_cast<std::size_t>(which)]) break;
                 node.seen[static_cast<std::size_t>(which)] = true;
@@ -221,7 +242,7 @@ public:
             }
             case FIELD:
                 // An element with element children has no text.
-                m_nodes.back().text[static_cast<std::size_t>(parent.field)].clear();
+                m_nodes[m_open_nodes - 1].text[static_cast<std::size_t>(parent.field)].clear();
                 parent.kind = FIELD_WITHOUT_TEXT;
                 break;
             case FIELD_WITHOUT_TEXT:
@@ -245,22 +266,23 @@ public:
         }
         if (kind != NODE) return true;
         zorvane_node_t node(0, "");
-        if (!finish_node(m_nodes.back(), node)) return false;  // the whole document is refused
-        m_nodes.pop_back();
-        if (m_nodes.empty()) {
+        if (!finish_node(m_nodes[m_open_nodes - 1], node)) return false;  // the whole document is refused
+        --m_open_nodes;
+        if (m_open_nodes == 0) {
             m_result = std::move(node);
             m_have_top = true;
         } else {
-            std::vector<zorvane_node_t>& siblings = m_nodes.back().node.children;
-            node.index = static_cast<std::int32_t>(siblings.size());
-            siblings.push_back(std::move(node));
+            node.index =
+                static_cast<std::int32_t>(m_finished.size() - m_nodes[m_open_nodes - 1].first_child);
+            m_finished.push_back(std::move(node));
         }
         return true;
     }
 
     bool text(std::string_view utf8) override {
         if (m_skip == 0 && !m_frames.empty() && m_frames.back().kind == FIELD) {
-            m_nodes.back().text[static_cast<std::size_t>(m_frames.back().field)].append(utf8);
+            m_nodes[m_open_nodes - 1].text[static_cast<std::size_t>(m_frames.back().field)].append(
+                utf8);
         }
         return true;
     }
@@ -273,7 +295,7 @@ private:
         int field;
     };
     struct pending_t {
-        zorvane_node_t node{0, ""};  // its children, as they end
+        std::size_t first_child = 0;  // where its children begin in m_finished
         std::array<std::string, E::COUNT> text;
         std::array<bool, E::COUNT> seen{};
     };
@@ -288,30 +310,54 @@ private:
         return -1;
     }
 
+    // The state of a node element; one per level, used again by the next
+    // node at that level (its texts keep their storage).
     bool open_node() {
         m_frames.push_back({NODE, 0});
-        m_nodes.emplace_back();
+        if (m_open_nodes == m_nodes.size()) m_nodes.emplace_back();
+        pending_t& p = m_nodes[m_open_nodes++];
+        p.first_child = m_finished.size();
+        for (std::string& t : p.text) t.clear();
+        p.seen.fill(false);
         return true;
     }
 
-    // read_node() over the texts gathered, with the same conversions.
+    // read_node() over the texts gathered, with the conversions of
+    // xml_node_t's text helpers.
     bool finish_node(pending_t& p, zorvane_node_t& node) {
         auto present = [&](int which) { return p.seen[static_cast<std::size_t>(which)]; };
-        auto leaf = [&](int which) -> const xml_node_t& {
-            m_scratch.text = std::move(p.text[static_cast<std::size_t>(which)]);
-            return m_scratch;
+        auto text_of = [&](int which) -> const std::string& {
+            return p.text[static_cast<std::size_t>(which)];
         };
         auto wide = [&](int which, std::u16string& out) {
-            if (present(which)) out = leaf(which).get_wide();
+            if (present(which)) out = Core_Platform::utf8_to_wide(text_of(which));
+        };
+        auto ansi = [&](int which, std::string& out) {
+            if (present(which)) out = Core_Platform::utf8_to_ansi(text_of(which));
+        };
+        auto integer = [&](int which, std::int64_t& out) {
+            if (!present(which)) return;
+            m_scratch.text.assign(text_of(which));
+            out = m_scratch.get_int64();
         };
         auto address = [&](int which) {
-            return present(which) ? to_stored_form(leaf(which).get_wide()) : std::string();
+            if (!present(which)) return std::string();
+            const std::string& text = text_of(which);
+            // Plain ASCII: the text is its own wide form and its own stored
+            // form.
+            if (is_plain_address(text)) return text;
+            return to_stored_form(Core_Platform::utf8_to_wide(text));
         };
-        node.children = std::move(p.node.children);
-        if (present(E::GUID)) node.guid = leaf(E::GUID).get_ansi();
+        // The children, which ended one after another after it began, move
+        // into a vector of their exact size.
+        const auto first = m_finished.begin() + static_cast<std::ptrdiff_t>(p.first_child);
+        node.children.reserve(static_cast<std::size_t>(m_finished.end() - first));
+        std::move(first, m_finished.end(), std::back_inserter(node.children));
+        m_finished.erase(first, m_finished.end());
+        ansi(E::GUID, node.guid);
         if (node.guid.empty()) return false;
         std::string type;
-        if (present(E::TYPE)) type = leaf(E::TYPE).get_ansi();
+        ansi(E::TYPE, type);
         node.type = type_from_name(type);
         if (node.type == NODE_NONE) return false;
 
@@ -338,14 +384,16 @@ private:
             wide(E::DESCRIPTION, node.description);
             wide(E::KEYWORD, node.keyword);
             wide(E::TAG, node.tag);
-            if (present(E::CREATED)) node.created = leaf(E::CREATED).get_int64();
-            if (present(E::MODIFIED)) node.modified = leaf(E::MODIFIED).get_int64();
+            integer(E::CREATED, node.created);
+            integer(E::MODIFIED, node.modified);
         }
         return true;
     }
 
     std::vector<frame_t> m_frames;   // open elements outside skipped ones
-    std::vector<pending_t> m_nodes;  // open "node" elements, innermost last
+    std::vector<pending_t> m_nodes;  // one per level of node elements
+    std::size_t m_open_nodes = 0;    // open node elements, the innermost at m_open_nodes - 1
+    std::vector<zorvane_node_t> m_finished;  // ended nodes whose parent is still open
     std::size_t m_skip = 0;          // depth inside an element that does not count
     bool m_top_seen = false;
     bool m_have_top = false;
@@ -354,9 +402,23 @@ private:
     xml_node_t m_scratch;            // the text conversions of xml_node_t
 };
 
+
+// About the length of the document of `node` at `depth`, so the output
+// grows once rather than by doubling (tens of megabytes for a large tree).
+std::size_t estimated_length(const zorvane_node_t& node, std::size_t depth) {
+    // The fixed elements, indented, with their tags and numbers.
+    std::size_t length = 250 + 26 * std::min<std::size_t>(depth + 2, 30) + node.guid.size() +
+                         node.title.size() + node.description.size() + node.keyword.size() +
+                         node.tag.size() + node.url.size() + node.feed_url.size();
+    for (const zorvane_node_t& child : node.children) length += estimated_length(child, depth + 2);
+    return length;
+}
+
 }  // namespace
 
 void write_tree(const zorvane_node_t& tree, std::string& out) {
+    out.clear();
+    out.reserve(estimated_length(tree, 1));
     Core_Common::xml_writer_t w(out, true);
     w.open("nodeset");
     std::string scratch;

@@ -105,7 +105,7 @@ std::u16string utf8_to_wide(std::string_view utf8) {
     return out;
 }
 
-std::string wide_to_utf8(std::u16string_view wide) {
+void wide_to_utf8(std::u16string_view wide, std::string& out) {
     // The exact length first, so long texts take no more memory than they
     // need.
     const std::size_t n = wide.size();
@@ -124,7 +124,6 @@ std::string wide_to_utf8(std::u16string_view wide) {
             bytes += 3;  // the character, or U+FFFD for a lone surrogate
         }
     }
-    std::string out;
     out.resize(bytes);
     char* o = out.data();
     for (std::size_t i = 0; i < n; ++i) {
@@ -141,6 +140,11 @@ std::string wide_to_utf8(std::u16string_view wide) {
             o = put_utf8(o, cu);
         }
     }
+}
+
+std::string wide_to_utf8(std::u16string_view wide) {
+    std::string out;
+    wide_to_utf8(wide, out);
     return out;
 }
 
@@ -148,8 +152,16 @@ std::u16string ansi_to_wide(std::string_view ansi) { return decode_ansi(ansi); }
 std::string wide_to_ansi(std::u16string_view wide) { return encode_ansi(wide); }
 // Text made of plain bytes only comes through both conversions unchanged.
 std::string ansi_to_utf8(std::string_view ansi) {
-    if (plain_prefix(ansi) == ansi.size()) return std::string(ansi);
-    return wide_to_utf8(ansi_to_wide(ansi));
+    std::string out;
+    ansi_to_utf8(ansi, out);
+    return out;
+}
+void ansi_to_utf8(std::string_view ansi, std::string& out) {
+    if (plain_prefix(ansi) == ansi.size()) {
+        out.assign(ansi);
+    } else {
+        out = wide_to_utf8(ansi_to_wide(ansi));
+    }
 }
 std::string utf8_to_ansi(std::string_view utf8) {
     if (plain_prefix(utf8) == utf8.size()) return std::string(utf8);
