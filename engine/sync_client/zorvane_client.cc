@@ -149,13 +149,28 @@ sync_record_t ZorvaneClient::sync_input_record() const {
 
 bool ZorvaneClient::has_changes(const sync_record_t& record) {
     if (!tree_present(m_last_sync.tree) || !tree_present(record.tree)) return true;
+    // The merge only reads its input, so the client's trees move into it and
+    // back out instead of being copied (a tree of tens of thousands of
+    // bookmarks is tens of megabytes); the remote tree is copied when it is
+    // the base itself. The result replaces the current tree.
     Core_ZorvaneMerge::merge_input input;
     input.remote = record.tree;
-    input.base = m_last_sync.tree;
-    input.local = m_current_tree;
+    input.base = std::move(m_last_sync.tree);
+    input.local = std::move(m_current_tree);
     input.skip_deletes = false;
+    struct restore_t {
+        Core_ZorvaneMerge::merge_input& input;
+        zorvane_node_t& base;
+        zorvane_node_t& current;
+        bool merged = false;
+        ~restore_t() {
+            base = std::move(input.base);
+            if (!merged) current = std::move(input.local);
+        }
+    } restore{input, m_last_sync.tree, m_current_tree};
     Core_ZorvaneMerge::merge_trees(input, m_current_tree);
-    return !Core_ZorvaneMerge::trees_equal(m_current_tree, record.tree);
+    restore.merged = true;
+    return !Core_ZorvaneMerge::trees_equal(m_current_tree, input.remote);
 }
 
 void ZorvaneClient::merge_browser_tree(const std::string& tree) {
@@ -167,11 +182,19 @@ void ZorvaneClient::merge_browser_tree(const std::string& tree) {
     if (!tree_present(browser)) return;
     Core_ZorvaneMerge::merge_input input;
     input.remote = m_last_sync.tree;
-    input.base = m_last_sync.tree;
     input.local = std::move(browser);
     input.skip_deletes = true;
     zorvane_node_t merged;
-    Core_ZorvaneMerge::merge_trees(input, merged);
+    {
+        // The stored tree is the base, moved in and back rather than copied.
+        input.base = std::move(m_last_sync.tree);
+        struct restore_t {
+            zorvane_node_t& from;
+            zorvane_node_t& to;
+            ~restore_t() { to = std::move(from); }
+        } restore{input.base, m_last_sync.tree};
+        Core_ZorvaneMerge::merge_trees(input, merged);
+    }
     if (!Core_ZorvaneMerge::trees_equal(merged, m_last_sync.tree)) m_local_changes = true;
     m_last_sync.tree = std::move(merged);
 }
