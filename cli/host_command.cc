@@ -146,6 +146,30 @@ std::u16string wide(const std::string& utf8) { return Core_Platform::utf8_to_wid
 
 std::string text_of(const nsString& s) { return Core_Platform::wide_to_utf8(s.view()); }
 
+// A tree document handed to the component: its UTF-16 form, in a container
+// that uses the text in place rather than copying it (a large tree's
+// document is tens of megabytes).
+class wide_document {
+public:
+    explicit wide_document(const std::string& utf8) : m_text(Core_Platform::utf8_to_wide(utf8)) {
+        if (m_text.size() >= NS_STRING_WHOLE ||
+            NS_FAILED(NS_StringContainerInit2(m_container, m_text.c_str(),
+                                              static_cast<std::uint32_t>(m_text.size()),
+                                              NS_STRING_CONTAINER_INIT_DEPEND))) {
+            NS_StringContainerInit(m_container);
+        }
+    }
+    ~wide_document() { NS_StringContainerFinish(m_container); }
+    wide_document(const wide_document&) = delete;
+    wide_document& operator=(const wide_document&) = delete;
+
+    const nsAString& text() const { return m_container; }
+
+private:
+    std::u16string m_text;
+    nsStringContainer m_container;
+};
+
 // One run of the host: the runtime, the component and one extension object.
 class host_session {
 public:
@@ -320,10 +344,22 @@ stored_tree_t stored_tree(const host_session& s) {
 
 int exit_for(const std::string& result) { return result == kOk ? kExitOk : kExitFailure; }
 
-void print_record(host_session& s, const zorvane_node_t& tree, std::ostream& out) {
+// The number of nodes of a tree document the component wrote: write_tree
+// gives every node one "<node>" start tag, and a "<" in any text is
+// escaped, so counting the tags counts the nodes without reading the tree.
+std::size_t nodes_in_document(std::string_view document) {
+    std::size_t count = 0;
+    for (std::size_t at = document.find("<node>"); at != std::string_view::npos;
+         at = document.find("<node>", at + 6)) {
+        ++count;
+    }
+    return count;
+}
+
+void print_record(host_session& s, std::size_t nodes, std::ostream& out) {
     out << "version=" << s.version() << "\n"
         << "date=" << s.date() << "\n"
-        << "nodes=" << node_count(tree) << "\n";
+        << "nodes=" << nodes << "\n";
 }
 
 // Runs `start` and waits for `topic`. Returns false on time-out (reported).
@@ -560,11 +596,11 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         } else {
             // A record is stored already: handing its own tree to a sync
             // changes nothing locally and brings in any newer server tree.
-            ext->sync(nsString(wide(s.tree())));
+            ext->sync(wide_document(s.tree()).text());
             if (!run_action(s, ZORVANE_SYNC_TOPIC, timeout, result, err)) return kExitTimeout;
         }
         out << "result=" << result << "\n";
-        if (result == kOk) print_record(s, stored_tree(s).tree, out);
+        if (result == kOk) print_record(s, nodes_in_document(s.tree()), out);
         return exit_for(result);
     }
     if (command == "sync" || command == "overwrite") {
@@ -580,7 +616,7 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
             // First sync of this data directory over an account that holds a
             // tree: merge the file's tree into it without deletions, so
             // neither side loses a bookmark.
-            ext->mergeBrowserTree(nsString(wide(document)));
+            ext->mergeBrowserTree(wide_document(document).text());
             merged = s.tree();
         } else if (!guard_allows(s, browser_tree, o.has("--allow-mass-delete"), command.c_str(),
                                  err)) {
@@ -588,19 +624,28 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
             return kExitFailure;
         }
         const char* topic = command == "sync" ? ZORVANE_SYNC_TOPIC : ZORVANE_OVERWRITE_TOPIC;
-        const std::string& handed = merge_first ? merged : document;
-        if (command == "sync") {
-            ext->sync(nsString(wide(handed)));
-        } else {
-            ext->overwrite(nsString(wide(handed)));
+        {
+            const wide_document handed(merge_first ? merged : document);
+            // The component takes its own copy; the host's forms can go.
+            std::string().swap(document);
+            std::string().swap(merged);
+            browser_tree = zorvane_node_t();
+            if (command == "sync") {
+                ext->sync(handed.text());
+            } else {
+                ext->overwrite(handed.text());
+            }
         }
         if (!run_action(s, topic, timeout, result, err)) return kExitTimeout;
         out << "result=" << result << "\n";
         if (result != kOk) return kExitFailure;
+        if (!o.given("--out")) {
+            print_record(s, nodes_in_document(s.tree()), out);
+            return kExitOk;
+        }
         const stored_tree_t synced = stored_tree(s);
-        print_record(s, synced.tree, out);
-        if (o.given("--out") &&
-            !write_file(o.value("--out"), html, synced.document, synced.tree, err))
+        print_record(s, node_count(synced.tree), out);
+        if (!write_file(o.value("--out"), html, synced.document, synced.tree, err))
             return kExitFailure;
         return kExitOk;
     }
@@ -613,7 +658,7 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         }
         if (!write_file(o.value("--out"), html, stored.document, stored.tree, err))
             return kExitFailure;
-        print_record(s, stored.tree, out);
+        print_record(s, node_count(stored.tree), out);
         return kExitOk;
     }
     if (command == "note") {
@@ -644,7 +689,7 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
     }
     if (command == "roots-unchanged") {
         std::int32_t unchanged = 0;
-        ext->rootsUnchanged(nsString(wide(document)), &unchanged);
+        ext->rootsUnchanged(wide_document(document).text(), &unchanged);
         out << "unchanged=" << unchanged << "\n";
         return kExitOk;
     }
@@ -656,9 +701,9 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         return kExitFailure;
     }
     if (command == "merge-browser-tree") {
-        ext->mergeBrowserTree(nsString(wide(document)));
+        ext->mergeBrowserTree(wide_document(document).text());
     } else {
-        ext->importForeignTree(nsString(wide(document)));
+        ext->importForeignTree(wide_document(document).text());
     }
     const stored_tree_t merged = stored_tree(s);
     if (o.given("--out")) {
