@@ -615,8 +615,14 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         if (merge_first) {
             // First sync of this data directory over an account that holds a
             // tree: merge the file's tree into it without deletions, so
-            // neither side loses a bookmark.
-            ext->mergeBrowserTree(wide_document(document).text());
+            // neither side loses a bookmark. The file's forms are not needed
+            // afterwards.
+            browser_tree = zorvane_node_t();
+            {
+                const wide_document browser(document);
+                std::string().swap(document);
+                ext->mergeBrowserTree(browser.text());
+            }
             merged = s.tree();
         } else if (!guard_allows(s, browser_tree, o.has("--allow-mass-delete"), command.c_str(),
                                  err)) {
