@@ -68,7 +68,9 @@ public:
         m_state ^= m_state >> 27;
         return m_state * 2685821657736338717ull;
     }
-    int below(int n) { return n <= 0 ? 0 : static_cast<int>(next() % static_cast<std::uint64_t>(n)); }
+    int below(int n) {
+        return n <= 0 ? 0 : static_cast<int>(next() % static_cast<std::uint64_t>(n));
+    }
     int between(int lo, int hi) { return lo + below(hi - lo + 1); }
     bool chance(int percent) { return below(1000) < percent * 10; }
     bool per_mille(int n) { return below(1000) < n; }
@@ -97,29 +99,41 @@ struct bookmarks_t {
 };
 
 const char* const kWords[] = {
-    "News",       "Recipes",     "Docs",          "Reference",  "How to",      "Guide",
-    "Weather",    "Travel",      "Music",         "Photos",     "Shopping",    "Banking",
-    "Kernel",     "Compiler",    "Garden",        "Football",   "Chess",       "Maps",
-    "Café crème", "Übersicht",   "Résumé",        "naïve façade", "São Paulo", "Zürich",
-    "Ærø",        "Łódź",        "日本語",        "東京の天気", "中文新闻",    "한국어 뉴스",
-    "Привет мир", "Ελληνικά",    "עברית",         "العربية",    "हिन्दी",       "ไทย",
-    "Tom & Jerry", "a < b > c",  "\"quoted\"",    "it's fine",  "🎉 party",    "𝔘𝔫𝔦𝔠𝔬𝔡𝔢",
-    "C++20",      "Rust",        "SQL tuning",    "Linux",      "Books",       "Films",
+    "News",        "Recipes",   "Docs",       "Reference",    "How to",    "Guide",
+    "Weather",     "Travel",    "Music",      "Photos",       "Shopping",  "Banking",
+    "Kernel",      "Compiler",  "Garden",     "Football",     "Chess",     "Maps",
+    "Café crème",  "Übersicht", "Résumé",     "naïve façade", "São Paulo", "Zürich",
+    "Ærø",         "Łódź",      "日本語",     "東京の天気",   "中文新闻",  "한국어 뉴스",
+    "Привет мир",  "Ελληνικά",  "עברית",      "العربية",      "हिन्दी",     "ไทย",
+    "Tom & Jerry", "a < b > c", "\"quoted\"", "it's fine",    "🎉 party",   "𝔘𝔫𝔦𝔠𝔬𝔡𝔢",
+    "C++20",       "Rust",      "SQL tuning", "Linux",        "Books",     "Films",
 };
 const char* const kHosts[] = {
-    "www.example.com",       "news.example.org",      "docs.example.net",
-    "en.wikipedia.example",  "blog.example.io",       "shop.example.co.uk",
-    "xn--bcher-kva.example", "www.xn--fiqs8s.example", "forum.example.de",
-    "maps.example.com",      "video.example.tv",      "mail.example.com",
-    "github.example",        "stackoverflow.example", "recipes.example.fr",
-    "ftp.example.org",
+    "www.example.com",  "news.example.org",      "docs.example.net",      "en.wikipedia.example",
+    "blog.example.io",  "shop.example.co.uk",    "xn--bcher-kva.example", "www.xn--fiqs8s.example",
+    "forum.example.de", "maps.example.com",      "video.example.tv",      "mail.example.com",
+    "github.example",   "stackoverflow.example", "recipes.example.fr",    "ftp.example.org",
 };
 const char* const kPathWords[] = {
-    "article", "wiki", "questions", "watch", "p", "products", "2021", "2023", "en", "de",
-    "%E6%97%A5%E6%9C%AC", "caf%C3%A9", "index.html", "docs", "reference", "tag",
+    "article",
+    "wiki",
+    "questions",
+    "watch",
+    "p",
+    "products",
+    "2021",
+    "2023",
+    "en",
+    "de",
+    "%E6%97%A5%E6%9C%AC",
+    "caf%C3%A9",
+    "index.html",
+    "docs",
+    "reference",
+    "tag",
 };
-const char* const kTags[] = {"news", "tech", "read later", "work", "recipes", "travel", "ideas",
-                             "étude", "日本"};
+const char* const kTags[] = {"news",   "tech",  "read later", "work", "recipes",
+                             "travel", "ideas", "étude",      "日本"};
 
 std::string title_of(random_t& r) {
     std::string t = r.pick(kWords);
@@ -133,15 +147,18 @@ std::string title_of(random_t& r) {
 }
 
 std::string url_of(random_t& r, long serial) {
-    if (r.per_mille(1)) return "javascript:(function(){alert('bookmarklet%20" + std::to_string(serial) + "')})()";
+    if (r.per_mille(1))
+        return "javascript:(function(){alert('bookmarklet%20" + std::to_string(serial) + "')})()";
     if (r.per_mille(1)) return "place:sort=8&maxResults=10&serial=" + std::to_string(serial);
     std::string host = r.pick(kHosts);
-    std::string u = (host.rfind("ftp.", 0) == 0 ? "ftp://" : (r.chance(85) ? "https://" : "http://")) + host;
+    std::string u =
+        (host.rfind("ftp.", 0) == 0 ? "ftp://" : (r.chance(85) ? "https://" : "http://")) + host;
     if (r.per_mille(5)) u += ":8080";
     const int depth = r.between(1, 4);
     for (int i = 0; i < depth; ++i) u += "/" + std::string(r.pick(kPathWords));
     u += "/" + std::to_string(serial);
-    if (r.chance(35)) u += "?id=" + std::to_string(r.below(1000000)) + "&lang=" + (r.chance(50) ? "en" : "fr");
+    if (r.chance(35))
+        u += "?id=" + std::to_string(r.below(1000000)) + "&lang=" + (r.chance(50) ? "en" : "fr");
     if (r.chance(5)) u += "#section-" + std::to_string(r.below(20));
     return u;
 }
@@ -166,7 +183,8 @@ public:
         if (m_r.chance(3)) b.description = title_of(m_r) + " — " + title_of(m_r);
         if (m_r.per_mille(1)) {
             b.kind = kind_t::FEED;
-            b.feed_url = "https://" + std::string(m_r.pick(kHosts)) + "/feed/" + std::to_string(m_serial) + ".xml";
+            b.feed_url = "https://" + std::string(m_r.pick(kHosts)) + "/feed/" +
+                         std::to_string(m_serial) + ".xml";
         }
         return b;
     }
@@ -198,8 +216,9 @@ public:
         const int subfolders = rest > 0 ? std::min(rest, m_r.between(1, 4)) : 0;
         for (int i = 0; i < subfolders; ++i) {
             item_t sub = folder();
-            const int share = i + 1 == subfolders ? rest : m_r.between(rest / (subfolders - i) / 2,
-                                                                       rest / (subfolders - i));
+            const int share = i + 1 == subfolders ? rest
+                                                  : m_r.between(rest / (subfolders - i) / 2,
+                                                                rest / (subfolders - i));
             rest -= share;
             fill(sub, depth + 1, max_depth, share);
             f.children.push_back(std::move(sub));
@@ -294,12 +313,23 @@ std::string html_escape(const std::string& text) {
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&#39;"; break;
-            default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -310,10 +340,17 @@ std::string xml_escape(const std::string& text) {
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -380,10 +417,10 @@ std::string html_of(const bookmarks_t& b) {
 
 void write_xml_node(const item_t& i, const std::string& guid, int depth, std::string& out) {
     const std::string pad(static_cast<std::size_t>(depth) * 2, ' ');
-    const char* type = i.kind == kind_t::FOLDER     ? "folder"
-                       : i.kind == kind_t::FEED     ? "feed"
+    const char* type = i.kind == kind_t::FOLDER      ? "folder"
+                       : i.kind == kind_t::FEED      ? "feed"
                        : i.kind == kind_t::SEPARATOR ? "separator"
-                                                    : "bookmark";
+                                                     : "bookmark";
     out += pad + "<node>\n";
     out += pad + "  <guid>" + xml_escape(guid) + "</guid>\n";
     out += pad + "  <type>" + type + "</type>\n";
@@ -405,8 +442,9 @@ void write_xml_node(const item_t& i, const std::string& guid, int depth, std::st
 
 std::string xml_of(const bookmarks_t& b) {
     std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<nodeset>\n";
-    out += "  <node>\n    <guid>ROOT</guid>\n    <type>folder</type>\n    <name>root</name>\n"
-           "    <children>\n";
+    out +=
+        "  <node>\n    <guid>ROOT</guid>\n    <type>folder</type>\n    <name>root</name>\n"
+        "    <children>\n";
     write_xml_node(b.menu, "BOOKMARK_MENU", 3, out);
     write_xml_node(b.toolbar, "BOOKMARK_TOOLBAR", 3, out);
     write_xml_node(b.unfiled, "BOOKMARK_UNFILED", 3, out);
@@ -453,7 +491,8 @@ bool make_files(const fs::path& dir, int bookmarks, files_t& files) {
         const std::string line = std::to_string(c1.nodes() + 4) + " " +
                                  std::to_string(c2.nodes() + 4) + " " +
                                  std::to_string(c1.bookmarks) + "\n";
-        const bool sent = write(fds[1], line.data(), line.size()) == static_cast<ssize_t>(line.size());
+        const bool sent =
+            write(fds[1], line.data(), line.size()) == static_cast<ssize_t>(line.size());
         _exit(ok && sent ? 0 : 1);
     }
     close(fds[1]);
@@ -534,8 +573,7 @@ run_t run(const std::vector<std::string>& args, const std::map<std::string, std:
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
-    result.wall_s =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.wall_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.cpu_s = seconds_of(usage.ru_utime) + seconds_of(usage.ru_stime);
     result.max_rss_kb = usage.ru_maxrss;
@@ -661,12 +699,13 @@ int main(int argc, char** argv) {
                      dir.c_str());
         return 1;
     }
-    std::printf("files: first.html %.1f MB (%ld nodes, %ld bookmarks), first.xml %.1f MB, "
-                "second.html %.1f MB (%ld nodes); written in %.1f s\n",
-                static_cast<double>(files.html_bytes) / 1e6, files.first_nodes,
-                files.first_bookmarks, static_cast<double>(files.xml_bytes) / 1e6,
-                static_cast<double>(files.second_bytes) / 1e6, files.second_nodes,
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - generated).count());
+    std::printf(
+        "files: first.html %.1f MB (%ld nodes, %ld bookmarks), first.xml %.1f MB, "
+        "second.html %.1f MB (%ld nodes); written in %.1f s\n",
+        static_cast<double>(files.html_bytes) / 1e6, files.first_nodes, files.first_bookmarks,
+        static_cast<double>(files.xml_bytes) / 1e6, static_cast<double>(files.second_bytes) / 1e6,
+        files.second_nodes,
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - generated).count());
 
     const std::string store = "sqlite:" + (dir / "s.db").string();
     std::vector<std::string> users;
@@ -675,9 +714,9 @@ int main(int argc, char** argv) {
         users.push_back("xavier" + std::to_string(r));
     }
     for (const std::string& user : users) {
-        const run_t added = run({server_binary, "--store", store, "user", "add", user,
-                                 "--password-stdin"},
-                                {}, std::string(kPassword) + "\n");
+        const run_t added =
+            run({server_binary, "--store", store, "user", "add", user, "--password-stdin"}, {},
+                std::string(kPassword) + "\n");
         if (added.status != 0) {
             std::fprintf(stderr, "sync_e2e_bench: user add %s failed: %s\n", user.c_str(),
                          added.err.c_str());
@@ -734,11 +773,12 @@ int main(int argc, char** argv) {
             const long nodes = std::atol(value_of(r.out, "nodes").c_str());
             const bool ok = r.status == 0 && value_of(r.out, "result") == "OK" &&
                             (expected_nodes < 0 || nodes == expected_nodes);
-            std::printf("  %-28s %-8s wall %6.2f s  cpu %6.2f s  rss %7.1f MB  server cpu %5.2f s"
-                        "  nodes %ld%s\n",
-                        s.name.c_str(), user.c_str(), r.wall_s, r.cpu_s,
-                        static_cast<double>(r.max_rss_kb) / 1024.0, server_cpu, nodes,
-                        ok ? "" : "  FAILED");
+            std::printf(
+                "  %-28s %-8s wall %6.2f s  cpu %6.2f s  rss %7.1f MB  server cpu %5.2f s"
+                "  nodes %ld%s\n",
+                s.name.c_str(), user.c_str(), r.wall_s, r.cpu_s,
+                static_cast<double>(r.max_rss_kb) / 1024.0, server_cpu, nodes,
+                ok ? "" : "  FAILED");
             std::fflush(stdout);
             if (!ok) {
                 failed = true;
@@ -762,8 +802,8 @@ int main(int argc, char** argv) {
             step(1, alice, a, {"sync", "--format", "html", "--tree", first_html},
                  files.first_nodes);
             // Neither side loses a bookmark: at least as many nodes as either file.
-            const long merged = step(2, alice, b, {"sync", "--format", "html", "--tree",
-                                                   second_html}, -1);
+            const long merged =
+                step(2, alice, b, {"sync", "--format", "html", "--tree", second_html}, -1);
             if (merged < std::max(files.first_nodes, files.second_nodes)) {
                 std::printf("    FAILED: the merged tree has %ld nodes, fewer than a file\n",
                             merged);
@@ -811,15 +851,18 @@ int main(int argc, char** argv) {
     }
     const bool memory_met = client_peak_mb < kMemoryTargetMb;
     all_met = all_met && memory_met;
-    std::printf("%-28s %64.1f MB %10s %s\n", "client peak memory (all)", client_peak_mb,
-                "< 300 MB", memory_met ? "PASS" : "MISS");
+    std::printf("%-28s %64.1f MB %10s %s\n", "client peak memory (all)", client_peak_mb, "< 300 MB",
+                memory_met ? "PASS" : "MISS");
     std::printf("server peak memory (VmHWM): %.1f MB\n",
                 static_cast<double>(server_hwm_kb) / 1024.0);
     std::printf("load average at the end: %s (nproc %ld)\n", load_during.c_str(),
                 sysconf(_SC_NPROCESSORS_ONLN));
-    std::printf("targets (first sync < 3 s, no-change sync < 1 s, client < 300 MB; times on "
-                "the median, memory on the maximum): %s\n",
-                failed ? "steps FAILED" : all_met ? "all met" : "MISSED");
+    std::printf(
+        "targets (first sync < 3 s, no-change sync < 1 s, client < 300 MB; times on "
+        "the median, memory on the maximum): %s\n",
+        failed    ? "steps FAILED"
+        : all_met ? "all met"
+                  : "MISSED");
     if (keep) {
         std::printf("kept %s\n", dir.c_str());
     } else {

@@ -296,8 +296,8 @@ private:
 
 // Reads the tree file into `document` (the tree document handed to the
 // component) and `tree` (what that document reads as).
-bool read_tree_file(const std::string& path, bool html, std::string& document,
-                    zorvane_node_t& tree, std::ostream& err) {
+bool read_tree_file(const std::string& path, bool html, std::string& document, zorvane_node_t& tree,
+                    std::ostream& err) {
     if (!Core_Common::read_whole_file(wide(path), document)) {
         err << "zorvane: cannot read the tree file " << path << "\n";
         return false;

@@ -266,14 +266,15 @@ public:
         }
         if (kind != NODE) return true;
         zorvane_node_t node(0, "");
-        if (!finish_node(m_nodes[m_open_nodes - 1], node)) return false;  // the whole document is refused
+        // A node refused refuses the whole document.
+        if (!finish_node(m_nodes[m_open_nodes - 1], node)) return false;
         --m_open_nodes;
         if (m_open_nodes == 0) {
             m_result = std::move(node);
             m_have_top = true;
         } else {
-            node.index =
-                static_cast<std::int32_t>(m_finished.size() - m_nodes[m_open_nodes - 1].first_child);
+            node.index = static_cast<std::int32_t>(m_finished.size() -
+                                                   m_nodes[m_open_nodes - 1].first_child);
             m_finished.push_back(std::move(node));
         }
         return true;
@@ -302,8 +303,8 @@ private:
 
     static int element_index(std::string_view name) {
         static constexpr std::string_view kNames[E::COUNT] = {
-            "guid", "type",    "name",    "content",  "description", "keyword",
-            "tag",  "url",     "feedurl", "created",  "modified",    "children"};
+            "guid", "type", "name",    "content", "description", "keyword",
+            "tag",  "url",  "feedurl", "created", "modified",    "children"};
         for (int i = 0; i < E::COUNT; ++i) {
             if (name == kNames[i]) return i;
         }
@@ -394,14 +395,13 @@ private:
     std::vector<pending_t> m_nodes;  // one per level of node elements
     std::size_t m_open_nodes = 0;    // open node elements, the innermost at m_open_nodes - 1
     std::vector<zorvane_node_t> m_finished;  // ended nodes whose parent is still open
-    std::size_t m_skip = 0;          // depth inside an element that does not count
+    std::size_t m_skip = 0;                  // depth inside an element that does not count
     bool m_top_seen = false;
     bool m_have_top = false;
     bool m_done = false;
     zorvane_node_t m_result{0, ""};
-    xml_node_t m_scratch;            // the text conversions of xml_node_t
+    xml_node_t m_scratch;  // the text conversions of xml_node_t
 };
-
 
 // About the length of the document of `node` at `depth`, so the output
 // grows once rather than by doubling (tens of megabytes for a large tree).

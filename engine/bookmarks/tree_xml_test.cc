@@ -228,10 +228,12 @@ void expect_same_writing(const zorvane_node_t& tree) {
     write_tree_with_nodes(tree, through_nodes);
     if (streamed == through_nodes) return;
     std::size_t at = 0;
-    while (at < streamed.size() && at < through_nodes.size() && streamed[at] == through_nodes[at]) ++at;
+    while (at < streamed.size() && at < through_nodes.size() && streamed[at] == through_nodes[at])
+        ++at;
     const std::size_t from = at < 200 ? 0 : at - 200;
     FAIL() << "the documents differ at byte " << at << ":\nstreamed:\n"
-           << streamed.substr(from, 300) << "\nthrough nodes:\n" << through_nodes.substr(from, 300);
+           << streamed.substr(from, 300) << "\nthrough nodes:\n"
+           << through_nodes.substr(from, 300);
 }
 
 // Titles and other texts the conversions treat specially.
@@ -262,7 +264,8 @@ zorvane_node_t awkward_tree() {
             c.description = t + u"\n more";
             c.keyword = t;
             c.tag = t;
-            c.url = "http://example.org/" + std::to_string(n) + "?q=" + Core_Platform::wide_to_utf8(t);
+            c.url =
+                "http://example.org/" + std::to_string(n) + "?q=" + Core_Platform::wide_to_utf8(t);
             c.feed_url = type == NODE_FEED ? "http://example.org/feed" : "";
             c.created = -n;
             c.modified = INT64_MAX - n;
@@ -310,21 +313,29 @@ TEST(TreeXmlStreaming, ReadsTheTreesOfTheNodeForm) {
     for (const std::string& d : std::vector<std::string>{
              root_with(bookmark_ok),
              root_with(bookmark_ok + bookmark_ok),
-             root_with(element("n", "note", "<name>x</name><content>a\nb&#13;\n&#13;\n  </content>")),
+             root_with(
+                 element("n", "note", "<name>x</name><content>a\nb&#13;\n&#13;\n  </content>")),
              root_with(element("s", "separator", "") + element("s2", "separator", "<name/>")),
-             doc(element("ROOT", "folder", "<name>R</name><description>d</description><created>5</created>")),
-             root_with("<item><guid>a</guid><type>bookmark</type><name>A</name><url>http://a/</url></item>"),
-             root_with(element("a", "bookmark", "<name>A</name><url>http://a/</url><created>123abc</created><modified/>")),
+             doc(element("ROOT", "folder",
+                         "<name>R</name><description>d</description><created>5</created>")),
+             root_with("<item><guid>a</guid><type>bookmark</type><name>A</name><url>http://a/</"
+                       "url></item>"),
+             root_with(
+                 element("a", "bookmark",
+                         "<name>A</name><url>http://a/</url><created>123abc</created><modified/>")),
              "<other>" + element("ROOT", "folder", "") + element("X", "folder", "") + "</other>",
              // Order does not matter; the first of repeated elements counts.
-             root_with("<node><children>" + bookmark_ok + "</children><name>F</name><type>folder</type>"
-                       "<guid>f</guid><guid>ignored</guid><children>" + bookmark_ok + bookmark_ok +
-                       "</children></node>"),
+             root_with("<node><children>" + bookmark_ok +
+                       "</children><name>F</name><type>folder</type>"
+                       "<guid>f</guid><guid>ignored</guid><children>" +
+                       bookmark_ok + bookmark_ok + "</children></node>"),
              root_with("<node><guid>a</guid><guid/><type>bookmark</type><name>A</name><name/>"
                        "<url>http://a/</url></node>"),
              // Elements inside a field leave it without text.
-             root_with("<node><guid>a<b/></guid><type>bookmark</type><name>A</name><url>http://a/</url></node>"),
-             root_with("<node><guid>a</guid><type>bookmark</type><name>A<i>x</i>B</name><url>http://a/</url></node>"),
+             root_with("<node><guid>a<b/></guid><type>bookmark</type><name>A</name><url>http://a/</"
+                       "url></node>"),
+             root_with("<node><guid>a</guid><type>bookmark</type><name>A<i>x</i>B</name><url>http:/"
+                       "/a/</url></node>"),
              root_with("<node><guid>a</guid><type>bookmark</type><name>A</name><url>http://a/</url>"
                        "<created>1<x/>2</created><tag>t<!-- c -->u<![CDATA[<v>]]></tag></node>"),
              // Unknown elements, comments and text anywhere.
@@ -332,12 +343,14 @@ TEST(TreeXmlStreaming, ReadsTheTreesOfTheNodeForm) {
              "<type>folder</type>t<children>x<node><guid>b</guid><type>separator</type></node>y"
              "</children></node><node/></nodeset>",
              // Prefixes: declared ones drop, undeclared ones stay in the name.
-             "<nodeset xmlns:z=\"urn:z\"><z:node><guid>ROOT</guid><type>folder</type></z:node></nodeset>",
+             "<nodeset "
+             "xmlns:z=\"urn:z\"><z:node><guid>ROOT</guid><type>folder</type></z:node></nodeset>",
              "<nodeset><q:node><guid>ROOT</guid><type>folder</type></q:node></nodeset>",
              "<nodeset><node><q:guid>ROOT</q:guid><type>folder</type></node></nodeset>",
              // A document type declaration goes the node way, entities and all.
              "<!DOCTYPE nodeset [<!ENTITY t \"Title\">]>" +
-                 root_with(element("a", "bookmark", "<name>&t;</name><url>http://a/</url>")).substr(38),
+                 root_with(element("a", "bookmark", "<name>&t;</name><url>http://a/</url>"))
+                     .substr(38),
              // Refused ones.
              std::string("not xml"),
              std::string(""),
@@ -356,8 +369,9 @@ TEST(TreeXmlStreaming, ReadsTheTreesOfTheNodeForm) {
 TEST(TreeXmlStreaming, ReadsDamagedDocumentsAsTheNodeForm) {
     tree_generator gen(0xda3a6e);
     std::size_t accepted = 0, refused = 0;
-    static const char* kInserts[] = {"<x/>", "<!-- c -->", "<![CDATA[d]]>", " ", "&amp;", "<guid>g</guid>",
-                                     "<name/>", "</node>", "<node>", "\xc3", "&#1;", "<children/>"};
+    static const char* kInserts[] = {"<x/>",   "<!-- c -->",     "<![CDATA[d]]>", " ",
+                                     "&amp;",  "<guid>g</guid>", "<name/>",       "</node>",
+                                     "<node>", "\xc3",           "&#1;",          "<children/>"};
     for (int round = 0; round < 400; ++round) {
         tree_generator::options_t options;
         options.bookmarks = gen.below(30);

@@ -378,7 +378,6 @@ std::string stored_once(std::u16string_view text, bool& ambiguous) {
     return wide_to_ansi(built);
 }
 
-
 template <class CharT>
 bool plain_address(std::basic_string_view<CharT> text) {
     auto in = [](CharT c, std::string_view set) {
@@ -386,7 +385,9 @@ bool plain_address(std::basic_string_view<CharT> text) {
                             (c != 0 && set.find(static_cast<char>(c)) != set.npos));
     };
     // Printable ASCII other than "%" and "\" (space is not printable here).
-    auto plain = [](CharT c) { return c > 0x20 && c < 0x7F && c != CharT('%') && c != CharT('\\'); };
+    auto plain = [](CharT c) {
+        return c > 0x20 && c < 0x7F && c != CharT('%') && c != CharT('\\');
+    };
     const std::size_t n = text.size();
     std::size_t i = 0;
     while (i < n && in(text[i], "+-.")) ++i;

@@ -211,16 +211,18 @@ TEST(ComparisonKey, CaseRules) {
 TEST(PlainAddresses, AreTheirOwnStoredAndDisplayForms) {
     std::mt19937_64 rng(0xadd7e55);
     auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
-    const std::string schemes[] = {"http", "https", "HTTP", "ftp", "file", "FiLe", "place",
-                                   "x+y.z-w", "mailto", "", "h t", "1a"};
+    const std::string schemes[] = {"http",  "https",   "HTTP",   "ftp", "file", "FiLe",
+                                   "place", "x+y.z-w", "mailto", "",    "h t",  "1a"};
     const std::string seps[] = {"://", ":/", ":", "//", ":///"};
-    const std::string hosts[] = {"example.org", "a-b.c_d~e", "", "user@host", "h:8080", "h:80",
-                                 "h:", "Ex!$&'()*+,;=", "b%C3%BCcher", "h%2Fx", "h h", "b\u00fccher",
-                                 "[::1]", "h#", "xn--bcher-kva.example"};
-    const std::string path_parts[] = {"", "/", "/a", "/a/b.html", "/:@!$&()*+,;=-._~", "/it's",
-                                      "/%41", "/a b", "\\x", "/./x", "/\u65e5", "/..", "/a;b=c"};
-    const std::string queries[] = {"", "?", "?q=1", "?a=1&b=2", "?q=a b", "?q=%20", "?x?y",
-                                   "?q=\\", "?q=\u00e9", "?#"};
+    const std::string hosts[] = {
+        "example.org",          "a-b.c_d~e",   "",      "user@host", "h:8080",      "h:80",  "h:",
+        "Ex!$&'()*+,;=",        "b%C3%BCcher", "h%2Fx", "h h",       "b\u00fccher", "[::1]", "h#",
+        "xn--bcher-kva.example"};
+    const std::string path_parts[] = {"",        "/",    "/a",    "/a/b.html", "/:@!$&()*+,;=-._~",
+                                      "/it's",   "/%41", "/a b",  "\\x",       "/./x",
+                                      "/\u65e5", "/..",  "/a;b=c"};
+    const std::string queries[] = {"",       "?",    "?q=1",  "?a=1&b=2",  "?q=a b",
+                                   "?q=%20", "?x?y", "?q=\\", "?q=\u00e9", "?#"};
     const std::string fragments[] = {"", "#", "#top", "#a b", "#a#b?c", "#%41", "#x\\y"};
     std::size_t plain = 0, other = 0;
     for (int round = 0; round < 30000; ++round) {

@@ -38,8 +38,8 @@ std::string base64_encode(const void* bytes, std::size_t length) {
     if (i < length) {
         // One or two bytes left: two or three characters, then "=" fill.
         const bool two = i + 1 < length;
-        const std::uint32_t v =
-            static_cast<std::uint32_t>(in[i]) << 16 | (two ? static_cast<std::uint32_t>(in[i + 1]) << 8 : 0);
+        const std::uint32_t v = static_cast<std::uint32_t>(in[i]) << 16 |
+                                (two ? static_cast<std::uint32_t>(in[i + 1]) << 8 : 0);
         *o++ = kAlphabet[v >> 18];
         *o++ = kAlphabet[(v >> 12) & 0x3F];
         *o++ = two ? kAlphabet[(v >> 6) & 0x3F] : '=';

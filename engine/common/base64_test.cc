@@ -1,9 +1,8 @@
 #include "common/base64.h"
 
-#include <gtest/gtest.h>
-
 #include <cryptopp/base64.h>
 #include <cryptopp/filters.h>
+#include <gtest/gtest.h>
 
 #include <random>
 #include <string>
@@ -61,8 +60,9 @@ TEST(Base64, LargeRoundTrip) {
 // The library coder that defined the rules first stays the reference.
 std::string library_encode(const std::string& bytes) {
     std::string out;
-    CryptoPP::StringSource source(reinterpret_cast<const CryptoPP::byte*>(bytes.data()), bytes.size(),
-                                  true, new CryptoPP::Base64Encoder(new CryptoPP::StringSink(out), false));
+    CryptoPP::StringSource source(
+        reinterpret_cast<const CryptoPP::byte*>(bytes.data()), bytes.size(), true,
+        new CryptoPP::Base64Encoder(new CryptoPP::StringSink(out), false));
     return out;
 }
 

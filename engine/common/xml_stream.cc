@@ -28,10 +28,10 @@ struct stream_state_t {
     xml_event_handler_t* handler = nullptr;
     xmlParserCtxtPtr context = nullptr;
     xml_stream_result_enum outcome = XML_STREAM_READ;
-    std::size_t depth = 0;     // open elements
-    std::size_t text_run = 0;  // bytes of character content since the last element start or end
+    std::size_t depth = 0;        // open elements
+    std::size_t text_run = 0;     // bytes of character content since the last element start or end
     bool several_pieces = false;  // that content came in more than one piece
-    std::string name;                   // scratch for prefix:name
+    std::string name;             // scratch for prefix:name
 };
 
 stream_state_t& state_of(void* context) {

@@ -51,10 +51,10 @@ public:
 };
 
 enum xml_stream_result_enum {
-    XML_STREAM_READ = 0,      // the whole document was reported
-    XML_STREAM_MALFORMED,     // parse() would return false; events so far are void
-    XML_STREAM_STOPPED,       // a handler function returned false
-    XML_STREAM_NEEDS_TREE,    // a document type declaration or a huge text: read it with parse()
+    XML_STREAM_READ = 0,    // the whole document was reported
+    XML_STREAM_MALFORMED,   // parse() would return false; events so far are void
+    XML_STREAM_STOPPED,     // a handler function returned false
+    XML_STREAM_NEEDS_TREE,  // a document type declaration or a huge text: read it with parse()
 };
 
 // Reads `document` (its own declared encoding, UTF-8 by default) and reports
@@ -64,8 +64,8 @@ xml_stream_result_enum read_xml_events(std::string_view document, xml_event_hand
 
 // Writes a document element by element. Element names are UTF-8; text is
 // UTF-8, escaped as serialize() escapes it ("&", "<", ">" and carriage
-// return) and, as there, cut at its first NUL. Only elements that hold either text or child elements are
-// written (all this engine's documents are of that kind).
+// return) and, as there, cut at its first NUL. Only elements that hold either text or child
+// elements are written (all this engine's documents are of that kind).
 //
 //   xml_writer_t w(out, true);  // `out` is emptied; the declaration
 //   w.open("nodeset");          // an element with child elements
@@ -93,8 +93,8 @@ private:
 
     std::string& m_out;
     bool m_formatted;
-    bool m_start_open = false;         // the innermost start tag still lacks its ">"
-    std::vector<std::string> m_open;   // names of the open elements, outermost first
+    bool m_start_open = false;        // the innermost start tag still lacks its ">"
+    std::vector<std::string> m_open;  // names of the open elements, outermost first
 };
 
 // Appends `utf8` to `out` escaped as element content is escaped on output.

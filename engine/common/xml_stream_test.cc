@@ -106,8 +106,7 @@ TEST(XmlStream, ReportsWhatParseKeeps) {
 
 TEST(XmlStream, LeavesDocumentTypesToTheTree) {
     xml_node_t parsed;
-    const std::string document =
-        "<!DOCTYPE r [<!ENTITY e \"replaced\">]><r><a>&e;</a></r>";
+    const std::string document = "<!DOCTYPE r [<!ENTITY e \"replaced\">]><r><a>&e;</a></r>";
     ASSERT_TRUE(parsed.parse(document));
     EXPECT_EQ(parsed.children.at(0)->text, "replaced");
     xml_node_t built;
@@ -200,9 +199,10 @@ private:
         return n == 0 ? 0 : std::uniform_int_distribution<std::size_t>(0, n - 1)(m_rng);
     }
     void text(std::string& d) {
-        static const char* pieces[] = {"a",      " ",       "\n  ",     "&amp;", "&lt;x&gt;",
-                                       "&#233;", "\xc3\xa9", "<![CDATA[c<d]]>", "<!-- k -->",
-                                       "<?p q?>", "\r\n",     "\xf0\x9f\x98\x80", "&#x10FFFF;"};
+        static const char* pieces[] = {"a",          " ",       "\n  ",     "&amp;",
+                                       "&lt;x&gt;",  "&#233;",  "\xc3\xa9", "<![CDATA[c<d]]>",
+                                       "<!-- k -->", "<?p q?>", "\r\n",     "\xf0\x9f\x98\x80",
+                                       "&#x10FFFF;"};
         const std::size_t n = pick(4);
         for (std::size_t i = 0; i < n; ++i) d += pieces[pick(std::size(pieces))];
     }
@@ -297,8 +297,8 @@ TEST(XmlWriter, RandomTreesAsSerialize) {
     auto pick = [&](std::size_t n) {
         return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng);
     };
-    static const char* texts[] = {"", "x", "a&b", "<tag>", "\r", "line\nline", " ", "\xc3\xa9t\xc3\xa9",
-                                  "\x7f", "]]>"};
+    static const char* texts[] = {
+        "", "x", "a&b", "<tag>", "\r", "line\nline", " ", "\xc3\xa9t\xc3\xa9", "\x7f", "]]>"};
     for (int round = 0; round < 200; ++round) {
         xml_node_t root;
         root.name = u"doc";

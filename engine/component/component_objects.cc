@@ -315,7 +315,7 @@ nsresult InterfaceZorvaneExtension::rootsUnchanged(const nsAString& tree, std::i
     const ZorvaneClient* c = client();
     *unchanged =
         (c && with_utf8(tree, [c](std::string_view utf8) { return c->roots_unchanged(utf8); })) ? 1
-                                                                                                  : 0;
+                                                                                                : 0;
     return NS_OK;
 }
 

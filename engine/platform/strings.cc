@@ -32,7 +32,8 @@ bool decode_utf8_strict(std::string_view in, char16_t* out, std::size_t& count) 
     while (p < end) {
         unsigned c = *p++;
         if (c < 0x80) {
-            *o++ = static_cast<char16_t>(c >= 0x20 || c == 0x09 || c == 0x0A || c == 0x0D ? c : u'_');
+            *o++ =
+                static_cast<char16_t>(c >= 0x20 || c == 0x09 || c == 0x0A || c == 0x0D ? c : u'_');
             continue;
         }
         int extra;

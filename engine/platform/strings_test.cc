@@ -142,12 +142,30 @@ TEST(Conversions, AgreeWithTheirRulesOnRandomText) {
         return state;
     };
     // Pieces of every kind, valid and not.
-    const std::string pieces[] = {"a",        "Z ",       "\t\n\r",   std::string(1, '\0'),
-                                  "\x01\x1f", "\x7f",     "\xc3\xa9", "\xc2\x80",
-                                  "\xdf\xbf", "\xe0\xa0\x80", "\xe2\x82\xac", "\xef\xbf\xbe",
-                                  "\xef\xbf\xbf", "\xed\x9f\xbf", "\xed\xa0\x80", "\xf0\x9f\x98\x80",
-                                  "\xf4\x8f\xbf\xbf", "\xf4\x90\x80\x80", "\xc0\xaf", "\xe0\x80\xaf",
-                                  "\xff",     "\xc3",     "\xe2\x82", "\x80",
+    const std::string pieces[] = {"a",
+                                  "Z ",
+                                  "\t\n\r",
+                                  std::string(1, '\0'),
+                                  "\x01\x1f",
+                                  "\x7f",
+                                  "\xc3\xa9",
+                                  "\xc2\x80",
+                                  "\xdf\xbf",
+                                  "\xe0\xa0\x80",
+                                  "\xe2\x82\xac",
+                                  "\xef\xbf\xbe",
+                                  "\xef\xbf\xbf",
+                                  "\xed\x9f\xbf",
+                                  "\xed\xa0\x80",
+                                  "\xf0\x9f\x98\x80",
+                                  "\xf4\x8f\xbf\xbf",
+                                  "\xf4\x90\x80\x80",
+                                  "\xc0\xaf",
+                                  "\xe0\x80\xaf",
+                                  "\xff",
+                                  "\xc3",
+                                  "\xe2\x82",
+                                  "\x80",
                                   "\xf8\x88\x80\x80\x80"};
     for (int round = 0; round < 20000; ++round) {
         std::string text;
@@ -160,8 +178,9 @@ TEST(Conversions, AgreeWithTheirRulesOnRandomText) {
         std::u16string wide;
         const std::size_t m = next() % 12;
         for (std::size_t i = 0; i < m; ++i) {
-            const char16_t units[] = {u'a', 0x7F, 0x80, 0x7FF, 0x800, 0xD7FF, 0xD800, 0xDBFF,
-                                      0xDC00, 0xDFFF, 0xE000, 0xFFFD, 0xFFFF, 0, 0x09};
+            const char16_t units[] = {u'a',   0x7F,   0x80,   0x7FF,  0x800,
+                                      0xD7FF, 0xD800, 0xDBFF, 0xDC00, 0xDFFF,
+                                      0xE000, 0xFFFD, 0xFFFF, 0,      0x09};
             wide.push_back(units[next() % std::size(units)]);
         }
         ASSERT_EQ(wide_to_utf8(wide), reference_wide_to_utf8(wide));

@@ -194,25 +194,32 @@ TEST_F(LocalStore, RecordReadingFollowsTheElementRules) {
     // The first of repeated elements counts, order does not matter, other
     // elements and comments are passed over, an element with element
     // children has no text, and only the first BookMarks counts.
-    write_file(path, seal(kStoreKey,
-                          "<Any><Other><Username>bob</Username></Other><BookMarks>"
-                          "<Content>" + content + "</Content><Version>4</Version>"
-                          "<Version>9</Version><!-- note --><Username>al<![CDATA[ice]]></Username>"
-                          "<ClientType>W<b/>EB</ClientType><Password>" + hash + "</Password>"
-                          "<x><Version>1</Version></x></BookMarks><BookMarks/></Any>"));
+    write_file(path,
+               seal(kStoreKey,
+                    "<Any><Other><Username>bob</Username></Other><BookMarks>"
+                    "<Content>" +
+                        content +
+                        "</Content><Version>4</Version>"
+                        "<Version>9</Version><!-- note --><Username>al<![CDATA[ice]]></Username>"
+                        "<ClientType>W<b/>EB</ClientType><Password>" +
+                        hash +
+                        "</Password>"
+                        "<x><Version>1</Version></x></BookMarks><BookMarks/></Any>"));
     ASSERT_EQ(load_record_file(dir.wide(), alice, loaded, type), RECORD_LOADED);
     EXPECT_EQ(loaded.version, 4);
     EXPECT_EQ(type, "");
     EXPECT_EQ(loaded.tree.children.size(), 2u);
-    write_file(path, seal(kStoreKey, "<Zorvane><BookMarks><Username>alice<i/></Username><Password>" +
-                                         hash + "</Password><Version>1</Version><Content>" + content +
-                                         "</Content></BookMarks></Zorvane>"));
+    write_file(path,
+               seal(kStoreKey, "<Zorvane><BookMarks><Username>alice<i/></Username><Password>" +
+                                   hash + "</Password><Version>1</Version><Content>" + content +
+                                   "</Content></BookMarks></Zorvane>"));
     EXPECT_EQ(load_record_file(dir.wide(), alice, loaded, type), RECORD_OTHER_USER);
     // A document type declaration, entities and all.
-    write_file(path, seal(kStoreKey, "<!DOCTYPE Zorvane [<!ENTITY u \"alice\">]><Zorvane><BookMarks>"
-                                     "<Username>&u;</Username><Password>" + hash +
-                                     "</Password><Version>6</Version><Content>" + content +
-                                     "</Content></BookMarks></Zorvane>"));
+    write_file(path, seal(kStoreKey,
+                          "<!DOCTYPE Zorvane [<!ENTITY u \"alice\">]><Zorvane><BookMarks>"
+                          "<Username>&u;</Username><Password>" +
+                              hash + "</Password><Version>6</Version><Content>" + content +
+                              "</Content></BookMarks></Zorvane>"));
     ASSERT_EQ(load_record_file(dir.wide(), alice, loaded, type), RECORD_LOADED);
     EXPECT_EQ(loaded.version, 6);
     // Malformed XML does not decipher.

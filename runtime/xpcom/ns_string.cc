@@ -351,7 +351,8 @@ nsresult NS_UTF16ToCString(const nsAString& src, nsCStringEncoding encoding, nsA
     char* buffer = static_cast<char*>(NS_Alloc(size + 1));
     if (buffer == nullptr) return NS_ERROR_OUT_OF_MEMORY;
     if (ascii) {
-        for (std::uint32_t i = 0; i < n; ++i) buffer[i] = text[i] < 0x80 ? static_cast<char>(text[i]) : '?';
+        for (std::uint32_t i = 0; i < n; ++i)
+            buffer[i] = text[i] < 0x80 ? static_cast<char>(text[i]) : '?';
     } else {
         utf16_to_utf8_into(text, n, buffer);
     }
