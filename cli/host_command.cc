@@ -146,6 +146,30 @@ std::u16string wide(const std::string& utf8) { return Core_Platform::utf8_to_wid
 
 std::string text_of(const nsString& s) { return Core_Platform::wide_to_utf8(s.view()); }
 
+// A tree document handed to the component: its UTF-16 form, in a container
+// that uses the text in place rather than copying it (a large tree's
+// document is tens of megabytes).
+class wide_document {
+public:
+    explicit wide_document(const std::string& utf8) : m_text(Core_Platform::utf8_to_wide(utf8)) {
+        if (m_text.size() >= NS_STRING_WHOLE ||
+            NS_FAILED(NS_StringContainerInit2(m_container, m_text.c_str(),
+                                              static_cast<std::uint32_t>(m_text.size()),
+                                              NS_STRING_CONTAINER_INIT_DEPEND))) {
+            NS_StringContainerInit(m_container);
+        }
+    }
+    ~wide_document() { NS_StringContainerFinish(m_container); }
+    wide_document(const wide_document&) = delete;
+    wide_document& operator=(const wide_document&) = delete;
+
+    const nsAString& text() const { return m_container; }
+
+private:
+    std::u16string m_text;
+    nsStringContainer m_container;
+};
+
 // One run of the host: the runtime, the component and one extension object.
 class host_session {
 public:
@@ -270,18 +294,21 @@ private:
     nsCOMPtr<IZorvaneInfo> m_info;
 };
 
-bool read_tree_file(const std::string& path, bool html, std::string& document, std::ostream& err) {
+// Reads the tree file into `document` (the tree document handed to the
+// component) and `tree` (what that document reads as).
+bool read_tree_file(const std::string& path, bool html, std::string& document, zorvane_node_t& tree,
+                    std::ostream& err) {
     if (!Core_Common::read_whole_file(wide(path), document)) {
         err << "zorvane: cannot read the tree file " << path << "\n";
         return false;
     }
-    zorvane_node_t tree;
     if (html) {
-        if (!read_bookmarks_html(document, tree)) {
+        zorvane_node_t from_html;
+        if (!read_bookmarks_html(document, from_html)) {
             err << "zorvane: " << path << " holds no bookmark list\n";
             return false;
         }
-        Core_ZorvaneMerge::write_tree(tree, document);
+        Core_ZorvaneMerge::write_tree(from_html, document);
     }
     Core_ZorvaneMerge::read_tree(document, tree);
     if (tree.type == Core_ZorvaneMerge::NODE_NONE) {
@@ -291,30 +318,48 @@ bool read_tree_file(const std::string& path, bool html, std::string& document, s
     return true;
 }
 
-// Writes the tree `document` (XML form) to `path`, as HTML when `html`.
+// Writes the tree `document` (XML form), which reads as `tree`, to `path`;
+// as HTML when `html`.
 bool write_file(const std::string& path, bool html, const std::string& document,
-                std::ostream& err) {
-    std::string text = document;
-    if (html) {
-        zorvane_node_t tree;
-        Core_ZorvaneMerge::read_tree(document, tree);
-        text = write_bookmarks_html(tree);
-    }
-    if (!Core_Common::write_whole_file(wide(path), text)) {
+                const zorvane_node_t& tree, std::ostream& err) {
+    if (!Core_Common::write_whole_file(wide(path), html ? write_bookmarks_html(tree) : document)) {
         err << "zorvane: cannot write " << path << "\n";
         return false;
     }
     return true;
 }
 
+// The stored tree as a document and as a tree.
+struct stored_tree_t {
+    std::string document;
+    zorvane_node_t tree;
+};
+
+stored_tree_t stored_tree(const host_session& s) {
+    stored_tree_t t;
+    t.document = s.tree();
+    Core_ZorvaneMerge::read_tree(t.document, t.tree);
+    return t;
+}
+
 int exit_for(const std::string& result) { return result == kOk ? kExitOk : kExitFailure; }
 
-void print_record(host_session& s, std::ostream& out) {
-    zorvane_node_t tree;
-    Core_ZorvaneMerge::read_tree(s.tree(), tree);
+// The number of nodes of a tree document the component wrote: write_tree
+// gives every node one "<node>" start tag, and a "<" in any text is
+// escaped, so counting the tags counts the nodes without reading the tree.
+std::size_t nodes_in_document(std::string_view document) {
+    std::size_t count = 0;
+    for (std::size_t at = document.find("<node>"); at != std::string_view::npos;
+         at = document.find("<node>", at + 6)) {
+        ++count;
+    }
+    return count;
+}
+
+void print_record(host_session& s, std::size_t nodes, std::ostream& out) {
     out << "version=" << s.version() << "\n"
         << "date=" << s.date() << "\n"
-        << "nodes=" << node_count(tree) << "\n";
+        << "nodes=" << nodes << "\n";
 }
 
 // Runs `start` and waits for `topic`. Returns false on time-out (reported).
@@ -340,13 +385,12 @@ bool bring_in_account(host_session& s, std::chrono::seconds timeout, std::string
 }
 
 // The guard; true when the action may go on.
-bool guard_allows(host_session& s, const std::string& browser_document, bool allowed,
-                  const char* action, std::ostream& err) {
+bool guard_allows(host_session& s, const zorvane_node_t& browser, bool allowed, const char* action,
+                  std::ostream& err) {
     const std::string last_document = s.tree();
     if (last_document.empty()) return true;
-    zorvane_node_t last, browser;
+    zorvane_node_t last;
     Core_ZorvaneMerge::read_tree(last_document, last);
-    Core_ZorvaneMerge::read_tree(browser_document, browser);
     const removal_count_t count = count_removals(last, browser);
     if (!is_mass_delete(count)) return true;
     if (allowed) {
@@ -512,7 +556,9 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
     }
     const bool html = format == "html";
     std::string document;
-    if (needs_tree && !read_tree_file(o.value("--tree"), html, document, err)) return kExitFailure;
+    zorvane_node_t browser_tree;
+    if (needs_tree && !read_tree_file(o.value("--tree"), html, document, browser_tree, err))
+        return kExitFailure;
 
     std::string component = o.value("--component");
     if (component.empty()) {
@@ -550,11 +596,11 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         } else {
             // A record is stored already: handing its own tree to a sync
             // changes nothing locally and brings in any newer server tree.
-            ext->sync(nsString(wide(s.tree())));
+            ext->sync(wide_document(s.tree()).text());
             if (!run_action(s, ZORVANE_SYNC_TOPIC, timeout, result, err)) return kExitTimeout;
         }
         out << "result=" << result << "\n";
-        if (result == kOk) print_record(s, out);
+        if (result == kOk) print_record(s, nodes_in_document(s.tree()), out);
         return exit_for(result);
     }
     if (command == "sync" || command == "overwrite") {
@@ -564,40 +610,61 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
             out << "result=" << result << "\n";
             return kExitFailure;
         }
-        std::string handed = document;
-        if (command == "sync" && first && !s.tree().empty()) {
+        const bool merge_first = command == "sync" && first && !s.tree().empty();
+        std::string merged;
+        if (merge_first) {
             // First sync of this data directory over an account that holds a
             // tree: merge the file's tree into it without deletions, so
-            // neither side loses a bookmark.
-            ext->mergeBrowserTree(nsString(wide(document)));
-            handed = s.tree();
-        } else if (!guard_allows(s, document, o.has("--allow-mass-delete"), command.c_str(), err)) {
+            // neither side loses a bookmark. The file's forms are not needed
+            // afterwards.
+            browser_tree = zorvane_node_t();
+            {
+                const wide_document browser(document);
+                std::string().swap(document);
+                ext->mergeBrowserTree(browser.text());
+            }
+            merged = s.tree();
+        } else if (!guard_allows(s, browser_tree, o.has("--allow-mass-delete"), command.c_str(),
+                                 err)) {
             out << "result=refused\n";
             return kExitFailure;
         }
         const char* topic = command == "sync" ? ZORVANE_SYNC_TOPIC : ZORVANE_OVERWRITE_TOPIC;
-        if (command == "sync") {
-            ext->sync(nsString(wide(handed)));
-        } else {
-            ext->overwrite(nsString(wide(handed)));
+        {
+            const wide_document handed(merge_first ? merged : document);
+            // The component takes its own copy; the host's forms can go.
+            std::string().swap(document);
+            std::string().swap(merged);
+            browser_tree = zorvane_node_t();
+            if (command == "sync") {
+                ext->sync(handed.text());
+            } else {
+                ext->overwrite(handed.text());
+            }
         }
         if (!run_action(s, topic, timeout, result, err)) return kExitTimeout;
         out << "result=" << result << "\n";
         if (result != kOk) return kExitFailure;
-        print_record(s, out);
-        if (o.given("--out") && !write_file(o.value("--out"), html, s.tree(), err))
+        if (!o.given("--out")) {
+            print_record(s, nodes_in_document(s.tree()), out);
+            return kExitOk;
+        }
+        const stored_tree_t synced = stored_tree(s);
+        print_record(s, node_count(synced.tree), out);
+        if (!write_file(o.value("--out"), html, synced.document, synced.tree, err))
             return kExitFailure;
         return kExitOk;
     }
     if (command == "export") {
-        const std::string tree = s.tree();
-        if (tree.empty()) {
+        const stored_tree_t stored = stored_tree(s);
+        if (stored.document.empty()) {
             err << "zorvane: no synchronised tree for " << o.value("--user") << " in "
                 << o.value("--data-dir") << "\n";
             return kExitFailure;
         }
-        if (!write_file(o.value("--out"), html, tree, err)) return kExitFailure;
-        print_record(s, out);
+        if (!write_file(o.value("--out"), html, stored.document, stored.tree, err))
+            return kExitFailure;
+        print_record(s, node_count(stored.tree), out);
         return kExitOk;
     }
     if (command == "note") {
@@ -628,7 +695,7 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
     }
     if (command == "roots-unchanged") {
         std::int32_t unchanged = 0;
-        ext->rootsUnchanged(nsString(wide(document)), &unchanged);
+        ext->rootsUnchanged(wide_document(document).text(), &unchanged);
         out << "unchanged=" << unchanged << "\n";
         return kExitOk;
     }
@@ -640,19 +707,16 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         return kExitFailure;
     }
     if (command == "merge-browser-tree") {
-        ext->mergeBrowserTree(nsString(wide(document)));
+        ext->mergeBrowserTree(wide_document(document).text());
     } else {
-        ext->importForeignTree(nsString(wide(document)));
+        ext->importForeignTree(wide_document(document).text());
     }
-    if (o.given("--out"))
-        return write_file(o.value("--out"), html, s.tree(), err) ? kExitOk : kExitFailure;
-    if (html) {
-        zorvane_node_t tree;
-        Core_ZorvaneMerge::read_tree(s.tree(), tree);
-        out << write_bookmarks_html(tree);
-    } else {
-        out << s.tree();
+    const stored_tree_t merged = stored_tree(s);
+    if (o.given("--out")) {
+        return write_file(o.value("--out"), html, merged.document, merged.tree, err) ? kExitOk
+                                                                                     : kExitFailure;
     }
+    out << (html ? write_bookmarks_html(merged.tree) : merged.document);
     return kExitOk;
 }
 

@@ -154,6 +154,31 @@ TEST_F(HostProgram, BookmarkFileHtmlSyncsAndExportsRoundTrip) {
     EXPECT_EQ(zorvane("h", {"sync", "--format", "rtf", "--tree", html}).status, 2);
 }
 
+TEST_F(HostProgram, NodeCountsHoldForTitlesThatLookLikeMarkup) {
+    zorvane_node_t tree = make_tree(3, "m");
+    tree.children[0].children[0].title = u"<node></node><node>";
+    tree.children[0].children[1].title = u"&lt;node&gt; <nodeset>";
+    zorvane_node_t folder;
+    folder.guid = "f";
+    folder.type = Core_ZorvaneMerge::NODE_FOLDER;
+    folder.title = u"<node>";
+    folder.children.push_back(tree.children[0].children[2]);
+    folder.children[0].guid = "inner";
+    tree.children[0].children.push_back(folder);
+    const std::string path = write_tree_file("markup.xml", tree);
+    auto r = zorvane("m", {"sync", "--tree", path});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(parse_lines(r.out)["nodes"], "7");
+    r = zorvane("m", {"update"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(parse_lines(r.out)["nodes"], "7");
+    r = zorvane("m", {"sync", "--tree", path, "--out", dir.path + "/markup-out.xml"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(parse_lines(r.out)["nodes"], "7");
+    r = zorvane("m", {"export", "--out", dir.path + "/markup-export.xml"});
+    EXPECT_EQ(parse_lines(r.out)["nodes"], "7");
+}
+
 TEST_F(HostProgram, NotesForgetAndWipe) {
     const std::string tree = write_tree_file("t.xml", make_tree(2, "n"));
     ASSERT_EQ(zorvane("d", {"sync", "--tree", tree}).status, 0);

@@ -115,6 +115,8 @@ public:
     ~server_process_t() { stop(); }
 
     std::uint16_t port() const { return m_port; }
+    // The server's process identifier (-1 once stopped).
+    pid_t pid() const { return m_pid; }
 
     // Waits until the log contains `text`; stores the log in `*log`.
     bool wait_for_log(const std::string& text, std::chrono::milliseconds limit,

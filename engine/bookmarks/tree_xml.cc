@@ -1,7 +1,14 @@
 #include "bookmarks/tree_xml.h"
 
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <iterator>
+
 #include "bookmarks/url_forms.h"
 #include "common/xml_node.h"
+#include "common/xml_stream.h"
+#include "platform/strings.h"
 
 namespace Core_ZorvaneMerge {
 namespace {
@@ -138,9 +145,306 @@ bool read_node(const xml_node_t& e, zorvane_node_t& node) {
     return true;
 }
 
+// ---- The streaming forms ----
+//
+// They give what the node-based forms above give (the same bytes written,
+// the same trees read, the same documents refused) without a tree of
+// xml_node_t and the library's document in memory.
+
+void stream_leaf(Core_Common::xml_writer_t& w, std::string_view name, std::string& scratch,
+                 std::u16string_view wide) {
+    Core_Platform::wide_to_utf8(wide, scratch);
+    w.leaf(name, scratch);
+}
+
+// An address in its display form; a plain address is its own display form.
+void stream_address(Core_Common::xml_writer_t& w, std::string_view name, std::string& scratch,
+                    const std::string& stored) {
+    if (is_plain_address(stored)) {
+        w.leaf(name, stored);
+    } else {
+        stream_leaf(w, name, scratch, to_display_form(stored));
+    }
+}
+
+void stream_number(Core_Common::xml_writer_t& w, std::string_view name, std::int64_t value) {
+    char digits[24];
+    const auto end = std::to_chars(std::begin(digits), std::end(digits), value).ptr;
+    w.leaf(name, std::string_view(digits, static_cast<std::size_t>(end - digits)));
+}
+
+void stream_node(Core_Common::xml_writer_t& w, const zorvane_node_t& node, std::string& scratch) {
+    w.open("node");
+    // Narrow values are in the ANSI code page; the document holds UTF-8.
+    Core_Platform::ansi_to_utf8(node.guid, scratch);
+    w.leaf("guid", scratch);
+    Core_Platform::ansi_to_utf8(type_name(node.type), scratch);
+    w.leaf("type", scratch);
+    stream_leaf(w, "name", scratch, node.title);
+    if (node.type == NODE_NOTE) {
+        stream_leaf(w, "content", scratch, crlf_line_ends(node.description));
+    } else {
+        stream_leaf(w, "description", scratch, node.description);
+        stream_leaf(w, "keyword", scratch, node.keyword);
+        stream_leaf(w, "tag", scratch, node.tag);
+        stream_address(w, "url", scratch, node.url);
+        stream_address(w, "feedurl", scratch, node.feed_url);
+        stream_number(w, "created", node.created);
+        stream_number(w, "modified", node.modified);
+    }
+    if (!node.children.empty()) {
+        w.open("children");
+        for (const zorvane_node_t& child : node.children) stream_node(w, child, scratch);
+        w.close();
+    }
+    w.close();
+}
+
+// Builds the tree from the document's events, taking for each "node"
+// element the first child element of every name as read_node() does.
+class tree_reader_t final : public Core_Common::xml_event_handler_t {
+public:
+    // The tree read, once the document was read to its end.
+    bool take(zorvane_node_t& tree) {
+        if (!m_done) return false;
+        tree = std::move(m_result);
+        return true;
+    }
+
+    bool start_element(std::string_view name) override {
+        if (m_skip > 0) {
+            ++m_skip;
+            return true;
+        }
+        if (m_frames.empty()) {
+            m_frames.push_back({ROOT, 0});
+            return true;
+        }
+        frame_t& parent = m_frames.back();
+        switch (parent.kind) {
+            case ROOT:
+                // The first "node" of the root element is the top.
+                if (!m_top_seen && name == "node") {
+                    m_top_seen = true;
+                    return open_node();
+                }
+                break;
+            case CHILDREN:
+                // Whatever their names, the elements of "children" are nodes.
+                return open_node();
+            case NODE: {
+                pending_t& node = m_nodes[m_open_nodes - 1];
+                const int which = element_index(name);
+                if (which < 0 || node.seen[static_cast<std::size_t>(which)]) break;
+                node.seen[static_cast<std::size_t>(which)] = true;
+                m_frames.push_back({which == E::CHILDREN ? CHILDREN : FIELD, which});
+                return true;
+            }
+            case FIELD:
+                // An element with element children has no text.
+                m_nodes[m_open_nodes - 1].text[static_cast<std::size_t>(parent.field)].clear();
+                parent.kind = FIELD_WITHOUT_TEXT;
+                break;
+            case FIELD_WITHOUT_TEXT:
+                break;
+        }
+        m_skip = 1;
+        return true;
+    }
+
+    bool end_element() override {
+        if (m_skip > 0) {
+            --m_skip;
+            return true;
+        }
+        if (m_frames.empty()) return true;
+        const frame_kind_enum kind = m_frames.back().kind;
+        m_frames.pop_back();
+        if (kind == ROOT) {
+            m_done = m_have_top;
+            return true;
+        }
+        if (kind != NODE) return true;
+        zorvane_node_t node(0, "");
+        // A node refused refuses the whole document.
+        if (!finish_node(m_nodes[m_open_nodes - 1], node)) return false;
+        --m_open_nodes;
+        if (m_open_nodes == 0) {
+            m_result = std::move(node);
+            m_have_top = true;
+        } else {
+            node.index = static_cast<std::int32_t>(m_finished.size() -
+                                                   m_nodes[m_open_nodes - 1].first_child);
+            m_finished.push_back(std::move(node));
+        }
+        return true;
+    }
+
+    bool text(std::string_view utf8) override {
+        if (m_skip == 0 && !m_frames.empty() && m_frames.back().kind == FIELD) {
+            m_nodes[m_open_nodes - 1].text[static_cast<std::size_t>(m_frames.back().field)].append(
+                utf8);
+        }
+        return true;
+    }
+
+private:
+    using E = node_elements_t;
+    enum frame_kind_enum { ROOT, NODE, FIELD, FIELD_WITHOUT_TEXT, CHILDREN };
+    struct frame_t {
+        frame_kind_enum kind;
+        int field;
+    };
+    struct pending_t {
+        std::size_t first_child = 0;  // where its children begin in m_finished
+        std::array<std::string, E::COUNT> text;
+        std::array<bool, E::COUNT> seen{};
+    };
+
+    static int element_index(std::string_view name) {
+        static constexpr std::string_view kNames[E::COUNT] = {
+            "guid", "type", "name",    "content", "description", "keyword",
+            "tag",  "url",  "feedurl", "created", "modified",    "children"};
+        for (int i = 0; i < E::COUNT; ++i) {
+            if (name == kNames[i]) return i;
+        }
+        return -1;
+    }
+
+    // The state of a node element; one per level, used again by the next
+    // node at that level (its texts keep their storage).
+    bool open_node() {
+        m_frames.push_back({NODE, 0});
+        if (m_open_nodes == m_nodes.size()) m_nodes.emplace_back();
+        pending_t& p = m_nodes[m_open_nodes++];
+        p.first_child = m_finished.size();
+        for (std::string& t : p.text) t.clear();
+        p.seen.fill(false);
+        return true;
+    }
+
+    // read_node() over the texts gathered, with the conversions of
+    // xml_node_t's text helpers.
+    bool finish_node(pending_t& p, zorvane_node_t& node) {
+        auto present = [&](int which) { return p.seen[static_cast<std::size_t>(which)]; };
+        auto text_of = [&](int which) -> const std::string& {
+            return p.text[static_cast<std::size_t>(which)];
+        };
+        auto wide = [&](int which, std::u16string& out) {
+            if (present(which)) out = Core_Platform::utf8_to_wide(text_of(which));
+        };
+        auto ansi = [&](int which, std::string& out) {
+            if (present(which)) out = Core_Platform::utf8_to_ansi(text_of(which));
+        };
+        auto integer = [&](int which, std::int64_t& out) {
+            if (!present(which)) return;
+            m_scratch.text.assign(text_of(which));
+            out = m_scratch.get_int64();
+        };
+        auto address = [&](int which) {
+            if (!present(which)) return std::string();
+            const std::string& text = text_of(which);
+            // Plain ASCII: the text is its own wide form and its own stored
+            // form.
+            if (is_plain_address(text)) return text;
+            return to_stored_form(Core_Platform::utf8_to_wide(text));
+        };
+        // The children, which ended one after another after it began, move
+        // into a vector of their exact size.
+        const auto first = m_finished.begin() + static_cast<std::ptrdiff_t>(p.first_child);
+        node.children.reserve(static_cast<std::size_t>(m_finished.end() - first));
+        std::move(first, m_finished.end(), std::back_inserter(node.children));
+        m_finished.erase(first, m_finished.end());
+        ansi(E::GUID, node.guid);
+        if (node.guid.empty()) return false;
+        std::string type;
+        ansi(E::TYPE, type);
+        node.type = type_from_name(type);
+        if (node.type == NODE_NONE) return false;
+
+        if (is_kernel_node(node)) {
+            wide(E::NAME, node.title);
+        } else if (node.type == NODE_NOTE) {
+            wide(E::NAME, node.title);
+            std::u16string content;
+            wide(E::CONTENT, content);
+            node.description = note_body(std::move(content));
+        } else {
+            if (node.type != NODE_SEPARATOR) {
+                wide(E::NAME, node.title);
+                if (node.title.empty()) return false;
+                if (node.type != NODE_FOLDER) {
+                    node.url = address(E::URL);
+                    if (node.url.empty()) return false;
+                }
+                if (node.type == NODE_FEED) {
+                    node.feed_url = address(E::FEEDURL);
+                    if (node.feed_url.empty()) return false;
+                }
+            }
+            wide(E::DESCRIPTION, node.description);
+            wide(E::KEYWORD, node.keyword);
+            wide(E::TAG, node.tag);
+            integer(E::CREATED, node.created);
+            integer(E::MODIFIED, node.modified);
+        }
+        return true;
+    }
+
+    std::vector<frame_t> m_frames;   // open elements outside skipped ones
+    std::vector<pending_t> m_nodes;  // one per level of node elements
+    std::size_t m_open_nodes = 0;    // open node elements, the innermost at m_open_nodes - 1
+    std::vector<zorvane_node_t> m_finished;  // ended nodes whose parent is still open
+    std::size_t m_skip = 0;                  // depth inside an element that does not count
+    bool m_top_seen = false;
+    bool m_have_top = false;
+    bool m_done = false;
+    zorvane_node_t m_result{0, ""};
+    xml_node_t m_scratch;  // the text conversions of xml_node_t
+};
+
+// About the length of the document of `node` at `depth`, so the output
+// grows once rather than by doubling (tens of megabytes for a large tree).
+std::size_t estimated_length(const zorvane_node_t& node, std::size_t depth) {
+    // The fixed elements, indented, with their tags and numbers.
+    std::size_t length = 250 + 26 * std::min<std::size_t>(depth + 2, 30) + node.guid.size() +
+                         node.title.size() + node.description.size() + node.keyword.size() +
+                         node.tag.size() + node.url.size() + node.feed_url.size();
+    for (const zorvane_node_t& child : node.children) length += estimated_length(child, depth + 2);
+    return length;
+}
+
 }  // namespace
 
 void write_tree(const zorvane_node_t& tree, std::string& out) {
+    out.clear();
+    out.reserve(estimated_length(tree, 1));
+    Core_Common::xml_writer_t w(out, true);
+    w.open("nodeset");
+    std::string scratch;
+    stream_node(w, tree, scratch);
+    w.close();
+}
+
+void read_tree(std::string_view document, zorvane_node_t& tree) {
+    tree = zorvane_node_t(0, "");
+    tree_reader_t reader;
+    switch (Core_Common::read_xml_events(document, reader)) {
+        case Core_Common::XML_STREAM_READ:
+            reader.take(tree);
+            return;
+        case Core_Common::XML_STREAM_NEEDS_TREE:
+            // A document type declaration: its entities need the whole
+            // document.
+            read_tree_with_nodes(document, tree);
+            return;
+        case Core_Common::XML_STREAM_MALFORMED:
+        case Core_Common::XML_STREAM_STOPPED:
+            return;
+    }
+}
+
+void write_tree_with_nodes(const zorvane_node_t& tree, std::string& out) {
     xml_node_t document;
     document.name = u"nodeset";
     write_node(document, tree);
@@ -148,7 +452,7 @@ void write_tree(const zorvane_node_t& tree, std::string& out) {
     document.serialize(out, true);
 }
 
-void read_tree(std::string_view document, zorvane_node_t& tree) {
+void read_tree_with_nodes(std::string_view document, zorvane_node_t& tree) {
     tree = zorvane_node_t(0, "");
     xml_node_t root;
     if (!root.parse(document)) return;

@@ -4,6 +4,7 @@
 
 #include "bookmarks/tree_compare.h"
 #include "bookmarks/tree_generator.h"
+#include "platform/strings.h"
 
 namespace Core_ZorvaneMerge {
 namespace {
@@ -192,6 +193,218 @@ TEST(ReadTree, RejectsWholeDocument) {
         EXPECT_TRUE(t.children.empty());
     }
     EXPECT_EQ(read(root_with(bookmark_ok)).children.size(), 1u);
+}
+
+// ---- The streaming forms against the forms through xml_node_t ----
+
+// Every field, `index` included.
+void expect_same_tree(const zorvane_node_t& a, const zorvane_node_t& b, const std::string& where) {
+    ASSERT_EQ(a.guid, b.guid) << where;
+    ASSERT_EQ(a.type, b.type) << where << "/" << a.guid;
+    ASSERT_EQ(a.title, b.title) << where << "/" << a.guid;
+    ASSERT_EQ(a.description, b.description) << where << "/" << a.guid;
+    ASSERT_EQ(a.tag, b.tag) << where << "/" << a.guid;
+    ASSERT_EQ(a.keyword, b.keyword) << where << "/" << a.guid;
+    ASSERT_EQ(a.url, b.url) << where << "/" << a.guid;
+    ASSERT_EQ(a.feed_url, b.feed_url) << where << "/" << a.guid;
+    ASSERT_EQ(a.created, b.created) << where << "/" << a.guid;
+    ASSERT_EQ(a.modified, b.modified) << where << "/" << a.guid;
+    ASSERT_EQ(a.index, b.index) << where << "/" << a.guid;
+    ASSERT_EQ(a.children.size(), b.children.size()) << where << "/" << a.guid;
+    for (std::size_t i = 0; i < a.children.size(); ++i)
+        expect_same_tree(a.children[i], b.children[i], where + "/" + a.guid);
+}
+
+void expect_same_reading(const std::string& document) {
+    zorvane_node_t streamed(NODE_FOLDER, "stale"), through_nodes(NODE_FOLDER, "stale");
+    read_tree(document, streamed);
+    read_tree_with_nodes(document, through_nodes);
+    expect_same_tree(through_nodes, streamed, document.substr(0, 200));
+}
+
+void expect_same_writing(const zorvane_node_t& tree) {
+    std::string streamed = "stale", through_nodes;
+    write_tree(tree, streamed);
+    write_tree_with_nodes(tree, through_nodes);
+    if (streamed == through_nodes) return;
+    std::size_t at = 0;
+    while (at < streamed.size() && at < through_nodes.size() && streamed[at] == through_nodes[at])
+        ++at;
+    const std::size_t from = at < 200 ? 0 : at - 200;
+    FAIL() << "the documents differ at byte " << at << ":\nstreamed:\n"
+           << streamed.substr(from, 300) << "\nthrough nodes:\n"
+           << through_nodes.substr(from, 300);
+}
+
+// Titles and other texts the conversions treat specially.
+zorvane_node_t awkward_tree() {
+    zorvane_node_t root(NODE_FOLDER, "ROOT");
+    root.title = u"r\u00e9";
+    root.description = u"not written for ROOT? it is written";
+    const std::u16string texts[] = {
+        u"",
+        u" ",
+        u"a & b < c > d \" e ' f",
+        u"cr\rlf\ncrlf\r\n",
+        std::u16string(u"nul\u0001ctl\u001f", 9),
+        u"\U0001F600 pair",
+        std::u16string(1, char16_t(0xD800)) + u" lone high",
+        std::u16string(1, char16_t(0xDC00)) + u" lone low",
+        u"\uFFFE\uFFFF end",
+        u"]]> <![CDATA[",
+        u"\u65e5\u672c\u8a9e",
+    };
+    int n = 0;
+    for (const std::u16string& t : texts) {
+        for (std::int32_t type : {std::int32_t{NODE_BOOKMARK}, std::int32_t{NODE_FOLDER},
+                                  std::int32_t{NODE_NOTE}, std::int32_t{NODE_SEPARATOR},
+                                  std::int32_t{NODE_FEED}, std::int32_t{NODE_QUERY}, 77}) {
+            zorvane_node_t c(type, "g" + std::to_string(n++));
+            c.title = t;
+            c.description = t + u"\n more";
+            c.keyword = t;
+            c.tag = t;
+            c.url =
+                "http://example.org/" + std::to_string(n) + "?q=" + Core_Platform::wide_to_utf8(t);
+            c.feed_url = type == NODE_FEED ? "http://example.org/feed" : "";
+            c.created = -n;
+            c.modified = INT64_MAX - n;
+            root.children.push_back(c);
+        }
+    }
+    zorvane_node_t odd_guid(NODE_BOOKMARK, "caf\xc3\xa9 <&>");
+    odd_guid.title = u"t";
+    odd_guid.url = "http://x/";
+    root.children.push_back(odd_guid);
+    zorvane_node_t bad_guid(NODE_BOOKMARK, "bad \xff utf8");
+    bad_guid.title = u"t";
+    bad_guid.url = "http://y/";
+    root.children.push_back(bad_guid);
+    // Deeper than the writer indents.
+    zorvane_node_t* at = &root;
+    for (int depth = 0; depth < 40; ++depth) {
+        zorvane_node_t f(NODE_FOLDER, "deep" + std::to_string(depth));
+        f.title = u"level";
+        at->children.push_back(f);
+        at = &at->children.back();
+    }
+    return root;
+}
+
+TEST(TreeXmlStreaming, WritesTheBytesOfTheNodeForm) {
+    expect_same_writing(awkward_tree());
+    expect_same_writing(zorvane_node_t());
+    expect_same_writing(zorvane_node_t(NODE_NOTE, ""));
+    tree_generator gen(0x5eed);
+    for (int round = 0; round < 50; ++round) {
+        tree_generator::options_t options;
+        options.bookmarks = gen.below(400);
+        options.max_depth = 1 + gen.below(20);
+        expect_same_writing(gen.make_tree(options));
+        if (HasFatalFailure()) return;
+    }
+}
+
+TEST(TreeXmlStreaming, ReadsTheTreesOfTheNodeForm) {
+    std::string document;
+    write_tree(awkward_tree(), document);
+    expect_same_reading(document);
+    const std::string bookmark_ok = element("a", "bookmark", "<name>A</name><url>http://a/</url>");
+    for (const std::string& d : std::vector<std::string>{
+             root_with(bookmark_ok),
+             root_with(bookmark_ok + bookmark_ok),
+             root_with(
+                 element("n", "note", "<name>x</name><content>a\nb&#13;\n&#13;\n  </content>")),
+             root_with(element("s", "separator", "") + element("s2", "separator", "<name/>")),
+             doc(element("ROOT", "folder",
+                         "<name>R</name><description>d</description><created>5</created>")),
+             root_with("<item><guid>a</guid><type>bookmark</type><name>A</name><url>http://a/</"
+                       "url></item>"),
+             root_with(
+                 element("a", "bookmark",
+                         "<name>A</name><url>http://a/</url><created>123abc</created><modified/>")),
+             "<other>" + element("ROOT", "folder", "") + element("X", "folder", "") + "</other>",
+             // Order does not matter; the first of repeated elements counts.
+             root_with("<node><children>" + bookmark_ok +
+                       "</children><name>F</name><type>folder</type>"
+                       "<guid>f</guid><guid>ignored</guid><children>" +
+                       bookmark_ok + bookmark_ok + "</children></node>"),
+             root_with("<node><guid>a</guid><guid/><type>bookmark</type><name>A</name><name/>"
+                       "<url>http://a/</url></node>"),
+             // Elements inside a field leave it without text.
+             root_with("<node><guid>a<b/></guid><type>bookmark</type><name>A</name><url>http://a/</"
+                       "url></node>"),
+             root_with("<node><guid>a</guid><type>bookmark</type><name>A<i>x</i>B</name><url>http:/"
+                       "/a/</url></node>"),
+             root_with("<node><guid>a</guid><type>bookmark</type><name>A</name><url>http://a/</url>"
+                       "<created>1<x/>2</created><tag>t<!-- c -->u<![CDATA[<v>]]></tag></node>"),
+             // Unknown elements, comments and text anywhere.
+             "<nodeset>text<x/><!-- c --><node><extra><guid>no</guid></extra><guid>ROOT</guid>"
+             "<type>folder</type>t<children>x<node><guid>b</guid><type>separator</type></node>y"
+             "</children></node><node/></nodeset>",
+             // Prefixes: declared ones drop, undeclared ones stay in the name.
+             "<nodeset "
+             "xmlns:z=\"urn:z\"><z:node><guid>ROOT</guid><type>folder</type></z:node></nodeset>",
+             "<nodeset><q:node><guid>ROOT</guid><type>folder</type></q:node></nodeset>",
+             "<nodeset><node><q:guid>ROOT</q:guid><type>folder</type></node></nodeset>",
+             // A document type declaration goes the node way, entities and all.
+             "<!DOCTYPE nodeset [<!ENTITY t \"Title\">]>" +
+                 root_with(element("a", "bookmark", "<name>&t;</name><url>http://a/</url>"))
+                     .substr(38),
+             // Refused ones.
+             std::string("not xml"),
+             std::string(""),
+             doc(""),
+             root_with(bookmark_ok + element("b", "bookmark", "<name></name><url>http://b/</url>")),
+             root_with(element("b", "Bookmark", "<name>B</name><url>http://b/</url>")),
+             root_with(element("f", "feed", "<name>F</name><url>http://f/</url>")),
+             root_with(bookmark_ok) + "<trailing/>",
+             root_with(element("a", "bookmark", "<name>&undefined;</name><url>http://a/</url>")),
+         }) {
+        expect_same_reading(d);
+        if (HasFatalFailure()) return;
+    }
+}
+
+TEST(TreeXmlStreaming, ReadsDamagedDocumentsAsTheNodeForm) {
+    tree_generator gen(0xda3a6e);
+    std::size_t accepted = 0, refused = 0;
+    static const char* kInserts[] = {"<x/>",   "<!-- c -->",     "<![CDATA[d]]>", " ",
+                                     "&amp;",  "<guid>g</guid>", "<name/>",       "</node>",
+                                     "<node>", "\xc3",           "&#1;",          "<children/>"};
+    for (int round = 0; round < 400; ++round) {
+        tree_generator::options_t options;
+        options.bookmarks = gen.below(30);
+        std::string document;
+        write_tree(gen.make_tree(options), document);
+        const std::size_t edits = gen.below(3);
+        for (std::size_t e = 0; e < edits; ++e) {
+            const std::size_t at = gen.below(document.size());
+            switch (gen.below(3)) {
+                case 0:
+                    document.insert(at, kInserts[gen.below(std::size(kInserts))]);
+                    break;
+                case 1: {
+                    // Drop a whole line (an element, or a start or end tag).
+                    const std::size_t begin = document.rfind('\n', at);
+                    const std::size_t end = document.find('\n', at);
+                    if (begin != std::string::npos && end != std::string::npos)
+                        document.erase(begin, end - begin);
+                    break;
+                }
+                default:
+                    document[at] = "<>&/ x\"1"[gen.below(8)];
+            }
+        }
+        zorvane_node_t through_nodes;
+        read_tree_with_nodes(document, through_nodes);
+        (through_nodes.type == 0 ? refused : accepted)++;
+        expect_same_reading(document);
+        if (HasFatalFailure()) return;
+    }
+    // Both kinds came up.
+    EXPECT_GT(accepted, 50u);
+    EXPECT_GT(refused, 50u);
 }
 
 }  // namespace

@@ -378,9 +378,57 @@ std::string stored_once(std::u16string_view text, bool& ambiguous) {
     return wide_to_ansi(built);
 }
 
+template <class CharT>
+bool plain_address(std::basic_string_view<CharT> text) {
+    auto in = [](CharT c, std::string_view set) {
+        return c < 0x80 && (is_alnum(static_cast<unsigned char>(c)) ||
+                            (c != 0 && set.find(static_cast<char>(c)) != set.npos));
+    };
+    // Printable ASCII other than "%" and "\" (space is not printable here).
+    auto plain = [](CharT c) {
+        return c > 0x20 && c < 0x7F && c != CharT('%') && c != CharT('\\');
+    };
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    while (i < n && in(text[i], "+-.")) ++i;
+    if (i == 0 || i + 2 >= n || text[i] != CharT(':') || text[i + 1] != CharT('/') ||
+        text[i + 2] != CharT('/'))
+        return false;
+    if (equals_ascii<CharT>(lower<CharT>(text.substr(0, i)), "file")) return false;
+    for (i += 3; i < n && text[i] != CharT('/') && text[i] != CharT('?') && text[i] != CharT('#');
+         ++i) {
+        if (!in(text[i], kHostAllowed)) return false;
+    }
+    for (; i < n && text[i] != CharT('?') && text[i] != CharT('#'); ++i) {
+        if (text[i] != CharT('/') && !in(text[i], kPathSegmentAllowed)) return false;
+    }
+    if (i < n && text[i] == CharT('?')) {
+        const std::size_t query = ++i;
+        while (i < n && text[i] != CharT('#') && plain(text[i])) ++i;
+        if (i == query) return false;  // "?" without a query is dropped
+    }
+    for (; i < n; ++i) {
+        if (!plain(text[i])) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
+bool is_plain_address(std::string_view text) { return plain_address(text); }
+bool is_plain_address(std::u16string_view text) { return plain_address(text); }
+
 std::string to_stored_form(std::u16string_view text) {
+    if (is_plain_address(text)) return std::string(text.begin(), text.end());
+    return to_stored_form_in_full(text);
+}
+
+std::u16string to_display_form(std::string_view stored) {
+    if (is_plain_address(stored)) return std::u16string(stored.begin(), stored.end());
+    return to_display_form_in_full(stored);
+}
+
+std::string to_stored_form_in_full(std::u16string_view text) {
     if (text.empty()) return {};
     bool ambiguous = false;
     std::string out = stored_once(text, ambiguous);
@@ -396,7 +444,7 @@ std::string to_stored_form(std::u16string_view text) {
     return out;
 }
 
-std::u16string to_display_form(std::string_view stored) {
+std::u16string to_display_form_in_full(std::string_view stored) {
     if (stored.empty()) return {};
     wide_url_record r = parse_url(ansi_to_wide(stored));
     if (r.scheme.empty()) return utf8_to_wide(stored);

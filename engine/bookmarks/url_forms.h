@@ -76,6 +76,16 @@ std::string encode_host(std::string_view bytes);
 // (- . _ ~ ! $ & ( ) * + , ; = : @); the apostrophe is written as %27.
 std::string encode_path_segment(std::string_view bytes);
 
+// True for an address that both forms below give back unchanged: printable
+// ASCII without spaces, "%" or "\"; a scheme of letters, digits, "+", "-"
+// or "." (not "file") followed by "//"; a host of characters encode_host
+// keeps (so no user part and no port); path segments of characters
+// encode_path_segment keeps; and a "?" only before a non-empty query. For
+// such text to_stored_form gives the text itself and to_display_form the
+// same characters, with no parsing or conversion at all.
+bool is_plain_address(std::string_view text);
+bool is_plain_address(std::u16string_view text);
+
 // The stored form of an address as a document carries it. With a scheme:
 // host and every path segment (between "/" and "\" separators, which are kept
 // as written) are percent-decoded and re-encoded with the encoders above, so
@@ -104,5 +114,10 @@ std::u16string to_display_form(std::string_view stored);
 // host and path are escaped. It keeps the case of path and query. A text
 // without scheme is its own key.
 std::string comparison_key(std::string_view stored);
+
+// The two forms without the shortcut for plain addresses; the tests hold
+// the shortcut against them.
+std::string to_stored_form_in_full(std::u16string_view text);
+std::u16string to_display_form_in_full(std::string_view stored);
 
 }  // namespace Core_ZorvaneMerge

@@ -206,5 +206,59 @@ TEST(ComparisonKey, CaseRules) {
     EXPECT_EQ(comparison_key("file:///a%23b"), "file:///a%23b");
 }
 
+// ---- The shortcut for plain addresses ----
+
+TEST(PlainAddresses, AreTheirOwnStoredAndDisplayForms) {
+    std::mt19937_64 rng(0xadd7e55);
+    auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+    const std::string schemes[] = {"http",  "https",   "HTTP",   "ftp", "file", "FiLe",
+                                   "place", "x+y.z-w", "mailto", "",    "h t",  "1a"};
+    const std::string seps[] = {"://", ":/", ":", "//", ":///"};
+    const std::string hosts[] = {
+        "example.org",          "a-b.c_d~e",   "",      "user@host", "h:8080",      "h:80",  "h:",
+        "Ex!$&'()*+,;=",        "b%C3%BCcher", "h%2Fx", "h h",       "b\u00fccher", "[::1]", "h#",
+        "xn--bcher-kva.example"};
+    const std::string path_parts[] = {"",        "/",    "/a",    "/a/b.html", "/:@!$&()*+,;=-._~",
+                                      "/it's",   "/%41", "/a b",  "\\x",       "/./x",
+                                      "/\u65e5", "/..",  "/a;b=c"};
+    const std::string queries[] = {"",       "?",    "?q=1",  "?a=1&b=2",  "?q=a b",
+                                   "?q=%20", "?x?y", "?q=\\", "?q=\u00e9", "?#"};
+    const std::string fragments[] = {"", "#", "#top", "#a b", "#a#b?c", "#%41", "#x\\y"};
+    std::size_t plain = 0, other = 0;
+    for (int round = 0; round < 30000; ++round) {
+        // Every other address from the parts that keep an address plain,
+        // with one character of any kind put in now and then.
+        const bool mostly_plain = round % 2 == 0;
+        auto part = [&](const auto& list, std::size_t plain_ones) {
+            return list[pick(mostly_plain ? plain_ones : std::size(list))];
+        };
+        std::string text = part(schemes, 4) + (mostly_plain ? "://" : part(seps, 0)) +
+                           part(hosts, 3) + part(path_parts, 5) + part(queries, 4) +
+                           part(fragments, 3);
+        if (pick(10) == 0 && !text.empty()) text.erase(pick(text.size()), 1);
+        if (pick(4) == 0) {
+            static const char kAny[] = " %\\:@?#/'!~^\"<>{}|`[]\x7f\x01";
+            text.insert(pick(text.size() + 1), 1, kAny[pick(sizeof kAny - 1)]);
+        }
+        const std::u16string wide = Core_Platform::utf8_to_wide(text);
+        const std::string stored = to_stored_form_in_full(wide);
+        ASSERT_EQ(to_stored_form(wide), stored) << text;
+        ASSERT_EQ(to_display_form(stored), to_display_form_in_full(stored)) << text;
+        ASSERT_EQ(to_display_form(text), to_display_form_in_full(text)) << text;
+        if (is_plain_address(wide)) {
+            ++plain;
+            const std::string narrow = Core_Platform::wide_to_utf8(wide);
+            ASSERT_EQ(stored, narrow) << text;
+            ASSERT_TRUE(is_plain_address(narrow));
+            ASSERT_EQ(to_display_form_in_full(narrow), wide) << text;
+        } else {
+            ++other;
+        }
+    }
+    // Both kinds came up often.
+    EXPECT_GT(plain, 5000u);
+    EXPECT_GT(other, 10000u);
+}
+
 }  // namespace
 }  // namespace Core_ZorvaneMerge

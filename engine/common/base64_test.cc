@@ -1,5 +1,7 @@
 #include "common/base64.h"
 
+#include <cryptopp/base64.h>
+#include <cryptopp/filters.h>
 #include <gtest/gtest.h>
 
 #include <random>
@@ -53,6 +55,42 @@ TEST(Base64, LargeRoundTrip) {
     const std::string text = base64_encode(bytes);
     EXPECT_EQ(text.size(), (bytes.size() + 2) / 3 * 4);
     EXPECT_EQ(base64_decode(text), bytes);
+}
+
+// The library coder that defined the rules first stays the reference.
+std::string library_encode(const std::string& bytes) {
+    std::string out;
+    CryptoPP::StringSource source(
+        reinterpret_cast<const CryptoPP::byte*>(bytes.data()), bytes.size(), true,
+        new CryptoPP::Base64Encoder(new CryptoPP::StringSink(out), false));
+    return out;
+}
+
+std::string library_decode(const std::string& text) {
+    std::string out;
+    CryptoPP::StringSource source(reinterpret_cast<const CryptoPP::byte*>(text.data()), text.size(),
+                                  true, new CryptoPP::Base64Decoder(new CryptoPP::StringSink(out)));
+    return out;
+}
+
+TEST(Base64, AgreesWithTheLibraryCoder) {
+    std::mt19937_64 rng(64);
+    const char extra[] = "=\r\n \t*-_.!\x80\xff";
+    for (int round = 0; round < 5000; ++round) {
+        std::string bytes(rng() % 40, '\0');
+        for (auto& c : bytes) c = static_cast<char>(rng());
+        const std::string text = base64_encode(bytes);
+        ASSERT_EQ(text, library_encode(bytes));
+        ASSERT_EQ(base64_decode(text), bytes);
+        // Any text at all, alphabet and other bytes mixed, cut anywhere.
+        std::string noisy = text;
+        for (std::size_t k = rng() % 6; k > 0; --k) {
+            const std::size_t at = noisy.empty() ? 0 : rng() % noisy.size();
+            noisy.insert(at, 1, extra[rng() % (sizeof extra - 1)]);
+        }
+        if (!noisy.empty() && rng() % 2) noisy.resize(rng() % noisy.size());
+        ASSERT_EQ(base64_decode(noisy), library_decode(noisy)) << noisy;
+    }
 }
 
 }  // namespace

@@ -2,16 +2,15 @@
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
-#include <libxml/xmlerror.h>
 
 #include <algorithm>
 #include <charconv>
 #include <climits>
-#include <mutex>
 #include <new>
 
 #include "common/fatal_error.h"
 #include "common/shared_record_pool.h"
+#include "common/xml_library.h"
 #include "platform/strings.h"
 
 namespace Core_Common {
@@ -20,42 +19,6 @@ namespace {
 // Child nodes live in the process-wide pool of XML node records.
 xml_node_t* new_child_node() { return shared_record_pool<xml_node_t>::create("xml_node_t"); }
 void delete_child_node(xml_node_t* node) { shared_record_pool<xml_node_t>::destroy(node); }
-
-// The library's global tables must be set up once before any thread parses.
-void init_library() {
-    static std::once_flag once;
-    std::call_once(once, [] { xmlInitParser(); });
-}
-
-// Keeps the library quiet while it parses outside input: a malformed document
-// is an ordinary failure reported by the result, not by text on stderr. The
-// library's error handlers are per thread, so this touches only the caller.
-class quiet_errors {
-public:
-    quiet_errors()
-        : m_structured(xmlStructuredError),
-          m_structured_context(xmlStructuredErrorContext),
-          m_generic(xmlGenericError),
-          m_generic_context(xmlGenericErrorContext) {
-        xmlSetStructuredErrorFunc(nullptr, &ignore_structured);
-        xmlSetGenericErrorFunc(nullptr, &ignore_generic);
-    }
-    ~quiet_errors() {
-        xmlSetStructuredErrorFunc(m_structured_context, m_structured);
-        xmlSetGenericErrorFunc(m_generic_context, m_generic);
-    }
-    quiet_errors(const quiet_errors&) = delete;
-    quiet_errors& operator=(const quiet_errors&) = delete;
-
-private:
-    static void ignore_structured(void*, xmlErrorPtr) {}
-    static void ignore_generic(void*, const char*, ...) {}
-
-    xmlStructuredErrorFunc m_structured;
-    void* m_structured_context;
-    xmlGenericErrorFunc m_generic;
-    void* m_generic_context;
-};
 
 const xmlChar* as_xml(const std::string& s) { return reinterpret_cast<const xmlChar*>(s.c_str()); }
 
@@ -247,11 +210,11 @@ bool xml_node_t::get_attribute(std::u16string_view attr_name, std::string& value
 bool xml_node_t::parse(const void* data, std::size_t length, std::string_view encoding) {
     clear();
     if (data == nullptr || length == 0 || length > static_cast<std::size_t>(INT_MAX)) return false;
-    init_library();
+    xml_library::init();
     const std::string encoding_z(encoding);
     xmlDoc* doc;
     {
-        quiet_errors quiet;
+        xml_library::quiet_errors quiet;
         doc = xmlReadMemory(static_cast<const char*>(data), static_cast<int>(length), nullptr,
                             encoding.empty() ? nullptr : encoding_z.c_str(), 0);
     }
@@ -283,7 +246,7 @@ bool xml_node_t::parse(const std::vector<std::uint8_t>& document, std::string_vi
 template <class Out>
 void xml_node_t::serialize_into(Out& out, bool formatted) const {
     if (name.empty()) fatal_error();
-    init_library();
+    xml_library::init();
     xmlDoc* doc = xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0"));
     if (doc == nullptr) {
         out.clear();
@@ -329,9 +292,7 @@ void xml_node_t::serialize(std::vector<std::uint8_t>& out, bool formatted) const
 
 void xml_node_t::set_wide(std::u16string_view value) { text = Core_Platform::wide_to_utf8(value); }
 
-void xml_node_t::set_ansi(std::string_view value) {
-    text = Core_Platform::wide_to_utf8(Core_Platform::ansi_to_wide(value));
-}
+void xml_node_t::set_ansi(std::string_view value) { text = Core_Platform::ansi_to_utf8(value); }
 
 void xml_node_t::set_bool(bool value) { text = value ? "true" : "false"; }
 void xml_node_t::set_int32(std::int32_t value) { text = std::to_string(value); }
@@ -339,7 +300,7 @@ void xml_node_t::set_uint32(std::uint32_t value) { text = std::to_string(value);
 void xml_node_t::set_int64(std::int64_t value) { text = std::to_string(value); }
 
 std::u16string xml_node_t::get_wide() const { return Core_Platform::utf8_to_wide(text); }
-std::string xml_node_t::get_ansi() const { return Core_Platform::wide_to_ansi(get_wide()); }
+std::string xml_node_t::get_ansi() const { return Core_Platform::utf8_to_ansi(text); }
 std::int32_t xml_node_t::get_int32() const { return parse_integer<std::int32_t>(get_wide()); }
 std::int64_t xml_node_t::get_int64() const { return parse_integer<std::int64_t>(get_wide()); }
 

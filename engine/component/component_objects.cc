@@ -42,6 +42,26 @@ std::string to_utf8(const nsAString& text) {
     return std::string(utf8.view());
 }
 
+// Calls `use` with the UTF-8 form of a tree document, left where the
+// conversion put it (a large tree's document is tens of megabytes).
+template <class Use>
+auto with_utf8(const nsAString& text, Use use) {
+    nsCString utf8;
+    if (NS_FAILED(NS_UTF16ToCString(text, NS_CSTRING_ENCODING_UTF8, utf8)))
+        return use(std::string_view());
+    return use(utf8.view());
+}
+
+// The tree of a tree document (the empty tree when it does not read); its
+// UTF-8 form is gone by the time this returns.
+Core_ZorvaneMerge::zorvane_node_t read_tree_document(const nsAString& text) {
+    return with_utf8(text, [](std::string_view utf8) {
+        Core_ZorvaneMerge::zorvane_node_t tree;
+        Core_ZorvaneMerge::read_tree(utf8, tree);
+        return tree;
+    });
+}
+
 std::u16string to_wide(const nsAString& text) { return Core_Platform::utf8_to_wide(to_utf8(text)); }
 
 nsresult set_wide(nsAString& out, const std::u16string& text) {
@@ -56,6 +76,14 @@ std::string tree_text(const Core_ZorvaneMerge::zorvane_node_t& tree) {
     std::string out;
     if (Core_ZorvaneClient::tree_present(tree)) Core_ZorvaneMerge::write_tree(tree, out);
     return out;
+}
+
+// The document of `tree`, widened into `out`. Each form is let go as soon as
+// the next exists: for a large tree they are tens of megabytes each.
+nsresult set_tree(nsAString& out, const Core_ZorvaneMerge::zorvane_node_t* tree) {
+    std::u16string wide;
+    if (tree != nullptr) wide = Core_Platform::utf8_to_wide(tree_text(*tree));
+    return set_wide(out, wide);
 }
 
 // Stores the status key of `error` as the topic's data and notifies the
@@ -137,7 +165,7 @@ public:
     }
     nsresult getTree(nsAString& tree) override {
         const ZorvaneClient* c = client();
-        return set_utf8(tree, c ? tree_text(c->last_sync().tree) : std::string());
+        return set_tree(tree, c ? &c->last_sync().tree : nullptr);
     }
     nsresult getVersion(std::int32_t* version) override {
         if (version == nullptr) return NS_ERROR_NULL_POINTER;
@@ -267,29 +295,32 @@ nsresult InterfaceZorvaneExtension::getLocalNote(IZorvaneLocalNote** note) {
 }
 
 nsresult InterfaceZorvaneExtension::overwrite(const nsAString& tree) {
-    if (ZorvaneClient* c = client()) c->start_overwrite(to_utf8(tree));
+    if (ZorvaneClient* c = client()) c->start_overwrite(read_tree_document(tree));
     return NS_OK;
 }
 
 nsresult InterfaceZorvaneExtension::sync(const nsAString& tree) {
-    if (ZorvaneClient* c = client()) c->start_sync(to_utf8(tree));
+    if (ZorvaneClient* c = client()) c->start_sync(read_tree_document(tree));
     return NS_OK;
 }
 
 nsresult InterfaceZorvaneExtension::importForeignTree(const nsAString& tree) {
-    if (ZorvaneClient* c = client()) c->import_foreign_tree(to_utf8(tree));
+    if (ZorvaneClient* c = client())
+        with_utf8(tree, [c](std::string_view utf8) { c->import_foreign_tree(utf8); });
     return NS_OK;
 }
 
 nsresult InterfaceZorvaneExtension::rootsUnchanged(const nsAString& tree, std::int32_t* unchanged) {
     if (unchanged == nullptr) return NS_ERROR_NULL_POINTER;
     const ZorvaneClient* c = client();
-    *unchanged = (c && c->roots_unchanged(to_utf8(tree))) ? 1 : 0;
+    *unchanged =
+        (c && with_utf8(tree, [c](std::string_view utf8) { return c->roots_unchanged(utf8); })) ? 1
+                                                                                                : 0;
     return NS_OK;
 }
 
 nsresult InterfaceZorvaneExtension::mergeBrowserTree(const nsAString& tree) {
-    if (ZorvaneClient* c = client()) c->merge_browser_tree(to_utf8(tree));
+    if (ZorvaneClient* c = client()) c->merge_browser_tree(read_tree_document(tree));
     return NS_OK;
 }
 
@@ -326,7 +357,9 @@ nsresult InterfaceZorvaneExtension::cancel() {
 
 nsresult InterfaceZorvaneExtension::getSyncInputTree(nsAString& tree) {
     const ZorvaneClient* c = client();
-    return set_utf8(tree, c ? tree_text(c->sync_input_record().tree) : std::string());
+    if (c == nullptr) return set_tree(tree, nullptr);
+    const Core_ZorvaneClient::sync_record_t input = c->sync_input_record();
+    return set_tree(tree, &input.tree);
 }
 
 std::int32_t live_extensions() { return g_instances; }

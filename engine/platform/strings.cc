@@ -8,16 +8,32 @@ namespace {
 std::u16string decode_ansi(std::string_view ansi) { return utf8_to_wide(ansi); }
 std::string encode_ansi(std::u16string_view wide) { return wide_to_utf8(wide); }
 
-// Decodes strictly into code points; returns false on any invalid sequence.
-bool decode_utf8_strict(std::string_view in, std::u16string& out) {
-    out.clear();
-    out.reserve(in.size());
+// True for a byte that stands for itself in every conversion: ASCII that is
+// an XML character (tab, line feed, carriage return, 0x20-0x7F).
+inline bool plain_byte(unsigned char c) {
+    return c < 0x80 && (c >= 0x20 || c == 0x09 || c == 0x0A || c == 0x0D);
+}
+
+// The length of the leading run of plain bytes of `in`.
+std::size_t plain_prefix(std::string_view in) {
+    const auto* p = reinterpret_cast<const unsigned char*>(in.data());
+    std::size_t i = 0;
+    while (i < in.size() && plain_byte(p[i])) ++i;
+    return i;
+}
+
+// Decodes strictly; returns false on any invalid sequence. Code units that
+// are not XML characters become '_'. `out` holds room for in.size() units
+// (a UTF-8 text never has more code units than bytes); returns the count.
+bool decode_utf8_strict(std::string_view in, char16_t* out, std::size_t& count) {
     const auto* p = reinterpret_cast<const unsigned char*>(in.data());
     const auto* end = p + in.size();
+    char16_t* o = out;
     while (p < end) {
         unsigned c = *p++;
         if (c < 0x80) {
-            out.push_back(static_cast<char16_t>(c));
+            *o++ =
+                static_cast<char16_t>(c >= 0x20 || c == 0x09 || c == 0x0A || c == 0x0D ? c : u'_');
             continue;
         }
         int extra;
@@ -39,32 +55,36 @@ bool decode_utf8_strict(std::string_view in, std::u16string& out) {
         }
         if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
         if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+            // Both halves of a pair are surrogates, which are no XML
+            // characters as single code units.
+            *o++ = u'_';
+            *o++ = u'_';
         } else {
-            out.push_back(static_cast<char16_t>(cp));
+            *o++ = cp == 0xFFFE || cp == 0xFFFF ? u'_' : static_cast<char16_t>(cp);
         }
     }
+    count = static_cast<std::size_t>(o - out);
     return true;
 }
 
-void append_utf8(std::string& out, std::uint32_t cp) {
+// Writes the UTF-8 form of `cp` at `o`; returns the position after it.
+char* put_utf8(char* o, std::uint32_t cp) {
     if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
+        *o++ = static_cast<char>(cp);
     } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        *o++ = static_cast<char>(0xC0 | (cp >> 6));
+        *o++ = static_cast<char>(0x80 | (cp & 0x3F));
     } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        *o++ = static_cast<char>(0xE0 | (cp >> 12));
+        *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *o++ = static_cast<char>(0x80 | (cp & 0x3F));
     } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        *o++ = static_cast<char>(0xF0 | (cp >> 18));
+        *o++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *o++ = static_cast<char>(0x80 | (cp & 0x3F));
     }
+    return o;
 }
 
 }  // namespace
@@ -77,36 +97,77 @@ bool is_xml_code_unit(char16_t cu) {
 
 std::u16string utf8_to_wide(std::string_view utf8) {
     std::u16string out;
-    if (!decode_utf8_strict(utf8, out)) return {};
-    for (auto& cu : out) {
-        if (!is_xml_code_unit(cu)) cu = u'_';
-    }
+    out.resize(utf8.size());
+    std::size_t count = 0;
+    if (!decode_utf8_strict(utf8, out.data(), count)) return {};
+    out.resize(count);
+    // Long texts with many multi-byte characters leave room unused.
+    if (out.capacity() - count > count / 8 + 64) out.shrink_to_fit();
     return out;
+}
+
+void wide_to_utf8(std::u16string_view wide, std::string& out) {
+    // The exact length first, so long texts take no more memory than they
+    // need.
+    const std::size_t n = wide.size();
+    std::size_t bytes = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint32_t cu = wide[i];
+        if (cu < 0x80) {
+            bytes += 1;
+        } else if (cu < 0x800) {
+            bytes += 2;
+        } else if (cu >= 0xD800 && cu <= 0xDBFF && i + 1 < n && wide[i + 1] >= 0xDC00 &&
+                   wide[i + 1] <= 0xDFFF) {
+            bytes += 4;
+            ++i;
+        } else {
+            bytes += 3;  // the character, or U+FFFD for a lone surrogate
+        }
+    }
+    out.resize(bytes);
+    char* o = out.data();
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint32_t cu = wide[i];
+        if (cu < 0x80) {
+            *o++ = static_cast<char>(cu);
+        } else if (cu >= 0xD800 && cu <= 0xDBFF && i + 1 < n && wide[i + 1] >= 0xDC00 &&
+                   wide[i + 1] <= 0xDFFF) {
+            o = put_utf8(o, 0x10000 + ((cu - 0xD800) << 10) + (wide[i + 1] - 0xDC00));
+            ++i;
+        } else if (cu >= 0xD800 && cu <= 0xDFFF) {
+            o = put_utf8(o, 0xFFFD);
+        } else {
+            o = put_utf8(o, cu);
+        }
+    }
 }
 
 std::string wide_to_utf8(std::u16string_view wide) {
     std::string out;
-    out.reserve(wide.size() + wide.size() / 2);
-    for (std::size_t i = 0; i < wide.size(); ++i) {
-        std::uint32_t cu = wide[i];
-        if (cu >= 0xD800 && cu <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
-            wide[i + 1] <= 0xDFFF) {
-            std::uint32_t cp = 0x10000 + ((cu - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
-            append_utf8(out, cp);
-            ++i;
-        } else if (cu >= 0xD800 && cu <= 0xDFFF) {
-            append_utf8(out, 0xFFFD);
-        } else {
-            append_utf8(out, cu);
-        }
-    }
+    wide_to_utf8(wide, out);
     return out;
 }
 
 std::u16string ansi_to_wide(std::string_view ansi) { return decode_ansi(ansi); }
 std::string wide_to_ansi(std::u16string_view wide) { return encode_ansi(wide); }
-std::string ansi_to_utf8(std::string_view ansi) { return wide_to_utf8(ansi_to_wide(ansi)); }
-std::string utf8_to_ansi(std::string_view utf8) { return wide_to_ansi(utf8_to_wide(utf8)); }
+// Text made of plain bytes only comes through both conversions unchanged.
+std::string ansi_to_utf8(std::string_view ansi) {
+    std::string out;
+    ansi_to_utf8(ansi, out);
+    return out;
+}
+void ansi_to_utf8(std::string_view ansi, std::string& out) {
+    if (plain_prefix(ansi) == ansi.size()) {
+        out.assign(ansi);
+    } else {
+        out = wide_to_utf8(ansi_to_wide(ansi));
+    }
+}
+std::string utf8_to_ansi(std::string_view utf8) {
+    if (plain_prefix(utf8) == utf8.size()) return std::string(utf8);
+    return wide_to_ansi(utf8_to_wide(utf8));
+}
 
 char hex_digit_lower(unsigned nibble) { return "0123456789abcdef"[nibble & 0xF]; }
 char hex_digit_upper(unsigned nibble) { return "0123456789ABCDEF"[nibble & 0xF]; }

@@ -32,6 +32,11 @@ std::u16string utf8_to_wide(std::string_view utf8);
 // unpaired surrogate becomes U+FFFD, the default character of the code page.
 std::string wide_to_utf8(std::u16string_view wide);
 
+// The same conversions into a string the caller keeps: its content is
+// replaced and its storage reused, for converting many short texts in a row.
+void wide_to_utf8(std::u16string_view wide, std::string& out);
+void ansi_to_utf8(std::string_view ansi, std::string& out);
+
 // The system ANSI code page (UTF-8 here) to and from wide; the same rules as
 // the UTF-8 conversions above.
 std::u16string ansi_to_wide(std::string_view ansi);

@@ -9,6 +9,7 @@
 #include "common/hash20.h"
 #include "common/whole_file.h"
 #include "common/xml_node.h"
+#include "common/xml_stream.h"
 #include "platform/strings.h"
 
 namespace Core_ZorvaneClient {
@@ -50,6 +51,76 @@ std::string notes_passphrase(std::u16string_view user_name) {
     return passphrase;
 }
 
+// The "BookMarks" element of a record document as xml_node_t::parse()
+// would give it: its child elements with their texts (an element with
+// element children has none), grandchildren left out.
+struct record_fields_t {
+    xml_node_t marks;
+};
+
+enum record_fields_enum { FIELDS_READ, FIELDS_MALFORMED, FIELDS_NO_BOOKMARKS };
+
+class record_reader_t final : public Core_Common::xml_event_handler_t {
+public:
+    explicit record_reader_t(xml_node_t& marks) : m_marks(marks) {}
+    bool found() const { return m_found; }
+
+    bool start_element(std::string_view name) override {
+        ++m_depth;
+        if (m_depth == 2 && !m_found && name == "BookMarks") {
+            m_found = true;
+            m_in_marks = true;
+        } else if (m_depth == 3 && m_in_marks) {
+            m_field = &m_marks.add_child(Core_Platform::utf8_to_wide(name));
+            m_field_has_element = false;
+        } else if (m_depth == 4 && m_field != nullptr && !m_field_has_element) {
+            m_field->text.clear();
+            m_field_has_element = true;
+        }
+        return true;
+    }
+    bool end_element() override {
+        if (m_depth == 3) m_field = nullptr;
+        if (m_depth == 2) m_in_marks = false;
+        --m_depth;
+        return true;
+    }
+    bool text(std::string_view utf8) override {
+        if (m_depth == 3 && m_field != nullptr && !m_field_has_element) m_field->text.append(utf8);
+        return true;
+    }
+
+private:
+    xml_node_t& m_marks;
+    int m_depth = 0;
+    bool m_found = false;
+    bool m_in_marks = false;
+    xml_node_t* m_field = nullptr;
+    bool m_field_has_element = false;
+};
+
+record_fields_enum read_record_fields(const std::string& document, record_fields_t& fields) {
+    fields.marks.clear();
+    fields.marks.name = kRecordBookMarks;
+    record_reader_t reader(fields.marks);
+    switch (Core_Common::read_xml_events(document, reader)) {
+        case Core_Common::XML_STREAM_READ:
+            return reader.found() ? FIELDS_READ : FIELDS_NO_BOOKMARKS;
+        case Core_Common::XML_STREAM_NEEDS_TREE:
+            break;
+        case Core_Common::XML_STREAM_MALFORMED:
+        case Core_Common::XML_STREAM_STOPPED:
+            return FIELDS_MALFORMED;
+    }
+    // A document the stream leaves to the whole-document form.
+    xml_node_t root;
+    if (!root.parse(document)) return FIELDS_MALFORMED;
+    xml_node_t* marks = root.find_child(kRecordBookMarks);
+    if (marks == nullptr) return FIELDS_NO_BOOKMARKS;
+    fields.marks = std::move(*marks);
+    return FIELDS_READ;
+}
+
 }  // namespace
 
 std::u16string store_path(std::u16string_view directory, std::u16string_view file_name) {
@@ -74,22 +145,35 @@ bool save_record_file(std::u16string_view directory, const account_t& account,
     if (!tree_present(record.tree)) return false;
     if (!usable_directory(directory)) return false;
 
-    std::string tree_document;
-    Core_ZorvaneMerge::write_tree(record.tree, tree_document);
-
-    xml_node_t document;
-    document.name = kRecordRoot;
-    xml_node_t& marks = document.add_child(kRecordBookMarks);
-    marks.add_child(kRecordUsername).set_wide(account.user_name);
-    marks.add_child(kRecordPassword).set_ansi(password_hash_text(account.password));
-    marks.add_child(kRecordVersion).set_int32(record.version);
-    marks.add_child(kRecordDateTime).set_ansi(record.date);
-    marks.add_child(kRecordClientType).set_ansi(client_type);
-    marks.add_child(kRecordContent).set_ansi(Core_Common::base64_encode(tree_document));
-
+    // The tree document, then its Base64 text; each is let go as soon as
+    // the next form exists (for a large tree they are tens of megabytes).
+    std::string content;
+    {
+        std::string tree_document;
+        Core_ZorvaneMerge::write_tree(record.tree, tree_document);
+        content = Core_Common::base64_encode(tree_document);
+    }
     std::string bytes;
-    document.serialize(bytes, false);
-    if (bytes.empty() || !pack(kStorePassphrase, bytes)) return false;
+    bytes.reserve(content.size() + 512);
+    {
+        // The bytes xml_node_t::serialize(bytes, false) gives for the
+        // document of the table.
+        Core_Common::xml_writer_t w(bytes, false);
+        w.open("Zorvane");
+        w.open("BookMarks");
+        w.leaf("Username", Core_Platform::wide_to_utf8(account.user_name));
+        w.leaf("Password", Core_Platform::ansi_to_utf8(password_hash_text(account.password)));
+        w.leaf("Version", std::to_string(record.version));
+        w.leaf("DateTime", Core_Platform::ansi_to_utf8(record.date));
+        w.leaf("ClientType", Core_Platform::ansi_to_utf8(client_type));
+        // Base64 text is plain ASCII, the same in the ANSI code page and
+        // in UTF-8.
+        w.leaf("Content", content);
+        w.close();
+        w.close();
+    }
+    content = std::string();
+    if (!pack(kStorePassphrase, bytes)) return false;
     return Core_Common::write_whole_file(store_path(directory, kSyncRecordFileName), bytes);
 }
 
@@ -122,10 +206,19 @@ record_load_enum load_record_file(std::u16string_view directory, const account_t
     }
     if (!unpack(kStorePassphrase, bytes)) return RECORD_UNDECIPHERABLE;
 
-    xml_node_t document;
-    if (!document.parse(bytes)) return RECORD_UNDECIPHERABLE;
-    const xml_node_t* marks = document.find_child(kRecordBookMarks);
-    if (marks == nullptr) return RECORD_MALFORMED;
+    // The elements of "BookMarks", read from the document as it streams by
+    // (the Content text is the size of the tree document and more).
+    record_fields_t fields;
+    switch (read_record_fields(bytes, fields)) {
+        case FIELDS_READ:
+            break;
+        case FIELDS_MALFORMED:
+            return RECORD_UNDECIPHERABLE;
+        case FIELDS_NO_BOOKMARKS:
+            return RECORD_MALFORMED;
+    }
+    bytes = std::string();
+    const xml_node_t* marks = &fields.marks;
 
     std::u16string user_name;
     if (!marks->get_child(kRecordUsername, user_name)) return RECORD_MALFORMED;
@@ -142,9 +235,14 @@ record_load_enum load_record_file(std::u16string_view directory, const account_t
     marks->get_child(kRecordClientType, stored_type);
     std::string content;
     if (!marks->get_child(kRecordContent, content)) return RECORD_MALFORMED;
+    fields.marks.clear();
 
     Core_ZorvaneMerge::zorvane_node_t tree;
-    Core_ZorvaneMerge::read_tree(Core_Common::base64_decode(content), tree);
+    {
+        std::string tree_document = Core_Common::base64_decode(content);
+        content = std::string();
+        Core_ZorvaneMerge::read_tree(tree_document, tree);
+    }
 
     record.version = version;
     record.date = std::move(date);

@@ -157,6 +157,77 @@ TEST_F(LocalStore, HandWrittenRecordsFollowTheReadingRules) {
     EXPECT_EQ(loaded.version, 5);
 }
 
+TEST_F(LocalStore, RecordDocumentIsTheSerialisedElementTree) {
+    // The record document, byte for byte, as the XML node wrapper writes it.
+    account_t odd = account_of(u"\u00e9l\u00e8ve & <co>", u"pa55");
+    sync_record_t record = record_of("ABC", -7, "2026-05-06 07:08:09 <&>");
+    ASSERT_TRUE(save_record_file(dir.wide(), odd, record, "WEB\r\n"));
+    std::string plain;
+    ASSERT_TRUE(unseal(kStoreKey, file_bytes(dir.file("zorvane.dat")), plain));
+    Core_Common::xml_node_t document;
+    document.name = u"Zorvane";
+    Core_Common::xml_node_t& marks = document.add_child(u"BookMarks");
+    marks.add_child(u"Username").set_wide(odd.user_name);
+    marks.add_child(u"Password").set_ansi(password_hash_text(odd.password));
+    marks.add_child(u"Version").set_int32(record.version);
+    marks.add_child(u"DateTime").set_ansi(record.date);
+    marks.add_child(u"ClientType").set_ansi("WEB\r\n");
+    std::string tree;
+    Core_ZorvaneMerge::write_tree(record.tree, tree);
+    marks.add_child(u"Content").set_ansi(Core_Common::base64_encode(tree));
+    std::string expected;
+    document.serialize(expected, false);
+    EXPECT_EQ(plain, expected);
+    sync_record_t loaded;
+    std::string type;
+    ASSERT_EQ(load_record_file(dir.wide(), odd, loaded, type), RECORD_LOADED);
+    EXPECT_EQ(type, "WEB\r\n");
+    EXPECT_EQ(loaded.date, record.date);
+}
+
+TEST_F(LocalStore, RecordReadingFollowsTheElementRules) {
+    const std::string hash = password_hash_text(u"pa55");
+    const std::string content = Core_Common::base64_encode(tree_document("AB"));
+    const std::string path = dir.file("zorvane.dat");
+    sync_record_t loaded;
+    std::string type;
+    // The first of repeated elements counts, order does not matter, other
+    // elements and comments are passed over, an element with element
+    // children has no text, and only the first BookMarks counts.
+    write_file(path,
+               seal(kStoreKey,
+                    "<Any><Other><Username>bob</Username></Other><BookMarks>"
+                    "<Content>" +
+                        content +
+                        "</Content><Version>4</Version>"
+                        "<Version>9</Version><!-- note --><Username>al<![CDATA[ice]]></Username>"
+                        "<ClientType>W<b/>EB</ClientType><Password>" +
+                        hash +
+                        "</Password>"
+                        "<x><Version>1</Version></x></BookMarks><BookMarks/></Any>"));
+    ASSERT_EQ(load_record_file(dir.wide(), alice, loaded, type), RECORD_LOADED);
+    EXPECT_EQ(loaded.version, 4);
+    EXPECT_EQ(type, "");
+    EXPECT_EQ(loaded.tree.children.size(), 2u);
+    write_file(path,
+               seal(kStoreKey, "<Zorvane><BookMarks><Username>alice<i/></Username><Password>" +
+                                   hash + "</Password><Version>1</Version><Content>" + content +
+                                   "</Content></BookMarks></Zorvane>"));
+    EXPECT_EQ(load_record_file(dir.wide(), alice, loaded, type), RECORD_OTHER_USER);
+    // A document type declaration, entities and all.
+    write_file(path, seal(kStoreKey,
+                          "<!DOCTYPE Zorvane [<!ENTITY u \"alice\">]><Zorvane><BookMarks>"
+                          "<Username>&u;</Username><Password>" +
+                              hash + "</Password><Version>6</Version><Content>" + content +
+                              "</Content></BookMarks></Zorvane>"));
+    ASSERT_EQ(load_record_file(dir.wide(), alice, loaded, type), RECORD_LOADED);
+    EXPECT_EQ(loaded.version, 6);
+    // Malformed XML does not decipher.
+    write_file(path, seal(kStoreKey, "<Zorvane><BookMarks><Username>alice</Username>"));
+    EXPECT_EQ(load_record_file(dir.wide(), alice, loaded, type), RECORD_UNDECIPHERABLE);
+    EXPECT_EQ(loaded.version, 6);
+}
+
 TEST_F(LocalStore, SavingNeedsATreeAndAnExistingDirectory) {
     const std::u16string missing = dir.wide() + u"/not/there";
     EXPECT_FALSE(save_record_file(missing, alice, record_of("A", 1, ""), ""));

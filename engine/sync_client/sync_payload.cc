@@ -40,6 +40,17 @@ std::string make_payload(std::string_view xml_part, std::string_view data_part) 
     return payload;
 }
 
+std::string make_payload_around(std::string_view xml_part, std::string&& data_part) {
+    std::string prefix;
+    prefix.reserve(8 + xml_part.size());
+    put_be32(prefix, static_cast<std::uint32_t>(xml_part.size()));
+    put_be32(prefix, static_cast<std::uint32_t>(data_part.size()));
+    prefix.append(xml_part);
+    std::string payload = std::move(data_part);
+    payload.insert(0, prefix);
+    return payload;
+}
+
 bool pack_payload(std::string& payload) {
     return Core_Common::gzip_compress(payload) && Core_Common::encrypt(kMessagePassphrase, payload);
 }

@@ -29,6 +29,9 @@ inline constexpr const char16_t* kInvalidExtendProtocolText = u"Invalid Extend P
 // The payload of an XML part and a data part (big-endian X and D, then both
 // parts).
 std::string make_payload(std::string_view xml_part, std::string_view data_part);
+// The same, built in the data part's own storage (a tree document of tens
+// of megabytes is not copied).
+std::string make_payload_around(std::string_view xml_part, std::string&& data_part);
 
 // Packs `payload` in place: gzip, then the envelope under kMessagePassphrase.
 // Returns false when either step fails; `payload` is then unspecified and

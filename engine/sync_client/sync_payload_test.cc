@@ -15,6 +15,12 @@ TEST(SyncPayload, LayoutIsBigEndianLengthsThenBothParts) {
     const std::string big = make_payload(std::string(0x0102, 'x'), std::string(0x030405, 'y'));
     EXPECT_EQ(big.substr(0, 8), std::string("\0\0\x01\x02\0\x03\x04\x05", 8));
     EXPECT_EQ(big.size(), 8u + 0x0102 + 0x030405);
+    // Built around the data part, the same bytes.
+    EXPECT_EQ(make_payload_around(std::string(0x0102, 'x'), std::string(0x030405, 'y')), big);
+    EXPECT_EQ(make_payload_around("abc", std::string()), payload);
+    std::string roomy = "data";
+    roomy.reserve(1000);
+    EXPECT_EQ(make_payload_around("<a/>", std::move(roomy)), make_payload("<a/>", "data"));
 }
 
 TEST(SyncPayload, SplitKeepsTheDataPartInTheBuffer) {

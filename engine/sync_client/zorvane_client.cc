@@ -30,7 +30,7 @@ void notify_overwrite(boost::system::error_code error) {
     if (overwrite_done_t callback = overwrite_done()) callback(error);
 }
 
-zorvane_node_t parse_tree(const std::string& document) {
+zorvane_node_t parse_tree(std::string_view document) {
     zorvane_node_t tree;
     Core_ZorvaneMerge::read_tree(document, tree);
     return tree;
@@ -92,17 +92,26 @@ void ZorvaneClient::start_update(bool force) {
     send_update_request();
 }
 
-bool ZorvaneClient::accept_user(const std::string& tree) {
+bool ZorvaneClient::accept_user(zorvane_node_t&& tree) {
     if (m_account.user_name.empty() || !m_account.verified) {
         m_last_error = make_error_code(ZORVANE_NOT_LOGGED_IN);
         return false;
     }
-    m_current_tree = parse_tree(tree);
+    m_current_tree = std::move(tree);
     return true;
 }
 
-void ZorvaneClient::start_sync(const std::string& tree) {
-    if (!accept_user(tree)) return;
+void ZorvaneClient::start_sync(std::string_view tree) {
+    // Without a verified user the document is not read at all.
+    if (m_account.user_name.empty() || !m_account.verified) {
+        m_last_error = make_error_code(ZORVANE_NOT_LOGGED_IN);
+        return;
+    }
+    start_sync(parse_tree(tree));
+}
+
+void ZorvaneClient::start_sync(zorvane_node_t tree) {
+    if (!accept_user(std::move(tree))) return;
     m_sync_input_tree = m_current_tree;
     if (!tree_present(m_current_tree)) {
         log_sync(kLogSyncInvalid);
@@ -122,8 +131,16 @@ void ZorvaneClient::start_sync(const std::string& tree) {
         m_last_sync.version == -1 ? 0u : static_cast<std::uint32_t>(m_last_sync.version));
 }
 
-void ZorvaneClient::start_overwrite(const std::string& tree) {
-    if (!accept_user(tree)) return;
+void ZorvaneClient::start_overwrite(std::string_view tree) {
+    if (m_account.user_name.empty() || !m_account.verified) {
+        m_last_error = make_error_code(ZORVANE_NOT_LOGGED_IN);
+        return;
+    }
+    start_overwrite(parse_tree(tree));
+}
+
+void ZorvaneClient::start_overwrite(zorvane_node_t tree) {
+    if (!accept_user(std::move(tree))) return;
     if (!tree_present(m_current_tree)) {
         log_sync(kLogOverwriteInvalid);
         m_last_error = make_error_code(ZORVANE_INVALID_BOOKMARK);
@@ -149,34 +166,60 @@ sync_record_t ZorvaneClient::sync_input_record() const {
 
 bool ZorvaneClient::has_changes(const sync_record_t& record) {
     if (!tree_present(m_last_sync.tree) || !tree_present(record.tree)) return true;
+    // The merge only reads its input, so the client's trees move into it and
+    // back out instead of being copied (a tree of tens of thousands of
+    // bookmarks is tens of megabytes); the remote tree is copied when it is
+    // the base itself. The result replaces the current tree.
     Core_ZorvaneMerge::merge_input input;
     input.remote = record.tree;
-    input.base = m_last_sync.tree;
-    input.local = m_current_tree;
+    input.base = std::move(m_last_sync.tree);
+    input.local = std::move(m_current_tree);
     input.skip_deletes = false;
+    struct restore_t {
+        Core_ZorvaneMerge::merge_input& input;
+        zorvane_node_t& base;
+        zorvane_node_t& current;
+        bool merged = false;
+        ~restore_t() {
+            base = std::move(input.base);
+            if (!merged) current = std::move(input.local);
+        }
+    } restore{input, m_last_sync.tree, m_current_tree};
     Core_ZorvaneMerge::merge_trees(input, m_current_tree);
-    return !Core_ZorvaneMerge::trees_equal(m_current_tree, record.tree);
+    restore.merged = true;
+    return !Core_ZorvaneMerge::trees_equal(m_current_tree, input.remote);
 }
 
-void ZorvaneClient::merge_browser_tree(const std::string& tree) {
+void ZorvaneClient::merge_browser_tree(std::string_view tree) {
+    merge_browser_tree(parse_tree(tree));
+}
+
+void ZorvaneClient::merge_browser_tree(zorvane_node_t browser) {
     if (!tree_present(m_last_sync.tree)) {
-        m_last_sync.tree = parse_tree(tree);
+        m_last_sync.tree = std::move(browser);
         return;
     }
-    zorvane_node_t browser = parse_tree(tree);
     if (!tree_present(browser)) return;
     Core_ZorvaneMerge::merge_input input;
     input.remote = m_last_sync.tree;
-    input.base = m_last_sync.tree;
     input.local = std::move(browser);
     input.skip_deletes = true;
     zorvane_node_t merged;
-    Core_ZorvaneMerge::merge_trees(input, merged);
+    {
+        // The stored tree is the base, moved in and back rather than copied.
+        input.base = std::move(m_last_sync.tree);
+        struct restore_t {
+            zorvane_node_t& from;
+            zorvane_node_t& to;
+            ~restore_t() { to = std::move(from); }
+        } restore{input.base, m_last_sync.tree};
+        Core_ZorvaneMerge::merge_trees(input, merged);
+    }
     if (!Core_ZorvaneMerge::trees_equal(merged, m_last_sync.tree)) m_local_changes = true;
     m_last_sync.tree = std::move(merged);
 }
 
-void ZorvaneClient::import_foreign_tree(const std::string& tree) {
+void ZorvaneClient::import_foreign_tree(std::string_view tree) {
     if (!tree_present(m_last_sync.tree)) return;
     zorvane_node_t browser = parse_tree(tree);
     if (!tree_present(browser)) return;
@@ -194,7 +237,7 @@ void ZorvaneClient::import_foreign_tree(const std::string& tree) {
     m_last_sync.tree = std::move(imported);
 }
 
-bool ZorvaneClient::roots_unchanged(const std::string& tree) const {
+bool ZorvaneClient::roots_unchanged(std::string_view tree) const {
     if (!tree_present(m_last_sync.tree)) return false;
     const zorvane_node_t browser = parse_tree(tree);
     if (!tree_present(browser)) return false;
@@ -261,7 +304,7 @@ void ZorvaneClient::send_overwrite_request() {
 }
 
 void ZorvaneClient::send_packed(std::string xml_part, std::string data_part) {
-    std::string body = make_payload(xml_part, data_part);
+    std::string body = make_payload_around(xml_part, std::move(data_part));
     if (!pack_payload(body)) {
         // Nothing sensible can be sent; the action ends as a failed request.
         on_error(Core_Common::service_error_t{Core_Common::SERVICE_EXCEPTION, u""},

@@ -29,6 +29,7 @@
 #include <boost/system/error_code.hpp>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "bookmarks/bookmark_node.h"
 #include "framework/singleton.h"
@@ -79,11 +80,15 @@ public:
     // when the tree has no changes against the record and no local changes
     // are pending, or else a commit of the tree based on the record's
     // version. sync_done follows.
-    void start_sync(const std::string& tree);
+    void start_sync(std::string_view tree);
+    // The same for a tree already read from its document (read_tree), so a
+    // large document can be let go before the request is built.
+    void start_sync(Core_ZorvaneMerge::zorvane_node_t tree);
 
     // Refuses as start_sync does; otherwise cancels any running action and
     // sends an overwrite request carrying the tree. overwrite_done follows.
-    void start_overwrite(const std::string& tree);
+    void start_overwrite(std::string_view tree);
+    void start_overwrite(Core_ZorvaneMerge::zorvane_node_t tree);
 
     // Cancels the current request and becomes idle; no callback follows.
     void reset();
@@ -94,19 +99,22 @@ public:
     // (takes it as the record's tree when there is none); notes a local
     // change when the tree changed. A tree document that does not read is
     // ignored.
-    void merge_browser_tree(const std::string& tree);
+    void merge_browser_tree(std::string_view tree);
+    // The same for a tree already read from its document (read_tree); the
+    // empty tree is ignored like a document that does not read.
+    void merge_browser_tree(Core_ZorvaneMerge::zorvane_node_t browser);
 
     // When the record's last change came from another client type (neither
     // "FIREFOX" nor "WEB"), replaces the record's tree by its import into
     // the browser's tree and notes a local change if that changed it. Does
     // nothing without a record tree or with a tree document that does not
     // read.
-    void import_foreign_tree(const std::string& tree);
+    void import_foreign_tree(std::string_view tree);
 
     // True when the toolbar, menu and unfiled folders of the browser's tree
     // equal those of the record's tree (a folder missing on both sides counts
     // as equal); false without a record tree or when `tree` does not read.
-    bool roots_unchanged(const std::string& tree) const;
+    bool roots_unchanged(std::string_view tree) const;
 
     // ---- State ----
 
@@ -176,8 +184,8 @@ private:
     bool combine_without_base(const sync_record_t& server);
 
     // Shared beginning of start_sync and start_overwrite: refuses with 9
-    // without a verified user, else parses `tree` into current_tree.
-    bool accept_user(const std::string& tree);
+    // without a verified user, else takes `tree` as current_tree.
+    bool accept_user(Core_ZorvaneMerge::zorvane_node_t&& tree);
     void notify_sync(boost::system::error_code error) const;
 
     sync_record_t m_last_sync;

@@ -157,47 +157,62 @@ nsresult set_data(ns_string_base<C>& s, const C* data, std::uint32_t length) {
 
 constexpr char32_t REPLACEMENT = 0xFFFD;
 
-void append_utf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
-std::string utf16_to_utf8(const char16_t* p, std::uint32_t n) {
-    std::string out;
-    out.reserve(n);
+// Bytes of the UTF-8 form of `n` code units: pairs four, lone surrogates
+// three (U+FFFD).
+std::size_t utf8_length(const char16_t* p, std::uint32_t n) {
+    std::size_t bytes = 0;
     for (std::uint32_t i = 0; i < n; ++i) {
         const char16_t cu = p[i];
-        if (cu >= 0xD800 && cu <= 0xDBFF && i + 1 < n && p[i + 1] >= 0xDC00 && p[i + 1] <= 0xDFFF) {
-            append_utf8(out, 0x10000 + ((char32_t(cu) - 0xD800) << 10) + (p[i + 1] - 0xDC00));
+        if (cu < 0x80) {
+            bytes += 1;
+        } else if (cu < 0x800) {
+            bytes += 2;
+        } else if (cu >= 0xD800 && cu <= 0xDBFF && i + 1 < n && p[i + 1] >= 0xDC00 &&
+                   p[i + 1] <= 0xDFFF) {
+            bytes += 4;
             ++i;
-        } else if (cu >= 0xD800 && cu <= 0xDFFF) {
-            append_utf8(out, REPLACEMENT);
         } else {
-            append_utf8(out, cu);
+            bytes += 3;
         }
     }
-    return out;
+    return bytes;
 }
 
-std::string utf16_to_ascii(const char16_t* p, std::uint32_t n) {
-    std::string out(n, '?');
-    for (std::uint32_t i = 0; i < n; ++i) {
-        if (p[i] < 0x80) out[i] = static_cast<char>(p[i]);
+char* put_utf8(char* o, char32_t cp) {
+    if (cp < 0x80) {
+        *o++ = static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        *o++ = static_cast<char>(0xC0 | (cp >> 6));
+        *o++ = static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        *o++ = static_cast<char>(0xE0 | (cp >> 12));
+        *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *o++ = static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        *o++ = static_cast<char>(0xF0 | (cp >> 18));
+        *o++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *o++ = static_cast<char>(0x80 | (cp & 0x3F));
     }
-    return out;
+    return o;
+}
+
+// Writes the UTF-8 form (utf8_length bytes) at `out`.
+void utf16_to_utf8_into(const char16_t* p, std::uint32_t n, char* out) {
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const char16_t cu = p[i];
+        if (cu < 0x80) {
+            *out++ = static_cast<char>(cu);
+        } else if (cu >= 0xD800 && cu <= 0xDBFF && i + 1 < n && p[i + 1] >= 0xDC00 &&
+                   p[i + 1] <= 0xDFFF) {
+            out = put_utf8(out, 0x10000 + ((char32_t(cu) - 0xD800) << 10) + (p[i + 1] - 0xDC00));
+            ++i;
+        } else if (cu >= 0xD800 && cu <= 0xDFFF) {
+            out = put_utf8(out, REPLACEMENT);
+        } else {
+            out = put_utf8(out, cu);
+        }
+    }
 }
 
 void append_utf16(std::u16string& out, char32_t cp) {
@@ -320,26 +335,34 @@ nsresult NS_CStringSetData(nsACString& str, const char* data, std::uint32_t leng
 nsresult NS_UTF16ToCString(const nsAString& src, nsCStringEncoding encoding, nsACString& dest) {
     const char16_t* text = nullptr;
     const std::uint32_t n = NS_StringGetData(src, &text);
-    try {
-        std::string out;
-        switch (encoding) {
-            case NS_CSTRING_ENCODING_ASCII:
-                out = utf16_to_ascii(text, n);
-                break;
-            case NS_CSTRING_ENCODING_UTF8:
-            case NS_CSTRING_ENCODING_NATIVE_FILESYSTEM:
-                out = utf16_to_utf8(text, n);
-                break;
-            default:
-                return NS_ERROR_INVALID_ARG;
-        }
-        if (out.size() >= NS_STRING_WHOLE) return NS_ERROR_OUT_OF_MEMORY;
-        return NS_CStringSetData(dest, out.data(), static_cast<std::uint32_t>(out.size()));
-    } catch (const std::bad_alloc&) {
-        return NS_ERROR_OUT_OF_MEMORY;
-    } catch (const std::length_error&) {
-        return NS_ERROR_OUT_OF_MEMORY;
+    switch (encoding) {
+        case NS_CSTRING_ENCODING_ASCII:
+        case NS_CSTRING_ENCODING_UTF8:
+        case NS_CSTRING_ENCODING_NATIVE_FILESYSTEM:
+            break;
+        default:
+            return NS_ERROR_INVALID_ARG;
     }
+    // The text is converted straight into the buffer the string takes over
+    // (a document of tens of megabytes is not copied once more).
+    const bool ascii = encoding == NS_CSTRING_ENCODING_ASCII;
+    const std::size_t size = ascii ? n : utf8_length(text, n);
+    if (size >= NS_STRING_WHOLE) return NS_ERROR_OUT_OF_MEMORY;
+    char* buffer = static_cast<char*>(NS_Alloc(size + 1));
+    if (buffer == nullptr) return NS_ERROR_OUT_OF_MEMORY;
+    if (ascii) {
+        for (std::uint32_t i = 0; i < n; ++i)
+            buffer[i] = text[i] < 0x80 ? static_cast<char>(text[i]) : '?';
+    } else {
+        utf16_to_utf8_into(text, n, buffer);
+    }
+    buffer[size] = '\0';
+    // `src` and `dest` are different strings, so the old text can go now.
+    release(dest);
+    A::data(dest) = buffer;
+    A::length(dest) = static_cast<std::uint32_t>(size);
+    A::flags(dest) = OWNED | TERMINATED;
+    return NS_OK;
 }
 
 nsresult NS_CStringToUTF16(const nsACString& src, nsCStringEncoding encoding, nsAString& dest) {

@@ -123,6 +123,33 @@ TEST(StringConversion, UnpairedSurrogatesBecomeReplacementCharacters) {
               "b\xEF\xBF\xBD");
 }
 
+TEST(StringConversion, Utf16ToUtf8ReplacesTheOldTextWhateverItsStorage) {
+    // Into a container that depends on the caller's text: the text is left
+    // alone and the container takes the converted text.
+    char caller[] = "caller's";
+    nsCStringContainer narrow;
+    NS_CStringContainerInit2(narrow, caller, NS_STRING_WHOLE, NS_CSTRING_CONTAINER_INIT_DEPEND);
+    const char16_t tail_high[] = {u'x', 0xD83D, 0};
+    nsString wide{std::u16string_view(tail_high)};
+    ASSERT_EQ(NS_UTF16ToCString(wide, NS_CSTRING_ENCODING_UTF8, narrow), NS_OK);
+    const char* data = nullptr;
+    bool terminated = false;
+    const std::uint32_t n = NS_CStringGetData(narrow, &data, &terminated);
+    EXPECT_EQ(std::string_view(data, n), "x\xEF\xBF\xBD");
+    EXPECT_TRUE(terminated);
+    EXPECT_STREQ(caller, "caller's");
+    // A long text, and then an empty one.
+    std::u16string many;
+    for (int i = 0; i < 100000; ++i) many += u"a\u00e9\u20ac\U0001F600";
+    ASSERT_EQ(NS_UTF16ToCString(nsString(many), NS_CSTRING_ENCODING_UTF8, narrow), NS_OK);
+    EXPECT_EQ(NS_CStringGetData(narrow, &data), 100000u * 10u);
+    EXPECT_EQ(std::string_view(data, 10), "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
+    ASSERT_EQ(NS_UTF16ToCString(nsString(), NS_CSTRING_ENCODING_UTF8, narrow), NS_OK);
+    EXPECT_EQ(NS_CStringGetData(narrow, &data), 0u);
+    EXPECT_STREQ(data, "");
+    NS_CStringContainerFinish(narrow);
+}
+
 TEST(StringConversion, AsciiMarksWhatItCannotCarry) {
     nsString wide(u"caf\u00e9 \u0141");
     nsCString narrow;

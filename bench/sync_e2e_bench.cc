@@ -1,0 +1,873 @@
+// End-to-end sync through the real programs: a zorvane-server process on a
+// SQLite store, and the zorvane program (which loads the component) syncing
+// a browser's bookmark export of 50,000 bookmarks against it.
+//
+// Each repetition uses its own account and two fresh data directories:
+//
+//   first sync       directory A, empty account: `sync --format html` of the export
+//   no-change sync   directory A, the same file again
+//   merge sync       directory B: first sync of a slightly different export (the
+//                    account holds A's tree: brought in, merged, synced)
+//   update           directory A brings in B's version
+//   xml first sync / xml no-change sync: the same bookmarks as a tree document
+//
+// For every step it prints the median and maximum over the repetitions of
+// the wall time, the zorvane process's processor time (user + system, from
+// wait4) and its peak resident memory (ru_maxrss), with the server's
+// processor time during the step; then the server's peak resident memory
+// (VmHWM) and the machine's load. Targets: first sync under 3 s, no-change
+// sync under 1 s, client memory under 300 MB. A missed target is printed as
+// MISS; the exit status is 0 unless a step fails (result other than OK,
+// wrong node count).
+//
+//   sync_e2e_bench [BOOKMARKS] [REPEATS] [--keep]
+//
+// --keep leaves the temporary directory (files, store, data directories)
+// in place for running the steps by hand.
+#include <fcntl.h>
+#include <malloc.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "server_process_testing.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kPassword = "correct horse battery staple";
+
+// ---------------------------------------------------------------------------
+// The bookmarks: a deterministic model written as bookmark-file HTML (the
+// way browsers export it) and as a tree document.
+
+class random_t {
+public:
+    explicit random_t(std::uint64_t seed) : m_state(seed ? seed : 1) {}
+    std::uint64_t next() {
+        // xorshift64*
+        m_state ^= m_state >> 12;
+        m_state ^= m_state << 25;
+        m_state ^= m_state >> 27;
+        return m_state * 2685821657736338717ull;
+    }
+    int below(int n) {
+        return n <= 0 ? 0 : static_cast<int>(next() % static_cast<std::uint64_t>(n));
+    }
+    int between(int lo, int hi) { return lo + below(hi - lo + 1); }
+    bool chance(int percent) { return below(1000) < percent * 10; }
+    bool per_mille(int n) { return below(1000) < n; }
+    template <class T, std::size_t N>
+    const T& pick(const T (&items)[N]) {
+        return items[below(static_cast<int>(N))];
+    }
+
+private:
+    std::uint64_t m_state;
+};
+
+enum class kind_t { FOLDER, BOOKMARK, FEED, SEPARATOR };
+
+struct item_t {
+    kind_t kind = kind_t::BOOKMARK;
+    std::string guid;  // the tree document's identifier
+    std::string title, url, feed_url, keyword, tags, description;
+    std::int64_t added = 0, modified = 0;  // seconds
+    bool icon = false;
+    std::vector<item_t> children;
+};
+
+struct bookmarks_t {
+    item_t menu, toolbar, unfiled;
+};
+
+const char* const kWords[] = {
+    "News",        "Recipes",   "Docs",       "Reference",    "How to",    "Guide",
+    "Weather",     "Travel",    "Music",      "Photos",       "Shopping",  "Banking",
+    "Kernel",      "Compiler",  "Garden",     "Football",     "Chess",     "Maps",
+    "Café crème",  "Übersicht", "Résumé",     "naïve façade", "São Paulo", "Zürich",
+    "Ærø",         "Łódź",      "日本語",     "東京の天気",   "中文新闻",  "한국어 뉴스",
+    "Привет мир",  "Ελληνικά",  "עברית",      "العربية",      "हिन्दी",     "ไทย",
+    "Tom & Jerry", "a < b > c", "\"quoted\"", "it's fine",    "🎉 party",   "𝔘𝔫𝔦𝔠𝔬𝔡𝔢",
+    "C++20",       "Rust",      "SQL tuning", "Linux",        "Books",     "Films",
+};
+const char* const kHosts[] = {
+    "www.example.com",  "news.example.org",      "docs.example.net",      "en.wikipedia.example",
+    "blog.example.io",  "shop.example.co.uk",    "xn--bcher-kva.example", "www.xn--fiqs8s.example",
+    "forum.example.de", "maps.example.com",      "video.example.tv",      "mail.example.com",
+    "github.example",   "stackoverflow.example", "recipes.example.fr",    "ftp.example.org",
+};
+const char* const kPathWords[] = {
+    "article",
+    "wiki",
+    "questions",
+    "watch",
+    "p",
+    "products",
+    "2021",
+    "2023",
+    "en",
+    "de",
+    "%E6%97%A5%E6%9C%AC",
+    "caf%C3%A9",
+    "index.html",
+    "docs",
+    "reference",
+    "tag",
+};
+const char* const kTags[] = {"news",   "tech",  "read later", "work", "recipes",
+                             "travel", "ideas", "étude",      "日本"};
+
+std::string title_of(random_t& r) {
+    std::string t = r.pick(kWords);
+    const int more = r.between(0, 3);
+    for (int i = 0; i < more; ++i) {
+        t += r.chance(20) ? " – " : " ";
+        t += r.pick(kWords);
+    }
+    if (r.chance(30)) t += " " + std::to_string(r.between(1, 9999));
+    return t;
+}
+
+std::string url_of(random_t& r, long serial) {
+    if (r.per_mille(1))
+        return "javascript:(function(){alert('bookmarklet%20" + std::to_string(serial) + "')})()";
+    if (r.per_mille(1)) return "place:sort=8&maxResults=10&serial=" + std::to_string(serial);
+    std::string host = r.pick(kHosts);
+    std::string u =
+        (host.rfind("ftp.", 0) == 0 ? "ftp://" : (r.chance(85) ? "https://" : "http://")) + host;
+    if (r.per_mille(5)) u += ":8080";
+    const int depth = r.between(1, 4);
+    for (int i = 0; i < depth; ++i) u += "/" + std::string(r.pick(kPathWords));
+    u += "/" + std::to_string(serial);
+    if (r.chance(35))
+        u += "?id=" + std::to_string(r.below(1000000)) + "&lang=" + (r.chance(50) ? "en" : "fr");
+    if (r.chance(5)) u += "#section-" + std::to_string(r.below(20));
+    return u;
+}
+
+std::int64_t date_of(random_t& r) { return 1230768000 + r.below(15 * 365 * 86400); }  // 2009–2024
+
+class generator_t {
+public:
+    explicit generator_t(std::uint64_t seed) : m_r(seed) {}
+
+    item_t bookmark() {
+        item_t b;
+        b.guid = "b" + std::to_string(++m_serial);
+        b.title = m_r.per_mille(2) ? std::string() : title_of(m_r);  // a few untitled ones
+        b.url = url_of(m_r, m_serial);
+        if (b.title.empty()) b.title = b.url;  // what the reader makes of an empty title
+        b.added = date_of(m_r);
+        if (m_r.chance(50)) b.modified = b.added + m_r.below(86400 * 400);
+        b.icon = m_r.chance(15);
+        if (m_r.per_mille(2)) b.keyword = "kw" + std::to_string(m_serial);
+        if (m_r.chance(5)) b.tags = std::string(m_r.pick(kTags)) + "," + m_r.pick(kTags);
+        if (m_r.chance(3)) b.description = title_of(m_r) + " — " + title_of(m_r);
+        if (m_r.per_mille(1)) {
+            b.kind = kind_t::FEED;
+            b.feed_url = "https://" + std::string(m_r.pick(kHosts)) + "/feed/" +
+                         std::to_string(m_serial) + ".xml";
+        }
+        return b;
+    }
+
+    item_t folder() {
+        item_t f;
+        f.kind = kind_t::FOLDER;
+        f.guid = "f" + std::to_string(++m_serial);
+        f.title = title_of(m_r);
+        f.added = date_of(m_r);
+        f.modified = f.added + m_r.below(86400 * 800);
+        if (m_r.chance(5)) f.description = title_of(m_r);
+        return f;
+    }
+
+    item_t separator() {
+        item_t s;
+        s.kind = kind_t::SEPARATOR;
+        s.guid = "s" + std::to_string(++m_serial);
+        return s;
+    }
+
+    // Puts `budget` bookmarks into `f`: some directly, the rest in up to
+    // four subfolders, at most `max_depth` levels further down.
+    void fill(item_t& f, int depth, int max_depth, int budget) {
+        int direct = std::min(budget, m_r.between(5, 60));
+        if (depth >= max_depth) direct = budget;
+        int rest = budget - direct;
+        const int subfolders = rest > 0 ? std::min(rest, m_r.between(1, 4)) : 0;
+        for (int i = 0; i < subfolders; ++i) {
+            item_t sub = folder();
+            const int share = i + 1 == subfolders ? rest
+                                                  : m_r.between(rest / (subfolders - i) / 2,
+                                                                rest / (subfolders - i));
+            rest -= share;
+            fill(sub, depth + 1, max_depth, share);
+            f.children.push_back(std::move(sub));
+        }
+        if (subfolders > 0 && m_r.chance(40)) f.children.push_back(separator());
+        for (int i = 0; i < direct; ++i) {
+            f.children.push_back(bookmark());
+            if (m_r.per_mille(8)) f.children.push_back(separator());
+        }
+    }
+
+    bookmarks_t make(int count) {
+        bookmarks_t b;
+        b.menu.kind = b.toolbar.kind = b.unfiled.kind = kind_t::FOLDER;
+        b.menu.title = "Bookmarks Menu";
+        b.toolbar.title = "Bookmarks Toolbar";
+        b.unfiled.title = "Other Bookmarks";
+        b.toolbar.added = b.unfiled.added = 1230768000;
+        b.toolbar.modified = b.unfiled.modified = 1700000000;
+        // The toolbar: a few bookmarks and folders of links.
+        const int toolbar = std::min(count, std::max(1, count / 50));
+        int toolbar_direct = std::min(toolbar, 25);
+        for (int i = 0; i < toolbar_direct; ++i) b.toolbar.children.push_back(bookmark());
+        for (int left = toolbar - toolbar_direct; left > 0;) {
+            item_t f = folder();
+            const int share = std::min(left, m_r.between(20, 200));
+            fill(f, 1, 2, share);
+            left -= share;
+            b.toolbar.children.push_back(std::move(f));
+        }
+        // The unfiled folder: one long flat list, as it usually is.
+        const int unfiled = (count - toolbar) / 10;
+        for (int i = 0; i < unfiled; ++i) b.unfiled.children.push_back(bookmark());
+        // The menu: topic folders a few levels deep.
+        for (int left = count - toolbar - unfiled; left > 0;) {
+            item_t f = folder();
+            const int share = std::min(left, m_r.between(200, 2500));
+            fill(f, 1, 4, share);
+            left -= share;
+            b.menu.children.push_back(std::move(f));
+            if (m_r.chance(10)) b.menu.children.push_back(separator());
+        }
+        return b;
+    }
+
+    // A second computer's export of mostly the same bookmarks: some removed,
+    // some added, some renamed.
+    void vary(item_t& f, int depth) {
+        for (auto it = f.children.begin(); it != f.children.end();) {
+            if (it->kind == kind_t::FOLDER) {
+                vary(*it, depth + 1);
+                ++it;
+            } else if (it->kind == kind_t::BOOKMARK && m_r.per_mille(5)) {
+                it = f.children.erase(it);
+            } else {
+                if (it->kind == kind_t::BOOKMARK && m_r.per_mille(4)) it->title += " (2)";
+                ++it;
+            }
+        }
+        if (m_r.chance(depth == 0 ? 100 : 3)) {
+            const int added = m_r.between(1, 12);
+            for (int i = 0; i < added; ++i) f.children.push_back(bookmark());
+        }
+    }
+
+private:
+    random_t m_r;
+    long m_serial = 0;
+};
+
+struct counts_t {
+    long folders = 0, bookmarks = 0, separators = 0;
+    long nodes() const { return folders + bookmarks + separators; }
+};
+
+void count(const item_t& f, counts_t& c) {
+    for (const item_t& i : f.children) {
+        if (i.kind == kind_t::FOLDER) {
+            ++c.folders;
+            count(i, c);
+        } else if (i.kind == kind_t::SEPARATOR) {
+            ++c.separators;
+        } else {
+            ++c.bookmarks;
+        }
+    }
+}
+
+// Text and attribute values the way browsers escape them.
+std::string html_escape(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+std::string xml_escape(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+// A small PNG as browsers put it into ICON: about 600 bytes of base64.
+std::string icon_data(long serial) {
+    static const char b64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out = "data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAABAAAAAQCAYAAAAf8/9h";
+    random_t r(static_cast<std::uint64_t>(serial) * 7919 + 17);
+    for (int i = 0; i < 560; ++i) out += b64[r.below(64)];
+    return out + "AAAAAElFTkSuQmCC";
+}
+
+void write_html_items(const item_t& f, int depth, std::string& out);
+
+void write_html_item(const item_t& i, int depth, const char* mark, std::string& out) {
+    const std::string pad(static_cast<std::size_t>(depth) * 4, ' ');
+    if (i.kind == kind_t::FOLDER) {
+        out += pad + "<DT><H3 ADD_DATE=\"" + std::to_string(i.added) + "\" LAST_MODIFIED=\"" +
+               std::to_string(i.modified) + "\"" + mark + ">" + html_escape(i.title) + "</H3>\n";
+        if (!i.description.empty()) out += pad + "<DD>" + html_escape(i.description) + "\n";
+        out += pad + "<DL><p>\n";
+        write_html_items(i, depth + 1, out);
+        out += pad + "</DL><p>\n";
+    } else if (i.kind == kind_t::SEPARATOR) {
+        out += pad + "<HR>\n";
+    } else {
+        out += pad + "<DT><A HREF=\"" + html_escape(i.url) + "\" ADD_DATE=\"" +
+               std::to_string(i.added) + "\"";
+        if (i.modified) out += " LAST_MODIFIED=\"" + std::to_string(i.modified) + "\"";
+        if (i.kind == kind_t::FEED) out += " FEEDURL=\"" + html_escape(i.feed_url) + "\"";
+        if (i.icon) {
+            out += " ICON_URI=\"" + html_escape(i.url.substr(0, i.url.find('/', 8))) +
+                   "/favicon.ico\" ICON=\"" + icon_data(static_cast<long>(i.added)) + "\"";
+        }
+        if (!i.keyword.empty()) out += " SHORTCUTURL=\"" + html_escape(i.keyword) + "\"";
+        if (!i.tags.empty()) out += " TAGS=\"" + html_escape(i.tags) + "\"";
+        out += ">" + html_escape(i.title) + "</A>\n";
+        if (!i.description.empty()) out += pad + "<DD>" + html_escape(i.description) + "\n";
+    }
+}
+
+void write_html_items(const item_t& f, int depth, std::string& out) {
+    for (const item_t& i : f.children) write_html_item(i, depth, "", out);
+}
+
+std::string html_of(const bookmarks_t& b) {
+    std::string out =
+        "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n"
+        "<!-- This is an automatically generated file.\n"
+        "     It will be read and overwritten.\n"
+        "     DO NOT EDIT! -->\n"
+        "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=UTF-8\">\n"
+        "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'self'; "
+        "script-src 'none'; img-src data: *; object-src 'none'\"></meta>\n"
+        "<TITLE>Bookmarks</TITLE>\n<H1>Bookmarks Menu</H1>\n\n<DL><p>\n";
+    write_html_item(b.toolbar, 1, " PERSONAL_TOOLBAR_FOLDER=\"true\"", out);
+    write_html_items(b.menu, 1, out);
+    write_html_item(b.unfiled, 1, " UNFILED_BOOKMARKS_FOLDER=\"true\"", out);
+    out += "</DL>\n";
+    return out;
+}
+
+void write_xml_node(const item_t& i, const std::string& guid, int depth, std::string& out) {
+    const std::string pad(static_cast<std::size_t>(depth) * 2, ' ');
+    const char* type = i.kind == kind_t::FOLDER      ? "folder"
+                       : i.kind == kind_t::FEED      ? "feed"
+                       : i.kind == kind_t::SEPARATOR ? "separator"
+                                                     : "bookmark";
+    out += pad + "<node>\n";
+    out += pad + "  <guid>" + xml_escape(guid) + "</guid>\n";
+    out += pad + "  <type>" + type + "</type>\n";
+    out += pad + "  <name>" + xml_escape(i.title) + "</name>\n";
+    out += pad + "  <description>" + xml_escape(i.description) + "</description>\n";
+    out += pad + "  <keyword>" + xml_escape(i.keyword) + "</keyword>\n";
+    out += pad + "  <tag>" + xml_escape(i.tags) + "</tag>\n";
+    out += pad + "  <url>" + xml_escape(i.url) + "</url>\n";
+    out += pad + "  <feedurl>" + xml_escape(i.feed_url) + "</feedurl>\n";
+    out += pad + "  <created>" + std::to_string(i.added * 1000000) + "</created>\n";
+    out += pad + "  <modified>" + std::to_string(i.modified * 1000000) + "</modified>\n";
+    if (!i.children.empty()) {
+        out += pad + "  <children>\n";
+        for (const item_t& c : i.children) write_xml_node(c, c.guid, depth + 2, out);
+        out += pad + "  </children>\n";
+    }
+    out += pad + "</node>\n";
+}
+
+std::string xml_of(const bookmarks_t& b) {
+    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<nodeset>\n";
+    out +=
+        "  <node>\n    <guid>ROOT</guid>\n    <type>folder</type>\n    <name>root</name>\n"
+        "    <children>\n";
+    write_xml_node(b.menu, "BOOKMARK_MENU", 3, out);
+    write_xml_node(b.toolbar, "BOOKMARK_TOOLBAR", 3, out);
+    write_xml_node(b.unfiled, "BOOKMARK_UNFILED", 3, out);
+    out += "    </children>\n  </node>\n</nodeset>\n";
+    return out;
+}
+
+bool write_text(const fs::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+    return static_cast<bool>(out);
+}
+
+struct files_t {
+    long first_nodes = 0;   // nodes of the first export's tree, root included
+    long second_nodes = 0;  // of the second computer's export
+    long first_bookmarks = 0;
+    std::uintmax_t html_bytes = 0, xml_bytes = 0, second_bytes = 0;
+};
+
+// Writes first.html, first.xml and second.html into `dir`. Runs in a child
+// process, so the bench's own memory stays small: a forked zorvane starts
+// with its parent's resident pages, which would show in its peak.
+bool make_files(const fs::path& dir, int bookmarks, files_t& files) {
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    const pid_t pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+        close(fds[0]);
+        generator_t g(20240611);
+        bookmarks_t first = g.make(bookmarks);
+        bookmarks_t second = first;
+        g.vary(second.menu, 0);
+        g.vary(second.toolbar, 1);
+        g.vary(second.unfiled, 1);
+        counts_t c1, c2;
+        for (const item_t* f : {&first.menu, &first.toolbar, &first.unfiled}) count(*f, c1);
+        for (const item_t* f : {&second.menu, &second.toolbar, &second.unfiled}) count(*f, c2);
+        const bool ok = write_text(dir / "first.html", html_of(first)) &&
+                        write_text(dir / "first.xml", xml_of(first)) &&
+                        write_text(dir / "second.html", html_of(second));
+        // Root, menu, toolbar and unfiled folders come on top.
+        const std::string line = std::to_string(c1.nodes() + 4) + " " +
+                                 std::to_string(c2.nodes() + 4) + " " +
+                                 std::to_string(c1.bookmarks) + "\n";
+        const bool sent =
+            write(fds[1], line.data(), line.size()) == static_cast<ssize_t>(line.size());
+        _exit(ok && sent ? 0 : 1);
+    }
+    close(fds[1]);
+    std::string text;
+    char buffer[256];
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return false;
+    std::istringstream in(text);
+    in >> files.first_nodes >> files.second_nodes >> files.first_bookmarks;
+    files.html_bytes = fs::file_size(dir / "first.html");
+    files.xml_bytes = fs::file_size(dir / "first.xml");
+    files.second_bytes = fs::file_size(dir / "second.html");
+    return static_cast<bool>(in);
+}
+
+// ---------------------------------------------------------------------------
+// Running the programs.
+
+struct run_t {
+    int status = -1;  // exit status, or 128 + signal
+    std::string out, err;
+    double wall_s = 0;
+    double cpu_s = 0;     // user + system
+    long max_rss_kb = 0;  // ru_maxrss
+};
+
+double seconds_of(const timeval& tv) {
+    return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) / 1e6;
+}
+
+run_t run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+          const std::string& input) {
+    run_t result;
+    int in[2], out[2], err[2];
+    if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) return result;
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid < 0) return result;
+    if (pid == 0) {
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+        for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
+        std::vector<char*> argv;
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    if (!input.empty() && write(in[1], input.data(), input.size()) < 0) {
+        std::perror("sync_e2e_bench: write to child");
+    }
+    close(in[1]);
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    for (int open_fds = 2; open_fds > 0;) {
+        if (poll(fds, 2, -1) < 0) break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            char buffer[4096];
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_fds;
+            } else {
+                (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(n));
+            }
+        }
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    result.wall_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.cpu_s = seconds_of(usage.ru_utime) + seconds_of(usage.ru_stime);
+    result.max_rss_kb = usage.ru_maxrss;
+    return result;
+}
+
+std::string value_of(const std::string& text, const std::string& key) {
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
+    }
+    return std::string();
+}
+
+// user + system time of a process so far, from /proc/PID/stat.
+double process_cpu_seconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto paren = text.rfind(')');
+    if (paren == std::string::npos) return 0;
+    std::istringstream fields(text.substr(paren + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    // Fields from the state (3rd) on; utime and stime are the 14th and 15th.
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) utime = std::stoull(field);
+        if (i == 15) stime = std::stoull(field);
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// A "Vm...:" line of /proc/PID/status in kB, or -1.
+long status_kb(pid_t pid, const std::string& key) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind(key + ":", 0) == 0) return std::atol(line.c_str() + key.size() + 1);
+    }
+    return -1;
+}
+
+std::string load_average() {
+    std::ifstream in("/proc/loadavg");
+    std::string a, b, c;
+    in >> a >> b >> c;
+    return a + " " + b + " " + c;
+}
+
+std::string binary(const char* defined, const char* name) {
+    if (fs::exists(defined)) return defined;
+    // The build directory moved: look beside this program.
+    return (fs::read_symlink("/proc/self/exe").parent_path() / name).string();
+}
+
+// ---------------------------------------------------------------------------
+// Steps and figures.
+
+struct sample_t {
+    double wall_s, cpu_s, server_cpu_s;
+    long rss_kb;
+};
+
+struct step_t {
+    std::string name;
+    double wall_target_s = 0;  // 0: none
+    std::vector<sample_t> samples;
+    long nodes = -1;
+};
+
+template <class F>
+double median_of(const std::vector<sample_t>& s, F f) {
+    std::vector<double> v;
+    for (const auto& x : s) v.push_back(f(x));
+    std::sort(v.begin(), v.end());
+    if (v.empty()) return 0;
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+template <class F>
+double max_of(const std::vector<sample_t>& s, F f) {
+    double m = 0;
+    for (const auto& x : s) m = std::max(m, f(x));
+    return m;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int bookmarks = 50000, repeats = 3;
+    bool keep = false;
+    std::vector<std::string> numbers;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--keep") == 0) {
+            keep = true;
+        } else {
+            numbers.push_back(argv[i]);
+        }
+    }
+    if (numbers.size() > 0) bookmarks = std::max(10, std::atoi(numbers[0].c_str()));
+    if (numbers.size() > 1) repeats = std::max(1, std::atoi(numbers[1].c_str()));
+    constexpr double kFirstTarget = 3.0, kNoChangeTarget = 1.0;
+    constexpr double kMemoryTargetMb = 300.0;
+
+    const std::string zorvane = binary(ZV_ZORVANE_BINARY, "zorvane");
+    const std::string server_binary = binary(ZV_SERVER_BINARY, "zorvane-server");
+
+    std::string pattern = (fs::temp_directory_path() / "zv_e2e_XXXXXX").string();
+    if (!mkdtemp(pattern.data())) {
+        std::perror("sync_e2e_bench: mkdtemp");
+        return 1;
+    }
+    const fs::path dir = pattern;
+    std::printf("sync_e2e_bench: %d bookmarks, %d repetitions, in %s\n", bookmarks, repeats,
+                dir.c_str());
+    std::printf("machine: nproc %ld, load average at start %s\n", sysconf(_SC_NPROCESSORS_ONLN),
+                load_average().c_str());
+
+    files_t files;
+    const auto generated = std::chrono::steady_clock::now();
+    if (!make_files(dir, bookmarks, files)) {
+        std::fprintf(stderr, "sync_e2e_bench: cannot write the bookmark files into %s\n",
+                     dir.c_str());
+        return 1;
+    }
+    std::printf(
+        "files: first.html %.1f MB (%ld nodes, %ld bookmarks), first.xml %.1f MB, "
+        "second.html %.1f MB (%ld nodes); written in %.1f s\n",
+        static_cast<double>(files.html_bytes) / 1e6, files.first_nodes, files.first_bookmarks,
+        static_cast<double>(files.xml_bytes) / 1e6, static_cast<double>(files.second_bytes) / 1e6,
+        files.second_nodes,
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - generated).count());
+
+    const std::string store = "sqlite:" + (dir / "s.db").string();
+    std::vector<std::string> users;
+    for (int r = 0; r < repeats; ++r) {
+        users.push_back("alice" + std::to_string(r));
+        users.push_back("xavier" + std::to_string(r));
+    }
+    for (const std::string& user : users) {
+        const run_t added =
+            run({server_binary, "--store", store, "user", "add", user, "--password-stdin"}, {},
+                std::string(kPassword) + "\n");
+        if (added.status != 0) {
+            std::fprintf(stderr, "sync_e2e_bench: user add %s failed: %s\n", user.c_str(),
+                         added.err.c_str());
+            return 1;
+        }
+    }
+
+    std::vector<step_t> steps = {
+        {"first sync (html)", kFirstTarget, {}, -1},
+        {"no-change sync (html)", kNoChangeTarget, {}, -1},
+        {"merge sync, 2nd dir (html)", 0, {}, -1},
+        {"update brings new version", 0, {}, -1},
+        {"first sync (xml)", kFirstTarget, {}, -1},
+        {"no-change sync (xml)", kNoChangeTarget, {}, -1},
+    };
+    bool failed = false;
+    long server_hwm_kb = -1;
+    std::string load_during;
+    {
+        std::unique_ptr<Core_Server::testing::server_process_t> server;
+        try {
+            server = std::make_unique<Core_Server::testing::server_process_t>(store);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "sync_e2e_bench: %s\n", e.what());
+            return 1;
+        }
+        const pid_t server_pid = server->pid();
+        // The bench's own resident size at each fork: a forked child's peak
+        // starts from it.
+        const long own_rss_kb = status_kb(getpid(), "VmRSS");
+        std::printf("server: pid %d on port %u; this program's VmRSS %ld kB\n\n",
+                    static_cast<int>(server_pid), static_cast<unsigned>(server->port()),
+                    own_rss_kb);
+
+        auto step = [&](std::size_t index, const std::string& user, const std::string& data,
+                        std::vector<std::string> args, long expected_nodes) {
+            std::vector<std::string> all = {zorvane,
+                                            "--data-dir",
+                                            (dir / data).string(),
+                                            "--server",
+                                            "127.0.0.1:" + std::to_string(server->port()),
+                                            "--user",
+                                            user,
+                                            "--password-env",
+                                            "ZV_BENCH_PASSWORD",
+                                            "--timeout",
+                                            "600"};
+            all.insert(all.end(), args.begin(), args.end());
+            fs::create_directories(dir / data);
+            const double server_before = process_cpu_seconds(server_pid);
+            const run_t r = run(all, {{"ZV_BENCH_PASSWORD", kPassword}}, std::string());
+            const double server_cpu = process_cpu_seconds(server_pid) - server_before;
+            step_t& s = steps[index];
+            const long nodes = std::atol(value_of(r.out, "nodes").c_str());
+            const bool ok = r.status == 0 && value_of(r.out, "result") == "OK" &&
+                            (expected_nodes < 0 || nodes == expected_nodes);
+            std::printf(
+                "  %-28s %-8s wall %6.2f s  cpu %6.2f s  rss %7.1f MB  server cpu %5.2f s"
+                "  nodes %ld%s\n",
+                s.name.c_str(), user.c_str(), r.wall_s, r.cpu_s,
+                static_cast<double>(r.max_rss_kb) / 1024.0, server_cpu, nodes,
+                ok ? "" : "  FAILED");
+            std::fflush(stdout);
+            if (!ok) {
+                failed = true;
+                std::printf("    exit %d, expected nodes %ld\n    stdout: %s    stderr: %s\n",
+                            r.status, expected_nodes, r.out.c_str(), r.err.c_str());
+            }
+            s.samples.push_back({r.wall_s, r.cpu_s, server_cpu, r.max_rss_kb});
+            s.nodes = nodes;
+            return nodes;
+        };
+
+        const std::string first_html = (dir / "first.html").string();
+        const std::string second_html = (dir / "second.html").string();
+        const std::string first_xml = (dir / "first.xml").string();
+        for (int r = 0; r < repeats; ++r) {
+            const std::string a = "a" + std::to_string(r), b = "b" + std::to_string(r);
+            const std::string alice = "alice" + std::to_string(r);
+            std::printf("repetition %d (load %s)\n", r + 1, load_average().c_str());
+            step(0, alice, a, {"sync", "--format", "html", "--tree", first_html},
+                 files.first_nodes);
+            step(1, alice, a, {"sync", "--format", "html", "--tree", first_html},
+                 files.first_nodes);
+            // Neither side loses a bookmark: at least as many nodes as either file.
+            const long merged =
+                step(2, alice, b, {"sync", "--format", "html", "--tree", second_html}, -1);
+            if (merged < std::max(files.first_nodes, files.second_nodes)) {
+                std::printf("    FAILED: the merged tree has %ld nodes, fewer than a file\n",
+                            merged);
+                failed = true;
+            }
+            step(3, alice, a, {"update"}, merged);
+            const std::string xavier = "xavier" + std::to_string(r);
+            const std::string x = "x" + std::to_string(r);
+            step(4, xavier, x, {"sync", "--tree", first_xml}, files.first_nodes);
+            step(5, xavier, x, {"sync", "--tree", first_xml}, files.first_nodes);
+        }
+        load_during = load_average();
+        server_hwm_kb = status_kb(server_pid, "VmHWM");
+        const int stopped = server->stop();
+        if (stopped != 0) std::printf("the server stopped with status %d\n", stopped);
+    }
+
+    auto wall = [](const sample_t& s) { return s.wall_s; };
+    auto cpu = [](const sample_t& s) { return s.cpu_s; };
+    auto rss = [](const sample_t& s) { return static_cast<double>(s.rss_kb) / 1024.0; };
+    auto server_cpu = [](const sample_t& s) { return s.server_cpu_s; };
+    std::printf("\n%-28s %15s %15s %17s %13s %10s %s\n", "step (median / max)", "wall s",
+                "client cpu s", "client rss MB", "server cpu s", "target", "");
+    double client_peak_mb = 0;
+    bool all_met = true;
+    for (const step_t& s : steps) {
+        const double peak = max_of(s.samples, rss);
+        client_peak_mb = std::max(client_peak_mb, peak);
+        std::string target = "-", verdict;
+        if (s.wall_target_s > 0) {
+            char t[32];
+            std::snprintf(t, sizeof t, "< %.0f s", s.wall_target_s);
+            target = t;
+            // Judged on the median; a maximum over the target is flagged.
+            const bool met = median_of(s.samples, wall) < s.wall_target_s;
+            verdict = met ? "PASS" : "MISS";
+            if (met && max_of(s.samples, wall) >= s.wall_target_s) verdict += " (max over)";
+            all_met = all_met && met;
+        }
+        std::printf("%-28s %6.2f / %6.2f %6.2f / %6.2f %7.1f / %7.1f %5.2f / %5.2f %10s %s\n",
+                    s.name.c_str(), median_of(s.samples, wall), max_of(s.samples, wall),
+                    median_of(s.samples, cpu), max_of(s.samples, cpu), median_of(s.samples, rss),
+                    peak, median_of(s.samples, server_cpu), max_of(s.samples, server_cpu),
+                    target.c_str(), verdict.c_str());
+    }
+    const bool memory_met = client_peak_mb < kMemoryTargetMb;
+    all_met = all_met && memory_met;
+    std::printf("%-28s %64.1f MB %10s %s\n", "client peak memory (all)", client_peak_mb, "< 300 MB",
+                memory_met ? "PASS" : "MISS");
+    std::printf("server peak memory (VmHWM): %.1f MB\n",
+                static_cast<double>(server_hwm_kb) / 1024.0);
+    std::printf("load average at the end: %s (nproc %ld)\n", load_during.c_str(),
+                sysconf(_SC_NPROCESSORS_ONLN));
+    std::printf(
+        "targets (first sync < 3 s, no-change sync < 1 s, client < 300 MB; times on "
+        "the median, memory on the maximum): %s\n",
+        failed    ? "steps FAILED"
+        : all_met ? "all met"
+                  : "MISSED");
+    if (keep) {
+        std::printf("kept %s\n", dir.c_str());
+    } else {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+    return failed ? 1 : 0;
+}

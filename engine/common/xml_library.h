@@ -1,0 +1,48 @@
+// Inside the XML wrappers only (xml_node.cc, xml_stream.cc): setting up the
+// XML library and keeping it quiet while it reads outside input.
+#pragma once
+
+#include <libxml/parser.h>
+#include <libxml/xmlerror.h>
+
+#include <mutex>
+
+namespace Core_Common::xml_library {
+
+// The library's global tables must be set up once before any thread parses.
+inline void init() {
+    static std::once_flag once;
+    std::call_once(once, [] { xmlInitParser(); });
+}
+
+// Keeps the library quiet while it parses outside input: a malformed document
+// is an ordinary failure reported by the result, not by text on stderr. The
+// library's error handlers are per thread, so this touches only the caller.
+class quiet_errors {
+public:
+    quiet_errors()
+        : m_structured(xmlStructuredError),
+          m_structured_context(xmlStructuredErrorContext),
+          m_generic(xmlGenericError),
+          m_generic_context(xmlGenericErrorContext) {
+        xmlSetStructuredErrorFunc(nullptr, &ignore_structured);
+        xmlSetGenericErrorFunc(nullptr, &ignore_generic);
+    }
+    ~quiet_errors() {
+        xmlSetStructuredErrorFunc(m_structured_context, m_structured);
+        xmlSetGenericErrorFunc(m_generic_context, m_generic);
+    }
+    quiet_errors(const quiet_errors&) = delete;
+    quiet_errors& operator=(const quiet_errors&) = delete;
+
+private:
+    static void ignore_structured(void*, xmlErrorPtr) {}
+    static void ignore_generic(void*, const char*, ...) {}
+
+    xmlStructuredErrorFunc m_structured;
+    void* m_structured_context;
+    xmlGenericErrorFunc m_generic;
+    void* m_generic_context;
+};
+
+}  // namespace Core_Common::xml_library
