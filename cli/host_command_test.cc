@@ -172,10 +172,10 @@ TEST_F(HostProgram, NodeCountsHoldForTitlesThatLookLikeMarkup) {
     r = zorvane("m", {"update"});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(parse_lines(r.out)["nodes"], "7");
-    r = zorvane("m", {"sync", "--tree", path, "--out", dir.path + "/markup-out.xml"});
+    r = zorvane("m", {"sync", "--tree", path, "--out", rig.path("markup-out.xml")});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(parse_lines(r.out)["nodes"], "7");
-    r = zorvane("m", {"export", "--out", dir.path + "/markup-export.xml"});
+    r = zorvane("m", {"export", "--out", rig.path("markup-export.xml")});
     EXPECT_EQ(parse_lines(r.out)["nodes"], "7");
 }
 
