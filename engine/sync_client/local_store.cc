@@ -24,7 +24,6 @@ constexpr const char16_t* kRecordVersion = u"Version";
 constexpr const char16_t* kRecordDateTime = u"DateTime";
 constexpr const char16_t* kRecordClientType = u"ClientType";
 constexpr const char16_t* kRecordContent = u"Content";
-constexpr const char16_t* kRecordRoot = u"Zorvane";
 
 std::atomic<bool> g_fail_compress{false};
 std::atomic<bool> g_fail_encrypt{false};
