@@ -1,6 +1,7 @@
 #include "bookmarks_html.h"
 
 #include <libxml/HTMLparser.h>
+#include <libxml/parserInternals.h>
 #include <libxml/tree.h>
 
 #include <cctype>
@@ -10,6 +11,8 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "bookmarks/url_forms.h"
 #include "platform/strings.h"
@@ -21,39 +24,208 @@ using Core_ZorvaneMerge::zorvane_node_t;
 
 constexpr std::int64_t kMicroseconds = 1000000;
 
-std::string lower(const xmlChar* name) {
-    std::string out(name ? reinterpret_cast<const char*>(name) : "");
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
+// The parts of an HTML bookmark file the reader looks at, kept by the
+// parser's events in a compact tree of their own: the library's document
+// tree of a file of 50,000 bookmarks takes several times the memory and
+// the time.
+enum tag_enum : std::uint8_t { TAG_TEXT, TAG_OTHER, TAG_H3, TAG_DL, TAG_DT, TAG_DD, TAG_A, TAG_HR };
+
+enum attribute_enum : std::uint8_t {
+    ATTR_ADD_DATE,
+    ATTR_LAST_MODIFIED,
+    ATTR_PERSONAL_TOOLBAR_FOLDER,
+    ATTR_UNFILED_BOOKMARKS_FOLDER,
+    ATTR_FEEDURL,
+    ATTR_HREF,
+    ATTR_SHORTCUTURL,
+    ATTR_TAGS,
+    ATTR_NONE,
+};
+
+constexpr std::uint32_t kNone = UINT32_MAX;
+
+// An element (with the attributes the reader uses) or a run of text.
+struct html_node_t {
+    tag_enum tag = TAG_OTHER;
+    std::uint32_t first_child = kNone;
+    std::uint32_t last_child = kNone;
+    std::uint32_t next = kNone;
+    std::string text;  // a text node's characters
+    std::vector<std::pair<attribute_enum, std::string>> attributes;
+};
+
+bool same_name(const char* name, const char* lower_name) {
+    for (; *name != '\0' && *lower_name != '\0'; ++name, ++lower_name) {
+        if (std::tolower(static_cast<unsigned char>(*name)) != *lower_name) return false;
+    }
+    return *name == '\0' && *lower_name == '\0';
 }
 
-std::string attribute(xmlNode* node, const char* name) {
-    xmlChar* value = xmlGetProp(node, reinterpret_cast<const xmlChar*>(name));
-    if (value == nullptr) return std::string();
-    std::string out(reinterpret_cast<const char*>(value));
-    xmlFree(value);
-    return out;
+tag_enum tag_of(const char* name) {
+    if (same_name(name, "h3")) return TAG_H3;
+    if (same_name(name, "dl")) return TAG_DL;
+    if (same_name(name, "dt")) return TAG_DT;
+    if (same_name(name, "dd")) return TAG_DD;
+    if (same_name(name, "a")) return TAG_A;
+    if (same_name(name, "hr")) return TAG_HR;
+    return TAG_OTHER;
+}
+
+attribute_enum attribute_of(const char* name) {
+    static constexpr std::pair<const char*, attribute_enum> kNames[] = {
+        {"add_date", ATTR_ADD_DATE},
+        {"last_modified", ATTR_LAST_MODIFIED},
+        {"personal_toolbar_folder", ATTR_PERSONAL_TOOLBAR_FOLDER},
+        {"unfiled_bookmarks_folder", ATTR_UNFILED_BOOKMARKS_FOLDER},
+        {"feedurl", ATTR_FEEDURL},
+        {"href", ATTR_HREF},
+        {"shortcuturl", ATTR_SHORTCUTURL},
+        {"tags", ATTR_TAGS},
+    };
+    for (const auto& [text, code] : kNames) {
+        if (same_name(name, text)) return code;
+    }
+    return ATTR_NONE;
+}
+
+// Builds the compact tree from the parser's events, the way the library
+// builds its own document tree: element events nest (the parser reports the
+// elements it closes by implication), adjacent text runs join, and
+// whitespace the parser calls ignorable is dropped.
+struct html_builder_t {
+    std::vector<html_node_t> nodes;
+    std::vector<std::uint32_t> open;  // the elements being read, innermost last
+
+    html_builder_t() {
+        nodes.emplace_back();  // the document
+        open.push_back(0);
+    }
+
+    std::uint32_t append(html_node_t node) {
+        const std::uint32_t parent = open.back();
+        const auto index = static_cast<std::uint32_t>(nodes.size());
+        nodes.push_back(std::move(node));
+        if (nodes[parent].last_child == kNone) {
+            nodes[parent].first_child = index;
+        } else {
+            nodes[nodes[parent].last_child].next = index;
+        }
+        nodes[parent].last_child = index;
+        return index;
+    }
+
+    static void on_start(void* context, const xmlChar* name, const xmlChar** attributes) {
+        auto& self = *static_cast<html_builder_t*>(context);
+        html_node_t node;
+        node.tag = tag_of(reinterpret_cast<const char*>(name));
+        if (node.tag != TAG_OTHER && attributes != nullptr) {
+            for (const xmlChar** a = attributes; a[0] != nullptr; a += 2) {
+                const attribute_enum code = attribute_of(reinterpret_cast<const char*>(a[0]));
+                if (code == ATTR_NONE) continue;
+                node.attributes.emplace_back(
+                    code, a[1] != nullptr ? reinterpret_cast<const char*>(a[1]) : "");
+            }
+        }
+        self.open.push_back(self.append(std::move(node)));
+    }
+
+    static void on_end(void* context, const xmlChar*) {
+        auto& self = *static_cast<html_builder_t*>(context);
+        if (self.open.size() > 1) self.open.pop_back();
+    }
+
+    static void on_characters(void* context, const xmlChar* text, int length) {
+        auto& self = *static_cast<html_builder_t*>(context);
+        if (length <= 0) return;
+        const std::uint32_t parent = self.open.back();
+        const std::uint32_t last = self.nodes[parent].last_child;
+        const auto* chars = reinterpret_cast<const char*>(text);
+        if (last != kNone && self.nodes[last].tag == TAG_TEXT) {
+            self.nodes[last].text.append(chars, static_cast<std::size_t>(length));
+            return;
+        }
+        html_node_t node;
+        node.tag = TAG_TEXT;
+        node.text.assign(chars, static_cast<std::size_t>(length));
+        self.append(std::move(node));
+    }
+
+    static void on_problem(void*, const char*, ...) {}
+};
+
+// Parses `html` into `tree` (the document is node 0). False when the parser
+// cannot start.
+bool parse_html(std::string_view html, html_builder_t& tree) {
+    if (html.size() > static_cast<std::size_t>(INT32_MAX)) return false;
+    htmlSAXHandler sax;
+    std::memset(&sax, 0, sizeof sax);
+    sax.startElement = &html_builder_t::on_start;
+    sax.endElement = &html_builder_t::on_end;
+    sax.characters = &html_builder_t::on_characters;
+    sax.cdataBlock = &html_builder_t::on_characters;
+    // Problems with the markup are no reason to stop, nor worth a message.
+    sax.warning = &html_builder_t::on_problem;
+    sax.error = &html_builder_t::on_problem;
+    sax.fatalError = &html_builder_t::on_problem;
+
+    htmlParserCtxtPtr context =
+        htmlCreateMemoryParserCtxt(html.data(), static_cast<int>(html.size()));
+    if (context == nullptr) return false;
+    if (xmlCharEncodingHandlerPtr utf8 = xmlFindCharEncodingHandler("UTF-8")) {
+        xmlSwitchToEncoding(context, utf8);
+    }
+    htmlCtxtUseOptions(context, HTML_PARSE_NONET);
+    // The context frees its handler table: ours lives on this stack frame
+    // and is taken back before that.
+    htmlSAXHandlerPtr own = context->sax;
+    context->sax = &sax;
+    context->userData = &tree;
+    htmlParseDocument(context);
+    context->sax = own;
+    context->userData = context;
+    if (context->myDoc != nullptr) {
+        xmlFreeDoc(context->myDoc);
+        context->myDoc = nullptr;
+    }
+    htmlFreeParserCtxt(context);
+    return true;
+}
+
+const std::string* attribute_value(const html_node_t& node, attribute_enum code) {
+    for (const auto& [name, value] : node.attributes) {
+        if (name == code) return &value;
+    }
+    return nullptr;
+}
+
+std::string attribute(const html_node_t& node, attribute_enum code) {
+    const std::string* value = attribute_value(node, code);
+    return value != nullptr ? *value : std::string();
 }
 
 // The text of `node` without the text of nested lists.
-std::string own_text(xmlNode* node) {
-    std::string out;
-    for (xmlNode* c = node->children; c != nullptr; c = c->next) {
-        if (c->type == XML_TEXT_NODE && c->content) {
-            out += reinterpret_cast<const char*>(c->content);
-        } else if (c->type == XML_ELEMENT_NODE && lower(c->name) != "dl" &&
-                   lower(c->name) != "dt" && lower(c->name) != "dd") {
-            out += own_text(c);
+void append_own_text(const html_builder_t& tree, const html_node_t& node, std::string& out) {
+    for (std::uint32_t c = node.first_child; c != kNone; c = tree.nodes[c].next) {
+        const html_node_t& child = tree.nodes[c];
+        if (child.tag == TAG_TEXT) {
+            out += child.text;
+        } else if (child.tag != TAG_DL && child.tag != TAG_DT && child.tag != TAG_DD) {
+            append_own_text(tree, child, out);
         }
     }
+}
+
+std::string own_text(const html_builder_t& tree, const html_node_t& node) {
+    std::string out;
+    append_own_text(tree, node, out);
     const auto first = out.find_first_not_of(" \t\r\n");
     if (first == std::string::npos) return std::string();
     const auto last = out.find_last_not_of(" \t\r\n");
     return out.substr(first, last - first + 1);
 }
 
-std::int64_t seconds_attribute(xmlNode* node, const char* name) {
-    const std::string text = attribute(node, name);
+std::int64_t seconds_attribute(const html_node_t& node, attribute_enum code) {
+    const std::string text = attribute(node, code);
     if (text.empty() || text.size() > 12 ||
         text.find_first_not_of("0123456789") != std::string::npos)
         return 0;
@@ -83,71 +255,75 @@ zorvane_node_t& add(zorvane_node_t& folder, zorvane_node_t child) {
     return folder.children.back();
 }
 
-void read_list(xmlNode* node, zorvane_node_t& folder, read_state_t& state);
+void read_list(const html_builder_t& tree, const html_node_t& node, zorvane_node_t& folder,
+               read_state_t& state);
 
-void read_children(xmlNode* node, zorvane_node_t& folder, read_state_t& state) {
-    for (xmlNode* c = node->children; c != nullptr; c = c->next) {
-        if (c->type == XML_ELEMENT_NODE) read_list(c, folder, state);
+void read_children(const html_builder_t& tree, const html_node_t& node, zorvane_node_t& folder,
+                   read_state_t& state) {
+    for (std::uint32_t c = node.first_child; c != kNone; c = tree.nodes[c].next) {
+        if (tree.nodes[c].tag != TAG_TEXT) read_list(tree, tree.nodes[c], folder, state);
     }
 }
 
-void read_list(xmlNode* node, zorvane_node_t& folder, read_state_t& state) {
-    const std::string name = lower(node->name);
-    if (name == "h3") {
+void read_list(const html_builder_t& tree, const html_node_t& node, zorvane_node_t& folder,
+               read_state_t& state) {
+    if (node.tag == TAG_H3) {
         zorvane_node_t f;
         f.type = Core_ZorvaneMerge::NODE_FOLDER;
-        f.title = Core_Platform::utf8_to_wide(own_text(node));
+        f.title = Core_Platform::utf8_to_wide(own_text(tree, node));
         if (f.title.empty()) f.title = u"(untitled)";
-        f.created = seconds_attribute(node, "add_date");
-        f.modified = seconds_attribute(node, "last_modified");
+        f.created = seconds_attribute(node, ATTR_ADD_DATE);
+        f.modified = seconds_attribute(node, ATTR_LAST_MODIFIED);
         // Marks kept for the top level; cleared below.
-        if (!attribute(node, "personal_toolbar_folder").empty()) f.keyword = u"\x01toolbar";
-        if (!attribute(node, "unfiled_bookmarks_folder").empty()) f.keyword = u"\x01unfiled";
+        if (!attribute(node, ATTR_PERSONAL_TOOLBAR_FOLDER).empty()) f.keyword = u"\x01toolbar";
+        if (!attribute(node, ATTR_UNFILED_BOOKMARKS_FOLDER).empty()) f.keyword = u"\x01unfiled";
         zorvane_node_t& added = add(folder, std::move(f));
         state.pending = &added;
         state.last = &added;
-    } else if (name == "dl") {
+    } else if (node.tag == TAG_DL) {
         zorvane_node_t* target = state.pending ? state.pending : &folder;
         state.pending = nullptr;
         read_state_t inner;
-        read_children(node, *target, inner);
+        read_children(tree, node, *target, inner);
         state.last = nullptr;
-    } else if (name == "a") {
+    } else if (node.tag == TAG_A) {
         zorvane_node_t b;
-        const std::string feed = attribute(node, "feedurl");
+        const std::string feed = attribute(node, ATTR_FEEDURL);
+        const std::string href = attribute(node, ATTR_HREF);
         b.type = feed.empty() ? Core_ZorvaneMerge::NODE_BOOKMARK : Core_ZorvaneMerge::NODE_FEED;
-        b.url =
-            Core_ZorvaneMerge::to_stored_form(Core_Platform::utf8_to_wide(attribute(node, "href")));
+        b.url = Core_ZorvaneMerge::to_stored_form(Core_Platform::utf8_to_wide(href));
         if (!feed.empty())
             b.feed_url = Core_ZorvaneMerge::to_stored_form(Core_Platform::utf8_to_wide(feed));
-        b.title = Core_Platform::utf8_to_wide(own_text(node));
-        if (b.title.empty()) b.title = Core_Platform::utf8_to_wide(attribute(node, "href"));
-        b.keyword = Core_Platform::utf8_to_wide(attribute(node, "shortcuturl"));
-        b.tag = Core_Platform::utf8_to_wide(attribute(node, "tags"));
-        b.created = seconds_attribute(node, "add_date");
-        b.modified = seconds_attribute(node, "last_modified");
+        b.title = Core_Platform::utf8_to_wide(own_text(tree, node));
+        if (b.title.empty()) b.title = Core_Platform::utf8_to_wide(href);
+        b.keyword = Core_Platform::utf8_to_wide(attribute(node, ATTR_SHORTCUTURL));
+        b.tag = Core_Platform::utf8_to_wide(attribute(node, ATTR_TAGS));
+        b.created = seconds_attribute(node, ATTR_ADD_DATE);
+        b.modified = seconds_attribute(node, ATTR_LAST_MODIFIED);
         state.pending = nullptr;
         if (b.url.empty()) return;  // an anchor without an address is no bookmark
         state.last = &add(folder, std::move(b));
-    } else if (name == "hr") {
+    } else if (node.tag == TAG_HR) {
         zorvane_node_t s;
         s.type = Core_ZorvaneMerge::NODE_SEPARATOR;
         state.pending = nullptr;
         state.last = &add(folder, std::move(s));
-    } else if (name == "dd") {
+    } else if (node.tag == TAG_DD) {
         if (state.last != nullptr && state.last->description.empty())
-            state.last->description = Core_Platform::utf8_to_wide(own_text(node));
-        read_children(node, folder, state);
+            state.last->description = Core_Platform::utf8_to_wide(own_text(tree, node));
+        read_children(tree, node, folder, state);
     } else {
-        read_children(node, folder, state);
+        read_children(tree, node, folder, state);
     }
 }
 
-xmlNode* find_list(xmlNode* node) {
-    for (xmlNode* c = node; c != nullptr; c = c->next) {
-        if (c->type != XML_ELEMENT_NODE) continue;
-        if (lower(c->name) == "dl") return c;
-        if (xmlNode* found = find_list(c->children)) return found;
+// The first list element in document order.
+const html_node_t* find_list(const html_builder_t& tree, const html_node_t& node) {
+    for (std::uint32_t c = node.first_child; c != kNone; c = tree.nodes[c].next) {
+        const html_node_t& child = tree.nodes[c];
+        if (child.tag == TAG_TEXT) continue;
+        if (child.tag == TAG_DL) return &child;
+        if (const html_node_t* found = find_list(tree, child)) return found;
     }
     return nullptr;
 }
@@ -224,19 +400,17 @@ void write_items(const zorvane_node_t& folder, int depth, std::string& out) {
 }  // namespace
 
 bool read_bookmarks_html(std::string_view html, zorvane_node_t& tree) {
-    if (html.size() > static_cast<std::size_t>(INT32_MAX)) return false;
-    std::unique_ptr<xmlDoc, void (*)(xmlDoc*)> doc(
-        htmlReadMemory(html.data(), static_cast<int>(html.size()), nullptr, "UTF-8",
-                       HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET),
-        xmlFreeDoc);
-    if (!doc) return false;
-    xmlNode* list = find_list(xmlDocGetRootElement(doc.get()));
+    html_builder_t parsed;
+    if (!parse_html(html, parsed)) return false;
+    const html_node_t* list = find_list(parsed, parsed.nodes[0]);
     if (list == nullptr) return false;
 
     zorvane_node_t top;
     top.guid = std::string(Core_ZorvaneMerge::kMenuGuid);
     read_state_t state;
-    read_children(list, top, state);
+    read_children(parsed, *list, top, state);
+    // The parsed file is not needed any more.
+    parsed = html_builder_t();
 
     zorvane_node_t root = kernel_folder(Core_ZorvaneMerge::kRootGuid, u"root");
     zorvane_node_t menu = kernel_folder(Core_ZorvaneMerge::kMenuGuid, u"Bookmarks Menu");

@@ -79,6 +79,51 @@ TEST(BookmarksHtml, ReadsFoldersBookmarksSeparatorsAndKernelFolders) {
     EXPECT_NE(back.type, Core_ZorvaneMerge::NODE_NONE);
 }
 
+// What browsers and hand-edited files really hold: any letter case, tags
+// left open, markup inside titles, anchors without an address, feeds,
+// attributes without values, character references.
+TEST(BookmarksHtml, ReadsLooseMarkupTheWayBrowsersWriteIt) {
+    const char* loose = R"(<dl><p>
+  <dt><a href="http://b.example/?x=1&amp;y=2" Add_Date="1300000002" feedurl="http://b.example/feed">B <b>bold</b> &lt;tag&gt;</a>
+  <dd>first line
+second line
+  <dt><a name="anchor-only">no address</a>
+  <dt><H3 PERSONAL_TOOLBAR_FOLDER>Not marked: the attribute has no value</H3>
+  <dl>
+    <dt><a href="http://c.example/">   </a>
+    <dt><a href="http://d.example/">caf&eacute; &#x263A;</a>
+  </dl>
+  <dt><h3></h3>
+  <dl></dl>
+</dl>)";
+    zorvane_node_t tree;
+    ASSERT_TRUE(read_bookmarks_html(loose, tree));
+    const zorvane_node_t& menu = child(tree, 0);
+    EXPECT_TRUE(child(tree, 1).children.empty()) << "no toolbar folder was marked";
+    ASSERT_EQ(menu.children.size(), 3u) << "the anchor without an address is left out";
+
+    const zorvane_node_t& b = child(menu, 0);
+    EXPECT_EQ(b.type, Core_ZorvaneMerge::NODE_FEED);
+    EXPECT_EQ(b.title, u"B bold <tag>");
+    EXPECT_EQ(b.created, 1300000002LL * 1000000);
+    EXPECT_NE(b.url.find("x=1&y=2"), std::string::npos) << b.url;
+    EXPECT_EQ(b.description, u"first line\nsecond line");
+
+    const zorvane_node_t& folder = child(menu, 1);
+    EXPECT_EQ(folder.type, Core_ZorvaneMerge::NODE_FOLDER);
+    EXPECT_EQ(folder.title, u"Not marked: the attribute has no value");
+    ASSERT_EQ(folder.children.size(), 2u);
+    EXPECT_EQ(child(folder, 0).title, u"http://c.example/") << "an empty title shows the address";
+    EXPECT_EQ(child(folder, 1).title, u"caf\u00e9 \u263a");
+
+    EXPECT_EQ(child(menu, 2).title, u"(untitled)");
+    EXPECT_TRUE(child(menu, 2).children.empty());
+
+    zorvane_node_t none;
+    EXPECT_FALSE(read_bookmarks_html("<html><body><p>no list</p></body></html>", none));
+    EXPECT_FALSE(read_bookmarks_html("", none));
+}
+
 TEST(BookmarksHtml, SameFileGivesSameTreeAndWritingReadsBack) {
     zorvane_node_t first, second;
     ASSERT_TRUE(read_bookmarks_html(kExport, first));

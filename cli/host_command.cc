@@ -1,10 +1,16 @@
 #include "host_command.h"
 
+#include <libxml/parser.h>
+#include <malloc.h>
+
 #include <chrono>
 #include <cstdint>
+#include <future>
 #include <istream>
 #include <map>
+#include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -192,13 +198,22 @@ public:
     host_session(const host_session&) = delete;
     host_session& operator=(const host_session&) = delete;
 
-    bool open(const std::string& component, const std::string& server, bool log,
-              const std::string& data_dir, const std::string& user, const std::string& password) {
+    // Hands the server and the log switch to the component through the
+    // environment. Called before any other thread of the program starts
+    // (changing the environment is not safe while another thread reads it).
+    bool pass_settings(const std::string& server, bool log) {
         if (!Core_Platform::set_environment_value("ZORVANE_SERVER", server) ||
             (log && !Core_Platform::set_environment_value("ZORVANE_LOG", "1"))) {
             m_err << "zorvane: cannot pass the server to the component\n";
             return false;
         }
+        return true;
+    }
+
+    // Loads the component and signs the user in (the record of the data
+    // directory is read). Nothing is written and nothing is sent.
+    bool open(const std::string& component, const std::string& data_dir, const std::string& user,
+              const std::string& password) {
         if (NS_FAILED(zv_runtime_init())) {
             m_err << "zorvane: the component runtime does not start\n";
             return false;
@@ -295,7 +310,8 @@ private:
 };
 
 // Reads the tree file into `document` (the tree document handed to the
-// component) and `tree` (what that document reads as).
+// component) and `tree` (what that document reads as). A bookmark-file HTML
+// export is handed over as the tree document written from it.
 bool read_tree_file(const std::string& path, bool html, std::string& document, zorvane_node_t& tree,
                     std::ostream& err) {
     if (!Core_Common::read_whole_file(wide(path), document)) {
@@ -303,12 +319,12 @@ bool read_tree_file(const std::string& path, bool html, std::string& document, z
         return false;
     }
     if (html) {
-        zorvane_node_t from_html;
-        if (!read_bookmarks_html(document, from_html)) {
+        if (!read_bookmarks_html(document, tree)) {
             err << "zorvane: " << path << " holds no bookmark list\n";
             return false;
         }
-        Core_ZorvaneMerge::write_tree(from_html, document);
+        Core_ZorvaneMerge::write_tree(tree, document);
+        return true;
     }
     Core_ZorvaneMerge::read_tree(document, tree);
     if (tree.type == Core_ZorvaneMerge::NODE_NONE) {
@@ -316,6 +332,31 @@ bool read_tree_file(const std::string& path, bool html, std::string& document, z
         return false;
     }
     return true;
+}
+
+// A tree file as read by read_tree_file, with what it reported.
+struct tree_file_t {
+    bool ok = false;
+    std::string document;
+    zorvane_node_t tree;
+    std::string errors;
+};
+
+// read_tree_file on a thread of its own.
+std::future<tree_file_t> read_tree_file_async(const std::string& path, bool html) {
+    // The XML library's global tables are set up before a second thread
+    // parses.
+    xmlInitParser();
+    return std::async(std::launch::async, [path, html] {
+        tree_file_t file;
+        std::ostringstream errors;
+        file.ok = read_tree_file(path, html, file.document, file.tree, errors);
+        file.errors = errors.str();
+        // What the reading left free on this thread's heap goes back to the
+        // system now, rather than staying resident while the sync runs.
+        malloc_trim(0);
+        return file;
+    });
 }
 
 // Writes the tree `document` (XML form), which reads as `tree`, to `path`;
@@ -384,11 +425,15 @@ bool bring_in_account(host_session& s, std::chrono::seconds timeout, std::string
     return true;
 }
 
-// The guard; true when the action may go on.
-bool guard_allows(host_session& s, const zorvane_node_t& browser, bool allowed, const char* action,
+// The guard; true when the action may go on. `last_document` is the stored
+// tree's document (empty without one), `document` the one about to be
+// handed over, which reads as `browser`.
+bool guard_allows(const std::string& last_document, const std::string& document,
+                  const zorvane_node_t& browser, bool allowed, const char* action,
                   std::ostream& err) {
-    const std::string last_document = s.tree();
-    if (last_document.empty()) return true;
+    // The same document removes nothing; reading the stored tree (tens of
+    // megabytes for a large collection) is only needed when they differ.
+    if (last_document.empty() || last_document == document) return true;
     zorvane_node_t last;
     Core_ZorvaneMerge::read_tree(last_document, last);
     const removal_count_t count = count_removals(last, browser);
@@ -555,10 +600,6 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         return kExitUsage;
     }
     const bool html = format == "html";
-    std::string document;
-    zorvane_node_t browser_tree;
-    if (needs_tree && !read_tree_file(o.value("--tree"), html, document, browser_tree, err))
-        return kExitFailure;
 
     std::string component = o.value("--component");
     if (component.empty()) {
@@ -569,10 +610,35 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
     }
 
     host_session s(err);
-    if (!s.open(component, server, o.has("--log"), o.value("--data-dir"), o.value("--user"),
-                password)) {
+    if (!s.pass_settings(server, o.has("--log"))) return kExitFailure;
+
+    // The tree file is read on a thread of its own while the component loads
+    // and reads the data directory's record (for a large collection each
+    // takes a good part of a second, and they share nothing); it is taken
+    // before anything is sent or written.
+    std::future<tree_file_t> tree_file;
+    if (needs_tree) tree_file = read_tree_file_async(o.value("--tree"), html);
+    std::string document;
+    zorvane_node_t browser_tree;
+    auto take_tree_file = [&]() {
+        if (!tree_file.valid()) return true;
+        tree_file_t file = tree_file.get();
+        if (!file.ok) {
+            err << file.errors;
+            return false;
+        }
+        document = std::move(file.document);
+        browser_tree = std::move(file.tree);
+        return true;
+    };
+    const bool opened = s.open(component, o.value("--data-dir"), o.value("--user"), password);
+    if (!opened) {
+        take_tree_file();  // its complaint, if any, is reported too
         return kExitFailure;
     }
+    // Only a sync or an overwrite has something to do before it needs the
+    // tree file.
+    if (command != "sync" && command != "overwrite" && !take_tree_file()) return kExitFailure;
     IZorvaneExtension* ext = s.extension();
     std::string result;
 
@@ -605,6 +671,11 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
     }
     if (command == "sync" || command == "overwrite") {
         const bool first = s.version() == -1;
+        // With a record, the stored tree is fetched for the guard while the
+        // tree file may still be being read.
+        std::string last_document;
+        if (!first) last_document = s.tree();
+        if (!take_tree_file()) return kExitFailure;
         if (!bring_in_account(s, timeout, result, err)) return kExitTimeout;
         if (result != kOk) {
             out << "result=" << result << "\n";
@@ -612,6 +683,10 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         }
         const bool merge_first = command == "sync" && first && !s.tree().empty();
         std::string merged;
+        // The nodes of the stored tree before the sync, when the guard
+        // fetched it.
+        std::optional<std::size_t> nodes_before;
+        const std::int32_t version_before = s.version();
         if (merge_first) {
             // First sync of this data directory over an account that holds a
             // tree: merge the file's tree into it without deletions, so
@@ -624,10 +699,16 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
                 ext->mergeBrowserTree(browser.text());
             }
             merged = s.tree();
-        } else if (!guard_allows(s, browser_tree, o.has("--allow-mass-delete"), command.c_str(),
-                                 err)) {
-            out << "result=refused\n";
-            return kExitFailure;
+        } else {
+            // A first sync brought the account's tree in just now.
+            if (first) last_document = s.tree();
+            if (!guard_allows(last_document, document, browser_tree, o.has("--allow-mass-delete"),
+                              command.c_str(), err)) {
+                out << "result=refused\n";
+                return kExitFailure;
+            }
+            if (!last_document.empty()) nodes_before = nodes_in_document(last_document);
+            std::string().swap(last_document);
         }
         const char* topic = command == "sync" ? ZORVANE_SYNC_TOPIC : ZORVANE_OVERWRITE_TOPIC;
         {
@@ -646,7 +727,12 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         out << "result=" << result << "\n";
         if (result != kOk) return kExitFailure;
         if (!o.given("--out")) {
-            print_record(s, nodes_in_document(s.tree()), out);
+            // A sync that kept the version kept the stored tree (a new tree
+            // always comes with a new version): its nodes were counted
+            // before, without fetching the tree again.
+            const bool kept = command == "sync" && nodes_before && version_before > 0 &&
+                              s.version() == version_before;
+            print_record(s, kept ? *nodes_before : nodes_in_document(s.tree()), out);
             return kExitOk;
         }
         const stored_tree_t synced = stored_tree(s);

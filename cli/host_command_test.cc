@@ -253,6 +253,41 @@ TEST_F(HostProgram, FailuresAndUsage) {
     }
 }
 
+// A tree file that does not read stops the command before anything is sent
+// or written, although the component opens while the file is being read.
+TEST_F(HostProgram, UnreadableTreeFilesStopBeforeAnythingIsSentOrWritten) {
+    const std::string data = rig.data_dir("fresh");
+    const std::string record = data + "/zorvane.dat";
+    const std::string not_html = rig.path("not-bookmarks.html");
+    std::ofstream(not_html) << "<html><body><p>no list here</p></body></html>";
+    const std::string not_xml = rig.path("not-a-tree.xml");
+    std::ofstream(not_xml) << "<nodeset><broken>";
+
+    auto r = zorvane("fresh", {"sync", "--tree", rig.path("missing.xml")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot read the tree file"), std::string::npos) << r.err;
+    r = zorvane("fresh", {"sync", "--format", "html", "--tree", not_html});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("holds no bookmark list"), std::string::npos) << r.err;
+    r = zorvane("fresh", {"overwrite", "--tree", not_xml});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("is not a bookmark tree document"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find("result="), std::string::npos) << "nothing was sent: " << r.out;
+    EXPECT_FALSE(std::filesystem::exists(record)) << "a first sync brought nothing in";
+
+    // With a record: a bad file leaves the record file as it was.
+    const std::string three = write_tree_file("three.xml", make_tree(3, "a"));
+    r = zorvane("fresh", {"sync", "--tree", three});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const std::string before = read_file(record);
+    r = zorvane("fresh", {"sync", "--tree", not_xml});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(read_file(record), before);
+    r = zorvane("fresh", {"roots-unchanged", "--tree", not_xml});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("is not a bookmark tree document"), std::string::npos) << r.err;
+}
+
 // The sample exports of two browsers share bookmarks, some filed in other
 // folders. After the desktop syncs, the laptop's first sync and the
 // desktop's second, both hold the same bookmarks: every address once.
@@ -261,25 +296,27 @@ TEST_F(HostProgram, TwoBrowsersSharedBookmarksEndUpOnceOnBothSides) {
     const std::string laptop = std::string(ZV_EXAMPLES_DIR) + "/laptop-bookmarks.html";
     auto r = zorvane("desktop", {"sync", "--format", "html", "--tree", desktop});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
-    r = zorvane("laptop", {"sync", "--format", "html", "--tree", laptop, "--out",
-                           rig.path("laptop.html")});
+    r = zorvane("laptop",
+                {"sync", "--format", "html", "--tree", laptop, "--out", rig.path("laptop.html")});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
-    r = zorvane("desktop", {"sync", "--format", "html", "--tree", desktop, "--out",
-                            rig.path("desktop.html")});
+    r = zorvane("desktop",
+                {"sync", "--format", "html", "--tree", desktop, "--out", rig.path("desktop.html")});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
 
     const std::string mine = read_file(rig.path("desktop.html"));
     EXPECT_EQ(mine, read_file(rig.path("laptop.html")));
     std::map<std::string, int> expected;
     for (const std::string& text : {read_file(desktop), read_file(laptop)}) {
-        for (auto at = text.find("HREF=\""); at != std::string::npos; at = text.find("HREF=\"", at + 1)) {
+        for (auto at = text.find("HREF=\""); at != std::string::npos;
+             at = text.find("HREF=\"", at + 1)) {
             const auto end = text.find('"', at + 6);
             expected[text.substr(at + 6, end - at - 6)] = 1;
         }
     }
     ASSERT_GT(expected.size(), 10u);
     std::map<std::string, int> synced;
-    for (auto at = mine.find("HREF=\""); at != std::string::npos; at = mine.find("HREF=\"", at + 1)) {
+    for (auto at = mine.find("HREF=\""); at != std::string::npos;
+         at = mine.find("HREF=\"", at + 1)) {
         const auto end = mine.find('"', at + 6);
         // Addresses are written in their display form: count them, and
         // compare the number of different ones.

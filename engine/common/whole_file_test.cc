@@ -72,6 +72,25 @@ TEST_F(WholeFile, WriteThenReadBack) {
     EXPECT_EQ(entries(), 2u);
 }
 
+TEST_F(WholeFile, StampsTellReplacedContentApart) {
+    file_stamp_t first, again, replaced;
+    EXPECT_FALSE(file_stamp(path("f"), first)) << "no file, no stamp";
+    fs::create_directory(m_dir / "d");
+    EXPECT_FALSE(file_stamp(path("d"), first)) << "a directory has no stamp";
+
+    ASSERT_TRUE(write_whole_file(path("f"), "same bytes"));
+    ASSERT_TRUE(file_stamp(path("f"), first));
+    ASSERT_TRUE(file_stamp(path("f"), again));
+    EXPECT_EQ(first, again);
+    EXPECT_EQ(first.size, 10u);
+
+    // The same bytes written again are a new file (a new inode), even within
+    // one tick of the clock.
+    ASSERT_TRUE(write_whole_file(path("f"), "same bytes"));
+    ASSERT_TRUE(file_stamp(path("f"), replaced));
+    EXPECT_NE(first, replaced);
+}
+
 TEST_F(WholeFile, OverwritingALongerFileLeavesExactlyTheNewBytes) {
     put("f", std::string(10000, 'o'));
     ASSERT_TRUE(write_whole_file(path("f"), "new"));

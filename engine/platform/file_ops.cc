@@ -177,6 +177,21 @@ unsigned path_mode(const std::string& path, unsigned fallback) {
     return static_cast<unsigned>(st.st_mode & 07777);
 }
 
+bool path_stamp(const std::string& path, path_stamp_t& out) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return false;
+    if (!S_ISREG(st.st_mode)) {
+        errno = ENOENT;
+        return false;
+    }
+    out.device = static_cast<std::uint64_t>(st.st_dev);
+    out.inode = static_cast<std::uint64_t>(st.st_ino);
+    out.size = static_cast<std::uint64_t>(st.st_size);
+    out.modified_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 +
+                      static_cast<std::int64_t>(st.st_mtim.tv_nsec);
+    return true;
+}
+
 void try_enable_fast_allocation() {}
 
 scoped_file_faults::scoped_file_faults(const file_faults_t& plan) {

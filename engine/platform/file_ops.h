@@ -57,6 +57,18 @@ path_kind_enum path_kind(const std::string& path);
 // read.
 unsigned path_mode(const std::string& path, unsigned fallback);
 
+// What tells one content of a regular file from another without reading it:
+// its inode (a whole-file write installs a new one), size and modification
+// time. False, with errno set, when `path` is not an existing regular file.
+struct path_stamp_t {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t size = 0;
+    std::int64_t modified_ns = 0;
+    bool operator==(const path_stamp_t&) const = default;
+};
+bool path_stamp(const std::string& path, path_stamp_t& out);
+
 // Pre-allocation of file space without zero-filling needs a privilege on
 // some systems; POSIX systems have no such privilege, so this does nothing.
 // It exists so that the once-per-process attempt of file_t keeps one place.

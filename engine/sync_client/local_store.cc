@@ -232,8 +232,12 @@ record_load_enum load_record_file(std::u16string_view directory, const account_t
     marks->get_child(kRecordDateTime, date);
     std::string stored_type;
     marks->get_child(kRecordClientType, stored_type);
-    std::string content;
-    if (!marks->get_child(kRecordContent, content)) return RECORD_MALFORMED;
+    // Base64 text is plain ASCII, the same in every form: it is taken as it
+    // stands rather than converted (it is the size of the tree document and
+    // a third more).
+    xml_node_t* content_field = fields.marks.find_child(kRecordContent);
+    if (content_field == nullptr) return RECORD_MALFORMED;
+    std::string content = std::move(content_field->text);
     fields.marks.clear();
 
     Core_ZorvaneMerge::zorvane_node_t tree;

@@ -59,7 +59,9 @@ void ZorvaneClient::handle_update_reply(const std::string& body, boost::system::
     log_sync(kLogUpdateFailed);
 }
 
-bool ZorvaneClient::handle_sync_reply(const std::string& body, boost::system::error_code& error) {
+bool ZorvaneClient::handle_sync_reply(const std::string& body, boost::system::error_code& error,
+                                      bool& record_untouched) {
+    record_untouched = false;
     error = make_error_code(ZORVANE_INVALID_PROTOCOL);
     const boost::system::error_code success;
     xml_node_t document;
@@ -152,6 +154,7 @@ bool ZorvaneClient::handle_sync_reply(const std::string& body, boost::system::er
         m_last_error = success;
         m_action = ACTION_IDLE;
         m_account.verified = true;
+        record_untouched = !m_local_changes;
         return true;
     }
     m_action = ACTION_IDLE;

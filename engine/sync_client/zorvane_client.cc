@@ -58,6 +58,7 @@ void ZorvaneClient::set_user(const std::u16string& user_name, const std::u16stri
     m_local_changes = false;
     m_account.profile_id = profile_id;
     m_last_sync = sync_record_t{};
+    m_record_stamp.reset();
     m_submit_client_type.clear();
     if (Core_Common::log_enabled()) {
         log_sync(kLogSetUser + Core_Platform::wide_to_ansi(user_name) + kLogProfileId +
@@ -70,6 +71,7 @@ void ZorvaneClient::forget_user() {
     reset();
     m_account.verified = false;
     m_last_sync = sync_record_t{};
+    m_record_stamp.reset();
     m_local_changes = false;
     m_account.profile_id = 0;
     m_submit_client_type.clear();
@@ -195,6 +197,7 @@ void ZorvaneClient::merge_browser_tree(std::string_view tree) {
 }
 
 void ZorvaneClient::merge_browser_tree(zorvane_node_t browser) {
+    m_record_stamp.reset();
     if (!tree_present(m_last_sync.tree)) {
         m_last_sync.tree = std::move(browser);
         return;
@@ -220,6 +223,7 @@ void ZorvaneClient::merge_browser_tree(zorvane_node_t browser) {
 }
 
 void ZorvaneClient::import_foreign_tree(std::string_view tree) {
+    m_record_stamp.reset();
     if (!tree_present(m_last_sync.tree)) return;
     zorvane_node_t browser = parse_tree(tree);
     if (!tree_present(browser)) return;
@@ -254,11 +258,18 @@ bool ZorvaneClient::roots_unchanged(std::string_view tree) const {
 // ---- Local store ----
 
 bool ZorvaneClient::load_sync_record() {
+    // The stamp is taken before reading: a file replaced while it is read
+    // then no longer matches it, and the next save writes it again.
+    Core_Common::file_stamp_t stamp;
+    const bool stamped =
+        Core_Common::file_stamp(store_path(data_directory(), kSyncRecordFileName), stamp);
     sync_record_t record;
     std::string client_type;
     if (load_record_file(data_directory(), m_account, record, client_type) != RECORD_LOADED) {
         return false;
     }
+    m_record_stamp.reset();
+    if (stamped) m_record_stamp = stamp;
     m_last_sync = std::move(record);
     m_account.verified = true;
     m_submit_client_type = std::move(client_type);
@@ -266,10 +277,28 @@ bool ZorvaneClient::load_sync_record() {
 }
 
 bool ZorvaneClient::save_sync_record() {
-    return save_record_file(data_directory(), m_account, m_last_sync, m_submit_client_type);
+    m_record_stamp.reset();
+    if (!save_record_file(data_directory(), m_account, m_last_sync, m_submit_client_type)) {
+        return false;
+    }
+    Core_Common::file_stamp_t stamp;
+    if (Core_Common::file_stamp(store_path(data_directory(), kSyncRecordFileName), stamp)) {
+        m_record_stamp = stamp;
+    }
+    return true;
 }
 
-void ZorvaneClient::delete_sync_record() { delete_record_file(data_directory()); }
+bool ZorvaneClient::record_file_current() const {
+    if (!m_record_stamp) return false;
+    Core_Common::file_stamp_t now;
+    return Core_Common::file_stamp(store_path(data_directory(), kSyncRecordFileName), now) &&
+           now == *m_record_stamp;
+}
+
+void ZorvaneClient::delete_sync_record() {
+    m_record_stamp.reset();
+    delete_record_file(data_directory());
+}
 
 std::string ZorvaneClient::load_notes() const {
     return load_notes_file(data_directory(), m_account.user_name);
@@ -335,8 +364,13 @@ void ZorvaneClient::on_reply(const Core_Common::soap_client_received_t& received
         }
         case ACTION_SYNCING: {
             boost::system::error_code error;
-            if (handle_sync_reply(received.m_body, error)) {
-                save_sync_record();
+            bool record_untouched = false;
+            if (handle_sync_reply(received.m_body, error, record_untouched)) {
+                // A sync that changed nothing leaves the record file alone
+                // (rewriting tens of megabytes for nothing), unless the
+                // file is no longer the one this record was read from or
+                // written to.
+                if (!record_untouched || !record_file_current()) save_sync_record();
                 notify_sync(error);
             }
             return;

@@ -28,10 +28,12 @@
 
 #include <boost/system/error_code.hpp>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "bookmarks/bookmark_node.h"
+#include "common/whole_file.h"
 #include "framework/singleton.h"
 #include "session/soap_handler.h"
 #include "sync_client/account.h"
@@ -148,6 +150,10 @@ public:
     // directory, or when packing or writing fails.
     bool save_sync_record();
     void delete_sync_record();
+    // True while the record file is the one this client last loaded or
+    // saved (same inode, size and modification time) and the record in
+    // memory has not been changed outside a load or save since.
+    bool record_file_current() const;
     // The notes of the current user (empty when there are none or they do
     // not open for this user).
     std::string load_notes() const;
@@ -171,8 +177,10 @@ private:
     // does not set another value.
     void handle_update_reply(const std::string& body, boost::system::error_code& error);
     // Returns true when the action is finished, false when a further commit
-    // is in flight.
-    bool handle_sync_reply(const std::string& body, boost::system::error_code& error);
+    // is in flight. Sets `record_untouched` when the reply left the record
+    // as it was (the server has nothing newer and nothing was committed).
+    bool handle_sync_reply(const std::string& body, boost::system::error_code& error,
+                           bool& record_untouched);
     void handle_overwrite_reply(const std::string& body, boost::system::error_code& error);
 
     // The answer to "INVALID_VERSION" when there is no record tree to merge
@@ -188,6 +196,9 @@ private:
     bool accept_user(Core_ZorvaneMerge::zorvane_node_t&& tree);
     void notify_sync(boost::system::error_code error) const;
 
+    // Whether and what the record file was when the record was last loaded
+    // or saved; reset whenever the record in memory changes another way.
+    std::optional<Core_Common::file_stamp_t> m_record_stamp;
     sync_record_t m_last_sync;
     Core_ZorvaneMerge::zorvane_node_t m_current_tree;
     Core_ZorvaneMerge::zorvane_node_t m_sync_input_tree;

@@ -345,6 +345,41 @@ TEST_F(SyncClient, SyncSendsAnUpdateWhenNothingChangedAndACommitOtherwise) {
     EXPECT_EQ(commit.data, expected);
 }
 
+TEST_F(SyncClient, ASyncThatChangesNothingRewritesTheRecordFileOnlyWhenItWentAway) {
+    verified_user("AB", 4);
+    const std::u16string record_path = store_path(m_dir.wide(), kSyncRecordFileName);
+    Core_Common::file_stamp_t saved, now;
+    ASSERT_TRUE(Core_Common::file_stamp(record_path, saved));
+
+    client().start_sync(tree_document("AB"));
+    reply(response("result=\"OK\""));
+    ASSERT_EQ(syncs.size(), 1u);
+    EXPECT_EQ(syncs[0], error_code());
+    ASSERT_TRUE(Core_Common::file_stamp(record_path, now));
+    EXPECT_EQ(now, saved) << "nothing changed: the record file is not written again";
+
+    // The file went away behind the client's back: the same sync puts it back.
+    ASSERT_TRUE(std::filesystem::remove(m_dir.file("zorvane.dat")));
+    client().start_sync(tree_document("AB"));
+    reply(response("result=\"OK\""));
+    ASSERT_EQ(syncs.size(), 2u);
+    sync_record_t stored;
+    std::string stored_type;
+    ASSERT_EQ(load_record_file(m_dir.wide(), client().account(), stored, stored_type),
+              RECORD_LOADED);
+    EXPECT_EQ(stored.version, 4);
+    EXPECT_EQ(letters_of(stored.tree), "AB");
+
+    // A browser tree merged in changes the record in memory: the sync that
+    // commits it saves the new version.
+    client().merge_browser_tree(tree_document("ABC"));
+    client().start_sync(tree_document("ABC"));
+    reply(commit_ok(5), tree_document("ABC"));
+    ASSERT_EQ(load_record_file(m_dir.wide(), client().account(), stored, stored_type),
+              RECORD_LOADED);
+    EXPECT_EQ(stored.version, 5);
+}
+
 TEST_F(SyncClient, LocalChangesForceACommitOfAnUnchangedTree) {
     verified_user("AB", 4);
     client().merge_browser_tree(tree_document("ABC"));
