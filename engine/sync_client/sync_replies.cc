@@ -69,6 +69,7 @@ bool ZorvaneClient::handle_sync_reply(const std::string& body, boost::system::er
     if (!open_reply(body, document, data_part)) {
         m_action = ACTION_IDLE;
         log_sync(kLogSyncFailed);
+        record_untouched = !m_local_changes;
         return true;
     }
     const xml_node_t& response = *document.find_path(el::kResponsePath);
@@ -78,6 +79,7 @@ bool ZorvaneClient::handle_sync_reply(const std::string& body, boost::system::er
             error = success;
             m_last_error = success;
             m_action = ACTION_IDLE;
+            record_untouched = !m_local_changes;
             return true;
         }
         if (result.code == Core_Common::SERVICE_NO_RECORD) {
@@ -93,6 +95,7 @@ bool ZorvaneClient::handle_sync_reply(const std::string& body, boost::system::er
         error = client_error_from_service(result);
         m_action = ACTION_IDLE;
         log_sync(kLogSyncFailed);
+        record_untouched = !m_local_changes;
         return true;
     }
 
@@ -157,8 +160,10 @@ bool ZorvaneClient::handle_sync_reply(const std::string& body, boost::system::er
         record_untouched = !m_local_changes;
         return true;
     }
+    // An answer without what it needs changed nothing either.
     m_action = ACTION_IDLE;
     log_sync(kLogSyncFailed);
+    record_untouched = !m_local_changes;
     return true;
 }
 

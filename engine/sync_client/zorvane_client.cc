@@ -366,10 +366,10 @@ void ZorvaneClient::on_reply(const Core_Common::soap_client_received_t& received
             boost::system::error_code error;
             bool record_untouched = false;
             if (handle_sync_reply(received.m_body, error, record_untouched)) {
-                // A sync that changed nothing leaves the record file alone
-                // (rewriting tens of megabytes for nothing), unless the
-                // file is no longer the one this record was read from or
-                // written to.
+                // A sync that changed nothing (or failed) leaves the record
+                // file alone (rewriting tens of megabytes for nothing),
+                // unless the file is no longer the one this record was read
+                // from or written to.
                 if (!record_untouched || !record_file_current()) save_sync_record();
                 notify_sync(error);
             }

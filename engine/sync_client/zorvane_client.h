@@ -178,7 +178,8 @@ private:
     void handle_update_reply(const std::string& body, boost::system::error_code& error);
     // Returns true when the action is finished, false when a further commit
     // is in flight. Sets `record_untouched` when the reply left the record
-    // as it was (the server has nothing newer and nothing was committed).
+    // as it was and no local changes wait in it: the server had nothing
+    // newer, refused, failed, or answered what cannot be read.
     bool handle_sync_reply(const std::string& body, boost::system::error_code& error,
                            bool& record_untouched);
     void handle_overwrite_reply(const std::string& body, boost::system::error_code& error);

@@ -358,11 +358,27 @@ TEST_F(SyncClient, ASyncThatChangesNothingRewritesTheRecordFileOnlyWhenItWentAwa
     ASSERT_TRUE(Core_Common::file_stamp(record_path, now));
     EXPECT_EQ(now, saved) << "nothing changed: the record file is not written again";
 
+    // Failed syncs change nothing either: a refused commit, a server error,
+    // a reply that does not read.
+    client().start_sync(tree_document("ABC"));
+    reply(response("result=\"OK\"",
+                   "<Commit result=\"MAINTENANCE\"><BookmarkVersionBaseline>4"
+                   "</BookmarkVersionBaseline></Commit>"));
+    client().start_sync(tree_document("ABC"));
+    reply(response("result=\"EXCEPTION\""));
+    client().start_sync(tree_document("ABC"));
+    ASSERT_TRUE(transport.answer("not a reply at all"));
+    pump();
+    ASSERT_EQ(syncs.size(), 4u);
+    for (std::size_t i = 1; i < syncs.size(); ++i) EXPECT_NE(syncs[i], error_code()) << i;
+    ASSERT_TRUE(Core_Common::file_stamp(record_path, now));
+    EXPECT_EQ(now, saved) << "failed syncs do not write the record file";
+
     // The file went away behind the client's back: the same sync puts it back.
     ASSERT_TRUE(std::filesystem::remove(m_dir.file("zorvane.dat")));
     client().start_sync(tree_document("AB"));
     reply(response("result=\"OK\""));
-    ASSERT_EQ(syncs.size(), 2u);
+    ASSERT_EQ(syncs.size(), 5u);
     sync_record_t stored;
     std::string stored_type;
     ASSERT_EQ(load_record_file(m_dir.wide(), client().account(), stored, stored_type),
