@@ -203,7 +203,7 @@ public:
                                tree_version_t& out) override;
     store_status_t list_versions(std::int64_t account_id,
                                  std::vector<tree_version_t>& out) override;
-    store_status_t commit(const commit_request_t& request, commit_result_t& out) override;
+    store_status_t commit(commit_request_t request, commit_result_t& out) override;
     store_status_t restore(std::int64_t account_id, std::int32_t version, const std::string& date,
                            tree_version_t& out) override;
     store_status_t set_maintenance(bool on) override;
@@ -242,7 +242,8 @@ private:
         plain("ROLLBACK");
         return status;
     }
-    bool head_version(std::int64_t account_id, tree_version_t& out, bool& found,
+    // The account's newest version, with its tree only when `with_tree`.
+    bool head_version(std::int64_t account_id, bool with_tree, tree_version_t& out, bool& found,
                       result_t& failed);
     result_t insert_version(std::int64_t account_id, const tree_version_t& v);
 
@@ -269,16 +270,18 @@ store_status_t postgres_store_t::configure_session() {
     params_t p;
     const std::string timeout = std::to_string(m_options.busy_timeout_ms) + "ms";
     p.add(timeout);
-    auto res = plain("SELECT set_config('lock_timeout', $1, false),"
-                     " set_config('synchronous_commit', 'on', false),"
-                     " set_config('client_min_messages', 'warning', false)",
-                     std::move(p));
+    auto res = plain(
+        "SELECT set_config('lock_timeout', $1, false),"
+        " set_config('synchronous_commit', 'on', false),"
+        " set_config('client_min_messages', 'warning', false)",
+        std::move(p));
     if (!res.tuples_ok()) return failure("configure connection", &res);
     return store_status_t::success();
 }
 
 store_status_t postgres_store_t::migrate() {
-    if (auto res = plain("BEGIN"); !res.command_ok()) return failure("begin schema migration", &res);
+    if (auto res = plain("BEGIN"); !res.command_ok())
+        return failure("begin schema migration", &res);
     {
         params_t p;
         const std::string key = MIGRATION_LOCK_KEY;
@@ -296,9 +299,8 @@ store_status_t postgres_store_t::migrate() {
     int current = has_row ? static_cast<int>(res.integer(0, 0)) : 0;
     if (current > latest_schema_version()) {
         return abandon(store_status_t::failed(
-            "cannot use store " + m_described + ": its schema version " +
-            std::to_string(current) + " is newer than this program's " +
-            std::to_string(latest_schema_version())));
+            "cannot use store " + m_described + ": its schema version " + std::to_string(current) +
+            " is newer than this program's " + std::to_string(latest_schema_version())));
     }
     for (const auto& migration : schema_migrations()) {
         if (migration.version <= current) continue;
@@ -323,8 +325,7 @@ store_status_t postgres_store_t::migrate() {
 
 store_status_t postgres_store_t::prepare_statements() {
     for (int i = 0; i < STATEMENT_COUNT; ++i) {
-        result_t res(
-            PQprepare(m_conn, statement_name(i).c_str(), statement_sql[i], 0, nullptr));
+        result_t res(PQprepare(m_conn, statement_name(i).c_str(), statement_sql[i], 0, nullptr));
         if (!res.command_ok()) return failure("prepare statements", &res);
     }
     return store_status_t::success();
@@ -442,15 +443,15 @@ store_status_t postgres_store_t::list_versions(std::int64_t account_id,
     return store_status_t::success();
 }
 
-bool postgres_store_t::head_version(std::int64_t account_id, tree_version_t& out, bool& found,
-                                    result_t& failed) {
-    auto res = run(LATEST_FULL, std::move(params_t().add(account_id)));
+bool postgres_store_t::head_version(std::int64_t account_id, bool with_tree, tree_version_t& out,
+                                    bool& found, result_t& failed) {
+    auto res = run(with_tree ? LATEST_FULL : LATEST_META, std::move(params_t().add(account_id)));
     if (!res.tuples_ok()) {
         failed = std::move(res);
         return false;
     }
     found = res.rows() > 0;
-    if (found) read_version(res, 0, true, out);
+    if (found) read_version(res, 0, with_tree, out);
     return true;
 }
 
@@ -463,11 +464,13 @@ result_t postgres_store_t::insert_version(std::int64_t account_id, const tree_ve
                                                  .add(static_cast<std::int64_t>(v.tree.size()))
                                                  .add(v.tree)));
     if (!res.command_ok()) return res;
-    return run(PRUNE_VERSIONS, std::move(params_t().add(account_id).add(
-                                   std::int64_t{v.version} - m_options.keep_versions)));
+    return run(
+        PRUNE_VERSIONS,
+        std::move(
+            params_t().add(account_id).add(std::int64_t{v.version} - m_options.keep_versions)));
 }
 
-store_status_t postgres_store_t::commit(const commit_request_t& request, commit_result_t& out) {
+store_status_t postgres_store_t::commit(commit_request_t request, commit_result_t& out) {
     if (auto status = ready("commit"); !status.ok()) return status;
     if (auto res = plain("BEGIN"); !res.command_ok()) return failure("begin commit", &res);
     {
@@ -478,10 +481,15 @@ store_status_t postgres_store_t::commit(const commit_request_t& request, commit_
     tree_version_t head;
     bool found = false;
     result_t failed;
-    if (!head_version(request.account_id, head, found, failed)) {
+    // The stored tree is read only for a conflict's answer.
+    if (!head_version(request.account_id, false, head, found, failed)) {
         return abandon(failure("commit", &failed));
     }
     if (found && !request.overwrite && request.baseline != head.version) {
+        if (!head_version(request.account_id, true, head, found, failed)) {
+            return abandon(failure("commit", &failed));
+        }
+        if (!found) return abandon(store_status_t::failed("commit: the stored version went"));
         plain("ROLLBACK");
         out.outcome = commit_outcome_enum::CONFLICT;
         out.version = std::move(head);
@@ -492,7 +500,7 @@ store_status_t postgres_store_t::commit(const commit_request_t& request, commit_
     next.date = request.date;
     next.client_type = request.client_type;
     next.size = static_cast<std::int64_t>(request.tree.size());
-    next.tree = request.tree;
+    next.tree = std::move(request.tree);
     if (auto res = insert_version(request.account_id, next); !res.command_ok()) {
         return abandon(failure("commit", &res));
     }
@@ -517,15 +525,17 @@ store_status_t postgres_store_t::restore(std::int64_t account_id, std::int32_t v
             run(GET_VERSION, std::move(params_t().add(account_id).add(std::int64_t{version})));
         if (!res.tuples_ok()) return abandon(failure("restore", &res));
         if (res.rows() == 0) {
-            return abandon(store_status_t::not_found("version " + std::to_string(version) +
-                                                     " is not kept"));
+            return abandon(
+                store_status_t::not_found("version " + std::to_string(version) + " is not kept"));
         }
         read_version(res, 0, true, old);
     }
     tree_version_t head;
     bool found = false;
     result_t failed;
-    if (!head_version(account_id, head, found, failed)) return abandon(failure("restore", &failed));
+    if (!head_version(account_id, false, head, found, failed)) {
+        return abandon(failure("restore", &failed));
+    }
     tree_version_t next;
     next.version = head.version + 1;
     next.date = date;

@@ -44,8 +44,7 @@ public:
 
     void bind(int index, std::int64_t value) { sqlite3_bind_int64(m_stmt, index, value); }
     void bind(int index, const std::string& text) {
-        sqlite3_bind_text(m_stmt, index, text.data(), static_cast<int>(text.size()),
-                          SQLITE_STATIC);
+        sqlite3_bind_text(m_stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
     }
     void bind_blob(int index, const std::string& bytes) {
         sqlite3_bind_blob64(m_stmt, index, bytes.data(), bytes.size(), SQLITE_STATIC);
@@ -96,7 +95,7 @@ public:
                                tree_version_t& out) override;
     store_status_t list_versions(std::int64_t account_id,
                                  std::vector<tree_version_t>& out) override;
-    store_status_t commit(const commit_request_t& request, commit_result_t& out) override;
+    store_status_t commit(commit_request_t request, commit_result_t& out) override;
     store_status_t restore(std::int64_t account_id, std::int32_t version, const std::string& date,
                            tree_version_t& out) override;
     store_status_t set_maintenance(bool on) override;
@@ -138,7 +137,8 @@ private:
     store_status_t migrate();
     store_status_t prepare_statements();
     // Inside a write transaction: the newest version (0 when none).
-    bool head_version(std::int64_t account_id, tree_version_t& out, bool& found);
+    // The account's newest version, with its tree only when `with_tree`.
+    bool head_version(std::int64_t account_id, bool with_tree, tree_version_t& out, bool& found);
     bool insert_version(std::int64_t account_id, const tree_version_t& v);
     // Ends the current write transaction with a rollback and returns
     // `status` unchanged.
@@ -183,8 +183,8 @@ store_status_t sqlite_store_t::open() {
         if (!s.prepare(m_db, "PRAGMA journal_mode=WAL")) return failure("set journal mode");
         use_t use(s);
         int rc = use.step();
-        const auto give_up = std::chrono::steady_clock::now() +
-                             std::chrono::milliseconds(m_options.busy_timeout_ms);
+        const auto give_up =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(m_options.busy_timeout_ms);
         while ((rc & 0xFF) == SQLITE_BUSY && std::chrono::steady_clock::now() < give_up) {
             sqlite3_reset(s.get());
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -232,9 +232,9 @@ store_status_t sqlite_store_t::migrate() {
     }
     if (current > latest_schema_version()) {
         exec_plain("ROLLBACK");
-        return store_status_t::failed(
-            "cannot use store " + describe() + ": its schema version " + std::to_string(current) +
-            " is newer than this program's " + std::to_string(latest_schema_version()));
+        return store_status_t::failed("cannot use store " + describe() + ": its schema version " +
+                                      std::to_string(current) + " is newer than this program's " +
+                                      std::to_string(latest_schema_version()));
     }
     for (const auto& migration : schema_migrations()) {
         if (migration.version <= current) continue;
@@ -308,8 +308,7 @@ store_status_t sqlite_store_t::add_account(const std::string& name, const std::s
     return failure("add account");
 }
 
-store_status_t sqlite_store_t::set_password_hash(const std::string& name,
-                                                 const std::string& hash) {
+store_status_t sqlite_store_t::set_password_hash(const std::string& name, const std::string& hash) {
     use_t use(statement(SET_PASSWORD));
     use.bind(1, name);
     use.bind(2, hash);
@@ -405,12 +404,13 @@ store_status_t sqlite_store_t::list_versions(std::int64_t account_id,
     return store_status_t::success();
 }
 
-bool sqlite_store_t::head_version(std::int64_t account_id, tree_version_t& out, bool& found) {
-    use_t use(statement(LATEST_FULL));
+bool sqlite_store_t::head_version(std::int64_t account_id, bool with_tree, tree_version_t& out,
+                                  bool& found) {
+    use_t use(statement(with_tree ? LATEST_FULL : LATEST_META));
     use.bind(1, account_id);
     const int rc = use.step();
     found = rc == SQLITE_ROW;
-    if (found) read_version(use, true, out);
+    if (found) read_version(use, with_tree, out);
     return rc == SQLITE_ROW || rc == SQLITE_DONE;
 }
 
@@ -431,7 +431,7 @@ bool sqlite_store_t::insert_version(std::int64_t account_id, const tree_version_
     return use.step() == SQLITE_DONE;
 }
 
-store_status_t sqlite_store_t::commit(const commit_request_t& request, commit_result_t& out) {
+store_status_t sqlite_store_t::commit(commit_request_t request, commit_result_t& out) {
     if (!run(BEGIN_IMMEDIATE)) return failure("begin commit");
     {
         use_t use(statement(ACCOUNT_EXISTS));
@@ -442,8 +442,12 @@ store_status_t sqlite_store_t::commit(const commit_request_t& request, commit_re
     }
     tree_version_t head;
     bool found = false;
-    if (!head_version(request.account_id, head, found)) return abandon(failure("commit"));
+    // The stored tree is read only for a conflict's answer.
+    if (!head_version(request.account_id, false, head, found)) return abandon(failure("commit"));
     if (found && !request.overwrite && request.baseline != head.version) {
+        if (!head_version(request.account_id, true, head, found) || !found) {
+            return abandon(failure("commit"));
+        }
         run(ROLLBACK);
         out.outcome = commit_outcome_enum::CONFLICT;
         out.version = std::move(head);
@@ -454,7 +458,7 @@ store_status_t sqlite_store_t::commit(const commit_request_t& request, commit_re
     next.date = request.date;
     next.client_type = request.client_type;
     next.size = static_cast<std::int64_t>(request.tree.size());
-    next.tree = request.tree;
+    next.tree = std::move(request.tree);
     if (!insert_version(request.account_id, next)) return abandon(failure("commit"));
     if (!run(COMMIT)) return abandon(failure("commit"));
     out.outcome = commit_outcome_enum::COMMITTED;
@@ -472,15 +476,17 @@ store_status_t sqlite_store_t::restore(std::int64_t account_id, std::int32_t ver
         use.bind(2, std::int64_t{version});
         const int rc = use.step();
         if (rc == SQLITE_DONE) {
-            return abandon(store_status_t::not_found("version " + std::to_string(version) +
-                                                     " is not kept"));
+            return abandon(
+                store_status_t::not_found("version " + std::to_string(version) + " is not kept"));
         }
         if (rc != SQLITE_ROW) return abandon(failure("restore"));
         read_version(use, true, old);
     }
     tree_version_t head;
     bool found = false;
-    if (!head_version(account_id, head, found) || !found) return abandon(failure("restore"));
+    if (!head_version(account_id, false, head, found) || !found) {
+        return abandon(failure("restore"));
+    }
     tree_version_t next;
     next.version = head.version + 1;
     next.date = date;

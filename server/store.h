@@ -147,8 +147,9 @@ public:
     // Atomic: of several commits on the same baseline, from any connections
     // or processes, exactly one is COMMITTED. NOT_FOUND when the account does
     // not exist (it may have been deleted meanwhile).
-    [[nodiscard]] virtual store_status_t commit(const commit_request_t& request,
-                                                commit_result_t& out) = 0;
+    // The request's tree moves into `out` when it is stored (a tree is tens of
+    // megabytes; the caller hands it over rather than keeping a copy).
+    [[nodiscard]] virtual store_status_t commit(commit_request_t request, commit_result_t& out) = 0;
     // Stores a copy of kept version `version` (tree and client type) as the
     // next version, dated `date`; `out` describes the new version with its
     // tree. NOT_FOUND when the account or the version is not there.

@@ -22,7 +22,7 @@ void sync_handler_t::handle(const request_t& request, reply_t& reply) {
     sync_reply_t answer;
     auto finish = [&] {
         reply.result = answer.commit && answer.result == result_name::OK ? answer.commit->result
-                                                                          : answer.result;
+                                                                         : answer.result;
         if (!write_sync_reply(answer, reply.body)) {
             // Only an exhausted codec gets here; a bare "EXCEPTION" is tried.
             answer = result_only(result_name::EXCEPTION);
@@ -42,8 +42,8 @@ void sync_handler_t::handle(const request_t& request, reply_t& reply) {
     }
     reply.user = sync.user;
     reply.action = sync.action == sync_action_enum::UPDATE ? "Update"
-                   : sync.overwrite                       ? "OverWrite"
-                                                          : "Commit";
+                   : sync.overwrite                        ? "OverWrite"
+                                                           : "Commit";
     const auto now = std::chrono::steady_clock::now();
     std::string error;
     const bool maintenance = m_maintenance.on(now, error);
@@ -115,17 +115,20 @@ bool sync_handler_t::answer_update(InterfaceStore& store, const account_t& accou
 }
 
 bool sync_handler_t::answer_commit(InterfaceStore& store, const account_t& account,
-                                   const sync_request_t& request, sync_reply_t& answer,
+                                   sync_request_t& request, sync_reply_t& answer,
                                    std::string& error) {
     if (request.data.size() > m_options.max_tree_bytes) {
         answer = result_only(result_name::POLICY);
         return true;
     }
-    Core_ZorvaneMerge::zorvane_node_t tree(0, "");
-    Core_ZorvaneMerge::read_tree(request.data, tree);
-    if (tree.type == 0) {
-        answer = result_only(result_name::PROTOCOL_ERROR);
-        return true;
+    {
+        // Only an acceptable tree is stored; what it reads as is not kept.
+        Core_ZorvaneMerge::zorvane_node_t tree(0, "");
+        Core_ZorvaneMerge::read_tree(request.data, tree);
+        if (tree.type == 0) {
+            answer = result_only(result_name::PROTOCOL_ERROR);
+            return true;
+        }
     }
     commit_request_t commit;
     commit.account_id = account.id;
@@ -134,10 +137,10 @@ bool sync_handler_t::answer_commit(InterfaceStore& store, const account_t& accou
                           : static_cast<std::int32_t>(request.baseline);
     commit.overwrite = request.overwrite;
     commit.client_type = request.client_type;
-    commit.tree = request.data;
+    commit.tree = std::move(request.data);
     commit.date = utc_now_text();
     commit_result_t result;
-    const auto status = store.commit(commit, result);
+    const auto status = store.commit(std::move(commit), result);
     if (status.code == store_status_t::NOT_FOUND) {
         // Deleted by the operator since the password check.
         answer = result_only(result_name::INVALID_PASSWORD);

@@ -53,8 +53,9 @@ private:
     // store failed (`error` says how).
     bool answer_update(InterfaceStore& store, const account_t& account,
                        const sync_request_t& request, sync_reply_t& answer, std::string& error);
-    bool answer_commit(InterfaceStore& store, const account_t& account,
-                       const sync_request_t& request, sync_reply_t& answer, std::string& error);
+    // Takes the request's tree (its data part) over.
+    bool answer_commit(InterfaceStore& store, const account_t& account, sync_request_t& request,
+                       sync_reply_t& answer, std::string& error);
     void store_failed(const request_t& request, const std::string& error);
 
     const sync_handler_options_t m_options;

@@ -28,7 +28,10 @@ bool open_payload(std::string_view body, std::string& xml, std::string& data) {
     const std::uint32_t d = read_be32(bytes, 4);
     if (x > bytes.size() - 8 || bytes.size() - 8 - x != d) return false;
     xml = bytes.substr(8, x);
-    data = bytes.substr(8 + std::size_t{x});
+    // The data part (a tree of tens of megabytes) stays in the buffer it was
+    // unpacked into.
+    bytes.erase(0, 8 + std::size_t{x});
+    data = std::move(bytes);
     return true;
 }
 
@@ -83,7 +86,8 @@ bool read_sync_request(std::string_view body, sync_request_t& out) {
     r.password = *password;
     if (const auto* peer = child_text(*action, u"PeerID")) r.peer_id = *peer;
     if (const auto* type = child_text(*action, u"ClientType")) r.client_type = *type;
-    if (const auto* overwrite = child_text(*action, u"OverWrite")) r.overwrite = *overwrite == "true";
+    if (const auto* overwrite = child_text(*action, u"OverWrite"))
+        r.overwrite = *overwrite == "true";
     std::int64_t baseline = 0;
     action->get_child(u"BookmarkVersionBaseline", baseline);
     r.baseline = baseline;
@@ -119,8 +123,10 @@ bool write_sync_reply(const sync_reply_t& reply, std::string& body) {
 bool write_sync_request(const sync_request_t& request, std::string& body) {
     xml_node_t root;
     root.name = u"Zorvane";
-    xml_node_t& action = root.add_child(u"Zorvane").add_child(u"Request").add_child(
-        request.action == sync_action_enum::UPDATE ? u"Update" : u"Commit");
+    xml_node_t& action =
+        root.add_child(u"Zorvane")
+            .add_child(u"Request")
+            .add_child(request.action == sync_action_enum::UPDATE ? u"Update" : u"Commit");
     add_text(action, u"Username", request.user);
     add_text(action, u"Password", request.password);
     action.add_child(u"ClientVersion").set_int32(0);
