@@ -310,8 +310,10 @@ private:
 };
 
 // Reads the tree file into `document` (the tree document handed to the
-// component) and `tree` (what that document reads as). A bookmark-file HTML
-// export is handed over as the tree document written from it.
+// component) and `tree` (what that document reads as). Either kind of file
+// is handed over as the tree document written from what it reads as: the
+// same form the component gives back, so that an unchanged tree shows as
+// an equal document.
 bool read_tree_file(const std::string& path, bool html, std::string& document, zorvane_node_t& tree,
                     std::ostream& err) {
     if (!Core_Common::read_whole_file(wide(path), document)) {
@@ -331,6 +333,7 @@ bool read_tree_file(const std::string& path, bool html, std::string& document, z
         err << "zorvane: " << path << " is not a bookmark tree document\n";
         return false;
     }
+    Core_ZorvaneMerge::write_tree(tree, document);
     return true;
 }
 

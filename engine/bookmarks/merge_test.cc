@@ -146,8 +146,9 @@ TEST(MergeContent, AddsWhatANewTreeHasWithoutRemoving) {
 // regardless of sibling order.
 void canonical(zorvane_node_t& n) {
     for (auto& c : n.children) canonical(c);
-    std::stable_sort(n.children.begin(), n.children.end(),
-                     [](const zorvane_node_t& a, const zorvane_node_t& b) { return a.guid < b.guid; });
+    std::stable_sort(
+        n.children.begin(), n.children.end(),
+        [](const zorvane_node_t& a, const zorvane_node_t& b) { return a.guid < b.guid; });
 }
 
 std::vector<std::string> shared_order(const zorvane_node_t& of, const zorvane_node_t& with) {
@@ -167,7 +168,8 @@ TEST(MergeProperty, OrderFollowsTheSideThatReordered) {
     const std::uint64_t seed = 0x0dde4001;
     tree_generator gen(seed);
     for (int round = 0; round < 400; ++round) {
-        const std::string where = "seed " + std::to_string(seed) + " round " + std::to_string(round);
+        const std::string where =
+            "seed " + std::to_string(seed) + " round " + std::to_string(round);
         tree_generator::options_t options;
         options.bookmarks = 5 + gen.below(80);
         options.folder_every = 5;
@@ -178,7 +180,8 @@ TEST(MergeProperty, OrderFollowsTheSideThatReordered) {
             std::vector<zorvane_node_t*> folders, nodes;
             tree_generator::collect(*side, folders, nodes);
             std::size_t shuffles = gen.below(4);
-            for (std::size_t i = 0; i < shuffles; ++i) gen.permute_children(*folders[gen.below(folders.size())]);
+            for (std::size_t i = 0; i < shuffles; ++i)
+                gen.permute_children(*folders[gen.below(folders.size())]);
         }
         const bool skip = round % 7 == 0;
         merge_input in;
@@ -204,7 +207,11 @@ TEST(MergeProperty, OrderFollowsTheSideThatReordered) {
         zorvane_node_t sorted_out = out;
         canonical(sorted_out);
         canonical(content);
-        ASSERT_TRUE(tree_generator::identical(sorted_out, content)) << where << "\nout " << tree_generator::outline(sorted_out) << "\ncontent " << tree_generator::outline(content) << "\nbase " << tree_generator::outline(base) << "\nlocal " << tree_generator::outline(local) << "\nremote " << tree_generator::outline(remote);
+        ASSERT_TRUE(tree_generator::identical(sorted_out, content))
+            << where << "\nout " << tree_generator::outline(sorted_out) << "\ncontent "
+            << tree_generator::outline(content) << "\nbase " << tree_generator::outline(base)
+            << "\nlocal " << tree_generator::outline(local) << "\nremote "
+            << tree_generator::outline(remote);
 
         // Order, folder by folder.
         std::function<void(const zorvane_node_t&, const zorvane_node_t*, const zorvane_node_t*,
@@ -216,11 +223,14 @@ TEST(MergeProperty, OrderFollowsTheSideThatReordered) {
                 const zorvane_node_t* decider = local_re ? l : remote_re ? r : l;
                 if (decider) {
                     ASSERT_EQ(shared_order(o, *decider), shared_order(*decider, o))
-                        << where << " folder " << o.guid << (local_re ? " local" : remote_re ? " remote" : " none")
-                        << "\nbase   " << tree_generator::outline(base)
-                        << "\nlocal  " << tree_generator::outline(local)
-                        << "\nremote " << tree_generator::outline(remote)
-                        << "\nout    " << tree_generator::outline(out);
+                        << where << " folder " << o.guid
+                        << (local_re    ? " local"
+                            : remote_re ? " remote"
+                                        : " none")
+                        << "\nbase   " << tree_generator::outline(base) << "\nlocal  "
+                        << tree_generator::outline(local) << "\nremote "
+                        << tree_generator::outline(remote) << "\nout    "
+                        << tree_generator::outline(out);
                 }
                 for (const auto& c : o.children) {
                     check(c, find_child(b, c.guid), find_child(r, c.guid), find_child(l, c.guid));
@@ -257,23 +267,24 @@ TEST(MergeMoves, FirstSyncKeepsABookmarkTheBrowserFiledElsewhereOnce) {
     // The account files N under Travel; the browser's own file has it under
     // Hiking. Merging the browser's tree without deletions gives one N, where
     // the browser put it, and keeps everything else of both.
-    zorvane_node_t account = folder("ROOT", {folder("Travel", {bookmark("N"), bookmark("M")}),
-                                             bookmark("A")});
-    zorvane_node_t browser = folder("ROOT", {folder("Hiking", {bookmark("B"), bookmark("N")}),
-                                             bookmark("A")});
+    zorvane_node_t account =
+        folder("ROOT", {folder("Travel", {bookmark("N"), bookmark("M")}), bookmark("A")});
+    zorvane_node_t browser =
+        folder("ROOT", {folder("Hiking", {bookmark("B"), bookmark("N")}), bookmark("A")});
     zorvane_node_t out = merge(account, account, browser, true);
-    EXPECT_EQ(census(out), (std::map<std::string, int>{
-                               {"Travel", 1}, {"Hiking", 1}, {"N", 1}, {"M", 1}, {"A", 1}, {"B", 1}}));
+    EXPECT_EQ(census(out),
+              (std::map<std::string, int>{
+                  {"Travel", 1}, {"Hiking", 1}, {"N", 1}, {"M", 1}, {"A", 1}, {"B", 1}}));
     EXPECT_EQ(parent_of(out, "N")->guid, "Hiking");
     EXPECT_EQ(order_of(*parent_of(out, "B")), "BN");
 }
 
 TEST(MergeMoves, ChangesInsideAFolderTheOtherSideMovedAreKept) {
-    zorvane_node_t base = folder("ROOT", {folder("P", {folder("F", {bookmark("a"), bookmark("b")})}),
-                                          folder("Q")});
+    zorvane_node_t base =
+        folder("ROOT", {folder("P", {folder("F", {bookmark("a"), bookmark("b")})}), folder("Q")});
     // Local moves F from P to Q and reverses its children.
-    zorvane_node_t local = folder("ROOT", {folder("P"),
-                                           folder("Q", {folder("F", {bookmark("b"), bookmark("a")})})});
+    zorvane_node_t local =
+        folder("ROOT", {folder("P"), folder("Q", {folder("F", {bookmark("b"), bookmark("a")})})});
     // Remote adds z after a inside F and renames b.
     zorvane_node_t remote = base;
     auto& f = remote.children[0].children[0];
@@ -294,7 +305,8 @@ TEST(MergeMoves, ChangesInsideAFolderTheOtherSideMovedAreKept) {
 TEST(MergeMoves, BothSidesMovedTheSameNodeLocalPlaceWins) {
     zorvane_node_t base = folder("ROOT", {folder("P", {bookmark("x")}), folder("Q"), folder("R")});
     zorvane_node_t local = folder("ROOT", {folder("P"), folder("Q", {bookmark("x")}), folder("R")});
-    zorvane_node_t remote = folder("ROOT", {folder("P"), folder("Q"), folder("R", {bookmark("x")})});
+    zorvane_node_t remote =
+        folder("ROOT", {folder("P"), folder("Q"), folder("R", {bookmark("x")})});
     for (bool skip : {false, true}) {
         zorvane_node_t out = merge(remote, base, local, skip);
         EXPECT_EQ(census(out)["x"], 1);
@@ -307,9 +319,10 @@ TEST(MergeMoves, BothSidesMovedTheSameNodeLocalPlaceWins) {
 }
 
 TEST(MergeMoves, WhatTheMovingSideDeletedInsideStaysDeleted) {
-    zorvane_node_t base = folder("ROOT", {folder("P", {folder("F", {bookmark("a"), bookmark("y")})}),
-                                          folder("Q")});
-    zorvane_node_t local = folder("ROOT", {folder("P"), folder("Q", {folder("F", {bookmark("a")})})});
+    zorvane_node_t base =
+        folder("ROOT", {folder("P", {folder("F", {bookmark("a"), bookmark("y")})}), folder("Q")});
+    zorvane_node_t local =
+        folder("ROOT", {folder("P"), folder("Q", {folder("F", {bookmark("a")})})});
     zorvane_node_t remote = base;
     remote.children[0].children[0].children.push_back(bookmark("z"));
     zorvane_node_t out = merge(remote, base, local);
@@ -343,7 +356,8 @@ TEST(MergeMoves, OneNodePerIdentifierAndNothingLostOnRandomTrees) {
         zorvane_node_t out;
         merge_trees(in, out);
         const auto result = census(out);
-        const std::string where = "seed " + std::to_string(seed) + " round " + std::to_string(round);
+        const std::string where =
+            "seed " + std::to_string(seed) + " round " + std::to_string(round);
         for (const auto& [guid, count] : result) ASSERT_EQ(count, 1) << where << " " << guid;
         for (const auto* side : {&base, &local, &remote}) {
             for (const auto& [guid, count] : *side) {
@@ -353,6 +367,32 @@ TEST(MergeMoves, OneNodePerIdentifierAndNothingLostOnRandomTrees) {
                     ASSERT_EQ(result.count(guid), 1u) << where << " " << guid;
                 }
             }
+        }
+    }
+}
+
+// Merging three equal trees gives that tree back (a sync handing over the
+// record's own tree changes nothing). Trees that repeat an identifier are
+// the exception: the merge gives every copy the same fields.
+TEST(MergeProperty, ThreeEqualTreesMergeIntoThatTree) {
+    const std::uint64_t seed = 0x5a3e7ee5;
+    tree_generator gen(seed);
+    for (int round = 0; round < 600; ++round) {
+        tree_generator::options_t options;
+        options.bookmarks = 1 + gen.below(80);
+        options.folder_every = 1 + gen.below(6);
+        zorvane_node_t tree = gen.make_tree(options);
+        gen.edit(tree, gen.below(8));
+        for (bool skip_deletes : {false, true}) {
+            merge_input in;
+            in.base = tree;
+            in.local = tree;
+            in.remote = tree;
+            in.skip_deletes = skip_deletes;
+            zorvane_node_t out;
+            merge_trees(in, out);
+            ASSERT_TRUE(trees_equal(out, tree))
+                << "seed " << seed << " round " << round << " skip_deletes " << skip_deletes;
         }
     }
 }
@@ -409,15 +449,19 @@ TEST(AdoptIncoming, BrowserAndWebTreesAreTakenAsTheyAre) {
 }
 
 TEST(AdoptIncoming, KeepsMenuQueriesAndTidiesSeparators) {
-    zorvane_node_t local = folder(
-        "ROOT", {folder("BOOKMARK_MENU", {query("q1", "place:a"), bookmark("m1"), folder("F", {bookmark("x")}),
-                                          folder("BOOKMARK_NOTES", {bookmark("n")})}),
-                 folder("BOOKMARK_TOOLBAR", {bookmark("t1")}), query("top", "place:top"), bookmark("gone")});
-    zorvane_node_t incoming = folder(
-        "ROOT", {folder("BOOKMARK_MENU", {query("q2", "place:a"), separator("s0"), bookmark("i1"),
-                                          separator("s1"), separator("s2"), bookmark("i2"), separator("s3")}),
-                 folder("BOOKMARK_TOOLBAR", {bookmark("t2"), folder("G", {separator("s4"), separator("s5")})}),
-                 query("topdup", "place:top")});
+    zorvane_node_t local =
+        folder("ROOT", {folder("BOOKMARK_MENU", {query("q1", "place:a"), bookmark("m1"),
+                                                 folder("F", {bookmark("x")}),
+                                                 folder("BOOKMARK_NOTES", {bookmark("n")})}),
+                        folder("BOOKMARK_TOOLBAR", {bookmark("t1")}), query("top", "place:top"),
+                        bookmark("gone")});
+    zorvane_node_t incoming =
+        folder("ROOT", {folder("BOOKMARK_MENU",
+                               {query("q2", "place:a"), separator("s0"), bookmark("i1"),
+                                separator("s1"), separator("s2"), bookmark("i2"), separator("s3")}),
+                        folder("BOOKMARK_TOOLBAR",
+                               {bookmark("t2"), folder("G", {separator("s4"), separator("s5")})}),
+                        query("topdup", "place:top")});
     for (auto adopt : {&adopt_incoming, &literal::adopt_incoming}) {
         adopt_input in{"", incoming, local};
         zorvane_node_t out;
@@ -449,8 +493,9 @@ TEST(AdoptIncoming, NoAdjacentSeparatorsAnywhere) {
             std::vector<zorvane_node_t*> folders, nodes;
             tree_generator::collect(incoming, folders, nodes);
             auto& f = *folders[gen.below(folders.size())];
-            f.children.insert(f.children.begin() + static_cast<std::ptrdiff_t>(gen.below(f.children.size() + 1)),
-                              separator("sep" + std::to_string(round) + "_" + std::to_string(i)));
+            f.children.insert(
+                f.children.begin() + static_cast<std::ptrdiff_t>(gen.below(f.children.size() + 1)),
+                separator("sep" + std::to_string(round) + "_" + std::to_string(i)));
         }
         adopt_input in{"OPERA", incoming, local};
         zorvane_node_t fast, slow;

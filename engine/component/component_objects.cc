@@ -78,12 +78,20 @@ std::string tree_text(const Core_ZorvaneMerge::zorvane_node_t& tree) {
     return out;
 }
 
-// The document of `tree`, widened into `out`. Each form is let go as soon as
-// the next exists: for a large tree they are tens of megabytes each.
+// The document of `tree`, widened straight into `out`'s own buffer (for a
+// large tree each form is tens of megabytes: no third copy is made).
 nsresult set_tree(nsAString& out, const Core_ZorvaneMerge::zorvane_node_t* tree) {
-    std::u16string wide;
-    if (tree != nullptr) wide = Core_Platform::utf8_to_wide(tree_text(*tree));
-    return set_wide(out, wide);
+    const std::string utf8 = tree != nullptr ? tree_text(*tree) : std::string();
+    if (utf8.empty()) return set_wide(out, std::u16string());
+    if (utf8.size() >= NS_STRING_WHOLE) return NS_ERROR_OUT_OF_MEMORY;
+    char16_t* buffer = nullptr;
+    if (NS_StringGetMutableData(out, static_cast<std::uint32_t>(utf8.size()), &buffer) == 0) {
+        return NS_ERROR_OUT_OF_MEMORY;
+    }
+    std::size_t count = 0;
+    Core_Platform::utf8_to_wide_into(utf8, buffer, count);  // a failure leaves it empty
+    NS_StringGetMutableData(out, static_cast<std::uint32_t>(count), &buffer);
+    return NS_OK;
 }
 
 // Stores the status key of `error` as the topic's data and notifies the

@@ -95,6 +95,13 @@ bool is_xml_code_unit(char16_t cu) {
     return cu != 0xFFFE && cu != 0xFFFF;
 }
 
+bool utf8_to_wide_into(std::string_view utf8, char16_t* out, std::size_t& count) {
+    count = 0;
+    if (decode_utf8_strict(utf8, out, count)) return true;
+    count = 0;
+    return false;
+}
+
 std::u16string utf8_to_wide(std::string_view utf8) {
     std::u16string out;
     out.resize(utf8.size());

@@ -27,6 +27,10 @@ namespace Core_Platform {
 // carriage return; 0xD800-0xDFFF; 0xFFFE; 0xFFFF) is replaced by '_', so a
 // character outside the Basic Multilingual Plane becomes two '_'.
 std::u16string utf8_to_wide(std::string_view utf8);
+// The same into a buffer the caller provides, with room for utf8.size() code
+// units (UTF-8 never has more code units than bytes). Returns false, with
+// `count` 0, where utf8_to_wide gives the empty result for a non-empty text.
+bool utf8_to_wide_into(std::string_view utf8, char16_t* out, std::size_t& count);
 
 // Encodes UTF-16 as UTF-8. Surrogate pairs become one four-byte sequence; an
 // unpaired surrogate becomes U+FFFD, the default character of the code page.

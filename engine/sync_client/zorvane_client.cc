@@ -168,6 +168,17 @@ sync_record_t ZorvaneClient::sync_input_record() const {
 
 bool ZorvaneClient::has_changes(const sync_record_t& record) {
     if (!tree_present(m_last_sync.tree) || !tree_present(record.tree)) return true;
+    // The handed tree is the record's and the record is what the server
+    // holds: nothing changed, and there is nothing to merge (a sync without
+    // changes is the common case, and a merge of tens of thousands of
+    // bookmarks is a good part of its time). A tree that repeats an
+    // identifier in copies that differ is taken as it stands too, rather
+    // than merged into copies that agree and committed for that alone.
+    if (Core_ZorvaneMerge::trees_equal(m_current_tree, m_last_sync.tree) &&
+        (&record == &m_last_sync ||
+         Core_ZorvaneMerge::trees_equal(record.tree, m_last_sync.tree))) {
+        return false;
+    }
     // The merge only reads its input, so the client's trees move into it and
     // back out instead of being copied (a tree of tens of thousands of
     // bookmarks is tens of megabytes); the remote tree is copied when it is

@@ -133,10 +133,12 @@ public:
     bool local_changes() const { return m_local_changes; }
 
     // Whether the tree handed over differs from `record`: true when either
-    // the record's tree or `record.tree` is not present; otherwise replaces
-    // current_tree by the three-way merge (remote `record.tree`, base the
-    // record's tree, local current_tree, deletions allowed) and answers
-    // whether that merge differs from `record.tree`.
+    // the record's tree or `record.tree` is not present; false, with
+    // current_tree left as it is, when current_tree, the record's tree and
+    // `record.tree` are all equal; otherwise replaces current_tree by the
+    // three-way merge (remote `record.tree`, base the record's tree, local
+    // current_tree, deletions allowed) and answers whether that merge
+    // differs from `record.tree`.
     bool has_changes(const sync_record_t& record);
 
     // ---- Local store (data directory of client_settings.h) ----

@@ -396,6 +396,34 @@ TEST_F(SyncClient, ASyncThatChangesNothingRewritesTheRecordFileOnlyWhenItWentAwa
     EXPECT_EQ(stored.version, 5);
 }
 
+TEST_F(SyncClient, TheRecordsOwnTreeIsNoChangeEvenWithRepeatedIdentifiers) {
+    // Two copies of A that differ: merged, they would agree, and the sync
+    // would commit a tree nobody changed.
+    const std::string repeated =
+        tree_document("AB",
+                      "<node><guid>A</guid><type>bookmark</type><name>another A</name>"
+                      "<url>http://example.com/other</url></node>");
+    client().set_user(u"alice", u"pa55", 7);
+    client().start_update(true);
+    reply(response("result=\"OK\"",
+                   "<Update><BookmarkVersion>4</BookmarkVersion><BookmarkDate>2026-01-02 "
+                   "03:04:05</BookmarkDate><SubmitClientType>FIREFOX</SubmitClientType></Update>"),
+          repeated);
+    ASSERT_TRUE(client().account().verified);
+
+    client().start_sync(repeated);
+    EXPECT_EQ(last_request().action_name(), u"Update");
+    reply(response("result=\"OK\""));
+    ASSERT_EQ(syncs.size(), 1u);
+    EXPECT_EQ(syncs[0], error_code());
+    EXPECT_EQ(client().last_sync().version, 4);
+    EXPECT_TRUE(trees_equal(client().current_tree(), client().last_sync().tree));
+
+    // A real change still goes out, merged.
+    client().start_sync(tree_document("ABC"));
+    EXPECT_EQ(last_request().action_name(), u"Commit");
+}
+
 TEST_F(SyncClient, LocalChangesForceACommitOfAnUnchangedTree) {
     verified_user("AB", 4);
     client().merge_browser_tree(tree_document("ABC"));

@@ -1,5 +1,6 @@
 #include "xpcom/ns_string.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -326,6 +327,37 @@ std::uint32_t NS_CStringGetData(const nsACString& str, const char** data, bool* 
 
 nsresult NS_StringSetData(nsAString& str, const char16_t* data, std::uint32_t length) {
     return set_data<char16_t>(str, data, length);
+}
+
+std::uint32_t NS_StringGetMutableData(nsAString& str, std::uint32_t length, char16_t** data) {
+    if (data == nullptr) return 0;
+    *data = nullptr;
+    const char16_t* old = nullptr;
+    const std::uint32_t old_length = NS_StringGetData(str, &old);
+    if (length == NS_STRING_WHOLE) length = old_length;
+    if (length == 0) {
+        release(str);
+        set_empty(str);
+        return 0;
+    }
+    char16_t* buffer;
+    if ((A::flags(str) & OWNED) != 0) {
+        // The string's own buffer grows or shrinks in place where it can.
+        buffer = static_cast<char16_t*>(
+            NS_Realloc(const_cast<char16_t*>(old), (std::size_t{length} + 1) * sizeof(char16_t)));
+        if (buffer == nullptr) return 0;
+    } else {
+        buffer = static_cast<char16_t*>(NS_Alloc((std::size_t{length} + 1) * sizeof(char16_t)));
+        if (buffer == nullptr) return 0;
+        std::memcpy(buffer, old, std::size_t{std::min(length, old_length)} * sizeof(char16_t));
+        release(str);
+    }
+    buffer[length] = 0;
+    A::data(str) = buffer;
+    A::length(str) = length;
+    A::flags(str) = OWNED | TERMINATED;
+    *data = buffer;
+    return length;
 }
 
 nsresult NS_CStringSetData(nsACString& str, const char* data, std::uint32_t length) {

@@ -135,6 +135,14 @@ NS_RUNTIME_API nsresult NS_StringSetData(nsAString& str, const char16_t* data,
 NS_RUNTIME_API nsresult NS_CStringSetData(nsACString& str, const char* data,
                                           std::uint32_t length = NS_STRING_WHOLE);
 
+// Makes the string own a buffer of `length` code units (UINT32_MAX: its
+// present length) followed by a terminator, keeping the text that fits, and
+// stores the buffer's address in *data for the caller to write into. Returns
+// the new length; 0 with *data null when memory runs out (the content is
+// then unchanged) or for length 0.
+NS_RUNTIME_API std::uint32_t NS_StringGetMutableData(nsAString& str, std::uint32_t length,
+                                                     char16_t** data);
+
 // Converts between the two kinds (encodings above), replacing `dest`'s
 // content. On failure `dest` is unchanged. `src` and `dest` are different
 // strings by construction.

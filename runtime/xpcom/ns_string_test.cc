@@ -97,6 +97,36 @@ TEST(StringContainer, SetDataFromItsOwnTextIsSafe) {
     EXPECT_EQ(s.view(), u"");
 }
 
+TEST(StringContainer, MutableDataGrowsShrinksAndOwnsItsBuffer) {
+    nsString s(u"abcdef");
+    char16_t* data = nullptr;
+    ASSERT_EQ(NS_StringGetMutableData(s, 8, &data), 8u);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(std::u16string_view(data, 6), u"abcdef") << "the text that fits is kept";
+    data[6] = u'g';
+    data[7] = u'h';
+    EXPECT_EQ(s.view(), u"abcdefgh");
+    ASSERT_EQ(NS_StringGetMutableData(s, 3, &data), 3u);
+    EXPECT_EQ(data[3], u'\0') << "a shorter text is terminated";
+    EXPECT_EQ(s.view(), u"abc");
+    ASSERT_EQ(NS_StringGetMutableData(s, NS_STRING_WHOLE, &data), 3u);
+    EXPECT_EQ(s.view(), u"abc");
+
+    // A string that depends on the caller's text gets a buffer of its own.
+    const char16_t outside[] = u"xyz";
+    nsStringContainer c;
+    ASSERT_EQ(NS_StringContainerInit2(c, outside, 3, NS_STRING_CONTAINER_INIT_DEPEND), NS_OK);
+    ASSERT_EQ(NS_StringGetMutableData(c, 3, &data), 3u);
+    EXPECT_NE(data, outside);
+    data[0] = u'X';
+    EXPECT_EQ(std::u16string_view(outside), u"xyz");
+    const char16_t* read = nullptr;
+    EXPECT_EQ(std::u16string_view(read, NS_StringGetData(c, &read)), u"Xyz");
+    EXPECT_EQ(NS_StringGetMutableData(c, 0, &data), 0u);
+    EXPECT_EQ(NS_StringGetData(c, &read), 0u);
+    NS_StringContainerFinish(c);
+}
+
 TEST(StringContainer, FinishedContainerReadsAsEmpty) {
     nsCStringContainer c;
     NS_CStringContainerInit2(c, "abc");
