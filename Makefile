@@ -32,7 +32,7 @@ check-asan: deps
 check-tsan: deps
 	$(call configure,build-tsan,-DCMAKE_BUILD_TYPE=Debug -DZV_SANITIZE=thread -DZV_BENCH=OFF)
 	cmake --build build-tsan -j $(JOBS)
-	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/scripts/tsan.supp \
 		ctest --output-on-failure -j $(JOBS) -L threads $(CTEST_ARGS)
 
 bench: deps build
