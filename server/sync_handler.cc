@@ -23,7 +23,8 @@ void sync_handler_t::handle(const request_t& request, reply_t& reply) {
     auto finish = [&] {
         reply.result = answer.commit && answer.result == result_name::OK ? answer.commit->result
                                                                          : answer.result;
-        if (!write_sync_reply(answer, reply.body)) {
+        // The answer's tree moves into the reply rather than being copied.
+        if (!write_sync_reply(std::move(answer), reply.body)) {
             // Only an exhausted codec gets here; a bare "EXCEPTION" is tried.
             answer = result_only(result_name::EXCEPTION);
             reply.result = answer.result;

@@ -1,5 +1,7 @@
 #include "sync_message.h"
 
+#include <utility>
+
 #include "common/crypto.h"
 #include "common/gzip.h"
 #include "common/xml_node.h"
@@ -35,16 +37,19 @@ bool open_payload(std::string_view body, std::string& xml, std::string& data) {
     return true;
 }
 
-bool pack_payload(const xml_node_t& document, std::string_view data, std::string& body) {
+// Packs the document and `data` (taken over: the payload is built in its
+// buffer rather than in a copy of it).
+bool pack_payload(const xml_node_t& document, std::string data, std::string& body) {
     std::string xml;
     document.serialize(xml, false);
     if (xml.empty() || xml.size() > 0xffffffffu || data.size() > 0xffffffffu) return false;
-    std::string payload;
-    payload.reserve(8 + xml.size() + data.size());
-    write_be32(payload, static_cast<std::uint32_t>(xml.size()));
-    write_be32(payload, static_cast<std::uint32_t>(data.size()));
-    payload += xml;
-    payload += data;
+    std::string prefix;
+    prefix.reserve(8 + xml.size());
+    write_be32(prefix, static_cast<std::uint32_t>(xml.size()));
+    write_be32(prefix, static_cast<std::uint32_t>(data.size()));
+    prefix += xml;
+    std::string payload = std::move(data);
+    payload.insert(0, prefix);
     if (!Core_Common::gzip_compress(payload)) return false;
     if (!Core_Common::encrypt(MESSAGE_PASSPHRASE, payload)) return false;
     body = std::move(payload);
@@ -97,6 +102,11 @@ bool read_sync_request(std::string_view body, sync_request_t& out) {
 }
 
 bool write_sync_reply(const sync_reply_t& reply, std::string& body) {
+    sync_reply_t copy = reply;
+    return write_sync_reply(std::move(copy), body);
+}
+
+bool write_sync_reply(sync_reply_t&& reply, std::string& body) {
     xml_node_t root;
     root.name = u"Zorvane";
     xml_node_t& response = root.add_child(u"Zorvane").add_child(u"Response");
@@ -117,7 +127,7 @@ bool write_sync_reply(const sync_reply_t& reply, std::string& body) {
         add_text(commit, u"BookmarkDate", reply.commit->date);
         add_text(commit, u"SubmitClientType", reply.commit->client_type);
     }
-    return pack_payload(root, reply.data, body);
+    return pack_payload(root, std::exchange(reply.data, std::string()), body);
 }
 
 bool write_sync_request(const sync_request_t& request, std::string& body) {

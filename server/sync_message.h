@@ -82,6 +82,9 @@ struct sync_reply_t {
 // Writes, packs and enciphers a reply. Returns false only when a codec
 // fails (out of memory); `body` is then unchanged.
 [[nodiscard]] bool write_sync_reply(const sync_reply_t& reply, std::string& body);
+// The same, taking the reply's data part (a tree) over instead of copying
+// it; `reply.data` is left empty, also on failure.
+[[nodiscard]] bool write_sync_reply(sync_reply_t&& reply, std::string& body);
 
 // The reverse of both, for tests and load generators: writes a request body,
 // and reads a reply body (false when it does not open).

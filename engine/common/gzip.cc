@@ -47,11 +47,14 @@ template <class Bytes>
 bool compress_into(const unsigned char* in, std::size_t n, Bytes& out) {
     z_stream zs{};
     if (deflateInit2(&zs, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
-    // One allocation that the stream cannot outgrow; the loop below still
-    // grows in whole steps should the bound ever be exceeded.
-    std::size_t capacity = kHeaderSize +
-                           deflateBound(&zs, static_cast<uLong>(std::min(n, kMaxPiece))) +
-                           (n > kMaxPiece ? n / 1000 + kStep : 0) + kTrailerSize;
+    // Room for a quarter of the input first (text and documents deflate far
+    // better than that), never more than the stream can need; the loop below
+    // grows the buffer by half whenever it is full. Sizing it by the worst
+    // case would fill as many bytes as the input has, for nothing.
+    const std::size_t bound = kHeaderSize +
+                              deflateBound(&zs, static_cast<uLong>(std::min(n, kMaxPiece))) +
+                              (n > kMaxPiece ? n / 1000 + kStep : 0) + kTrailerSize;
+    std::size_t capacity = std::min(bound, kHeaderSize + n / 4 + 16 * kStep + kTrailerSize);
     capacity = (capacity + kStep - 1) / kStep * kStep;
     try {
         out.resize(capacity);
@@ -64,7 +67,7 @@ bool compress_into(const unsigned char* in, std::size_t n, Bytes& out) {
     int result = Z_OK;
     for (;;) {
         if (capacity - produced < kTrailerSize + 1) {
-            capacity += kStep;
+            capacity += std::max(kStep, capacity / 2 / kStep * kStep);
             try {
                 out.resize(capacity);
             } catch (...) {
