@@ -170,13 +170,7 @@ bool is_directory(std::u16string_view path) { return kind_of(path) == path_kind_
 bool is_regular_file(std::u16string_view path) { return kind_of(path) == path_kind_enum::regular; }
 
 bool file_stamp(std::u16string_view path, file_stamp_t& out) {
-    Core_Platform::path_stamp_t stamp;
-    if (!Core_Platform::path_stamp(Core_Platform::wide_to_utf8(path), stamp)) return false;
-    out.device = stamp.device;
-    out.inode = stamp.inode;
-    out.size = stamp.size;
-    out.modified_ns = stamp.modified_ns;
-    return true;
+    return Core_Platform::path_stamp(Core_Platform::wide_to_utf8(path), out);
 }
 
 bool create_directory(std::u16string_view path) {

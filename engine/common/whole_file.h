@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_ops.h"
+
 namespace Core_Common {
 
 // True for an existing directory (a symbolic link to one counts).
@@ -29,18 +31,12 @@ bool create_directories(std::u16string_view path);
 // to remove (missing, or not a regular file).
 bool remove_file(std::u16string_view path);
 
-// The identity of a regular file's present content (inode, size and
-// modification time): two equal stamps of one path mean, short of someone
-// forging the time stamps, that the content was not replaced or written in
-// between. False, with errno set, when `path` is not an existing regular
-// file.
-struct file_stamp_t {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    std::uint64_t size = 0;
-    std::int64_t modified_ns = 0;
-    bool operator==(const file_stamp_t&) const = default;
-};
+// The identity of a regular file's present content (device, inode, size
+// and modification time): two equal stamps of one path mean, short of
+// someone forging the time stamps, that the content was not replaced or
+// written in between. False, with errno set, when `path` is not an existing
+// regular file.
+using file_stamp_t = Core_Platform::path_stamp_t;
 bool file_stamp(std::u16string_view path, file_stamp_t& out);
 
 // Reads the whole regular file into `out`. A path that is not a regular file
