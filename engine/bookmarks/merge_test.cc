@@ -384,14 +384,7 @@ TEST(MergeProperty, ThreeEqualTreesMergeIntoThatTree) {
         zorvane_node_t tree = gen.make_tree(options);
         gen.edit(tree, gen.below(8));
         for (bool skip_deletes : {false, true}) {
-            merge_input in;
-            in.base = tree;
-            in.local = tree;
-            in.remote = tree;
-            in.skip_deletes = skip_deletes;
-            zorvane_node_t out;
-            merge_trees(in, out);
-            ASSERT_TRUE(trees_equal(out, tree))
+            ASSERT_TRUE(trees_equal(merge(tree, tree, tree, skip_deletes), tree))
                 << "seed " << seed << " round " << round << " skip_deletes " << skip_deletes;
         }
     }
