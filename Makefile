@@ -5,7 +5,16 @@ FUZZ_SECONDS ?= 60
 CTEST_ARGS   ?=
 CMAKE_FLAGS  ?=
 
-configure = cmake -S . -B $(1) -G Ninja $(CMAKE_FLAGS) $(2) >/dev/null
+# ccache, when installed, shares compiled objects between build directories
+# and checkouts (paths are taken relative to the checkout).
+CCACHE := $(shell command -v ccache 2>/dev/null)
+ifneq ($(CCACHE),)
+LAUNCHER := -DCMAKE_CXX_COMPILER_LAUNCHER=$(CCACHE) -DCMAKE_C_COMPILER_LAUNCHER=$(CCACHE)
+export CCACHE_BASEDIR := $(CURDIR)
+export CCACHE_NOHASHDIR := 1
+endif
+
+configure = cmake -S . -B $(1) -G Ninja $(LAUNCHER) $(CMAKE_FLAGS) $(2) >/dev/null
 
 .PHONY: all build deps check check-asan check-tsan bench fuzz demo clean
 
