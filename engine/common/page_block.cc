@@ -7,7 +7,8 @@
 namespace Core_Common {
 
 page_block_t::page_block_t(const char* name, std::size_t size)
-    : m_size(pool_block::round_to_pages(size)), m_name(name != nullptr ? name : "") {
+    : m_size(size == 0 ? 0 : pool_block::process().round_to_pages(size)),
+      m_name(name != nullptr ? name : "") {
     m_address = pool_block_alloc(m_size);
 }
 

@@ -1,8 +1,8 @@
 // Public engine surface: a page-granular buffer from the page allocator.
 //
 // A page_block_t owns committed read-write memory from the process-wide
-// pool_block: its size is the requested size rounded up to whole 4096-byte
-// pages, and the memory goes back to the allocator when the block is
+// pool_block: its size is the requested size rounded up to whole pages (of
+// the system's page size, 4096 bytes here), and the memory goes back to the allocator when the block is
 // destroyed. A block of size 0 holds no memory (data() is nullptr).
 //
 // Failure: construction raises fatal_error() when the allocator does

@@ -20,15 +20,30 @@ void note_refusal(vm_error_enum error) {
     }
 }
 
-void check_system() {
-    const Core_Platform::vm_system_info_t info = Core_Platform::vm_system_info();
-    if (info.page_size != pool_block::PAGE_SIZE ||
-        info.allocation_granularity != pool_block::GRANULARITY) {
-        fatal_error();
-    }
+// A power of two from 4096 to the granularity, so that a region holds a
+// whole number of pages.
+bool supported_page_size(std::size_t page) {
+    return page >= pool_block::MIN_PAGE_SIZE && page <= pool_block::GRANULARITY &&
+           (page & (page - 1)) == 0;
 }
 
 }  // namespace
+
+void pool_block::check_system() {
+    const Core_Platform::vm_system_info_t info = Core_Platform::vm_system_info();
+    const std::size_t page = info.page_size;
+    if (!supported_page_size(page) || info.allocation_granularity != GRANULARITY) fatal_error();
+    std::size_t expected = 0;
+    // The first use fixes the page size; the system's never changes after.
+    if (!m_page_size.compare_exchange_strong(expected, page) && expected != page) fatal_error();
+}
+
+std::size_t pool_block::page_size() {
+    const std::size_t page = m_page_size.load();
+    if (page != 0) return page;
+    check_system();
+    return m_page_size.load();
+}
 
 pool_block::~pool_block() {
     for (const region_t& region : m_regions) {
@@ -42,7 +57,8 @@ pool_block& pool_block::process() {
 }
 
 std::size_t pool_block::round_to_pages(std::size_t size) {
-    return (size + PAGE_SIZE - 1) / PAGE_SIZE * PAGE_SIZE;
+    const std::size_t page = page_size();
+    return (size + page - 1) / page * page;
 }
 
 void* pool_block::alloc(std::size_t size) {
@@ -55,7 +71,8 @@ void* pool_block::alloc(std::size_t size) {
 
 void* pool_block::alloc_small(std::size_t size) {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
-    const std::size_t pages = size / PAGE_SIZE;
+    const std::size_t page = m_page_size.load();
+    const std::size_t pages = size / page;
     vm_error_enum error = vm_error_enum::none;
 
     for (region_t& region : m_regions) {
@@ -64,7 +81,7 @@ void* pool_block::alloc_small(std::size_t size) {
         // The first run of `pages` consecutive free pages wins.
         std::size_t run_start = 0;
         for (std::size_t i = 0; i < free_pages.size(); ++i) {
-            if (i > run_start && free_pages[i] != free_pages[i - 1] + PAGE_SIZE) run_start = i;
+            if (i > run_start && free_pages[i] != free_pages[i - 1] + page) run_start = i;
             if (i + 1 - run_start < pages) continue;
             void* address = reinterpret_cast<void*>(free_pages[run_start]);
             if (!Core_Platform::vm_commit(address, size, &error)) {
@@ -90,7 +107,7 @@ void* pool_block::alloc_small(std::size_t size) {
     }
     region_t region;
     region.m_base = reinterpret_cast<std::uintptr_t>(base);
-    for (std::size_t offset = size; offset < GRANULARITY; offset += PAGE_SIZE) {
+    for (std::size_t offset = size; offset < GRANULARITY; offset += page) {
         region.m_free_pages.push_back(region.m_base + offset);
     }
     m_regions.push_back(std::move(region));
@@ -123,6 +140,7 @@ void pool_block::free(void* address, std::size_t size) {
 
 void pool_block::free_small(void* address, std::size_t size) {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
+    const std::size_t page = m_page_size.load();
     const auto first = reinterpret_cast<std::uintptr_t>(address);
     auto region = std::find_if(m_regions.begin(), m_regions.end(), [first](const region_t& r) {
         return first >= r.m_base && first < r.m_base + GRANULARITY;
@@ -136,18 +154,18 @@ void pool_block::free_small(void* address, std::size_t size) {
     const std::uintptr_t end = first + size;
     std::vector<std::uintptr_t>& free_pages = region->m_free_pages;
     auto at = std::lower_bound(free_pages.begin(), free_pages.end(), first);
-    if ((first - region->m_base) % PAGE_SIZE != 0 || end > region->m_base + GRANULARITY ||
+    if ((first - region->m_base) % page != 0 || end > region->m_base + GRANULARITY ||
         (at != free_pages.end() && *at < end)) {
         fatal_error();
     }
 
     Core_Platform::vm_decommit(address, size);
     std::vector<std::uintptr_t> freed;
-    for (std::uintptr_t page = first; page < end; page += PAGE_SIZE) freed.push_back(page);
+    for (std::uintptr_t at_page = first; at_page < end; at_page += page) freed.push_back(at_page);
     free_pages.insert(at, freed.begin(), freed.end());
     m_small_bytes -= size;
 
-    if (free_pages.size() == PAGES_PER_REGION) {
+    if (free_pages.size() == GRANULARITY / page) {
         Core_Platform::vm_release(reinterpret_cast<void*>(region->m_base), GRANULARITY);
         m_regions.erase(region);
     }
@@ -166,7 +184,7 @@ pool_block_stats_t pool_block::stats() const {
     s.region_count = m_regions.size();
     s.region_bytes = s.region_count * GRANULARITY;
     for (const region_t& region : m_regions) s.free_pages += region.m_free_pages.size();
-    s.free_page_bytes = s.free_pages * PAGE_SIZE;
+    s.free_page_bytes = s.free_pages * m_page_size.load();
     s.small_bytes = m_small_bytes;
     s.large_bytes = m_large_bytes;
     s.large_count = m_large_count;
@@ -179,7 +197,7 @@ bool pool_block::try_stats(pool_block_stats_t& out) const {
     out.region_count = m_regions.size();
     out.region_bytes = out.region_count * GRANULARITY;
     for (const region_t& region : m_regions) out.free_pages += region.m_free_pages.size();
-    out.free_page_bytes = out.free_pages * PAGE_SIZE;
+    out.free_page_bytes = out.free_pages * m_page_size.load();
     out.small_bytes = m_small_bytes;
     out.large_bytes = m_large_bytes;
     out.large_count = m_large_count;

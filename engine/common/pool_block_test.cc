@@ -154,14 +154,51 @@ TEST(PoolBlock, RequestsAboveOneGibibyteAreFatal) {
     expect_empty(pool);
 }
 
-TEST(PoolBlock, UnsupportedPageSizeOrGranularityIsFatal) {
-    pool_block pool;
-    Core_Platform::vm_override_system_info({8192, 65536});
-    EXPECT_THROW(pool.alloc(1), std::runtime_error);
-    Core_Platform::vm_override_system_info({4096, 16384});
-    EXPECT_THROW(pool.alloc(1), std::runtime_error);
+// Machines with 16 KiB or 64 KiB pages: the allocator works in the system's
+// pages, so a small request commits whole pages of that size and a region
+// holds 64 KiB of them.
+TEST(PoolBlock, LargerSystemPagesAreTheAllocatorsPages) {
+    for (const std::uint32_t page : {16384u, 65536u}) {
+        SCOPED_TRACE(page);
+        Core_Platform::vm_override_system_info({page, 65536});
+        {
+            pool_block pool;
+            EXPECT_EQ(pool.round_to_pages(1), page);
+            auto* a = static_cast<unsigned char*>(pool.alloc(1));
+            ASSERT_NE(a, nullptr);
+            std::memset(a, 0x5A, page);  // the whole page is committed
+            pool_block_stats_t s = pool.stats();
+            if (page < REGION) {
+                EXPECT_EQ(s.region_count, 1u);
+                EXPECT_EQ(s.free_pages, REGION / page - 1);
+                EXPECT_EQ(s.free_page_bytes, REGION - page);
+                EXPECT_EQ(s.small_bytes, page);
+                auto* b = static_cast<unsigned char*>(pool.alloc(page + 1));
+                EXPECT_EQ(addr(b), addr(a) + page) << "the next pages of the same region";
+                std::memset(b, 0x6B, 2 * page);
+                EXPECT_EQ(pool.stats().small_bytes, 3u * page);
+                pool.free(a, 1);
+                EXPECT_EQ(b[0], 0x6B);
+                pool.free(b, page + 1);
+            } else {
+                EXPECT_EQ(s.region_count, 0u) << "a whole granule is a direct block";
+                EXPECT_EQ(s.large_bytes, REGION);
+                pool.free(a, 1);
+            }
+            expect_empty(pool);
+        }
+    }
+    for (const Core_Platform::vm_system_info_t bad : {Core_Platform::vm_system_info_t{4096, 16384},
+                                                      {3000, 65536},
+                                                      {2048, 65536},
+                                                      {131072, 65536},
+                                                      {0, 65536}}) {
+        Core_Platform::vm_override_system_info(bad);
+        pool_block pool;
+        EXPECT_THROW(pool.alloc(1), std::runtime_error) << bad.page_size;
+        expect_empty(pool);
+    }
     Core_Platform::vm_override_system_info({}, true);
-    expect_empty(pool);
 }
 
 TEST(PoolBlock, RefusedDirectRequestsExplainWhyInTheCrashInfo) {

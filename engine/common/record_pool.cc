@@ -39,8 +39,8 @@ record_pool::record_pool(std::uint32_t record_size) : m_record_size(record_size)
     // Each record must hold the free-list link.
     m_stride = std::max<std::uint32_t>(record_size, sizeof(void*));
     const std::size_t wanted = std::size_t{32} * m_stride;
-    m_chunk_size =
-        wanted < pool_block::PAGE_SIZE ? pool_block::PAGE_SIZE : pool_block::round_to_pages(wanted);
+    pool_block& pages = pool_block::process();
+    m_chunk_size = wanted < pages.page_size() ? pages.page_size() : pages.round_to_pages(wanted);
     m_per_chunk = static_cast<std::uint32_t>(m_chunk_size / m_stride);
 }
 

@@ -6,9 +6,10 @@
 // back, every chunk goes back to the page allocator.
 //
 // Chunks: with t = the record size raised to the size of a pointer, a chunk is
-// 4096 bytes when 32 * t is below 4096, else 32 * t rounded up to whole pages,
-// and holds chunk size / t records (64-byte records: 64 per 4096-byte chunk;
-// 1000-byte records: 32 per 32,768-byte chunk). Records sit t bytes apart, so
+// one page when 32 * t is below the page size, else 32 * t rounded up to whole
+// pages, and holds chunk size / t records (with 4096-byte pages, 64-byte
+// records: 64 per 4096-byte chunk; 1000-byte records: 32 per 32,768-byte
+// chunk). Records sit t bytes apart, so
 // a record is aligned like its size when the size is a multiple of its
 // alignment (true for every sizeof(T)).
 //

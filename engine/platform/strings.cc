@@ -22,8 +22,9 @@ std::size_t plain_prefix(std::string_view in) {
     return i;
 }
 
-// Decodes strictly; returns false on any invalid sequence. Code units that
-// are not XML characters become '_'. `out` holds room for in.size() units
+// Decodes strictly; returns false on any invalid sequence. Characters outside
+// the Basic Multilingual Plane become surrogate pairs; the other code units
+// that are not XML characters become '_'. `out` holds room for in.size() units
 // (a UTF-8 text never has more code units than bytes); returns the count.
 bool decode_utf8_strict(std::string_view in, char16_t* out, std::size_t& count) {
     const auto* p = reinterpret_cast<const unsigned char*>(in.data());
@@ -55,10 +56,11 @@ bool decode_utf8_strict(std::string_view in, char16_t* out, std::size_t& count) 
         }
         if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
         if (cp >= 0x10000) {
-            // Both halves of a pair are surrogates, which are no XML
-            // characters as single code units.
-            *o++ = u'_';
-            *o++ = u'_';
+            // A character outside the Basic Multilingual Plane is an XML
+            // character: it becomes its surrogate pair.
+            cp -= 0x10000;
+            *o++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+            *o++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
         } else {
             *o++ = cp == 0xFFFE || cp == 0xFFFF ? u'_' : static_cast<char16_t>(cp);
         }

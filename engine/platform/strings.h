@@ -22,10 +22,11 @@ namespace Core_Platform {
 
 // Strict UTF-8 decoding: an invalid sequence anywhere (bad lead or
 // continuation byte, truncation, overlong form, encoded surrogate, value above
-// U+10FFFF) makes the whole result empty. After decoding, every code unit that
-// is not an XML 1.0 character (below 0x20 other than tab, line feed and
-// carriage return; 0xD800-0xDFFF; 0xFFFE; 0xFFFF) is replaced by '_', so a
-// character outside the Basic Multilingual Plane becomes two '_'.
+// U+10FFFF) makes the whole result empty. A character outside the Basic
+// Multilingual Plane becomes its surrogate pair (a valid XML character);
+// every other code unit that is not an XML 1.0 character (below 0x20 other
+// than tab, line feed and carriage return; 0xFFFE; 0xFFFF) is replaced by
+// '_'. Strict decoding never yields a lone surrogate.
 std::u16string utf8_to_wide(std::string_view utf8);
 // The same into a buffer the caller provides, with room for utf8.size() code
 // units (UTF-8 never has more code units than bytes). Returns false, with

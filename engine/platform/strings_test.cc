@@ -12,26 +12,29 @@ TEST(Utf8ToWide, DecodesAllLengths) {
 
 TEST(Utf8ToWide, InvalidSequenceEmptiesWholeResult) {
     EXPECT_EQ(utf8_to_wide("abc\xFF"), u"");
-    EXPECT_EQ(utf8_to_wide("abc\xC3"), u"");            // truncated
-    EXPECT_EQ(utf8_to_wide("\xC0\xAF"), u"");           // overlong '/'
-    EXPECT_EQ(utf8_to_wide("\xE0\x80\xAF"), u"");       // overlong, three bytes
-    EXPECT_EQ(utf8_to_wide("\xED\xA0\x80"), u"");       // encoded surrogate
-    EXPECT_EQ(utf8_to_wide("\xF4\x90\x80\x80"), u"");   // above U+10FFFF
-    EXPECT_EQ(utf8_to_wide("\xC3\x28"), u"");           // bad continuation
+    EXPECT_EQ(utf8_to_wide("abc\xC3"), u"");           // truncated
+    EXPECT_EQ(utf8_to_wide("\xC0\xAF"), u"");          // overlong '/'
+    EXPECT_EQ(utf8_to_wide("\xE0\x80\xAF"), u"");      // overlong, three bytes
+    EXPECT_EQ(utf8_to_wide("\xED\xA0\x80"), u"");      // encoded surrogate
+    EXPECT_EQ(utf8_to_wide("\xF4\x90\x80\x80"), u"");  // above U+10FFFF
+    EXPECT_EQ(utf8_to_wide("\xC3\x28"), u"");          // bad continuation
 }
 
 TEST(Utf8ToWide, NonXmlCodeUnitsBecomeUnderscore) {
     EXPECT_EQ(utf8_to_wide(std::string_view("a\0b", 3)), u"a_b");
     EXPECT_EQ(utf8_to_wide("\t\n\r\x01"), u"\t\n\r_");
-    EXPECT_EQ(utf8_to_wide("\xEF\xBF\xBE\xEF\xBF\xBF"), u"__");       // U+FFFE, U+FFFF
-    EXPECT_EQ(utf8_to_wide("x\xF0\x9F\x98\x80y"), u"x__y");          // outside the BMP
+    EXPECT_EQ(utf8_to_wide("\xEF\xBF\xBE\xEF\xBF\xBF"), u"__");  // U+FFFE, U+FFFF
+    // A character outside the Basic Multilingual Plane is kept as its pair.
+    EXPECT_EQ(utf8_to_wide("x\xF0\x9F\x98\x80y"), (std::u16string{u'x', 0xD83D, 0xDE00, u'y'}));
 }
 
 TEST(WideToUtf8, PairsAndLoneSurrogates) {
     std::u16string pair = {0xD83D, 0xDE00};
     EXPECT_EQ(wide_to_utf8(pair), "\xF0\x9F\x98\x80");
     std::u16string lone = {u'a', 0xD800, u'b'};
-    EXPECT_EQ(wide_to_utf8(lone), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(wide_to_utf8(lone),
+              "a\xEF\xBF\xBD"
+              "b");
     EXPECT_EQ(wide_to_utf8(u"\u00e9"), "\xC3\xA9");
 }
 
@@ -91,7 +94,8 @@ std::u16string reference_utf8_to_wide(std::string_view in) {
             (cp >= 0xD800 && cp <= 0xDFFF))
             return {};
         if (cp >= 0x10000) {
-            out += u"__";
+            out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
         } else {
             out.push_back(is_xml_code_unit(static_cast<char16_t>(cp)) ? static_cast<char16_t>(cp)
                                                                       : u'_');
