@@ -2,6 +2,7 @@
 
 #include <boost/system/system_error.hpp>
 #include <cerrno>
+#include <chrono>
 #include <exception>
 
 #include "common/file.h"
@@ -100,24 +101,49 @@ bool append_in_place(std::u16string_view path, const char* data, std::size_t siz
     }
 }
 
+constexpr char16_t kTemporaryInfix[] = u".tmp-";
+constexpr std::size_t kTemporaryTagDigits = 12;
+constexpr unsigned kPrivateFileMode = 0600;
+constexpr unsigned kPrivateDirectoryMode = 0700;
+// A temporary file younger than this may belong to a writer that has created
+// it and not yet taken its lock.
+constexpr std::chrono::seconds kStaleAge{5};
+
 // A fresh name beside `target`; built on the wide form so that it converts
 // to exactly the target's native name plus an ASCII suffix.
 std::u16string temporary_name(std::u16string_view target) {
-    unsigned char tag[6];
+    unsigned char tag[kTemporaryTagDigits / 2];
     Core_Platform::system_random(tag, sizeof tag);
     std::u16string name(target);
-    name += u".tmp-";
+    name += kTemporaryInfix;
     for (char c : Core_Platform::to_hex(tag, sizeof tag)) name.push_back(static_cast<char16_t>(c));
     return name;
 }
 
-bool replace_atomically(std::u16string_view path, const char* data, std::size_t size) {
+// Whether `name` is a temporary file name of the file named `base`.
+bool is_temporary_of(std::string_view name, std::string_view base) {
+    const std::string infix = Core_Platform::wide_to_utf8(kTemporaryInfix);
+    if (name.size() != base.size() + infix.size() + kTemporaryTagDigits) return false;
+    if (name.substr(0, base.size()) != base || name.substr(base.size(), infix.size()) != infix) {
+        return false;
+    }
+    for (char c : name.substr(base.size() + infix.size())) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    }
+    return true;
+}
+
+// `mode`: the permission bits of a new file less the umask, or with
+// `exact_mode` exactly those bits.
+bool replace_atomically(std::u16string_view path, const char* data, std::size_t size,
+                        unsigned new_mode, bool exact_mode) {
     const std::string target = Core_Platform::wide_to_utf8(path);
     if (target.empty() || Core_Platform::path_kind(target) == path_kind_enum::directory) {
         errno = target.empty() ? ENOENT : EISDIR;
         return false;
     }
-    const unsigned mode = Core_Platform::path_mode(target, 0666);
+    remove_stale_temporaries(path);
+    const unsigned mode = exact_mode ? new_mode : Core_Platform::path_mode(target, new_mode);
     std::string temporary;
     bool created = false;
     try {
@@ -133,6 +159,12 @@ bool replace_atomically(std::u16string_view path, const char* data, std::size_t 
             }
         }
         created = true;
+        // The lock tells later writers that this temporary file is alive.
+        if (Core_Platform::file_lock(file.handle(), true, false) != 0 ||
+            (exact_mode && Core_Platform::file_set_mode(file.handle(), mode) != 0)) {
+            throw boost::system::system_error(
+                boost::system::error_code(errno, boost::system::system_category()));
+        }
         write_all(file, data, size);
         file.sync();
         file.close();
@@ -143,11 +175,11 @@ bool replace_atomically(std::u16string_view path, const char* data, std::size_t 
         created = false;  // the temporary file is the target now
         std::string directory = parent_of(target);
         if (directory.empty()) directory = ".";
-        if (Core_Platform::directory_sync(directory) != 0) {
-            // The new content is in place but its rename may not survive a
-            // power loss; report it, there is no older state to go back to.
-            return false;
-        }
+        // The new content is in place and is what every reader sees; a
+        // failed flush of the directory cannot undo that, so it is no
+        // failure of the write (only the rename's durability is weaker).
+        errno_keeper keep;
+        Core_Platform::directory_sync(directory);
         return true;
     } catch (const boost::system::system_error& e) {
         errno = e.code().value();
@@ -160,7 +192,26 @@ bool replace_atomically(std::u16string_view path, const char* data, std::size_t 
 }
 
 bool write_bytes(std::u16string_view path, const char* data, std::size_t size, bool append) {
-    return append ? append_in_place(path, data, size) : replace_atomically(path, data, size);
+    return append ? append_in_place(path, data, size)
+                  : replace_atomically(path, data, size, 0666, false);
+}
+
+bool create_directories_with(std::u16string_view path, unsigned mode, bool exact_mode) {
+    const std::string native = Core_Platform::wide_to_utf8(path);
+    if (native.empty()) {
+        errno = ENOENT;
+        return false;
+    }
+    if (path_kind(native) == path_kind_enum::directory) return true;
+    const std::u16string parent = parent_of(std::u16string(path));
+    if (!parent.empty() && parent != path && !create_directories_with(parent, mode, exact_mode)) {
+        return false;
+    }
+    if (Core_Platform::directory_create(native, mode) == 0) {
+        return !exact_mode || Core_Platform::path_set_mode(native, mode) == 0;
+    }
+    // Another thread or process may have created it meanwhile.
+    return errno == EEXIST && path_kind(native) == path_kind_enum::directory;
 }
 
 }  // namespace
@@ -186,15 +237,11 @@ bool create_directory(std::u16string_view path) {
 }
 
 bool create_directories(std::u16string_view path) {
-    const std::string native = Core_Platform::wide_to_utf8(path);
-    if (native.empty()) {
-        errno = ENOENT;
-        return false;
-    }
-    if (path_kind(native) == path_kind_enum::directory) return true;
-    const std::u16string parent = parent_of(std::u16string(path));
-    if (!parent.empty() && parent != path && !create_directories(parent)) return false;
-    return create_directory(path);
+    return create_directories_with(path, 0777, false);
+}
+
+bool create_private_directories(std::u16string_view path) {
+    return create_directories_with(path, kPrivateDirectoryMode, true);
 }
 
 bool remove_file(std::u16string_view path) {
@@ -216,6 +263,42 @@ bool write_whole_file(std::u16string_view path, std::string_view bytes, bool app
 bool write_whole_file(std::u16string_view path, const std::vector<std::uint8_t>& bytes,
                       bool append) {
     return write_bytes(path, reinterpret_cast<const char*>(bytes.data()), bytes.size(), append);
+}
+
+bool write_private_file(std::u16string_view path, std::string_view bytes) {
+    return replace_atomically(path, bytes.data(), bytes.size(), kPrivateFileMode, true);
+}
+
+int remove_stale_temporaries(std::u16string_view path) {
+    errno_keeper keep;
+    const std::string target = Core_Platform::wide_to_utf8(path);
+    if (target.empty()) return 0;
+    std::string directory = parent_of(target);
+    const std::size_t slash = target.rfind('/');
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (directory.empty()) directory = ".";
+    std::vector<std::string> names;
+    if (base.empty() || !Core_Platform::directory_names(directory, names)) return 0;
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    int removed = 0;
+    for (const std::string& name : names) {
+        if (!is_temporary_of(name, base)) continue;
+        const std::string temporary = directory + "/" + name;
+        Core_Platform::path_stamp_t stamp;
+        if (!Core_Platform::path_stamp(temporary, stamp) ||
+            now - std::chrono::nanoseconds(stamp.modified_ns) < kStaleAge) {
+            continue;
+        }
+        const int fd = Core_Platform::file_open(temporary, true);
+        if (fd < 0) continue;
+        // Held by a live writer: not stale.
+        if (Core_Platform::file_lock(fd, true, false) == 0 &&
+            Core_Platform::file_unlink(temporary) == 0) {
+            ++removed;
+        }
+        Core_Platform::file_close(fd);
+    }
+    return removed;
 }
 
 }  // namespace Core_Common

@@ -1,6 +1,8 @@
 #include "platform/file_ops.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -161,7 +163,37 @@ int directory_sync(const std::string& path) {
     return result;
 }
 
-int directory_create(const std::string& path) { return ::mkdir(path.c_str(), 0777); }
+int directory_create(const std::string& path, unsigned mode) {
+    return ::mkdir(path.c_str(), static_cast<mode_t>(mode));
+}
+
+bool directory_names(const std::string& path, std::vector<std::string>& out) {
+    out.clear();
+    DIR* dir = ::opendir(path.c_str());
+    if (dir == nullptr) return false;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir);
+        if (entry == nullptr) break;
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") out.push_back(name);
+    }
+    const int saved = errno;
+    ::closedir(dir);
+    errno = saved;
+    return saved == 0;
+}
+
+int path_set_mode(const std::string& path, unsigned mode) {
+    return ::chmod(path.c_str(), static_cast<mode_t>(mode));
+}
+
+int file_set_mode(int fd, unsigned mode) { return ::fchmod(fd, static_cast<mode_t>(mode)); }
+
+int file_lock(int fd, bool exclusive, bool wait) {
+    const int operation = (exclusive ? LOCK_EX : LOCK_SH) | (wait ? 0 : LOCK_NB);
+    return retry_on_eintr([&] { return ::flock(fd, operation); });
+}
 
 path_kind_enum path_kind(const std::string& path) {
     struct stat st;

@@ -23,6 +23,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace Core_Platform {
 
@@ -48,7 +49,19 @@ int file_unlink(const std::string& path);
 // Opens the directory, fsyncs it and closes it, so a rename or creation in it
 // is durable.
 int directory_sync(const std::string& path);
-int directory_create(const std::string& path);
+// mkdir(2) with `mode` (less the umask).
+int directory_create(const std::string& path, unsigned mode = 0777);
+// The names in a directory, "." and ".." left out, in no particular order.
+// False, with errno set, when the directory cannot be read.
+bool directory_names(const std::string& path, std::vector<std::string>& out);
+// chmod(2) and fchmod(2): the permission bits exactly as given (the umask
+// does not apply).
+int path_set_mode(const std::string& path, unsigned mode);
+int file_set_mode(int fd, unsigned mode);
+// flock(2): an advisory lock on the whole file, shared or exclusive, held
+// until the descriptor is closed (so also given up when the process dies).
+// Without `wait` it fails at once, errno EWOULDBLOCK, while another holds it.
+int file_lock(int fd, bool exclusive, bool wait);
 
 // What a path names, following symbolic links.
 enum class path_kind_enum { missing, regular, directory, other };

@@ -173,7 +173,7 @@ bool save_record_file(std::u16string_view directory, const account_t& account,
     }
     content = std::string();
     if (!pack(kStorePassphrase, bytes)) return false;
-    return Core_Common::write_whole_file(store_path(directory, kSyncRecordFileName), bytes);
+    return Core_Common::write_private_file(store_path(directory, kSyncRecordFileName), bytes);
 }
 
 const char* record_load_text(record_load_enum outcome) {
@@ -257,17 +257,19 @@ record_load_enum load_record_file(std::u16string_view directory, const account_t
 void delete_record_file(std::u16string_view directory) {
     if (!usable_directory(directory)) return;
     Core_Common::remove_file(store_path(directory, kSyncRecordFileName));
+    remove_stale_store_temporaries(directory);
 }
 
 bool save_notes_file(std::u16string_view directory, std::u16string_view user_name,
                      const std::string& notes) {
     if (directory.empty()) return false;
-    if (!Core_Common::is_directory(directory) && !Core_Common::create_directories(directory)) {
+    if (!Core_Common::is_directory(directory) &&
+        !Core_Common::create_private_directories(directory)) {
         return false;
     }
     std::string bytes = notes;
     if (!pack(notes_passphrase(user_name), bytes)) return false;
-    return Core_Common::write_whole_file(store_path(directory, kNotesFileName), bytes);
+    return Core_Common::write_private_file(store_path(directory, kNotesFileName), bytes);
 }
 
 std::string load_notes_file(std::u16string_view directory, std::u16string_view user_name) {
@@ -282,6 +284,14 @@ std::string load_notes_file(std::u16string_view directory, std::u16string_view u
 void delete_notes_file(std::u16string_view directory) {
     if (directory.empty()) return;
     Core_Common::remove_file(store_path(directory, kNotesFileName));
+    remove_stale_store_temporaries(directory);
+}
+
+void remove_stale_store_temporaries(std::u16string_view directory) {
+    if (directory.empty()) return;
+    for (const char16_t* name : {kSyncRecordFileName, kNotesFileName, kPeerIdFileName}) {
+        Core_Common::remove_stale_temporaries(store_path(directory, name));
+    }
 }
 
 std::string peer_id_in(std::u16string_view directory) {
@@ -297,7 +307,7 @@ std::string peer_id_in(std::u16string_view directory) {
     Core_Common::hash20 fresh;
     Core_Common::random_bytes(fresh.data(), Core_Common::hash20::size);
     if (!directory.empty()) {
-        Core_Common::write_whole_file(path, fresh.to_bytes());  // a failure is ignored
+        Core_Common::write_private_file(path, fresh.to_bytes());  // a failure is ignored
     }
     return fresh.to_hex();
 }

@@ -14,6 +14,8 @@
 //   "zorvane_peer_id.dat"  the installation's peer identifier, 20 raw bytes.
 // Every file is read whole and replaced whole and atomically
 // (common/whole_file.h): a failed save leaves the previous file as it was.
+// The files, and their temporary files while they are written, are private:
+// mode 0600 whatever the umask; a data directory the store creates is 0700.
 // An empty directory path means "no data directory": nothing is read,
 // written or removed.
 //
@@ -71,11 +73,12 @@ const char* record_load_text(record_load_enum outcome);
 record_load_enum load_record_file(std::u16string_view directory, const account_t& account,
                                   sync_record_t& record, std::string& client_type);
 
-// Removes the record file if the directory exists. Missing files are fine.
+// Removes the record file if the directory exists, and the temporary files a
+// crashed save of any store file left behind. Missing files are fine.
 void delete_record_file(std::u16string_view directory);
 
 // Writes the notes file of `user_name`, creating the directory (with its
-// parents) when it is missing. Returns false, writing nothing, when packing
+// parents, mode 0700) when it is missing. Returns false, writing nothing, when packing
 // fails, and false when the directory or the file cannot be written.
 bool save_notes_file(std::u16string_view directory, std::u16string_view user_name,
                      const std::string& notes);
@@ -85,8 +88,13 @@ bool save_notes_file(std::u16string_view directory, std::u16string_view user_nam
 // notes, a damaged file).
 std::string load_notes_file(std::u16string_view directory, std::u16string_view user_name);
 
-// Removes the notes file.
+// Removes the notes file, and stale temporary files as delete_record_file.
 void delete_notes_file(std::u16string_view directory);
+
+// Removes the temporary files that crashed saves of the three store files
+// left in `directory` (common/whole_file.h, remove_stale_temporaries). Every
+// save removes those of its own file too.
+void remove_stale_store_temporaries(std::u16string_view directory);
 
 // The installation's peer identifier as 40 lower-case hex digits. Taken from
 // the peer file when it holds exactly 20 bytes; otherwise 20 new random bytes

@@ -1,7 +1,9 @@
 #include "sync_client/local_store.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "bookmarks/tree_xml.h"
@@ -273,15 +275,48 @@ TEST_F(LocalStore, FailedSavesKeepThePreviousRecord) {
     EXPECT_EQ(entries, 1u) << "no temporary files are left behind";
 }
 
-TEST_F(LocalStore, DeleteRemovesTheRecordOnly) {
+// Deleting removes the record (or the notes) and whatever saves that crashed
+// half-way left; the other files stay.
+TEST_F(LocalStore, DeleteRemovesTheRecordOnlyAndCrashLeftovers) {
     ASSERT_TRUE(save_record_file(dir.wide(), alice, record_of("A", 1, ""), ""));
     ASSERT_TRUE(save_notes_file(dir.wide(), u"alice", "n"));
+    const auto long_ago = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+    for (const char* name : {"zorvane.dat.tmp-00112233aabb", "zorvane_notes.dat.tmp-445566778899",
+                             "zorvane_peer_id.dat.tmp-ccddeeff0011"}) {
+        write_file(dir.file(name), "half a file");
+        std::filesystem::last_write_time(dir.file(name), long_ago);
+    }
     delete_record_file(dir.wide());
     EXPECT_FALSE(std::filesystem::exists(dir.file("zorvane.dat")));
     EXPECT_TRUE(std::filesystem::exists(dir.file("zorvane_notes.dat")));
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path()))
+        ++entries;
+    EXPECT_EQ(entries, 1u) << "the temporary files are gone";
     delete_record_file(dir.wide());  // nothing left: still fine
     delete_notes_file(dir.wide());
     EXPECT_FALSE(std::filesystem::exists(dir.file("zorvane_notes.dat")));
+}
+
+// The files hold the whole tree, the notes and a hash of the password: only
+// their owner reads them, whatever the umask; so does a directory the store
+// creates.
+TEST_F(LocalStore, StoreFilesArePrivate) {
+    const mode_t previous = ::umask(022);
+    const std::u16string nested = dir.wide() + u"/made/by/notes";
+    ASSERT_TRUE(save_notes_file(nested, u"alice", "n"));
+    ASSERT_TRUE(save_record_file(nested, alice, record_of("A", 1, ""), ""));
+    peer_id_in(nested);
+    ::umask(previous);
+    namespace fs = std::filesystem;
+    for (const char* name : {"made", "made/by", "made/by/notes"}) {
+        EXPECT_EQ(fs::status(dir.file(name)).permissions(), fs::perms::owner_all) << name;
+    }
+    for (const char* name : {"zorvane.dat", "zorvane_notes.dat", "zorvane_peer_id.dat"}) {
+        EXPECT_EQ(fs::status(dir.file(std::string("made/by/notes/") + name)).permissions(),
+                  fs::perms::owner_read | fs::perms::owner_write)
+            << name;
+    }
 }
 
 TEST_F(LocalStore, NotesAreSealedForTheirUser) {
