@@ -173,7 +173,7 @@ public:
     }
     nsresult getTree(nsAString& tree) override {
         const ZorvaneClient* c = client();
-        return set_tree(tree, c ? &c->last_sync().tree : nullptr);
+        return set_tree(tree, c ? &c->working_tree() : nullptr);
     }
     nsresult getVersion(std::int32_t* version) override {
         if (version == nullptr) return NS_ERROR_NULL_POINTER;

@@ -52,9 +52,11 @@ void InterfaceSOAPClientSimpleHandler::set_server(const std::string& address,
     std::lock_guard<std::recursive_mutex> guard(servlet_lock());
     m_list_id = 0;
     soap_servlet_t servlet;
-    parse_server_address(address, default_port, servlet.m_host, servlet.m_port);
-    servlet.m_list = this;
-    m_soap_servlet.assign(1, servlet);
+    m_soap_servlet.clear();
+    if (parse_server_address(address, default_port, servlet.m_host, servlet.m_port)) {
+        servlet.m_list = this;
+        m_soap_servlet.assign(1, servlet);
+    }
     m_connection->m_kind = kind;
     m_connection->m_priority = priority;
 }
@@ -89,44 +91,41 @@ void InterfaceSOAPClientSimpleHandler::cancel() { dispose_current(); }
 
 bool InterfaceSOAPClientSimpleHandler::busy() const { return m_connection->m_current != nullptr; }
 
-void parse_server_address(const std::string& address, std::uint16_t default_port, std::string& host,
+bool parse_server_address(const std::string& address, std::uint16_t default_port, std::string& host,
                           std::uint16_t& port) {
-    std::vector<std::string> pieces;
-    std::size_t begin = 0;
-    for (;;) {
-        const std::size_t colon = address.find(':', begin);
-        const bool last = colon == std::string::npos;
-        std::string piece = address.substr(begin, last ? std::string::npos : colon - begin);
-        if (!piece.empty() || last) {
-            pieces.push_back(std::move(piece));
-        }
-        if (last) {
-            break;
-        }
-        begin = colon + 1;
-    }
-    host = pieces.empty() ? std::string() : pieces[0];
+    host.clear();
     port = default_port;
-    if (pieces.size() < 2) {
-        return;
+    std::string name;
+    std::string rest;
+    if (!address.empty() && address[0] == '[') {
+        const std::size_t close = address.find(']');
+        if (close == std::string::npos) return false;
+        name = address.substr(1, close - 1);
+        rest = address.substr(close + 1);
+        if (name.find_first_of("[]") != std::string::npos) return false;
+        if (!rest.empty() && rest[0] != ':') return false;
+    } else {
+        const std::size_t colon = address.find(':');
+        name = address.substr(0, colon);
+        if (colon != std::string::npos) rest = address.substr(colon);
+        if (name.find_first_of("[]") != std::string::npos) return false;
     }
-    const std::string& text = pieces[1];
-    const std::size_t start = text.find_first_of("-0123456789.");
-    if (start == std::string::npos) {
-        return;
+    if (name.empty()) return false;
+    std::uint16_t value = default_port;
+    if (!rest.empty()) {
+        // ":" then digits only, 1 to 65535.
+        const std::string digits = rest.substr(1);
+        const char* first = digits.data();
+        const char* last = first + digits.size();
+        auto [stop, error] = std::from_chars(first, last, value);
+        if (digits.empty() || error != std::errc() || stop != last || value == 0 ||
+            digits.find_first_not_of("0123456789") != std::string::npos) {
+            return false;
+        }
     }
-    std::size_t end = text.find_first_not_of("0123456789.", start + 1);
-    if (end == std::string::npos) {
-        end = text.size();
-    }
-    const std::string number = text.substr(start, end - start);
-    std::uint16_t value = 0;
-    const char* first = number.data();
-    const char* last = number.data() + number.size();
-    auto [stop, error] = std::from_chars(first, last, value);
-    if (error == std::errc() && stop != first) {
-        port = value;
-    }
+    host = std::move(name);
+    port = value;
+    return true;
 }
 
 }  // namespace Core_SOAPClient

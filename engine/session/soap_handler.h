@@ -89,7 +89,8 @@ public:
     ~InterfaceSOAPClientSimpleHandler() override;
 
     // Replaces the servlet list by the one server in `address`
-    // (parse_server_address) and keeps `kind` and `priority` for its sessions.
+    // (parse_server_address; an address it refuses leaves the list empty)
+    // and keeps `kind` and `priority` for its sessions.
     void set_server(const std::string& address, std::uint16_t default_port, std::uint8_t kind,
                     std::uint8_t priority);
 
@@ -117,13 +118,15 @@ private:
     std::uint64_t m_sequence_counter = 0;
 };
 
-// The server address rule of set_server: the text is split at every ":"
-// (empty pieces dropped, except the last); the host is the first piece; the
-// port is read from the second piece, starting at its first character among
-// "-0123456789." up to the next character not among "0123456789.", as a
-// 16-bit number; otherwise (no second piece, no such character, no valid
-// number) it is `default_port`.
-void parse_server_address(const std::string& address, std::uint16_t default_port, std::string& host,
+// The server address rule of set_server: "HOST", "HOST:PORT", "[IPV6]" or
+// "[IPV6]:PORT" (an IPv6 literal in brackets, given on without them). PORT
+// is 1 to 65535 in decimal digits alone; without it the port is
+// `default_port`. Returns false, with `host` empty and `port` the default,
+// for anything else: an empty host, a port that is empty or not such a
+// number ("80.5", "x", "0", "70000"), an unclosed bracket, or a colon in a
+// host without brackets (an IPv6 literal needs them). set_server then keeps
+// no server, so every request fails without reaching anyone.
+bool parse_server_address(const std::string& address, std::uint16_t default_port, std::string& host,
                           std::uint16_t& port);
 
 }  // namespace Core_SOAPClient

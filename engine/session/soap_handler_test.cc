@@ -352,32 +352,81 @@ TEST(SessionClient, MailslotOutsideTheListThrowsAndStartsNothing) {
 TEST(ServerAddress, HostAndPortFollowTheAddressRule) {
     struct address_case {
         std::string text;
+        bool valid;
         std::string host;
         std::uint16_t port;
     };
     const address_case cases[] = {
-        {"sync.example:9000", "sync.example", 9000},
-        {"sync.example", "sync.example", 8080},
-        {"sync.example:abc", "sync.example", 8080},
-        {"sync.example:port9001x", "sync.example", 9001},
-        {"sync.example::9002", "sync.example", 9002},
-        {"sync.example:70000", "sync.example", 8080},
-        {"", "", 8080},
-        {":9003", "9003", 8080},
+        {"sync.example:9000", true, "sync.example", 9000},
+        {"sync.example", true, "sync.example", 8080},
+        {"sync.example:65535", true, "sync.example", 65535},
+        {"[::1]:8081", true, "::1", 8081},
+        {"[::1]", true, "::1", 8080},
+        {"[2001:db8::7]:443", true, "2001:db8::7", 443},
+        {"127.0.0.1:1", true, "127.0.0.1", 1},
+        // Malformed: refused rather than read as something else.
+        {"sync.example:80.5", false, "", 8080},
+        {"sync.example:abc", false, "", 8080},
+        {"sync.example:port9001x", false, "", 8080},
+        {"sync.example::9002", false, "", 8080},
+        {"sync.example:70000", false, "", 8080},
+        {"sync.example:0", false, "", 8080},
+        {"sync.example:", false, "", 8080},
+        {"sync.example:+80", false, "", 8080},
+        {"sync.example: 80", false, "", 8080},
+        {"::1", false, "", 8080},
+        {"[::1", false, "", 8080},
+        {"[::1]8080", false, "", 8080},
+        {"[]:8080", false, "", 8080},
+        {"", false, "", 8080},
+        {":9003", false, "", 8080},
     };
     for (const address_case& c : cases) {
         SCOPED_TRACE(c.text);
-        std::string host;
+        std::string host = "left over";
         std::uint16_t port = 0;
-        parse_server_address(c.text, 8080, host, port);
+        EXPECT_EQ(parse_server_address(c.text, 8080, host, port), c.valid);
         EXPECT_EQ(host, c.host);
         EXPECT_EQ(port, c.port);
     }
     recording_handler handler;
-    handler.set_server("sync.example:9000", 8080, 0, 0);
+    handler.set_server("[::1]:9000", 8080, 0, 0);
     ASSERT_EQ(handler.servlets().size(), 1u);
-    EXPECT_EQ(handler.servlets()[0].m_host, "sync.example");
+    EXPECT_EQ(handler.servlets()[0].m_host, "::1");
     EXPECT_EQ(handler.servlets()[0].m_port, 9000);
+    handler.set_server("sync.example:80.5", 8080, 0, 0);
+    EXPECT_TRUE(handler.servlets().empty()) << "no server rather than port 80";
+}
+
+// A request to a bracketed IPv6 literal reaches a server on the IPv6
+// loopback; with a server address that was refused nothing is sent and the
+// request fails at once.
+TEST(ServerAddress, Ipv6LiteralsAreReachedAndRefusedAddressesFail) {
+    network_stack stack;
+    std::atomic<bool> reached{false};
+    std::unique_ptr<ScriptedPeer> peer;
+    try {
+        peer = std::make_unique<ScriptedPeer>(
+            [&](PeerConnection& c) {
+                reached.store(!c.read_request().empty());
+                c.close();
+            },
+            "::1");
+    } catch (const std::exception& e) {
+        GTEST_SKIP() << "no IPv6 loopback here: " << e.what();
+    }
+    recording_handler handler;
+    handler.set_server("[::1]:" + std::to_string(peer->port()), 8080, 0, 0);
+    handler.send_body("hello");
+    ASSERT_TRUE(network_stack::pump_until([&] { return handler.outcomes() == 1; }));
+    EXPECT_TRUE(reached.load());
+
+    recording_handler refused;
+    refused.set_server("127.0.0.1:80.5", 8080, 0, 0);
+    refused.send_body("hello");
+    EXPECT_EQ(refused.sequence_counter(), 0u);
+    ASSERT_TRUE(network_stack::pump_until([&] { return refused.outcomes() == 1; }));
+    EXPECT_EQ(refused.errors.size(), 1u);
 }
 
 }  // namespace

@@ -24,6 +24,7 @@ constexpr const char16_t* kRecordVersion = u"Version";
 constexpr const char16_t* kRecordDateTime = u"DateTime";
 constexpr const char16_t* kRecordClientType = u"ClientType";
 constexpr const char16_t* kRecordContent = u"Content";
+constexpr const char16_t* kRecordLocalChanges = u"LocalChanges";
 
 std::atomic<bool> g_fail_compress{false};
 std::atomic<bool> g_fail_encrypt{false};
@@ -140,7 +141,8 @@ std::string password_hash_text(std::u16string_view password) {
 }
 
 bool save_record_file(std::u16string_view directory, const account_t& account,
-                      const sync_record_t& record, const std::string& client_type) {
+                      const sync_record_t& record, const std::string& client_type,
+                      bool local_changes) {
     if (!tree_present(record.tree)) return false;
     if (!usable_directory(directory)) return false;
 
@@ -168,6 +170,7 @@ bool save_record_file(std::u16string_view directory, const account_t& account,
         // Base64 text is plain ASCII, the same in the ANSI code page and
         // in UTF-8.
         w.leaf("Content", content);
+        if (local_changes) w.leaf("LocalChanges", "1");
         w.close();
         w.close();
     }
@@ -197,7 +200,8 @@ const char* record_load_text(record_load_enum outcome) {
 }
 
 record_load_enum load_record_file(std::u16string_view directory, const account_t& account,
-                                  sync_record_t& record, std::string& client_type) {
+                                  sync_record_t& record, std::string& client_type,
+                                  bool* local_changes) {
     if (!usable_directory(directory)) return RECORD_NO_DIRECTORY;
     std::string bytes;
     if (!Core_Common::read_whole_file(store_path(directory, kSyncRecordFileName), bytes)) {
@@ -232,6 +236,8 @@ record_load_enum load_record_file(std::u16string_view directory, const account_t
     marks->get_child(kRecordDateTime, date);
     std::string stored_type;
     marks->get_child(kRecordClientType, stored_type);
+    std::int32_t changes = 0;
+    marks->get_child(kRecordLocalChanges, changes);
     // Base64 text is plain ASCII, the same in every form: it is taken as it
     // stands rather than converted (it is the size of the tree document and
     // a third more).
@@ -251,6 +257,7 @@ record_load_enum load_record_file(std::u16string_view directory, const account_t
     record.date = std::move(date);
     record.tree = std::move(tree);
     client_type = std::move(stored_type);
+    if (local_changes != nullptr) *local_changes = changes != 0;
     return RECORD_LOADED;
 }
 

@@ -7,7 +7,9 @@
 //                          Zorvane/BookMarks with Username, Password (the
 //                          password's hash text), Version, DateTime,
 //                          ClientType and Content (Base64 of the tree
-//                          document);
+//                          document), and LocalChanges ("1") while the
+//                          browser's tree is not known to descend from the
+//                          record's tree (sync_client/zorvane_client.h);
 //   "zorvane_notes.dat"    the user's notes: envelope under kStorePassphrase
 //                          followed by the user name (ANSI code page) over a
 //                          gzip member over the notes bytes;
@@ -44,12 +46,13 @@ std::u16string store_path(std::u16string_view directory, std::u16string_view fil
 // the password's UTF-16LE bytes (no terminator); 40 zeros for an empty one.
 std::string password_hash_text(std::u16string_view password);
 
-// Writes the record file for `account`, `record` and `client_type`.
-// Returns false, writing nothing, when the record's tree is not present,
-// when the directory does not exist (it is not created), or when packing
-// fails; otherwise returns whether the atomic write succeeded.
+// Writes the record file for `account`, `record`, `client_type` and
+// `local_changes`. Returns false, writing nothing, when the record's tree is
+// not present, when the directory does not exist (it is not created), or
+// when packing fails; otherwise returns whether the atomic write succeeded.
 bool save_record_file(std::u16string_view directory, const account_t& account,
-                      const sync_record_t& record, const std::string& client_type);
+                      const sync_record_t& record, const std::string& client_type,
+                      bool local_changes = false);
 
 // Why a record file does or does not load.
 enum record_load_enum {
@@ -69,9 +72,12 @@ const char* record_load_text(record_load_enum outcome);
 // password by its hash text). On RECORD_LOADED stores the record (a
 // non-numeric "Version" reads as 0; a "Content" tree that does not read
 // gives the empty tree) and the stored client type ("ClientType", empty when
-// absent). On any other outcome the outputs are left unchanged.
+// absent) and, when asked, whether local changes were pending (false for a
+// file without "LocalChanges"). On any other outcome the outputs are left
+// unchanged.
 record_load_enum load_record_file(std::u16string_view directory, const account_t& account,
-                                  sync_record_t& record, std::string& client_type);
+                                  sync_record_t& record, std::string& client_type,
+                                  bool* local_changes = nullptr);
 
 // Removes the record file if the directory exists, and the temporary files a
 // crashed save of any store file left behind. Missing files are fine.

@@ -41,14 +41,18 @@ void ZorvaneClient::handle_update_reply(const std::string& body, boost::system::
             return;
         } else {
             std::int32_t version = 0;
-            if (update->get_child(el::kBookmarkVersion, version)) {
+            sync_record_t server;
+            // A newer version without a tree that reads is nothing to adopt.
+            if (update->get_child(el::kBookmarkVersion, version) &&
+                tree_present(server.tree = tree_of(data_part))) {
                 update->get_child(el::kSubmitClientType, m_submit_client_type);
-                std::string date;
-                update->get_child(el::kBookmarkDate, date);
-                m_last_sync.version = version;
-                m_last_sync.date = std::move(date);
+                server.version = version;
+                update->get_child(el::kBookmarkDate, server.date);
+                // The browser has not confirmed a tree brought in where there
+                // was none: until it does, its syncs delete nothing.
+                if (!tree_present(m_last_sync.tree)) set_local_changes(true);
+                adopt_record(std::move(server));
                 error = boost::system::error_code();
-                m_last_sync.tree = tree_of(data_part);
                 log_sync(kLogUpdateVersion + std::to_string(version));
                 m_account.verified = true;
                 return;
@@ -59,112 +63,115 @@ void ZorvaneClient::handle_update_reply(const std::string& body, boost::system::
     log_sync(kLogUpdateFailed);
 }
 
-bool ZorvaneClient::handle_sync_reply(const std::string& body, boost::system::error_code& error,
-                                      bool& record_untouched) {
-    record_untouched = false;
+void ZorvaneClient::finish_sync(sync_record_t server, bool committed) {
+    if (committed && !tree_present(server.tree)) server.tree = m_current_tree;
+    adopt_record(std::move(server));
+    if (committed || m_handed_record_tree) {
+        m_local_tree = zorvane_node_t();
+        set_local_changes(false);
+    }
+    m_last_error = boost::system::error_code();
+    m_action = ACTION_IDLE;
+}
+
+bool ZorvaneClient::handle_sync_reply(const std::string& body, boost::system::error_code& error) {
     error = make_error_code(ZORVANE_INVALID_PROTOCOL);
     const boost::system::error_code success;
-    xml_node_t document;
-    std::string data_part;
-    if (!open_reply(body, document, data_part)) {
+    auto fail = [&] {
         m_action = ACTION_IDLE;
         log_sync(kLogSyncFailed);
-        record_untouched = !m_local_changes;
         return true;
-    }
+    };
+    xml_node_t document;
+    std::string data_part;
+    if (!open_reply(body, document, data_part)) return fail();
     const xml_node_t& response = *document.find_path(el::kResponsePath);
     const Core_Common::service_error_t result = read_server_result(response);
     if (result.is_error()) {
-        if (result.code == Core_Common::SERVICE_POLICY) {
-            error = success;
-            m_last_error = success;
-            m_action = ACTION_IDLE;
-            record_untouched = !m_local_changes;
-            return true;
-        }
         if (result.code == Core_Common::SERVICE_NO_RECORD) {
-            m_last_sync.tree = zorvane_node_t();
-            m_last_sync.version = 0;
-            m_last_sync.date.clear();
+            // The server holds no tree for the account (restored, migrated,
+            // created again): the tree is uploaded as a first sync would,
+            // and the record is no common base any more. The record stays
+            // as it is until the server has stored the upload.
+            if (m_commit_rounds >= kMaxCommitRounds) {
+                error = make_error_code(ZORVANE_INVALID_VERSION);
+                return fail();
+            }
+            m_account_emptied = true;
+            send_commit_request(0);
+            return false;
+        }
+        // "POLICY": the server refused to store the tree.
+        error = result.code == Core_Common::SERVICE_POLICY
+                    ? make_error_code(ZORVANE_SERVER_EXCEPTION)
+                    : client_error_from_service(result);
+        return fail();
+    }
+
+    if (!m_sync_commit) {
+        // The answer to an update request: a newer tree, or nothing newer.
+        if (const xml_node_t* update = response.find_child(el::kUpdate)) {
+            sync_record_t server;
+            std::int32_t version = 0;
+            if (!update->get_child(el::kBookmarkVersion, version) ||
+                !tree_present(server.tree = tree_of(data_part))) {
+                return fail();
+            }
+            server.version = version;
+            update->get_child(el::kBookmarkDate, server.date);
+            update->get_child(el::kSubmitClientType, m_submit_client_type);
+            finish_sync(std::move(server), false);
             error = success;
-            m_last_error = success;
-            m_action = ACTION_IDLE;
-            m_submit_client_type.clear();
             return true;
         }
-        error = client_error_from_service(result);
+        if (response.find_child(el::kCommit) != nullptr) return fail();
+        // Nothing newer than the record on the server: the record stays.
+        if (m_handed_record_tree) set_local_changes(false);
+        m_last_error = success;
         m_action = ACTION_IDLE;
-        log_sync(kLogSyncFailed);
-        record_untouched = !m_local_changes;
+        error = success;
         return true;
     }
 
-    if (const xml_node_t* update = response.find_child(el::kUpdate)) {
-        std::int32_t version = 0;
-        if (update->get_child(el::kBookmarkVersion, version)) {
-            std::string date;
-            update->get_child(el::kBookmarkDate, date);
-            update->get_child(el::kSubmitClientType, m_submit_client_type);
-            m_last_sync.version = version;
-            m_last_sync.date = std::move(date);
-            error = success;
-            m_last_error = success;
-            m_action = ACTION_IDLE;
-            m_last_sync.tree = tree_of(data_part);
-            return true;
-        }
-    } else if (const xml_node_t* commit = response.find_child(el::kCommit)) {
-        std::int32_t baseline = 0;
-        if (commit->get_child(el::kBaseline, baseline)) {
-            sync_record_t server;
-            server.version = baseline;
-            commit->get_child(el::kBookmarkDate, server.date);
-            const Core_Common::service_error_t commit_result = read_server_result(*commit);
-            if (commit_result.code == Core_Common::SERVICE_OK) {
-                server.tree = tree_of(data_part);
-                error = success;
-                commit->get_child(el::kSubmitClientType, m_submit_client_type);
-                m_last_error = success;
-                m_action = ACTION_IDLE;
-                m_last_sync = std::move(server);
-                m_local_changes = false;
-                return true;
-            }
-            if (commit_result.code == Core_Common::SERVICE_INVALID_VERSION) {
-                server.tree = tree_of(data_part);
-                error = success;
-                const bool changed = tree_present(m_last_sync.tree) ? has_changes(server)
-                                                                    : combine_without_base(server);
-                if (!changed) {
-                    m_last_error = success;
-                    m_action = ACTION_IDLE;
-                    m_last_sync = std::move(server);
-                    m_local_changes = false;
-                    return true;
-                }
-                // The merged tree goes to the server again, based on its version.
-                send_commit_request(static_cast<std::uint32_t>(baseline));
-                return false;
-            }
-            error = client_error_from_service(commit_result);
-        }
-    } else {
-        // A successful reply with neither a newer tree nor a commit answer:
-        // the server has nothing newer than the record (the answer to the
-        // update a sync without changes sends). That is a finished sync, not
-        // a failure.
+    // The answer to a commit says whether the tree was stored; anything else
+    // (no "Commit", a newer tree instead, a bare "OK") stored nothing.
+    const xml_node_t* commit = response.find_child(el::kCommit);
+    std::int32_t baseline = 0;
+    if (commit == nullptr || !commit->get_child(el::kBaseline, baseline)) return fail();
+    sync_record_t server;
+    server.version = baseline;
+    commit->get_child(el::kBookmarkDate, server.date);
+    const Core_Common::service_error_t commit_result = read_server_result(*commit);
+    if (commit_result.code == Core_Common::SERVICE_OK) {
+        server.tree = tree_of(data_part);
+        commit->get_child(el::kSubmitClientType, m_submit_client_type);
+        finish_sync(std::move(server), true);
         error = success;
-        m_last_error = success;
-        m_action = ACTION_IDLE;
-        m_account.verified = true;
-        record_untouched = !m_local_changes;
         return true;
     }
-    // An answer without what it needs changed nothing either.
-    m_action = ACTION_IDLE;
-    log_sync(kLogSyncFailed);
-    record_untouched = !m_local_changes;
-    return true;
+    if (commit_result.code != Core_Common::SERVICE_INVALID_VERSION) {
+        error = client_error_from_service(commit_result);
+        return fail();
+    }
+    // "INVALID_VERSION": another client committed first; the data part holds
+    // the server's tree. Without it there is nothing to merge with, and
+    // committing ours over the newer version would replace it.
+    error = make_error_code(ZORVANE_INVALID_VERSION);
+    server.tree = tree_of(data_part);
+    if (!tree_present(server.tree)) return fail();
+    const bool changed = tree_present(m_last_sync.tree) && !m_account_emptied
+                             ? has_changes(server)
+                             : combine_without_base(server);
+    if (!changed) {
+        // Everything of ours is in the server's tree already.
+        finish_sync(std::move(server), true);
+        error = success;
+        return true;
+    }
+    if (m_commit_rounds >= kMaxCommitRounds) return fail();
+    // The merged tree goes to the server again, based on its version.
+    send_commit_request(static_cast<std::uint32_t>(baseline));
+    return false;
 }
 
 bool ZorvaneClient::combine_without_base(const sync_record_t& server) {
@@ -187,18 +194,27 @@ void ZorvaneClient::handle_overwrite_reply(const std::string& body,
     if (open_reply(body, document, data_part)) {
         const xml_node_t& response = *document.find_path(el::kResponsePath);
         const Core_Common::service_error_t result = read_server_result(response);
+        const xml_node_t* commit = response.find_child(el::kCommit);
+        std::int32_t baseline = 0;
         if (result.is_error()) {
             error = client_error_from_service(result);
-        } else if (const xml_node_t* commit = response.find_child(el::kCommit)) {
-            std::int32_t baseline = 0;
-            if (commit->get_child(el::kBaseline, baseline)) {
-                std::string date;
-                commit->get_child(el::kBookmarkDate, date);
+        } else if (commit != nullptr && commit->get_child(el::kBaseline, baseline)) {
+            const Core_Common::service_error_t commit_result = read_server_result(*commit);
+            if (commit_result.is_error()) {
+                // The commit's own result says the tree was not stored.
+                error = client_error_from_service(commit_result);
+            } else {
+                sync_record_t server;
+                server.version = baseline;
+                commit->get_child(el::kBookmarkDate, server.date);
+                server.tree = tree_of(data_part);
+                // The server stored the tree sent when it gives none back.
+                if (!tree_present(server.tree)) server.tree = m_current_tree;
                 m_last_error = boost::system::error_code();
                 m_action = ACTION_IDLE;
-                m_last_sync.tree = tree_of(data_part);
-                m_last_sync.version = baseline;
-                m_last_sync.date = std::move(date);
+                adopt_record(std::move(server));
+                m_local_tree = zorvane_node_t();
+                set_local_changes(false);
                 error = boost::system::error_code();
                 log_sync(kLogOverwriteVersion + std::to_string(baseline));
                 save_sync_record();

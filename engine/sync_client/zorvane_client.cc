@@ -56,6 +56,7 @@ void ZorvaneClient::set_user(const std::u16string& user_name, const std::u16stri
     m_account.password = password;
     m_account.verified = false;
     m_local_changes = false;
+    m_local_tree = zorvane_node_t();
     m_account.profile_id = profile_id;
     m_last_sync = sync_record_t{};
     m_record_stamp.reset();
@@ -73,6 +74,7 @@ void ZorvaneClient::forget_user() {
     m_last_sync = sync_record_t{};
     m_record_stamp.reset();
     m_local_changes = false;
+    m_local_tree = zorvane_node_t();
     m_account.profile_id = 0;
     m_submit_client_type.clear();
     delete_sync_record();
@@ -94,12 +96,18 @@ void ZorvaneClient::start_update(bool force) {
     send_update_request();
 }
 
-bool ZorvaneClient::accept_user(zorvane_node_t&& tree) {
+bool ZorvaneClient::accept_tree(const zorvane_node_t& tree, const char* invalid_message) {
     if (m_account.user_name.empty() || !m_account.verified) {
         m_last_error = make_error_code(ZORVANE_NOT_LOGGED_IN);
         return false;
     }
-    m_current_tree = std::move(tree);
+    // A refused tree changes nothing: not the tree of a sync in flight, which
+    // a later "INVALID_VERSION" would merge, nor the tree handed over last.
+    if (!tree_present(tree)) {
+        log_sync(invalid_message);
+        m_last_error = make_error_code(ZORVANE_INVALID_BOOKMARK);
+        return false;
+    }
     return true;
 }
 
@@ -113,19 +121,33 @@ void ZorvaneClient::start_sync(std::string_view tree) {
 }
 
 void ZorvaneClient::start_sync(zorvane_node_t tree) {
-    if (!accept_user(std::move(tree))) return;
-    m_sync_input_tree = m_current_tree;
-    if (!tree_present(m_current_tree)) {
-        log_sync(kLogSyncInvalid);
-        m_last_error = make_error_code(ZORVANE_INVALID_BOOKMARK);
-        return;
-    }
+    if (!accept_tree(tree, kLogSyncInvalid)) return;
     m_last_error = boost::system::error_code();
     reset();
     log_sync(kLogStartSyncRequest);
     m_action = ACTION_SYNCING;
     log_sync(kLogStartSync);
-    if (!m_local_changes && !has_changes(m_last_sync)) {
+    m_sync_input_tree = tree;
+    m_current_tree = std::move(tree);
+    m_commit_rounds = 0;
+    m_account_emptied = false;
+    m_handed_record_tree = tree_present(m_last_sync.tree) &&
+                           Core_ZorvaneMerge::trees_equal(m_current_tree, m_last_sync.tree);
+    if (m_local_changes) {
+        // The browser may not hold what the working tree holds (what was
+        // merged in, or the account's tree it has not confirmed yet): what
+        // it lacks is kept, not deleted.
+        const zorvane_node_t& working = working_tree();
+        if (tree_present(working) && !Core_ZorvaneMerge::trees_equal(m_current_tree, working)) {
+            Core_ZorvaneMerge::merge_input input;
+            input.remote = working;
+            input.base = working;
+            input.local = std::move(m_current_tree);
+            input.skip_deletes = true;
+            Core_ZorvaneMerge::merge_trees(input, m_current_tree);
+        }
+    }
+    if (!has_changes(m_last_sync)) {
         send_update_request();
         return;
     }
@@ -142,17 +164,13 @@ void ZorvaneClient::start_overwrite(std::string_view tree) {
 }
 
 void ZorvaneClient::start_overwrite(zorvane_node_t tree) {
-    if (!accept_user(std::move(tree))) return;
-    if (!tree_present(m_current_tree)) {
-        log_sync(kLogOverwriteInvalid);
-        m_last_error = make_error_code(ZORVANE_INVALID_BOOKMARK);
-        return;
-    }
+    if (!accept_tree(tree, kLogOverwriteInvalid)) return;
     m_last_error = boost::system::error_code();
     reset();
     log_sync(kLogStartOverwriteRequest);
     m_action = ACTION_OVERWRITING;
     log_sync(kLogStartOverwrite);
+    m_current_tree = std::move(tree);
     send_overwrite_request();
 }
 
@@ -207,58 +225,68 @@ void ZorvaneClient::merge_browser_tree(std::string_view tree) {
     merge_browser_tree(parse_tree(tree));
 }
 
-void ZorvaneClient::merge_browser_tree(zorvane_node_t browser) {
+const zorvane_node_t& ZorvaneClient::working_tree() const {
+    return tree_present(m_local_tree) ? m_local_tree : m_last_sync.tree;
+}
+
+void ZorvaneClient::set_local_changes(bool pending) {
+    if (pending != m_local_changes) m_record_stamp.reset();
+    m_local_changes = pending;
+}
+
+void ZorvaneClient::adopt_record(sync_record_t record) {
+    m_last_sync = std::move(record);
     m_record_stamp.reset();
-    if (!tree_present(m_last_sync.tree)) {
-        m_last_sync.tree = std::move(browser);
+}
+
+void ZorvaneClient::merge_browser_tree(zorvane_node_t browser) {
+    if (!tree_present(browser)) return;
+    const zorvane_node_t& working = working_tree();
+    if (!tree_present(working)) {
+        m_local_tree = std::move(browser);
+        set_local_changes(true);
         return;
     }
-    if (!tree_present(browser)) return;
     Core_ZorvaneMerge::merge_input input;
-    input.remote = m_last_sync.tree;
+    input.remote = working;
+    input.base = working;
     input.local = std::move(browser);
     input.skip_deletes = true;
     zorvane_node_t merged;
-    {
-        // The stored tree is the base, moved in and back rather than copied.
-        input.base = std::move(m_last_sync.tree);
-        struct restore_t {
-            zorvane_node_t& from;
-            zorvane_node_t& to;
-            ~restore_t() { to = std::move(from); }
-        } restore{input.base, m_last_sync.tree};
-        Core_ZorvaneMerge::merge_trees(input, merged);
-    }
-    if (!Core_ZorvaneMerge::trees_equal(merged, m_last_sync.tree)) m_local_changes = true;
-    m_last_sync.tree = std::move(merged);
+    Core_ZorvaneMerge::merge_trees(input, merged);
+    if (Core_ZorvaneMerge::trees_equal(merged, working)) return;
+    // What was merged in is a local change: the record stays the base of
+    // later merges, so a commit that meets "INVALID_VERSION" or fails keeps
+    // these bookmarks as additions rather than taking them as deleted.
+    m_local_tree = std::move(merged);
+    set_local_changes(true);
 }
 
 void ZorvaneClient::import_foreign_tree(std::string_view tree) {
-    m_record_stamp.reset();
-    if (!tree_present(m_last_sync.tree)) return;
+    const zorvane_node_t& working = working_tree();
+    if (!tree_present(working)) return;
     zorvane_node_t browser = parse_tree(tree);
     if (!tree_present(browser)) return;
+    if (m_submit_client_type == "FIREFOX" || m_submit_client_type == "WEB") return;
     zorvane_node_t imported;
-    if (m_submit_client_type != "FIREFOX" && m_submit_client_type != "WEB") {
-        Core_ZorvaneMerge::adopt_input input;
-        input.client_type = m_submit_client_type;
-        input.incoming = m_last_sync.tree;
-        input.local = std::move(browser);
-        Core_ZorvaneMerge::adopt_incoming(input, imported);
-    } else {
-        imported = m_last_sync.tree;
-    }
-    if (!Core_ZorvaneMerge::trees_equal(imported, m_last_sync.tree)) m_local_changes = true;
-    m_last_sync.tree = std::move(imported);
+    Core_ZorvaneMerge::adopt_input input;
+    input.client_type = m_submit_client_type;
+    input.incoming = working;
+    input.local = std::move(browser);
+    Core_ZorvaneMerge::adopt_incoming(input, imported);
+    if (Core_ZorvaneMerge::trees_equal(imported, working)) return;
+    m_local_tree = std::move(imported);
+    set_local_changes(true);
 }
 
 bool ZorvaneClient::roots_unchanged(std::string_view tree) const {
-    if (!tree_present(m_last_sync.tree)) return false;
+    const zorvane_node_t& working = working_tree();
+    if (!tree_present(working)) return false;
     const zorvane_node_t browser = parse_tree(tree);
     if (!tree_present(browser)) return false;
     for (std::string_view guid : {Core_ZorvaneMerge::kToolbarGuid, Core_ZorvaneMerge::kMenuGuid,
                                   Core_ZorvaneMerge::kUnfiledGuid}) {
-        const zorvane_node_t* stored = Core_ZorvaneMerge::find_child(m_last_sync.tree, guid);
+        const zorvane_node_t* stored = Core_ZorvaneMerge::find_child(working, guid);
         const zorvane_node_t* handed = Core_ZorvaneMerge::find_child(browser, guid);
         if ((stored == nullptr) != (handed == nullptr)) return false;
         if (stored != nullptr && !Core_ZorvaneMerge::trees_equal(*stored, *handed)) return false;
@@ -276,7 +304,9 @@ bool ZorvaneClient::load_sync_record() {
         Core_Common::file_stamp(store_path(data_directory(), kSyncRecordFileName), stamp);
     sync_record_t record;
     std::string client_type;
-    if (load_record_file(data_directory(), m_account, record, client_type) != RECORD_LOADED) {
+    bool local_changes = false;
+    if (load_record_file(data_directory(), m_account, record, client_type, &local_changes) !=
+        RECORD_LOADED) {
         return false;
     }
     m_record_stamp.reset();
@@ -284,12 +314,17 @@ bool ZorvaneClient::load_sync_record() {
     m_last_sync = std::move(record);
     m_account.verified = true;
     m_submit_client_type = std::move(client_type);
+    // What was merged in before is in the browser's tree, or was given to
+    // it; the pending state alone says to merge without deleting.
+    m_local_tree = zorvane_node_t();
+    m_local_changes = local_changes;
     return true;
 }
 
 bool ZorvaneClient::save_sync_record() {
     m_record_stamp.reset();
-    if (!save_record_file(data_directory(), m_account, m_last_sync, m_submit_client_type)) {
+    if (!save_record_file(data_directory(), m_account, m_last_sync, m_submit_client_type,
+                          m_local_changes)) {
         return false;
     }
     Core_Common::file_stamp_t stamp;
@@ -326,10 +361,13 @@ std::string ZorvaneClient::peer_id() const { return peer_id_in(data_directory())
 // ---- Requests ----
 
 void ZorvaneClient::send_update_request() {
+    m_sync_commit = false;
     send_packed(update_request_document(m_account, peer_id(), m_last_sync.version), std::string());
 }
 
 void ZorvaneClient::send_commit_request(std::uint32_t baseline) {
+    m_sync_commit = true;
+    ++m_commit_rounds;
     std::string tree;
     Core_ZorvaneMerge::write_tree(m_current_tree, tree);
     send_packed(commit_request_document(m_account, peer_id(), client_type_name(), baseline),
@@ -370,18 +408,18 @@ void ZorvaneClient::on_reply(const Core_Common::soap_client_received_t& received
             m_action = ACTION_IDLE;
             handle_update_reply(received.m_body, m_last_error);
             notify_update(m_last_error);
-            if (m_account.verified) save_sync_record();
+            if (m_account.verified && !record_file_current()) save_sync_record();
             return;
         }
         case ACTION_SYNCING: {
             boost::system::error_code error;
-            bool record_untouched = false;
-            if (handle_sync_reply(received.m_body, error, record_untouched)) {
-                // A sync that changed nothing (or failed) leaves the record
-                // file alone (rewriting tens of megabytes for nothing),
-                // unless the file is no longer the one this record was read
-                // from or written to.
-                if (!record_untouched || !record_file_current()) save_sync_record();
+            if (handle_sync_reply(received.m_body, error)) {
+                // The file is written when the record or the pending local
+                // changes changed, or when it is no longer the one they were
+                // read from or written to; a sync that changed nothing (or
+                // failed) leaves it alone (rewriting tens of megabytes for
+                // nothing).
+                if (!record_file_current()) save_sync_record();
                 notify_sync(error);
             }
             return;

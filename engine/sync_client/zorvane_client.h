@@ -15,8 +15,25 @@
 // Trees cross this interface as documents of the bookmark tree XML form
 // (bookmarks/tree_xml.h), UTF-8.
 //
+// The record and the local changes: the record (last_sync) is the last tree
+// the server and this client agreed on, the base of every merge; it changes
+// only when the server says which tree it holds. What merge_browser_tree and
+// import_foreign_tree bring in is a local change kept beside it (the working
+// tree, what the browser should show) until a commit stores it. While local
+// changes are pending (local_changes()), the browser's tree is not known to
+// descend from the record's tree, so a sync merges the tree it is handed into
+// the working tree without deleting anything. The pending state is kept in
+// the record file, so it survives a restart of the host between actions; it
+// ends when a commit or an overwrite stores the tree, or when a sync is
+// handed exactly the record's tree.
+//
 // Outcomes: a check that refuses to start an action (no verified user, a
-// tree document that does not read) sets last_error() and calls no callback.
+// tree document that does not read) sets last_error(), changes nothing else
+// (a running action goes on) and calls no callback. An action reports
+// success only when the server said it holds the tree the host is then
+// given: a commit answered by anything but a stored "Commit" fails, and so
+// does "INVALID_VERSION" without a tree to merge, or after kMaxCommitRounds
+// commits of one sync.
 // A started action ends in exactly one callback, with the reply's outcome or
 // value 10 when the session client failed, unless it is cancelled first
 // (reset, set_user, forget_user, or a new sync or overwrite), in which case
@@ -74,14 +91,20 @@ public:
 
     // Sends an update request when `force` is set, or when there is no record
     // (version -1) and a user name. Does nothing (besides a log message)
-    // while a sync or an overwrite runs; cancels a running update.
+    // while a sync or an overwrite runs; cancels a running update. A tree it
+    // brings in where there was none is a local change until the browser
+    // confirms it (see above).
     void start_update(bool force);
 
     // Refuses with 9 without a verified user and with 8 when `tree` does not
-    // read. Otherwise cancels any running action and sends an update request
-    // when the tree has no changes against the record and no local changes
-    // are pending, or else a commit of the tree based on the record's
-    // version. sync_done follows.
+    // read. Otherwise cancels any running action, merges the tree into the
+    // working tree without deletions when local changes are pending, and
+    // sends an update request when the result has no changes against the
+    // record, or else a commit of it based on the record's version. After
+    // "INVALID_VERSION" the server's tree and the local changes are merged
+    // over the record and committed again, at most kMaxCommitRounds commits
+    // in all; "NO_RECORD" (the server lost the account's tree) uploads the
+    // tree as a first sync would. sync_done follows.
     void start_sync(std::string_view tree);
     // The same for a tree already read from its document (read_tree), so a
     // large document can be let go before the request is built.
@@ -97,25 +120,24 @@ public:
 
     // ---- Local tree operations ----
 
-    // Merges the browser's tree into the record's tree without deletions
-    // (takes it as the record's tree when there is none); notes a local
-    // change when the tree changed. A tree document that does not read is
-    // ignored.
+    // Merges the browser's tree into the working tree without deletions
+    // (takes it as the working tree when there is no tree); notes a local
+    // change when the working tree changed. The record stays as it is. A
+    // tree document that does not read is ignored.
     void merge_browser_tree(std::string_view tree);
     // The same for a tree already read from its document (read_tree); the
     // empty tree is ignored like a document that does not read.
     void merge_browser_tree(Core_ZorvaneMerge::zorvane_node_t browser);
 
     // When the record's last change came from another client type (neither
-    // "FIREFOX" nor "WEB"), replaces the record's tree by its import into
-    // the browser's tree and notes a local change if that changed it. Does
-    // nothing without a record tree or with a tree document that does not
-    // read.
+    // "FIREFOX" nor "WEB"), replaces the working tree by its import into the
+    // browser's tree and notes a local change if that changed it. Does
+    // nothing without a tree or with a tree document that does not read.
     void import_foreign_tree(std::string_view tree);
 
     // True when the toolbar, menu and unfiled folders of the browser's tree
-    // equal those of the record's tree (a folder missing on both sides counts
-    // as equal); false without a record tree or when `tree` does not read.
+    // equal those of the working tree (a folder missing on both sides counts
+    // as equal); false without a tree or when `tree` does not read.
     bool roots_unchanged(std::string_view tree) const;
 
     // ---- State ----
@@ -128,9 +150,17 @@ public:
     // was handed over (the empty tree before any sync).
     sync_record_t sync_input_record() const;
     const Core_ZorvaneMerge::zorvane_node_t& current_tree() const { return m_current_tree; }
+    // The tree the browser should show: the record's tree with the local
+    // changes merged in, or the record's tree when there are none.
+    const Core_ZorvaneMerge::zorvane_node_t& working_tree() const;
     const std::string& submit_client_type() const { return m_submit_client_type; }
     const boost::system::error_code& last_error() const { return m_last_error; }
     bool local_changes() const { return m_local_changes; }
+
+    // The most commits one sync sends: the first and the renewed ones after
+    // "INVALID_VERSION" or "NO_RECORD". A server that keeps refusing past it
+    // ends the sync with ZORVANE_INVALID_VERSION.
+    static constexpr int kMaxCommitRounds = 4;
 
     // Whether the tree handed over differs from `record`: true when either
     // the record's tree or `record.tree` is not present; false, with
@@ -144,17 +174,18 @@ public:
     // ---- Local store (data directory of client_settings.h) ----
 
     // Loads the record file for this account (true: it is now the record,
-    // with its client type, and the account is verified; false: nothing
-    // changed).
+    // with its client type and pending local changes, and the account is
+    // verified; false: nothing changed).
     bool load_sync_record();
-    // Saves the record with the account and the stored client type. False,
-    // with the file untouched, when there is no record tree or no data
-    // directory, or when packing or writing fails.
+    // Saves the record with the account, the stored client type and whether
+    // local changes are pending. False, with the file untouched, when there
+    // is no record tree or no data directory, or when packing or writing
+    // fails.
     bool save_sync_record();
     void delete_sync_record();
     // True while the record file is the one this client last loaded or
-    // saved (same inode, size and modification time) and the record in
-    // memory has not been changed outside a load or save since.
+    // saved (same inode, size and modification time) and neither the record
+    // in memory nor the pending local changes have changed since.
     bool record_file_current() const;
     // The notes of the current user (empty when there are none or they do
     // not open for this user).
@@ -179,11 +210,16 @@ private:
     // does not set another value.
     void handle_update_reply(const std::string& body, boost::system::error_code& error);
     // Returns true when the action is finished, false when a further commit
-    // is in flight. Sets `record_untouched` when the reply left the record
-    // as it was and no local changes wait in it: the server had nothing
-    // newer, refused, failed, or answered what cannot be read.
-    bool handle_sync_reply(const std::string& body, boost::system::error_code& error,
-                           bool& record_untouched);
+    // is in flight.
+    bool handle_sync_reply(const std::string& body, boost::system::error_code& error);
+    // The end of a sync that the server confirmed: `server` becomes the
+    // record (its tree, when it has none, is the tree just committed) and
+    // the local changes end when a commit stored them or the browser was
+    // handed exactly the record's tree.
+    void finish_sync(sync_record_t server, bool committed);
+    // The record becomes `record`; the record file is no longer current.
+    void adopt_record(sync_record_t record);
+    void set_local_changes(bool pending);
     void handle_overwrite_reply(const std::string& body, boost::system::error_code& error);
 
     // The answer to "INVALID_VERSION" when there is no record tree to merge
@@ -195,8 +231,9 @@ private:
     bool combine_without_base(const sync_record_t& server);
 
     // Shared beginning of start_sync and start_overwrite: refuses with 9
-    // without a verified user, else takes `tree` as current_tree.
-    bool accept_user(Core_ZorvaneMerge::zorvane_node_t&& tree);
+    // without a verified user and with 8 (logging `invalid_message`) when
+    // `tree` is not present, changing nothing else.
+    bool accept_tree(const Core_ZorvaneMerge::zorvane_node_t& tree, const char* invalid_message);
     void notify_sync(boost::system::error_code error) const;
 
     // Whether and what the record file was when the record was last loaded
@@ -210,6 +247,18 @@ private:
     boost::system::error_code m_last_error;
     std::int32_t m_action = ACTION_IDLE;
     bool m_local_changes = false;
+    // The working tree while local changes brought in by merge_browser_tree
+    // or import_foreign_tree wait for a commit; the empty tree otherwise.
+    Core_ZorvaneMerge::zorvane_node_t m_local_tree;
+
+    // The sync in flight: whether its request is a commit, how many commits
+    // it has sent, whether the server said it lost the account's tree (the
+    // record is then no common base), and whether it was handed exactly the
+    // record's tree.
+    bool m_sync_commit = false;
+    int m_commit_rounds = 0;
+    bool m_account_emptied = false;
+    bool m_handed_record_tree = false;
 };
 
 }  // namespace Core_ZorvaneClient

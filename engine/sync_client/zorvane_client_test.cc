@@ -116,21 +116,21 @@ protected:
 
     request_t last_request() { return open_request(transport.requests().back()); }
 
-    // A user verified by an update reply carrying `letters` as version
-    // `version`, with submitter `submitter`.
+    // A user who synced `letters` as version `version` before, with
+    // submitter `submitter`: the record file the client loads at set_user.
     void verified_user(const std::string& letters, int version,
                        const std::string& submitter = "FIREFOX") {
+        account_t account;
+        account.user_name = u"alice";
+        account.password = u"pa55";
+        sync_record_t record;
+        record.version = version;
+        record.date = "2026-01-02 03:04:05";
+        record.tree = parse(tree_document(letters));
+        ASSERT_TRUE(save_record_file(m_dir.wide(), account, record, submitter));
         client().set_user(u"alice", u"pa55", 7);
-        client().start_update(true);
-        ASSERT_TRUE(transport.waiting());
-        reply(response("result=\"OK\"",
-                       "<Update><BookmarkVersion>" + std::to_string(version) +
-                           "</BookmarkVersion><BookmarkDate>2026-01-02 03:04:05</BookmarkDate>"
-                           "<SubmitClientType>" +
-                           submitter + "</SubmitClientType></Update>"),
-              tree_document(letters));
         ASSERT_TRUE(client().account().verified);
-        updates.clear();
+        ASSERT_FALSE(client().local_changes());
     }
 
     // A commit reply accepting version `version`, dated "d<version>".
@@ -428,7 +428,8 @@ TEST_F(SyncClient, LocalChangesForceACommitOfAnUnchangedTree) {
     verified_user("AB", 4);
     client().merge_browser_tree(tree_document("ABC"));
     EXPECT_TRUE(client().local_changes());
-    EXPECT_EQ(letters_of(client().last_sync().tree), "ABC");
+    EXPECT_EQ(letters_of(client().working_tree()), "ABC");
+    EXPECT_EQ(letters_of(client().last_sync().tree), "AB") << "the record stays the base";
 
     client().start_sync(tree_document("ABC"));
     EXPECT_EQ(last_request().action_name(), u"Commit");
@@ -438,6 +439,7 @@ TEST_F(SyncClient, LocalChangesForceACommitOfAnUnchangedTree) {
     EXPECT_FALSE(client().local_changes()) << "a finished commit clears the local changes";
     EXPECT_EQ(client().last_sync().version, 5);
     EXPECT_EQ(client().last_sync().date, "d5");
+    EXPECT_EQ(letters_of(client().working_tree()), "ABC");
 }
 
 TEST_F(SyncClient, CommitOkAdoptsTheServersRecordAndSavesIt) {
@@ -466,25 +468,107 @@ TEST_F(SyncClient, CommitOkAdoptsTheServersRecordAndSavesIt) {
     EXPECT_EQ(type, "WEB");
 }
 
-TEST_F(SyncClient, PolicyAndNoRecordRepliesEndTheSyncWithSuccess) {
+// Every answer to a commit that does not say the tree was stored ends the
+// sync as a failure that changes neither the record nor its file: "POLICY",
+// a bare "OK", a newer tree instead of a commit answer, "INVALID_VERSION"
+// without a tree, and "INVALID_VERSION" again and again.
+TEST_F(SyncClient, CommitAnswersThatStoreNothingFailAndChangeNothing) {
     verified_user("AB", 4);
+    const std::string file_before = testing::read_bytes(m_dir.file("zorvane.dat"));
+    const std::string invalid_version =
+        "<Commit result=\"INVALID_VERSION\"><BookmarkVersionBaseline>7"
+        "</BookmarkVersionBaseline></Commit>";
+    struct case_t {
+        const char* what;
+        std::string xml;
+        std::string data;
+        int error;
+    };
+    const case_t cases[] = {
+        {"POLICY", response("result=\"POLICY\""), "", ZORVANE_SERVER_EXCEPTION},
+        {"bare OK", response("result=\"OK\""), "", ZORVANE_INVALID_PROTOCOL},
+        {"a newer tree",
+         response("result=\"OK\"", "<Update><BookmarkVersion>7</BookmarkVersion></Update>"),
+         tree_document("XY"), ZORVANE_INVALID_PROTOCOL},
+        {"INVALID_VERSION, no tree", response("result=\"OK\"", invalid_version), "",
+         ZORVANE_INVALID_VERSION},
+        {"INVALID_VERSION, unreadable tree", response("result=\"OK\"", invalid_version),
+         "<nodeset/>", ZORVANE_INVALID_VERSION},
+    };
+    for (const case_t& c : cases) {
+        SCOPED_TRACE(c.what);
+        syncs.clear();
+        client().start_sync(tree_document("ABC"));
+        ASSERT_EQ(last_request().action_name(), u"Commit");
+        reply(c.xml, c.data);
+        ASSERT_EQ(syncs.size(), 1u);
+        EXPECT_EQ(syncs[0].value(), c.error);
+        EXPECT_NE(status_key(syncs[0]), u"OK");
+        EXPECT_EQ(client().status(), ACTION_IDLE);
+        EXPECT_FALSE(transport.waiting()) << "nothing more is sent";
+        EXPECT_EQ(client().last_sync().version, 4);
+        EXPECT_EQ(letters_of(client().last_sync().tree), "AB");
+        EXPECT_EQ(testing::read_bytes(m_dir.file("zorvane.dat")), file_before);
+    }
+
+    // A server that answers every commit with "INVALID_VERSION" and a newer
+    // tree: the merge is committed again a bounded number of times.
+    syncs.clear();
+    const std::size_t before = transport.requests().size();
     client().start_sync(tree_document("ABC"));
-    reply(response("result=\"POLICY\""));
+    for (int round = 0; round < 10 && syncs.empty(); ++round) {
+        ASSERT_TRUE(transport.waiting());
+        EXPECT_EQ(last_request().action_name(), u"Commit");
+        reply(response("result=\"OK\"",
+                       "<Commit result=\"INVALID_VERSION\"><BookmarkVersionBaseline>" +
+                           std::to_string(10 + round) + "</BookmarkVersionBaseline></Commit>"),
+              tree_document("ABX" + std::string(1, static_cast<char>('a' + round))));
+    }
+    ASSERT_EQ(syncs.size(), 1u);
+    EXPECT_EQ(syncs[0].value(), ZORVANE_INVALID_VERSION);
+    EXPECT_EQ(transport.requests().size() - before,
+              static_cast<std::size_t>(ZorvaneClient::kMaxCommitRounds));
+    EXPECT_EQ(client().last_sync().version, 4);
+    EXPECT_EQ(testing::read_bytes(m_dir.file("zorvane.dat")), file_before);
+}
+
+// "NO_RECORD" after a record existed: the server lost the account's tree.
+// The browser's tree is uploaded as a first sync would upload it; the record
+// stays until the server has stored it.
+TEST_F(SyncClient, NoRecordInASyncUploadsTheTree) {
+    verified_user("AB", 4);
+    client().start_sync(tree_document("AB"));
+    ASSERT_EQ(last_request().action_name(), u"Update");
+    reply(response("result=\"NO_RECORD\""));
+    EXPECT_TRUE(syncs.empty());
+    ASSERT_EQ(last_request().action_name(), u"Commit");
+    EXPECT_EQ(last_request().field(u"BookmarkVersionBaseline"), "0");
+    EXPECT_EQ(letters_of(parse(last_request().data)), "AB");
+    EXPECT_EQ(client().last_sync().version, 4);
+
+    // Another client uploaded first: both sides are kept, nothing deleted.
+    reply(response("result=\"OK\"",
+                   "<Commit result=\"INVALID_VERSION\"><BookmarkVersionBaseline>1"
+                   "</BookmarkVersionBaseline></Commit>"),
+          tree_document("XY"));
+    ASSERT_EQ(last_request().field(u"BookmarkVersionBaseline"), "1");
+    EXPECT_EQ(letters_of(parse(last_request().data)), "XYAB");
+    reply(commit_ok(2), last_request().data);
     ASSERT_EQ(syncs.size(), 1u);
     EXPECT_EQ(syncs[0], error_code());
-    EXPECT_EQ(client().last_sync().version, 4) << "POLICY changes no record";
-    EXPECT_EQ(letters_of(client().last_sync().tree), "AB");
-    EXPECT_EQ(client().submit_client_type(), "FIREFOX");
+    EXPECT_EQ(client().last_sync().version, 2);
+    EXPECT_EQ(letters_of(client().last_sync().tree), "XYAB");
+    sync_record_t stored;
+    std::string type;
+    ASSERT_EQ(load_record_file(m_dir.wide(), client().account(), stored, type), RECORD_LOADED);
+    EXPECT_EQ(stored.version, 2);
 
-    client().start_sync(tree_document("ABC"));
-    reply(response("result=\"NO_RECORD\""));
+    // A commit whose answer carries no tree stored the tree it sent.
+    client().start_sync(tree_document("XYABC"));
+    reply(commit_ok(3));
     ASSERT_EQ(syncs.size(), 2u);
     EXPECT_EQ(syncs[1], error_code());
-    EXPECT_EQ(client().last_sync().version, 0);
-    EXPECT_FALSE(tree_present(client().last_sync().tree));
-    EXPECT_EQ(client().last_sync().date, "");
-    EXPECT_EQ(client().submit_client_type(), "");
-    EXPECT_EQ(client().status(), ACTION_IDLE);
+    EXPECT_EQ(letters_of(client().last_sync().tree), "XYABC");
 }
 
 TEST_F(SyncClient, SyncReplyWithNewerServerTreeAdoptsIt) {
@@ -513,7 +597,7 @@ TEST_F(SyncClient, InvalidVersionWithNothingLocalLeftAdoptsTheServersTree) {
           tree_document("A"));
     ASSERT_EQ(syncs.size(), 1u);
     EXPECT_EQ(syncs[0], error_code());
-    EXPECT_EQ(transport.requests().size(), 2u) << "no further commit";
+    EXPECT_EQ(transport.requests().size(), 1u) << "no further commit";
     EXPECT_EQ(client().last_sync().version, 7);
     EXPECT_EQ(client().last_sync().date, "d7");
     EXPECT_EQ(letters_of(client().last_sync().tree), "A");
@@ -523,7 +607,7 @@ TEST_F(SyncClient, InvalidVersionWithNothingLocalLeftAdoptsTheServersTree) {
 TEST_F(SyncClient, InvalidVersionWithLocalChangesCommitsTheMergeOnceMore) {
     verified_user("AB", 4);
     client().start_sync(tree_document("ABL"));  // L added here
-    ASSERT_EQ(transport.requests().size(), 2u);
+    ASSERT_EQ(transport.requests().size(), 1u);
     // The server moved on to version 8, where R was added elsewhere.
     reply(response("result=\"OK\"",
                    "<Commit result=\"INVALID_VERSION\" result_message=\"old\">"
@@ -531,7 +615,7 @@ TEST_F(SyncClient, InvalidVersionWithLocalChangesCommitsTheMergeOnceMore) {
           tree_document("ABR"));
     EXPECT_TRUE(syncs.empty()) << "the sync goes on";
     EXPECT_EQ(client().status(), ACTION_SYNCING);
-    ASSERT_EQ(transport.requests().size(), 3u) << "exactly one further commit";
+    ASSERT_EQ(transport.requests().size(), 2u) << "exactly one further commit";
     const request_t again = last_request();
     EXPECT_EQ(again.action_name(), u"Commit");
     EXPECT_EQ(again.field(u"BookmarkVersionBaseline"), "8");
@@ -549,7 +633,7 @@ TEST_F(SyncClient, InvalidVersionWithLocalChangesCommitsTheMergeOnceMore) {
     EXPECT_EQ(syncs[0], error_code());
     EXPECT_EQ(client().last_sync().version, 9);
     EXPECT_TRUE(Core_ZorvaneMerge::trees_equal(client().last_sync().tree, merged));
-    EXPECT_EQ(transport.requests().size(), 3u);
+    EXPECT_EQ(transport.requests().size(), 2u);
 }
 
 // Without a record tree there is no common state to merge over. Committing
@@ -621,10 +705,24 @@ TEST_F(SyncClient, SyncRefusalsCallNoCallback) {
     EXPECT_EQ(client().last_error().value(), 8);
     EXPECT_TRUE(log.has("Bookmarks Invalid. Commit Failed."));
     pump();
-    EXPECT_EQ(transport.requests().size(), 1u);
+    EXPECT_EQ(transport.requests().size(), 0u);
     EXPECT_TRUE(syncs.empty());
     EXPECT_TRUE(overwrites.empty());
     EXPECT_EQ(client().status(), ACTION_IDLE);
+
+    // A refused tree leaves a sync in flight alone: its "INVALID_VERSION"
+    // merges the tree it was started with, not an empty one.
+    client().start_sync(tree_document("ABC"));
+    client().start_sync("not a tree");
+    client().start_overwrite("<nodeset/>");
+    EXPECT_EQ(client().status(), ACTION_SYNCING);
+    EXPECT_EQ(letters_of(client().sync_input_record().tree), "ABC");
+    reply(response("result=\"OK\"",
+                   "<Commit result=\"INVALID_VERSION\"><BookmarkVersionBaseline>5"
+                   "</BookmarkVersionBaseline></Commit>"),
+          tree_document("ABD"));
+    ASSERT_TRUE(transport.waiting());
+    EXPECT_EQ(letters_of(parse(last_request().data)), "ABDC");
 }
 
 TEST_F(SyncClient, ASecondSyncCancelsTheFirstSilently) {
@@ -632,7 +730,7 @@ TEST_F(SyncClient, ASecondSyncCancelsTheFirstSilently) {
     client().start_sync(tree_document("ABC"));
     client().start_sync(tree_document("ABCD"));
     EXPECT_EQ(transport.cancelled(), 1u);
-    ASSERT_EQ(transport.requests().size(), 3u);
+    ASSERT_EQ(transport.requests().size(), 2u);
     EXPECT_EQ(letters_of(parse(last_request().data)), "ABCD");
     reply(commit_ok(5), tree_document("ABCD"));
     pump();
@@ -775,40 +873,107 @@ TEST_F(SyncClient, ForgetUserDropsTheRecordAndItsFileButKeepsTheName) {
 TEST_F(SyncClient, MergeBrowserTreeKeepsEverythingAndNotesChanges) {
     client().set_user(u"alice", u"pa55", 0);
     client().merge_browser_tree(tree_document("AB"));
-    EXPECT_EQ(letters_of(client().last_sync().tree), "AB") << "taken as it is without a record";
-    EXPECT_FALSE(client().local_changes());
-    client().merge_browser_tree(tree_document("A"));
-    EXPECT_EQ(letters_of(client().last_sync().tree), "AB") << "nothing is deleted";
-    EXPECT_FALSE(client().local_changes());
-    client().merge_browser_tree("not a tree");
-    EXPECT_EQ(letters_of(client().last_sync().tree), "AB");
-    client().merge_browser_tree(tree_document("AC"));
-    EXPECT_EQ(client().last_sync().tree.children.size(), 3u);
+    EXPECT_EQ(letters_of(client().working_tree()), "AB") << "taken as it is without a tree";
+    EXPECT_FALSE(tree_present(client().last_sync().tree)) << "it is no record";
     EXPECT_TRUE(client().local_changes());
+    client().merge_browser_tree(tree_document("A"));
+    EXPECT_EQ(letters_of(client().working_tree()), "AB") << "nothing is deleted";
+    client().merge_browser_tree("not a tree");
+    EXPECT_EQ(letters_of(client().working_tree()), "AB");
+    client().merge_browser_tree(tree_document("AC"));
+    EXPECT_EQ(letters_of(client().working_tree()), "ABC");
+
+    verified_user("AB", 4);
+    client().merge_browser_tree(tree_document("A"));
+    EXPECT_FALSE(client().local_changes()) << "nothing new: no local change";
+    EXPECT_EQ(letters_of(client().working_tree()), "AB");
+}
+
+// The first sync of a computer over an account that holds a tree: the
+// browser's bookmarks are merged in, and the commit meets "INVALID_VERSION"
+// or fails, also across a restart of the host. What was merged in stays a
+// local change over the record, so the merge with the newer server tree
+// keeps it, and nothing the server holds is taken as deleted by a browser
+// that has not seen it.
+TEST_F(SyncClient, WhatMergeBrowserTreeBroughtInSurvivesRefusedAndFailedCommits) {
+    // The update of a first sync: the account holds A B C.
+    client().set_user(u"alice", u"pa55", 0);
+    client().start_update(false);
+    reply(response("result=\"OK\"", "<Update><BookmarkVersion>4</BookmarkVersion></Update>"),
+          tree_document("ABC"));
+    ASSERT_EQ(client().last_sync().version, 4);
+    EXPECT_TRUE(client().local_changes()) << "the browser has not confirmed this tree";
+
+    // The browser holds A L M; merged without deletions, then synced.
+    client().merge_browser_tree(tree_document("ALM"));
+    EXPECT_EQ(letters_of(client().working_tree()), "ABCLM");
+    EXPECT_EQ(letters_of(client().last_sync().tree), "ABC");
+    client().start_sync(tree_document("ABCLM"));
+    ASSERT_EQ(last_request().action_name(), u"Commit");
+    ASSERT_TRUE(transport.fail());
+    pump();
+    ASSERT_EQ(syncs.size(), 1u);
+    EXPECT_EQ(syncs[0].value(), ZORVANE_TRANSPORT_FAILED);
+    EXPECT_EQ(letters_of(client().last_sync().tree), "ABC") << "the base is unchanged";
+
+    // The host starts again and hands the browser's own tree, which never
+    // got B and C: nothing is deleted, what it holds is added.
+    client().set_user(u"alice", u"pa55", 0);
+    ASSERT_EQ(client().last_sync().version, 4);
+    EXPECT_EQ(letters_of(client().last_sync().tree), "ABC");
+    EXPECT_TRUE(client().local_changes()) << "kept in the record file";
+    client().start_sync(tree_document("ALM"));
+    ASSERT_EQ(last_request().action_name(), u"Commit");
+    EXPECT_EQ(letters_of(parse(last_request().data)), "ABCLM");
+
+    // Another computer deleted C and added D meanwhile (version 5). The
+    // merge over the record A B C keeps L and M, takes C as deleted there.
+    reply(response("result=\"OK\"",
+                   "<Commit result=\"INVALID_VERSION\"><BookmarkVersionBaseline>5"
+                   "</BookmarkVersionBaseline></Commit>"),
+          tree_document("ABD"));
+    ASSERT_EQ(last_request().field(u"BookmarkVersionBaseline"), "5");
+    const zorvane_node_t merged = parse(last_request().data);
+    for (const char* guid : {"A", "B", "D", "L", "M"}) {
+        EXPECT_NE(Core_ZorvaneMerge::find_node(merged, guid), nullptr) << guid;
+    }
+    EXPECT_EQ(Core_ZorvaneMerge::find_node(merged, "C"), nullptr);
+    reply(commit_ok(6), last_request().data);
+    ASSERT_EQ(syncs.size(), 2u);
+    EXPECT_EQ(syncs[1], error_code());
+    EXPECT_FALSE(client().local_changes()) << "stored by the commit";
+    EXPECT_TRUE(Core_ZorvaneMerge::trees_equal(client().last_sync().tree, merged));
+
+    // From here on the browser's deletions are deletions again.
+    client().set_user(u"alice", u"pa55", 0);
+    EXPECT_FALSE(client().local_changes());
+    client().start_sync(tree_document("ABDL"));
+    EXPECT_EQ(letters_of(parse(last_request().data)), "ABDL");
 }
 
 TEST_F(SyncClient, ImportForeignTreeOnlyForOtherClientTypes) {
     verified_user("AB", 4, "FIREFOX");
     client().import_foreign_tree(tree_document("XY"));
-    EXPECT_EQ(letters_of(client().last_sync().tree), "AB");
+    EXPECT_EQ(letters_of(client().working_tree()), "AB");
     EXPECT_FALSE(client().local_changes());
 
     verified_user("AB", 4, "Tarnwick");
     client().import_foreign_tree(tree_document("XY"));
     EXPECT_FALSE(client().local_changes()) << "nothing of the browser's is kept: the stored tree";
-    EXPECT_EQ(letters_of(client().last_sync().tree), "AB");
+    EXPECT_EQ(letters_of(client().working_tree()), "AB");
 
     const std::string query =
         "<node><guid>Q</guid><type>query</type><name>Q</name><url>place:sort=8</url></node>";
     client().import_foreign_tree(tree_document("XY", query));
     EXPECT_TRUE(client().local_changes());
-    const zorvane_node_t& t = client().last_sync().tree;
+    const zorvane_node_t& t = client().working_tree();
     EXPECT_NE(Core_ZorvaneMerge::find_node(t, "A"), nullptr);
     EXPECT_NE(Core_ZorvaneMerge::find_node(t, "Q"), nullptr) << "the browser's queries stay";
     EXPECT_EQ(Core_ZorvaneMerge::find_node(t, "X"), nullptr) << "its other bookmarks go";
+    EXPECT_EQ(letters_of(client().last_sync().tree), "AB") << "the record stays the base";
 
     client().import_foreign_tree("not a tree");
-    EXPECT_NE(Core_ZorvaneMerge::find_node(client().last_sync().tree, "Q"), nullptr);
+    EXPECT_NE(Core_ZorvaneMerge::find_node(client().working_tree(), "Q"), nullptr);
 }
 
 TEST_F(SyncClient, RootsUnchangedComparesToolbarMenuAndUnfiled) {
