@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <future>
 #include <istream>
 #include <map>
@@ -25,6 +26,8 @@
 #include "platform/host_process.h"
 #include "platform/strings.h"
 #include "platform/terminal.h"
+#include "session/soap_handler.h"
+#include "sync_client/local_store.h"
 #include "xpcom/ns_com_ptr.h"
 #include "xpcom/ns_observer.h"
 #include "xpcom/ns_observer_service.h"
@@ -37,6 +40,7 @@ namespace {
 using Core_ZorvaneMerge::zorvane_node_t;
 
 constexpr const char* kOk = "OK";
+constexpr const char* kNoRecord = "zorvane.kernel.status.no_record";
 constexpr std::chrono::milliseconds kPumpInterval{5};
 
 const std::set<std::string> kCommands = {
@@ -386,8 +390,6 @@ stored_tree_t stored_tree(const host_session& s) {
     return t;
 }
 
-int exit_for(const std::string& result) { return result == kOk ? kExitOk : kExitFailure; }
-
 // The number of nodes of a tree document the component wrote: write_tree
 // gives every node one "<node>" start tag, and a "<" in any text is
 // escaped, so counting the tags counts the nodes without reading the tree.
@@ -424,8 +426,47 @@ bool bring_in_account(host_session& s, std::chrono::seconds timeout, std::string
     if (s.version() != -1) return true;
     s.extension()->update();
     if (!run_action(s, ZORVANE_UPDATE_TOPIC, timeout, result, err)) return false;
-    if (result == "zorvane.kernel.status.no_record") result = kOk;
+    if (result == kNoRecord) result = kOk;
     return true;
+}
+
+// One line on standard error saying what a result other than OK means for
+// the user; nothing was synchronised and --out was not written.
+void explain_failure(const std::string& result, std::ostream& err) {
+    const char* why = nullptr;
+    if (result == "zorvane.kernel.status.connect_failed") {
+        why =
+            "no usable answer from the server (not reached, or its answer did not read or did "
+            "not store the tree)";
+    } else if (result == "zorvane.kernel.status.exception") {
+        why =
+            "the server did not store the tree (it refused it, is in maintenance, failed, or "
+            "kept answering that another computer committed first)";
+    } else if (result == "zorvane.kernel.status.invalid_password") {
+        why = "the server refused the user name or password";
+    } else if (result == kNoRecord) {
+        why = "the account holds no bookmarks";
+    } else if (result == "zorvane.kernel.status.out_of_date") {
+        why = "the server refuses this version of the program";
+    }
+    if (why != nullptr) {
+        err << "zorvane: " << why << "; nothing was synchronised\n";
+    }
+}
+
+// Whether the record of `data_dir` holds local changes that wait for a
+// commit (a first sync that did not finish): a sync then deletes nothing.
+bool local_changes_pending(const std::string& data_dir, const std::string& user,
+                           const std::string& password) {
+    Core_ZorvaneClient::account_t account;
+    account.user_name = wide(user);
+    account.password = wide(password);
+    Core_ZorvaneClient::sync_record_t record;
+    std::string client_type;
+    bool pending = false;
+    return Core_ZorvaneClient::load_record_file(wide(data_dir), account, record, client_type,
+                                                &pending) == Core_ZorvaneClient::RECORD_LOADED &&
+           pending;
 }
 
 // The guard; true when the action may go on. `last_document` is the stored
@@ -433,7 +474,7 @@ bool bring_in_account(host_session& s, std::chrono::seconds timeout, std::string
 // handed over, which reads as `browser`.
 bool guard_allows(const std::string& last_document, const std::string& document,
                   const zorvane_node_t& browser, bool allowed, const char* action,
-                  std::ostream& err) {
+                  const std::function<bool()>& deletes_nothing, std::ostream& err) {
     // The same document removes nothing; reading the stored tree (tens of
     // megabytes for a large collection) is only needed when they differ.
     if (last_document.empty() || last_document == document) return true;
@@ -441,6 +482,8 @@ bool guard_allows(const std::string& last_document, const std::string& document,
     Core_ZorvaneMerge::read_tree(last_document, last);
     const removal_count_t count = count_removals(last, browser);
     if (!is_mass_delete(count)) return true;
+    // A first sync that did not finish: the engine merges without deleting.
+    if (std::string_view(action) == "sync" && deletes_nothing()) return true;
     if (allowed) {
         err << "zorvane: " << action << " removes " << count.removed << " of " << count.synchronised
             << " bookmarks (allowed by --allow-mass-delete)\n";
@@ -571,11 +614,17 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         timeout = std::chrono::seconds(std::stoi(t));
     }
     std::string server = o.given("--server") ? o.value("--server") : "localhost";
-    if (server.empty()) {
-        err << "zorvane: --server needs HOST or HOST:PORT\n";
-        return kExitUsage;
+    {
+        std::string host;
+        std::uint16_t port = 0;
+        if (!Core_SOAPClient::parse_server_address(server, 8080, host, port)) {
+            err << "zorvane: --server needs HOST, HOST:PORT or [IPV6]:PORT, the port a number "
+                   "from 1 to 65535\n";
+            return kExitUsage;
+        }
+        server = (host.find(':') == std::string::npos ? host : "[" + host + "]") + ":" +
+                 std::to_string(port);
     }
-    if (server.find(':') == std::string::npos) server += ":8080";
 
     std::string password;
     if (o.given("--password-env")) {
@@ -668,9 +717,19 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
             ext->sync(wide_document(s.tree()).text());
             if (!run_action(s, ZORVANE_SYNC_TOPIC, timeout, result, err)) return kExitTimeout;
         }
+        // An account without bookmarks is up to date, as for a first sync;
+        // there is no record to show (version=-1).
+        if (result == kNoRecord && s.version() == -1) {
+            err << "zorvane: the account holds no bookmarks yet\n";
+            result = kOk;
+        }
         out << "result=" << result << "\n";
-        if (result == kOk) print_record(s, nodes_in_document(s.tree()), out);
-        return exit_for(result);
+        if (result != kOk) {
+            explain_failure(result, err);
+            return kExitFailure;
+        }
+        print_record(s, nodes_in_document(s.tree()), out);
+        return kExitOk;
     }
     if (command == "sync" || command == "overwrite") {
         const bool first = s.version() == -1;
@@ -682,6 +741,7 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         if (!bring_in_account(s, timeout, result, err)) return kExitTimeout;
         if (result != kOk) {
             out << "result=" << result << "\n";
+            explain_failure(result, err);
             return kExitFailure;
         }
         const bool merge_first = command == "sync" && first && !s.tree().empty();
@@ -705,8 +765,11 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         } else {
             // A first sync brought the account's tree in just now.
             if (first) last_document = s.tree();
+            const auto pending = [&] {
+                return local_changes_pending(o.value("--data-dir"), o.value("--user"), password);
+            };
             if (!guard_allows(last_document, document, browser_tree, o.has("--allow-mass-delete"),
-                              command.c_str(), err)) {
+                              command.c_str(), pending, err)) {
                 out << "result=refused\n";
                 return kExitFailure;
             }
@@ -728,7 +791,10 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         }
         if (!run_action(s, topic, timeout, result, err)) return kExitTimeout;
         out << "result=" << result << "\n";
-        if (result != kOk) return kExitFailure;
+        if (result != kOk) {
+            explain_failure(result, err);
+            return kExitFailure;
+        }
         if (!o.given("--out")) {
             // A sync that kept the version kept the stored tree (a new tree
             // always comes with a new version): its nodes were counted

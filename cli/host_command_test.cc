@@ -240,6 +240,12 @@ TEST_F(HostProgram, FailuresAndUsage) {
              {"note", "--data-dir", data, "--user", "alice"},
              {"update", "--data-dir", data, "--user", "alice", "--timeout", "soon",
               "--password-stdin"},
+             // A malformed port is refused, not read as port 80; an IPv6
+             // literal needs its brackets.
+             {"update", "--data-dir", data, "--server", "127.0.0.1:80.5", "--user", "alice",
+              "--password-stdin"},
+             {"update", "--data-dir", data, "--server", "::1", "--user", "alice",
+              "--password-stdin"},
          }) {
         r = run_process(ZV_ZORVANE_BINARY, args, {}, "pw\n");
         EXPECT_EQ(r.status, 2) << args[0] << ": " << r.err;

@@ -192,17 +192,28 @@ public:
         return file;
     }
 
+    // The --server text zorvane() gives from now on (a proxy in front of
+    // the server); empty: the server itself.
+    void route_through(const std::string& server) { m_route = server; }
+
     // zorvane with the data directory `data` (created when missing), this
-    // server and the password in the environment, then `args`.
+    // server (or the route) and the password in the environment, then
+    // `args`.
     process_result_t zorvane(const std::string& data, const std::vector<std::string>& args,
                              const std::string& input = std::string(),
-                             const std::string& password = kPassword) {
+                             const std::string& password = kPassword,
+                             const std::string& user = kUser) {
         std::vector<std::string> all = {
-            "--data-dir",     data_dir(data),
-            "--server",       "127.0.0.1:" + std::to_string(m_server->port()),
-            "--user",         kUser,
-            "--password-env", kPasswordVariable,
-            "--timeout",      "30"};
+            "--data-dir",
+            data_dir(data),
+            "--server",
+            m_route.empty() ? "127.0.0.1:" + std::to_string(m_server->port()) : m_route,
+            "--user",
+            user,
+            "--password-env",
+            kPasswordVariable,
+            "--timeout",
+            "30"};
         all.insert(all.end(), args.begin(), args.end());
         std::filesystem::create_directories(data_dir(data));
         m_data_dirs.insert(data);
@@ -252,6 +263,7 @@ private:
     std::string m_store;
     std::unique_ptr<Core_Server::testing::server_process_t> m_server;
     std::set<std::string> m_data_dirs;
+    std::string m_route;
 };
 
 }  // namespace Zorvane_Cli::testing
