@@ -133,6 +133,7 @@ void ZorvaneClient::start_sync(zorvane_node_t tree) {
     m_account_emptied = false;
     m_handed_record_tree = tree_present(m_last_sync.tree) &&
                            Core_ZorvaneMerge::trees_equal(m_current_tree, m_last_sync.tree);
+    bool folded = false;
     if (m_local_changes) {
         // The browser may not hold what the working tree holds (what was
         // merged in, or the account's tree it has not confirmed yet): what
@@ -145,9 +146,11 @@ void ZorvaneClient::start_sync(zorvane_node_t tree) {
             input.local = std::move(m_current_tree);
             input.skip_deletes = true;
             Core_ZorvaneMerge::merge_trees(input, m_current_tree);
+            folded = true;
         }
     }
-    if (!has_changes(m_last_sync)) {
+    // The record's own tree has no changes; the comparison is not made twice.
+    if ((m_handed_record_tree && !folded) || !has_changes(m_last_sync)) {
         send_update_request();
         return;
     }
@@ -455,6 +458,8 @@ void ZorvaneClient::on_error(const Core_Common::service_error_t& /*error*/,
         notify_update(m_last_error);
     } else if (action == ACTION_SYNCING) {
         log_sync(kLogSyncFailed);
+        // Local changes that wait for a commit are kept in the record file.
+        if (m_local_changes && !record_file_current()) save_sync_record();
         notify_sync(m_last_error);
     } else {
         log_sync(kLogOverwriteFailed);
