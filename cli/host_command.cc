@@ -20,6 +20,7 @@
 #include "bookmarks_html.h"
 #include "common/whole_file.h"
 #include "component/zorvane_extension.h"
+#include "data_directory.h"
 #include "host/component_loader.h"
 #include "mass_delete_guard.h"
 #include "platform/environment.h"
@@ -507,7 +508,8 @@ void print_host_help(std::ostream& out) {
            "  sync --tree FILE [--out FILE] synchronise a tree document with the account;\n"
            "                               --out writes the synchronised tree\n"
            "  overwrite --tree FILE        replace the account's tree by the document\n"
-           "  status                       show the user and the last synchronised record\n"
+           "  status                       show the user, the data directory and the last\n"
+           "                               synchronised record\n"
            "  export --out FILE            write the last synchronised tree\n"
            "  note get|set|delete          the local note (set reads it from stdin)\n"
            "  forget                       forget the user's record and note in DIR\n"
@@ -522,9 +524,13 @@ void print_host_help(std::ostream& out) {
            "                               wrote, adopted into FILE's form (DIR unchanged)\n"
            "\n"
            "Options of the sync commands:\n"
-           "  --data-dir DIR         the local data files (required)\n"
-           "  --server HOST[:PORT]   the server (default localhost, port 8080; an IPv6\n"
-           "                         address in brackets: [::1]:8080)\n"
+           "  --data-dir DIR         the local data files: the record of the last sync,\n"
+           "                         the note and this computer's identifier (default\n"
+           "                         $XDG_DATA_HOME/zorvane/USER@HOST:PORT, that is\n"
+           "                         ~/.local/share/zorvane/USER@HOST:PORT; created with\n"
+           "                         mode 0700 when missing)\n"
+           "  --server HOST[:PORT]   the server (default $ZORVANE_SERVER, or localhost;\n"
+           "                         port 8080; an IPv6 address in brackets: [::1]:8080)\n"
            "  --user NAME            the account (required)\n"
            "  --password-env VAR     read the password from environment variable VAR\n"
            "  --password-stdin       read the password from the first line of stdin\n"
@@ -592,8 +598,8 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         err << "zorvane: export needs --out FILE\n";
         return kExitUsage;
     }
-    if (!o.given("--data-dir") || o.value("--data-dir").empty()) {
-        err << "zorvane: --data-dir DIR is required\n";
+    if (o.given("--data-dir") && o.value("--data-dir").empty()) {
+        err << "zorvane: --data-dir needs a directory\n";
         return kExitUsage;
     }
     if (!o.given("--user") || o.value("--user").empty()) {
@@ -614,17 +620,41 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         }
         timeout = std::chrono::seconds(std::stoi(t));
     }
-    std::string server = o.given("--server") ? o.value("--server") : "localhost";
+    if (o.given("--server") && o.value("--server").empty()) {
+        err << "zorvane: --server needs HOST or HOST:PORT\n";
+        return kExitUsage;
+    }
+    std::string server = server_or_default(o.value("--server"));
     {
         std::string host;
         std::uint16_t port = 0;
         if (!Core_SOAPClient::parse_server_address(server, 8080, host, port)) {
-            err << "zorvane: --server needs HOST, HOST:PORT or [IPV6]:PORT, the port a number "
+            err << "zorvane: the server needs HOST, HOST:PORT or [IPV6]:PORT, the port a number "
                    "from 1 to 65535\n";
             return kExitUsage;
         }
         server = (host.find(':') == std::string::npos ? host : "[" + host + "]") + ":" +
                  std::to_string(port);
+    }
+
+    // The account's own directory unless one is given.
+    std::string data_dir = o.value("--data-dir");
+    if (data_dir.empty()) {
+        data_dir = default_data_directory(o.value("--user"), server, error);
+        if (data_dir.empty()) {
+            err << "zorvane: " << error << "\n";
+            return kExitFailure;
+        }
+    }
+    // An action that talks to the server or writes the note must be able to
+    // keep its record: without one every sync would be a first sync, and a
+    // bookmark deleted from the file would come back. Nothing is sent before
+    // the directory is there and takes a file.
+    const bool writes = command == "update" || command == "sync" || command == "overwrite" ||
+                        (command == "note" && note_action == "set");
+    if (writes && !prepare_data_directory(data_dir, error)) {
+        err << "zorvane: " << error << "\n";
+        return kExitFailure;
     }
 
     std::string password;
@@ -684,7 +714,7 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         browser_tree = std::move(file.tree);
         return true;
     };
-    const bool opened = s.open(component, o.value("--data-dir"), o.value("--user"), password);
+    const bool opened = s.open(component, data_dir, o.value("--user"), password);
     if (!opened) {
         take_tree_file();  // its complaint, if any, is reported too
         return kExitFailure;
@@ -702,6 +732,7 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         s.info()->getVerified(&verified);
         s.info()->getStatus(status);
         out << "user=" << text_of(user) << "\n"
+            << "data_dir=" << data_dir << "\n"
             << "verified=" << verified << "\n"
             << "version=" << s.version() << "\n"
             << "date=" << s.date() << "\n"
@@ -767,7 +798,7 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
             // A first sync brought the account's tree in just now.
             if (first) last_document = s.tree();
             const auto pending = [&] {
-                return local_changes_pending(o.value("--data-dir"), o.value("--user"), password);
+                return local_changes_pending(data_dir, o.value("--user"), password);
             };
             if (!guard_allows(last_document, document, browser_tree, o.has("--allow-mass-delete"),
                               command.c_str(), pending, err)) {
@@ -814,8 +845,8 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
     if (command == "export") {
         const stored_tree_t stored = stored_tree(s);
         if (stored.document.empty()) {
-            err << "zorvane: no synchronised tree for " << o.value("--user") << " in "
-                << o.value("--data-dir") << "\n";
+            err << "zorvane: no synchronised tree for " << o.value("--user") << " in " << data_dir
+                << "\n";
             return kExitFailure;
         }
         if (!write_file(o.value("--out"), html, stored.document, stored.tree, err))
@@ -858,8 +889,8 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
     // merge-browser-tree, import-foreign-tree: the stored tree changed in
     // memory, written out; the data directory keeps the synchronised record.
     if (s.tree().empty()) {
-        err << "zorvane: no synchronised tree for " << o.value("--user") << " in "
-            << o.value("--data-dir") << "\n";
+        err << "zorvane: no synchronised tree for " << o.value("--user") << " in " << data_dir
+            << "\n";
         return kExitFailure;
     }
     if (command == "merge-browser-tree") {

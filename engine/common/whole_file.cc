@@ -237,7 +237,7 @@ bool create_directory(std::u16string_view path) {
 }
 
 bool create_directories(std::u16string_view path) {
-    return create_directories_with(path, 0777, false);
+    return create_directories_with(path, 0700, false);
 }
 
 bool create_private_directories(std::u16string_view path) {

@@ -25,7 +25,8 @@ bool is_directory(std::u16string_view path);
 bool is_regular_file(std::u16string_view path);
 // Creates the directory unless it already is one (true then).
 bool create_directory(std::u16string_view path);
-// Creates the directory and any missing parents. False for an empty path.
+// Creates the directory and any missing parents, mode 0700 (less the umask).
+// False for an empty path.
 bool create_directories(std::u16string_view path);
 // The same for private data: every directory it creates gets exactly the
 // permission bits 0700, whatever the umask. Directories that exist already

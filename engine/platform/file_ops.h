@@ -49,8 +49,9 @@ int file_unlink(const std::string& path);
 // Opens the directory, fsyncs it and closes it, so a rename or creation in it
 // is durable.
 int directory_sync(const std::string& path);
-// mkdir(2) with `mode` (less the umask).
-int directory_create(const std::string& path, unsigned mode = 0777);
+// mkdir(2) with `mode` (less the umask); by default 0700: the directories
+// the engine makes hold private files only.
+int directory_create(const std::string& path, unsigned mode = 0700);
 // The names in a directory, "." and ".." left out, in no particular order.
 // False, with errno set, when the directory cannot be read.
 bool directory_names(const std::string& path, std::vector<std::string>& out);
