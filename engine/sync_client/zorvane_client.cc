@@ -140,12 +140,8 @@ void ZorvaneClient::start_sync(zorvane_node_t tree) {
         // it lacks is kept, not deleted.
         const zorvane_node_t& working = working_tree();
         if (tree_present(working) && !Core_ZorvaneMerge::trees_equal(m_current_tree, working)) {
-            Core_ZorvaneMerge::merge_input input;
-            input.remote = working;
-            input.base = working;
-            input.local = std::move(m_current_tree);
-            input.skip_deletes = true;
-            Core_ZorvaneMerge::merge_trees(input, m_current_tree);
+            zorvane_node_t handed = std::move(m_current_tree);
+            merge_without_deletions(std::move(handed), m_current_tree);
             folded = true;
         }
     }
@@ -242,21 +238,34 @@ void ZorvaneClient::adopt_record(sync_record_t record) {
     m_record_stamp.reset();
 }
 
+void ZorvaneClient::merge_without_deletions(zorvane_node_t local, zorvane_node_t& out) {
+    // The merge only reads its input: the working tree is its base, moved in
+    // and back rather than copied (a large tree is tens of megabytes), and
+    // its remote side is the one copy.
+    zorvane_node_t& working = tree_present(m_local_tree) ? m_local_tree : m_last_sync.tree;
+    Core_ZorvaneMerge::merge_input input;
+    input.remote = working;
+    input.local = std::move(local);
+    input.skip_deletes = true;
+    input.base = std::move(working);
+    struct restore_t {
+        zorvane_node_t& from;
+        zorvane_node_t& to;
+        ~restore_t() { to = std::move(from); }
+    } restore{input.base, working};
+    Core_ZorvaneMerge::merge_trees(input, out);
+}
+
 void ZorvaneClient::merge_browser_tree(zorvane_node_t browser) {
     if (!tree_present(browser)) return;
-    const zorvane_node_t& working = working_tree();
-    if (!tree_present(working)) {
+    if (!tree_present(working_tree())) {
         m_local_tree = std::move(browser);
         set_local_changes(true);
         return;
     }
-    Core_ZorvaneMerge::merge_input input;
-    input.remote = working;
-    input.base = working;
-    input.local = std::move(browser);
-    input.skip_deletes = true;
     zorvane_node_t merged;
-    Core_ZorvaneMerge::merge_trees(input, merged);
+    merge_without_deletions(std::move(browser), merged);
+    const zorvane_node_t& working = working_tree();
     if (Core_ZorvaneMerge::trees_equal(merged, working)) return;
     // What was merged in is a local change: the record stays the base of
     // later merges, so a commit that meets "INVALID_VERSION" or fails keeps
