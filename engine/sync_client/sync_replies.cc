@@ -67,7 +67,7 @@ void ZorvaneClient::finish_sync(sync_record_t server, bool committed) {
     if (committed && !tree_present(server.tree)) server.tree = m_current_tree;
     adopt_record(std::move(server));
     if (committed || m_handed_record_tree) {
-        m_local_tree = zorvane_node_t();
+        drop_local_tree();
         set_local_changes(false);
     }
     m_last_error = boost::system::error_code();
@@ -213,7 +213,7 @@ void ZorvaneClient::handle_overwrite_reply(const std::string& body,
                 m_last_error = boost::system::error_code();
                 m_action = ACTION_IDLE;
                 adopt_record(std::move(server));
-                m_local_tree = zorvane_node_t();
+                drop_local_tree();
                 set_local_changes(false);
                 error = boost::system::error_code();
                 log_sync(kLogOverwriteVersion + std::to_string(baseline));

@@ -56,7 +56,7 @@ void ZorvaneClient::set_user(const std::u16string& user_name, const std::u16stri
     m_account.password = password;
     m_account.verified = false;
     m_local_changes = false;
-    m_local_tree = zorvane_node_t();
+    drop_local_tree();
     m_account.profile_id = profile_id;
     m_last_sync = sync_record_t{};
     m_record_stamp.reset();
@@ -74,7 +74,7 @@ void ZorvaneClient::forget_user() {
     m_last_sync = sync_record_t{};
     m_record_stamp.reset();
     m_local_changes = false;
-    m_local_tree = zorvane_node_t();
+    drop_local_tree();
     m_account.profile_id = 0;
     m_submit_client_type.clear();
     delete_sync_record();
@@ -127,6 +127,9 @@ void ZorvaneClient::start_sync(zorvane_node_t tree) {
     log_sync(kLogStartSyncRequest);
     m_action = ACTION_SYNCING;
     log_sync(kLogStartSync);
+    // The tree handed over last is about to be replaced: when it stood for
+    // the working tree, the working tree takes it over.
+    if (m_working_is_input) set_local_tree(std::move(m_sync_input_tree));
     m_sync_input_tree = tree;
     m_current_tree = std::move(tree);
     m_commit_rounds = 0;
@@ -143,10 +146,27 @@ void ZorvaneClient::start_sync(zorvane_node_t tree) {
             zorvane_node_t handed = std::move(m_current_tree);
             merge_without_deletions(std::move(handed), m_current_tree);
             folded = true;
+        } else if (tree_present(m_local_tree)) {
+            // Handed the working tree itself (the usual first sync): the
+            // copy handed over stands for it, one tree fewer in memory.
+            m_local_tree = zorvane_node_t();
+            m_working_is_input = true;
         }
     }
-    // The record's own tree has no changes; the comparison is not made twice.
-    if ((m_handed_record_tree && !folded) || !has_changes(m_last_sync)) {
+    bool unchanged;
+    if (m_local_changes) {
+        // What waits to be committed goes as it is: no three-way merge with
+        // the record on both remote and base sides (for a first sync of tens
+        // of thousands of bookmarks that is most of a second).
+        unchanged = folded ? tree_present(m_last_sync.tree) &&
+                                 Core_ZorvaneMerge::trees_equal(m_current_tree, m_last_sync.tree)
+                           : m_handed_record_tree;
+    } else {
+        // The record's own tree has no changes; the comparison is not made
+        // twice.
+        unchanged = m_handed_record_tree || !has_changes(m_last_sync);
+    }
+    if (unchanged) {
         send_update_request();
         return;
     }
@@ -225,7 +245,18 @@ void ZorvaneClient::merge_browser_tree(std::string_view tree) {
 }
 
 const zorvane_node_t& ZorvaneClient::working_tree() const {
+    if (m_working_is_input) return m_sync_input_tree;
     return tree_present(m_local_tree) ? m_local_tree : m_last_sync.tree;
+}
+
+void ZorvaneClient::set_local_tree(zorvane_node_t tree) {
+    m_local_tree = std::move(tree);
+    m_working_is_input = false;
+}
+
+void ZorvaneClient::drop_local_tree() {
+    m_local_tree = zorvane_node_t();
+    m_working_is_input = false;
 }
 
 void ZorvaneClient::set_local_changes(bool pending) {
@@ -242,7 +273,9 @@ void ZorvaneClient::merge_without_deletions(zorvane_node_t local, zorvane_node_t
     // The merge only reads its input: the working tree is its base, moved in
     // and back rather than copied (a large tree is tens of megabytes), and
     // its remote side is the one copy.
-    zorvane_node_t& working = tree_present(m_local_tree) ? m_local_tree : m_last_sync.tree;
+    zorvane_node_t& working = m_working_is_input           ? m_sync_input_tree
+                              : tree_present(m_local_tree) ? m_local_tree
+                                                           : m_last_sync.tree;
     Core_ZorvaneMerge::merge_input input;
     input.remote = working;
     input.local = std::move(local);
@@ -259,7 +292,7 @@ void ZorvaneClient::merge_without_deletions(zorvane_node_t local, zorvane_node_t
 void ZorvaneClient::merge_browser_tree(zorvane_node_t browser) {
     if (!tree_present(browser)) return;
     if (!tree_present(working_tree())) {
-        m_local_tree = std::move(browser);
+        set_local_tree(std::move(browser));
         set_local_changes(true);
         return;
     }
@@ -270,7 +303,7 @@ void ZorvaneClient::merge_browser_tree(zorvane_node_t browser) {
     // What was merged in is a local change: the record stays the base of
     // later merges, so a commit that meets "INVALID_VERSION" or fails keeps
     // these bookmarks as additions rather than taking them as deleted.
-    m_local_tree = std::move(merged);
+    set_local_tree(std::move(merged));
     set_local_changes(true);
 }
 
@@ -287,7 +320,7 @@ void ZorvaneClient::import_foreign_tree(std::string_view tree) {
     input.local = std::move(browser);
     Core_ZorvaneMerge::adopt_incoming(input, imported);
     if (Core_ZorvaneMerge::trees_equal(imported, working)) return;
-    m_local_tree = std::move(imported);
+    set_local_tree(std::move(imported));
     set_local_changes(true);
 }
 
@@ -328,7 +361,7 @@ bool ZorvaneClient::load_sync_record() {
     m_submit_client_type = std::move(client_type);
     // What was merged in before is in the browser's tree, or was given to
     // it; the pending state alone says to merge without deleting.
-    m_local_tree = zorvane_node_t();
+    drop_local_tree();
     m_local_changes = local_changes;
     return true;
 }

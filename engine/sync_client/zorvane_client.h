@@ -223,6 +223,9 @@ private:
     // The record becomes `record`; the record file is no longer current.
     void adopt_record(sync_record_t record);
     void set_local_changes(bool pending);
+    // The working tree becomes `tree` / the record's tree again.
+    void set_local_tree(Core_ZorvaneMerge::zorvane_node_t tree);
+    void drop_local_tree();
     void handle_overwrite_reply(const std::string& body, boost::system::error_code& error);
 
     // The answer to "INVALID_VERSION" when there is no record tree to merge
@@ -253,6 +256,9 @@ private:
     // The working tree while local changes brought in by merge_browser_tree
     // or import_foreign_tree wait for a commit; the empty tree otherwise.
     Core_ZorvaneMerge::zorvane_node_t m_local_tree;
+    // Set while a sync was handed exactly that working tree: the tree
+    // handed over (m_sync_input_tree) then stands for it.
+    bool m_working_is_input = false;
 
     // The sync in flight: whether its request is a commit, how many commits
     // it has sent, whether the server said it lost the account's tree (the
