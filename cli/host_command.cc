@@ -776,24 +776,17 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
             explain_failure(result, err);
             return kExitFailure;
         }
-        const bool merge_first = command == "sync" && first && !s.tree().empty();
-        std::string merged;
+        // The update brought a tree in (a new version): the account holds one.
+        const bool merge_first = command == "sync" && first && s.version() > 0;
         // The nodes of the stored tree before the sync, when the guard
         // fetched it.
         std::optional<std::size_t> nodes_before;
         const std::int32_t version_before = s.version();
         if (merge_first) {
             // First sync of this data directory over an account that holds a
-            // tree: merge the file's tree into it without deletions, so
-            // neither side loses a bookmark. The file's forms are not needed
-            // afterwards.
-            browser_tree = zorvane_node_t();
-            {
-                const wide_document browser(document);
-                std::string().swap(document);
-                ext->mergeBrowserTree(browser.text());
-            }
-            merged = s.tree();
+            // tree: the engine merges the file's tree into the account's
+            // without deletions (the browser has not seen the account's tree
+            // yet), so neither side loses a bookmark; nothing to guard.
         } else {
             // A first sync brought the account's tree in just now.
             if (first) last_document = s.tree();
@@ -810,10 +803,9 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         }
         const char* topic = command == "sync" ? ZORVANE_SYNC_TOPIC : ZORVANE_OVERWRITE_TOPIC;
         {
-            const wide_document handed(merge_first ? merged : document);
+            const wide_document handed(document);
             // The component takes its own copy; the host's forms can go.
             std::string().swap(document);
-            std::string().swap(merged);
             browser_tree = zorvane_node_t();
             if (command == "sync") {
                 ext->sync(handed.text());

@@ -130,29 +130,33 @@ void ZorvaneClient::start_sync(zorvane_node_t tree) {
     // The tree handed over last is about to be replaced: when it stood for
     // the working tree, the working tree takes it over.
     if (m_working_is_input) set_local_tree(std::move(m_sync_input_tree));
-    m_sync_input_tree = tree;
-    m_current_tree = std::move(tree);
     m_commit_rounds = 0;
     m_account_emptied = false;
-    m_handed_record_tree = tree_present(m_last_sync.tree) &&
-                           Core_ZorvaneMerge::trees_equal(m_current_tree, m_last_sync.tree);
-    bool folded = false;
-    if (m_local_changes) {
-        // The browser may not hold what the working tree holds (what was
-        // merged in, or the account's tree it has not confirmed yet): what
-        // it lacks is kept, not deleted.
-        const zorvane_node_t& working = working_tree();
-        if (tree_present(working) && !Core_ZorvaneMerge::trees_equal(m_current_tree, working)) {
-            zorvane_node_t handed = std::move(m_current_tree);
-            merge_without_deletions(std::move(handed), m_current_tree);
-            folded = true;
-        } else if (tree_present(m_local_tree)) {
+    m_handed_record_tree =
+        tree_present(m_last_sync.tree) && Core_ZorvaneMerge::trees_equal(tree, m_last_sync.tree);
+    // The browser may not hold what the working tree holds (what was merged
+    // in, or the account's tree it has not confirmed yet): what it lacks is
+    // kept, not deleted.
+    bool fold = false;
+    if (m_local_changes && tree_present(working_tree())) {
+        fold = !Core_ZorvaneMerge::trees_equal(tree, working_tree());
+        if (!fold && tree_present(m_local_tree)) {
             // Handed the working tree itself (the usual first sync): the
             // copy handed over stands for it, one tree fewer in memory.
             m_local_tree = zorvane_node_t();
             m_working_is_input = true;
         }
     }
+    if (fold) {
+        // The handed tree goes into the merge and comes back out as the
+        // handed-over copy, without a copy of its own.
+        merge_without_deletions(tree, m_current_tree);
+        m_sync_input_tree = std::move(tree);
+    } else {
+        m_sync_input_tree = tree;
+        m_current_tree = std::move(tree);
+    }
+    const bool folded = fold;
     bool unchanged;
     if (m_local_changes) {
         // What waits to be committed goes as it is: no three-way merge with
@@ -269,10 +273,10 @@ void ZorvaneClient::adopt_record(sync_record_t record) {
     m_record_stamp.reset();
 }
 
-void ZorvaneClient::merge_without_deletions(zorvane_node_t local, zorvane_node_t& out) {
-    // The merge only reads its input: the working tree is its base, moved in
-    // and back rather than copied (a large tree is tens of megabytes), and
-    // its remote side is the one copy.
+void ZorvaneClient::merge_without_deletions(zorvane_node_t& local, zorvane_node_t& out) {
+    // The merge only reads its input: the working tree is its base and
+    // `local` its local side, both moved in and back rather than copied (a
+    // large tree is tens of megabytes); its remote side is the one copy.
     zorvane_node_t& working = m_working_is_input           ? m_sync_input_tree
                               : tree_present(m_local_tree) ? m_local_tree
                                                            : m_last_sync.tree;
@@ -282,10 +286,14 @@ void ZorvaneClient::merge_without_deletions(zorvane_node_t local, zorvane_node_t
     input.skip_deletes = true;
     input.base = std::move(working);
     struct restore_t {
-        zorvane_node_t& from;
-        zorvane_node_t& to;
-        ~restore_t() { to = std::move(from); }
-    } restore{input.base, working};
+        Core_ZorvaneMerge::merge_input& input;
+        zorvane_node_t& base;
+        zorvane_node_t& local;
+        ~restore_t() {
+            base = std::move(input.base);
+            local = std::move(input.local);
+        }
+    } restore{input, working, local};
     Core_ZorvaneMerge::merge_trees(input, out);
 }
 
@@ -297,7 +305,7 @@ void ZorvaneClient::merge_browser_tree(zorvane_node_t browser) {
         return;
     }
     zorvane_node_t merged;
-    merge_without_deletions(std::move(browser), merged);
+    merge_without_deletions(browser, merged);
     const zorvane_node_t& working = working_tree();
     if (Core_ZorvaneMerge::trees_equal(merged, working)) return;
     // What was merged in is a local change: the record stays the base of

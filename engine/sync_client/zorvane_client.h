@@ -217,8 +217,9 @@ private:
     // the local changes end when a commit stored them or the browser was
     // handed exactly the record's tree.
     void finish_sync(sync_record_t server, bool committed);
-    // The working tree with `local` merged in, nothing deleted, into `out`.
-    void merge_without_deletions(Core_ZorvaneMerge::zorvane_node_t local,
+    // The working tree with `local` merged in, nothing deleted, into `out`
+    // (`local` is left as it was).
+    void merge_without_deletions(Core_ZorvaneMerge::zorvane_node_t& local,
                                  Core_ZorvaneMerge::zorvane_node_t& out);
     // The record becomes `record`; the record file is no longer current.
     void adopt_record(sync_record_t record);
