@@ -42,7 +42,7 @@ const char* kUsage =
     "            allowed for the extension's Firefox id\n"
     "Options:\n"
     "  --browser B         chromium, firefox or all (default all)\n"
-    "  --extension-dir DIR the unpacked extension (default ../extension beside\n"
+    "  --extension-dir DIR the unpacked extension (default ../zorvane-extension beside\n"
     "                      this program, which `make extension` builds)\n"
     "  --manifest-dir DIR  write the manifest into DIR instead (one browser only;\n"
     "                      for a browser started with its own profile directory)\n";
@@ -99,7 +99,7 @@ int run_install(const std::vector<std::string>& args, std::ostream& out, std::os
         err << "zorvane-native-host: cannot tell where this program is\n";
         return 1;
     }
-    if (extension_dir.empty()) extension_dir = directory_of(directory_of(program)) + "/extension";
+    if (extension_dir.empty()) extension_dir = directory_of(directory_of(program)) + "/zorvane-extension";
     std::string text;
     const std::string manifest_path = extension_dir + "/manifest.json";
     if (!Core_Common::read_whole_file(Core_Platform::utf8_to_wide(manifest_path), text)) {
