@@ -14,7 +14,7 @@ const HOST = 'net.zorvane.host';
 const BATCH = 2000;
 const CHANGE_ALARM = 'zorvane-change';
 const PERIODIC_ALARM = 'zorvane-periodic';
-const DEFAULTS = { changeDelaySeconds: 30, periodMinutes: 15 };
+const DEFAULTS = { changeDelaySeconds: 30, periodMinutes: 15, batch: BATCH, pageOps: 0 };
 
 let muted = false;       // our own writes are not the user's changes
 let running = null;      // the sync under way
@@ -92,6 +92,8 @@ function rootName(node, depth) {
 function kindOf(node) {
   if (node.type === 'separator') return 's';
   if (node.type === 'folder' || (!node.type && node.url === undefined)) return 'f';
+  // Firefox's queries are bookmarks of "place:" addresses.
+  if (IS_FIREFOX && node.url && node.url.startsWith('place:')) return 'q';
   return 'b';
 }
 
@@ -109,10 +111,10 @@ async function readTree() {
   return out;
 }
 
-async function sendTree(port, records) {
+async function sendTree(port, records, batch) {
   await port.call('beginTree', { browser: IS_FIREFOX ? 'firefox' : 'chromium' });
-  for (let i = 0; i < records.length; i += BATCH) {
-    await port.call('addNodes', { nodes: records.slice(i, i + BATCH) });
+  for (let i = 0; i < records.length; i += batch) {
+    await port.call('addNodes', { nodes: records.slice(i, i + batch) });
   }
   return port.call('endTree');
 }
@@ -122,7 +124,7 @@ async function sendTree(port, records) {
 // Applies the operations the host computed, pulled in pages: parents are
 // created first, then updates and moves, removals last. Returns the number
 // of operations the browser refused.
-async function applyOperations(port) {
+async function applyOperations(port, pageOps) {
   const refs = new Map();
   const key = (k) => (k.startsWith('@') ? refs.get(k.slice(1)) : k);
   let offset = 0;
@@ -130,7 +132,7 @@ async function applyOperations(port) {
   let refused = 0;
   let total = 0;
   for (;;) {
-    const page = await port.call('operations', { offset, created });
+    const page = await port.call('operations', { offset, created, limit: pageOps });
     created = {};
     total = page.total;
     for (const op of page.ops) {
@@ -141,7 +143,7 @@ async function applyOperations(port) {
             d.type = 'separator';
           } else {
             d.title = op.title;
-            if (op.kind === 'bookmark') d.url = op.url;
+            if (op.url) d.url = op.url;
             else if (IS_FIREFOX) d.type = 'folder';
           }
           const n = await api.bookmarks.create(d);
@@ -204,6 +206,7 @@ async function record(result) {
 async function runSync(reason, choice) {
   const s = await settings();
   if (!s.user) return record({ status: 'not_configured', reason });
+  const o = await options();
   const started = Date.now();
   const stored = await api.storage.local.get(['lastChange', 'syncedAt']);
   const dirty = (stored.lastChange || 0) >= (stored.syncedAt || 0);
@@ -218,7 +221,7 @@ async function runSync(reason, choice) {
       if (r.needTree) r = null;
     }
     if (!r) {
-      await sendTree(port, await readTree());
+      await sendTree(port, await readTree(), o.batch);
       sent = true;
       r = await port.call('sync', { mode: choice || 'ask' });
     }
@@ -235,10 +238,10 @@ async function runSync(reason, choice) {
     if (r.operations > 0) {
       muted = true;
       try {
-        refused = await applyOperations(port);
+        refused = await applyOperations(port, o.pageOps);
         // Re-read: the browser must now show the synchronised tree. A change
         // the user made meanwhile makes it differ: the next sync takes it.
-        await sendTree(port, await readTree());
+        await sendTree(port, await readTree(), o.batch);
         equal = (await port.call('verify')).equal;
       } finally {
         muted = false;

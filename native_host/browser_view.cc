@@ -39,10 +39,14 @@ std::u16string engine_title(int kind, const std::u16string& title, const std::st
     return Core_Platform::utf8_to_wide(url);
 }
 
+bool has_address(int kind) { return kind == zm::NODE_BOOKMARK || kind == zm::NODE_QUERY; }
+
 bool holdable(const zorvane_node_t& node, browser_enum browser) {
     if (node.type == zm::NODE_FOLDER) return true;
     if (node.type == zm::NODE_BOOKMARK) return !node.url.empty();
     if (node.type == zm::NODE_SEPARATOR) return browser == browser_enum::firefox;
+    // Firefox keeps a query as a bookmark of a "place:" address.
+    if (node.type == zm::NODE_QUERY) return browser == browser_enum::firefox && !node.url.empty();
     return false;
 }
 
@@ -141,15 +145,15 @@ bool read_records(const std::vector<browser_record_t>& records, browser_enum bro
             return false;
         }
         if (r.kind != zm::NODE_FOLDER && r.kind != zm::NODE_BOOKMARK &&
-            r.kind != zm::NODE_SEPARATOR) {
+            r.kind != zm::NODE_SEPARATOR && r.kind != zm::NODE_QUERY) {
             error = "node " + r.id + " has an unknown kind";
             return false;
         }
         view_node_t n;
         n.id = r.id;
         n.kind = r.kind;
-        n.url = r.kind == zm::NODE_BOOKMARK ? zm::to_stored_form(Core_Platform::utf8_to_wide(r.url))
-                                            : std::string();
+        n.url = has_address(r.kind) ? zm::to_stored_form(Core_Platform::utf8_to_wide(r.url))
+                                    : std::string();
         n.title = engine_title(r.kind, r.title, n.url);
         n.created = r.date_added_ms * 1000;
         if (p == &tree) {
@@ -309,7 +313,7 @@ struct engine_builder {
             out.title = kept_title ? (v.guid == kMenu ? std::u16string(kMenuStandInTitle)
                                                       : std::u16string(kMobileStandInTitle))
                                    : v.title;
-        if (v.kind == zm::NODE_BOOKMARK) {
+        if (has_address(v.kind)) {
             // The stored form is kept while it means the same address.
             if (s == nullptr || zm::comparison_key(s->url) != zm::comparison_key(v.url))
                 out.url = v.url;
@@ -587,7 +591,7 @@ std::vector<operation_t> plan_operations(const view_node_t& current, const view_
                     op.index = at;
                     op.kind = c.kind;
                     op.title = c.title;
-                    if (c.kind == Core_ZorvaneMerge::NODE_BOOKMARK)
+                    if (has_address(c.kind))
                         op.url =
                             Core_Platform::wide_to_utf8(Core_ZorvaneMerge::to_display_form(c.url));
                     ops.push_back(std::move(op));
@@ -614,15 +618,15 @@ std::vector<operation_t> plan_operations(const view_node_t& current, const view_
                     const bool stand_in = is_stand_in_guid(c.guid);
                     const bool retitled = !stand_in && n.title != c.title &&
                                           c.kind != Core_ZorvaneMerge::NODE_SEPARATOR;
-                    const bool readdressed = c.kind == Core_ZorvaneMerge::NODE_BOOKMARK &&
-                                             Core_ZorvaneMerge::comparison_key(n.url) !=
-                                                 Core_ZorvaneMerge::comparison_key(c.url);
+                    const bool readdressed =
+                        has_address(c.kind) && Core_ZorvaneMerge::comparison_key(n.url) !=
+                                                   Core_ZorvaneMerge::comparison_key(c.url);
                     if (retitled || readdressed) {
                         operation_t op;
                         op.op = operation_t::UPDATE;
                         op.key = child_key;
                         op.title = c.title;
-                        if (c.kind == Core_ZorvaneMerge::NODE_BOOKMARK)
+                        if (has_address(c.kind))
                             op.url = Core_Platform::wide_to_utf8(
                                 Core_ZorvaneMerge::to_display_form(c.url));
                         ops.push_back(std::move(op));

@@ -99,7 +99,8 @@ int run_install(const std::vector<std::string>& args, std::ostream& out, std::os
         err << "zorvane-native-host: cannot tell where this program is\n";
         return 1;
     }
-    if (extension_dir.empty()) extension_dir = directory_of(directory_of(program)) + "/zorvane-extension";
+    if (extension_dir.empty())
+        extension_dir = directory_of(directory_of(program)) + "/zorvane-extension";
     std::string text;
     const std::string manifest_path = extension_dir + "/manifest.json";
     if (!Core_Common::read_whole_file(Core_Platform::utf8_to_wide(manifest_path), text)) {

@@ -75,6 +75,7 @@ int kind_of(const std::string& k) {
     if (k == "f") return Core_ZorvaneMerge::NODE_FOLDER;
     if (k == "b") return Core_ZorvaneMerge::NODE_BOOKMARK;
     if (k == "s") return Core_ZorvaneMerge::NODE_SEPARATOR;
+    if (k == "q") return Core_ZorvaneMerge::NODE_QUERY;
     return Core_ZorvaneMerge::NODE_NONE;
 }
 
@@ -94,7 +95,7 @@ json operation_json(const operation_t& op) {
                       {"kind", kind_name(op.kind)}};
             if (op.kind != Core_ZorvaneMerge::NODE_SEPARATOR)
                 j["title"] = Core_Platform::wide_to_utf8(op.title);
-            if (op.kind == Core_ZorvaneMerge::NODE_BOOKMARK) j["url"] = op.url;
+            if (!op.url.empty()) j["url"] = op.url;
             return j;
         }
         case operation_t::UPDATE: {
@@ -311,7 +312,7 @@ struct native_host::state {
                 r.parent_id = n[1].get<std::string>();
                 r.kind = kind_of(n[2].get<std::string>());
                 if (r.kind == Core_ZorvaneMerge::NODE_NONE)
-                    throw call_error{"bad_params", "a node's kind is f, b or s"};
+                    throw call_error{"bad_params", "a node's kind is f, b, s or q"};
                 r.title = Core_Platform::utf8_to_wide(n[3].get<std::string>());
                 r.url = n[4].get<std::string>();
                 r.date_added_ms = n[5].is_number_integer() ? n[5].get<std::int64_t>() : 0;
@@ -554,12 +555,17 @@ struct native_host::state {
         }
         std::size_t offset = offset_param(params);
         if (offset > operations.size()) throw call_error{"bad_params", "offset past the end"};
+        // At most `limit` operations per page when given (0: as many as fit).
+        std::size_t limit = SIZE_MAX;
+        if (auto l = params.find("limit");
+            l != params.end() && l->is_number_unsigned() && l->get<std::size_t>() > 0)
+            limit = l->get<std::size_t>();
         json ops = json::array();
         std::size_t bytes = 0;
         while (offset < operations.size()) {
             json op = operation_json(operations[offset]);
             const std::size_t size = dump(op).size() + 1;
-            if (bytes + size > kPageBytes && !ops.empty()) break;
+            if ((bytes + size > kPageBytes || ops.size() >= limit) && !ops.empty()) break;
             bytes += size;
             ops.push_back(std::move(op));
             ++offset;

@@ -228,7 +228,8 @@ class Chromium(Browser):
     name = "chromium"
 
     def __init__(self, build, extension_dir, work, seed=None):
-        from_ext = json.load(open(os.path.join(extension_dir, "manifest.json")))
+        with open(os.path.join(extension_dir, "manifest.json")) as f:
+            from_ext = json.load(f)
         self.ext_id = _chromium_id(from_ext["key"])
         self.dir = os.path.join(work, "chromium")
         self.home = os.path.join(self.dir, "home")
