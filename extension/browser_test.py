@@ -23,36 +23,8 @@ import browser_harness as H  # noqa: E402
 BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
 del sys.argv[1:2]
 EXTENSION = os.path.join(BUILD, "zorvane-extension")
-STAND_INS = ("Bookmarks Menu", "Mobile Bookmarks")
-
-
-def shape(node, separators=True):
-    """A node as (title, url) or (title, [children]); separators as '---'."""
-    if node.get("sep"):
-        return "---"
-    if "url" in node:
-        return (node["title"], node["url"])
-    kids = [shape(c, separators) for c in node["children"]
-            if separators or not c.get("sep")]
-    return (node["title"], kids)
-
-
-def engine_layout(browser, separators=True):
-    """The browser's bookmarks as the engine lays them out: menu, toolbar,
-    unfiled (and mobile) -> their content, Chromium's stand-ins mapped back."""
-    out = {}
-    for top in browser.tree():
-        name = H.ROOT_NAMES.get(top["id"]) or H.ROOT_NAMES.get(top["type"])
-        kids = top["children"]
-        if browser.name == "chromium" and name == "unfiled":
-            for c in kids:
-                if "children" in c and c["title"] == "Bookmarks Menu":
-                    out["menu"] = [shape(k, separators) for k in c["children"]]
-                if "children" in c and c["title"] == "Mobile Bookmarks":
-                    out["mobile"] = [shape(k, separators) for k in c["children"]]
-            kids = [c for c in kids if not ("children" in c and c["title"] in STAND_INS)]
-        out[name] = [shape(k, separators) for k in kids if separators or not k.get("sep")]
-    return {k: v for k, v in out.items() if v}
+shape = H.shape
+engine_layout = H.engine_layout
 
 
 def urls(layout):

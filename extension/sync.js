@@ -212,18 +212,32 @@ async function runSync(reason, choice) {
   const dirty = (stored.lastChange || 0) >= (stored.syncedAt || 0);
   await api.storage.local.set({ pending: { reason, choice: choice || null, since: started } });
   const port = new HostPort();
+  // Where the time goes, for the popup's details and the benchmarks.
+  const timings = {};
+  let mark = Date.now();
+  const lap = (name) => {
+    const now = Date.now();
+    timings[name] = (timings[name] || 0) + now - mark;
+    mark = now;
+  };
   try {
     const info = await port.call('open', { profile: s.profile, server: s.server, user: s.user });
+    lap('open');
     let r = null;
     let sent = false;
     if (!dirty && info.known && !info.first && !choice) {
       r = await port.call('sync', { unchanged: true });
+      lap('sync');
       if (r.needTree) r = null;
     }
     if (!r) {
-      await sendTree(port, await readTree(), o.batch);
+      const records = await readTree();
+      lap('read');
+      await sendTree(port, records, o.batch);
+      lap('send');
       sent = true;
       r = await port.call('sync', { mode: choice || 'ask' });
+      lap('sync');
     }
     if (r.question) {
       await api.storage.local.set({ question: r.question, pending: null });
@@ -239,10 +253,12 @@ async function runSync(reason, choice) {
       muted = true;
       try {
         refused = await applyOperations(port, o.pageOps);
+        lap('apply');
         // Re-read: the browser must now show the synchronised tree. A change
         // the user made meanwhile makes it differ: the next sync takes it.
         await sendTree(port, await readTree(), o.batch);
         equal = (await port.call('verify')).equal;
+        lap('verify');
       } finally {
         muted = false;
       }
@@ -253,7 +269,7 @@ async function runSync(reason, choice) {
     if (!equal) await onBookmarkEvent();
     return record({
       status: equal ? 'OK' : 'apply_incomplete', reason, version: r.version, date: r.date,
-      operations: r.operations, refused, sentTree: sent, nodes: r.nodes,
+      operations: r.operations, refused, sentTree: sent, nodes: r.nodes, timings,
     });
   } catch (e) {
     await api.storage.local.set({ pending: null });

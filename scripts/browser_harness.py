@@ -9,6 +9,7 @@ the harness evaluates scripts in a tab that shows the extension's popup, so
 they run with the extension's own permissions: bookmarks.*, storage.*, and
 runtime.sendMessage to the background, which wakes it when it is stopped.
 """
+import fcntl
 import json
 import os
 import re
@@ -185,6 +186,10 @@ class Browser:
         return self.message({"cmd": "state"})
 
 
+# The popup with its account and note sections open, for a screenshot.
+SHOW_ALL = ("document.querySelectorAll('details').forEach((d) => { d.open = true; });"
+            "await new Promise((r) => setTimeout(r, 300)); return 1;")
+
 ROOT_NAMES = {
     "1": "toolbar", "2": "unfiled", "3": "mobile",
     "bookmarks-bar": "toolbar", "other": "unfiled", "mobile": "mobile",
@@ -242,8 +247,11 @@ class Chromium(Browser):
         self.stderr = open(os.path.join(work, "chromium.log"), "wb")
 
         def child():
-            os.dup2(cmd_r, 3)
-            os.dup2(res_w, 4)
+            # Out of the way first: either end may already be 3 or 4.
+            r, w = os.dup(cmd_r), os.dup(res_w)
+            r, w = fcntl.fcntl(r, fcntl.F_DUPFD, 10), fcntl.fcntl(w, fcntl.F_DUPFD, 10)
+            os.dup2(r, 3)
+            os.dup2(w, 4)
         self.proc = subprocess.Popen(
             [CHROMIUM, "--headless=new", "--no-sandbox", "--user-data-dir=" + self.dir,
              "--no-first-run", "--no-default-browser-check", "--disable-gpu",
@@ -329,6 +337,7 @@ class Chromium(Browser):
                                                           "mobile": False}, self.session)
         self._send("Page.reload", {}, self.session)
         time.sleep(1.5)
+        self.evaluate(SHOW_ALL)
         data = self._send("Page.captureScreenshot", {"format": "png"}, self.session)["data"]
         open(path, "wb").write(base64.b64decode(data))
 
@@ -469,6 +478,7 @@ class Firefox(Browser):
                                                    "viewport": {"width": 360, "height": 480}})
         self._send("browsingContext.reload", {"context": self.context, "wait": "complete"})
         time.sleep(1.5)
+        self.evaluate(SHOW_ALL)
         data = self._send("browsingContext.captureScreenshot", {"context": self.context})["data"]
         open(path, "wb").write(base64.b64decode(data))
 
@@ -488,6 +498,38 @@ class Firefox(Browser):
             os.killpg(self.proc.pid, signal.SIGKILL)
             self.proc.wait()
         self.stderr.close()
+
+
+STAND_INS = ("Bookmarks Menu", "Mobile Bookmarks")
+
+
+def shape(node, separators=True):
+    """A node as (title, url) or (title, [children]); separators as '---'."""
+    if node.get("sep"):
+        return "---"
+    if "url" in node:
+        return (node["title"], node["url"])
+    kids = [shape(c, separators) for c in node["children"]
+            if separators or not c.get("sep")]
+    return (node["title"], kids)
+
+
+def engine_layout(browser, separators=True):
+    """The browser's bookmarks as the engine lays them out: menu, toolbar,
+    unfiled (and mobile) -> their content, Chromium's stand-ins mapped back."""
+    out = {}
+    for top in browser.tree():
+        name = ROOT_NAMES.get(top["id"]) or ROOT_NAMES.get(top["type"])
+        kids = top["children"]
+        if browser.name == "chromium" and name == "unfiled":
+            for c in kids:
+                if "children" in c and c["title"] == "Bookmarks Menu":
+                    out["menu"] = [shape(k, separators) for k in c["children"]]
+                if "children" in c and c["title"] == "Mobile Bookmarks":
+                    out["mobile"] = [shape(k, separators) for k in c["children"]]
+            kids = [c for c in kids if not ("children" in c and c["title"] in STAND_INS)]
+        out[name] = [shape(k, separators) for k in kids if separators or not k.get("sep")]
+    return {k: v for k, v in out.items() if v}
 
 
 def host_processes(home):
