@@ -43,11 +43,10 @@ struct fake_browser {
         const std::vector<std::pair<std::string, std::string>> tops =
             chromium ? std::vector<std::pair<std::string, std::string>>{{"1", "toolbar"},
                                                                         {"2", "unfiled"}}
-                     : std::vector<std::pair<std::string, std::string>>{
-                           {"menu________", "menu"},
-                           {"toolbar_____", "toolbar"},
-                           {"unfiled_____", "unfiled"},
-                           {"mobile______", "mobile"}};
+                     : std::vector<std::pair<std::string, std::string>>{{"menu________", "menu"},
+                                                                        {"toolbar_____", "toolbar"},
+                                                                        {"unfiled_____", "unfiled"},
+                                                                        {"mobile______", "mobile"}};
         for (const auto& [id, slot] : tops) {
             auto n = make(id, zm::NODE_FOLDER, Core_Platform::utf8_to_wide(slot), slot);
             n->parent = root.get();
@@ -100,8 +99,8 @@ struct fake_browser {
                 std::string id = browser == browser_enum::chromium
                                      ? std::to_string(next++)
                                      : "ff" + std::to_string(next++) + "xxxxxxxx";
-                auto n = make(id, op.kind == zm::NODE_QUERY ? zm::NODE_BOOKMARK : op.kind,
-                              op.title);
+                auto n =
+                    make(id, op.kind == zm::NODE_QUERY ? zm::NODE_BOOKMARK : op.kind, op.title);
                 n->url = op.url;
                 n->parent = &parent;
                 parent.children.insert(parent.children.begin() + op.index, std::move(n));
@@ -392,8 +391,8 @@ TEST(BrowserView, RecordsThatAreNoTreeAreRefused) {
         return r;
     };
     const int F = zm::NODE_FOLDER;
-    const std::vector<browser_record_t> good = {rec("0", "", F, "root"), rec("1", "0", F, "toolbar"),
-                                                rec("2", "0", F, "unfiled")};
+    const std::vector<browser_record_t> good = {
+        rec("0", "", F, "root"), rec("1", "0", F, "toolbar"), rec("2", "0", F, "unfiled")};
     EXPECT_TRUE(read_records(good, browser_enum::chromium, view, layout, error)) << error;
     std::vector<browser_record_t> bad = good;
     bad.push_back(rec("9", "8", zm::NODE_BOOKMARK));

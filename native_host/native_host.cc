@@ -1,7 +1,9 @@
 #include "native_host.h"
 
+#include <chrono>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "bookmarks/tree_compare.h"
@@ -125,6 +127,7 @@ struct native_host::state {
     std::unique_ptr<Zorvane_Cli::host_session> session;
     password_key_t account;
     std::string ids_path;
+    int lock = -1;  // holds the account directory's lock while open
 
     // The browser's tree being sent, and the last one sent whole.
     browser_enum browser = browser_enum::firefox;
@@ -150,6 +153,10 @@ struct native_host::state {
 
     state(std::function<void(const std::string&)> s, std::ostream& l, std::string c)
         : send(std::move(s)), log(l), component(std::move(c)) {}
+    ~state() {
+        session.reset();
+        if (lock >= 0) Core_Platform::file_close(lock);
+    }
 
     void reply(const json& id, json result) {
         json out = {{"id", id}, {"result", std::move(result)}};
@@ -275,6 +282,18 @@ struct native_host::state {
             std::string password;
             if (!load_password(key, password))
                 throw call_error{"no_password", "no password is kept for " + key.user};
+            // One host per account directory at a time: a host whose port
+            // closed may still be seeing its sync through.
+            lock = Core_Platform::file_open(key.directory + "/.lock", false);
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(70);
+            while (lock >= 0 && !Core_Platform::file_try_lock(lock)) {
+                if (std::chrono::steady_clock::now() > until) {
+                    Core_Platform::file_close(lock);
+                    lock = -1;
+                    throw call_error{"busy", "another sync of this account runs"};
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
             auto s = std::make_unique<Zorvane_Cli::host_session>(log, "zorvane-native-host");
             if (!s->pass_settings(key.server, false) ||
                 !s->open(component, key.directory, key.user, password))
