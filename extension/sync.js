@@ -189,11 +189,26 @@ async function options() {
   return { ...DEFAULTS, ...(o || {}) };
 }
 
-async function onBookmarkEvent() {
-  if (muted) return;
-  await api.storage.local.set({ lastChange: Date.now() });
-  const o = await options();
-  api.alarms.create(CHANGE_ALARM, { delayInMinutes: o.changeDelaySeconds / 60 });
+// The dirty mark: bookmark events since the last sync. A burst of events
+// (an import fires one per bookmark) costs one write while one is under way
+// and one after it, not one each.
+let marking = null;
+let markAgain = false;
+function onBookmarkEvent() {
+  if (muted) return Promise.resolve();
+  if (marking) {
+    markAgain = true;
+    return marking;
+  }
+  marking = (async () => {
+    do {
+      markAgain = false;
+      await api.storage.local.set({ lastChange: Date.now() });
+      const o = await options();
+      await api.alarms.create(CHANGE_ALARM, { delayInMinutes: o.changeDelaySeconds / 60 });
+    } while (markAgain);
+  })().finally(() => { marking = null; });
+  return marking;
 }
 
 async function record(result) {
@@ -228,6 +243,7 @@ async function runSync(reason, choice) {
     if (!dirty && info.known && !info.first && !choice) {
       r = await port.call('sync', { unchanged: true });
       lap('sync');
+      // A table that lacks some node: the tree is read after all.
       if (r.needTree) r = null;
     }
     if (!r) {

@@ -149,6 +149,9 @@ struct native_host::state {
 
     // What the last sync left for the browser.
     view_node_t current;
+    std::int32_t version_before = -1;
+    bool same_as_stored = false;  // the tree handed over was the stored one
+    std::string handed_doc;       // an unchanged sync's document, until it ends
     std::vector<operation_t> operations;
 
     state(std::function<void(const std::string&)> s, std::ostream& l, std::string c)
@@ -500,22 +503,24 @@ struct native_host::state {
 
     // Hands the tree to the engine (the account's tree is current).
     void start(bool first) {
-        const zorvane_node_t stored = stored_tree();
-        const bool have_stored = stored.type != Core_ZorvaneMerge::NODE_NONE;
+        version_before = session->version();
         std::string doc;
         if (unchanged) {
-            current = to_view(stored, layout, nullptr);
-            if (!fill_ids(current, layout, table)) {
-                action = action_enum::none;
-                return reply(action_id, {{"needTree", true}});
-            }
+            // The browser shows the stored tree: hand it over as it is; the
+            // browser's view of it is only worked out when the server
+            // brought something new.
             doc = session->tree();
+            handed_doc = doc;
+            same_as_stored = true;
         } else {
+            const zorvane_node_t stored = stored_tree();
+            const bool have_stored = stored.type != Core_ZorvaneMerge::NODE_NONE;
             current = browser_view(stored);
             const zorvane_node_t built = to_engine(current, layout, stored);
+            same_as_stored = have_stored && Core_ZorvaneMerge::trees_equal(built, stored);
             const bool merge =
                 action == action_enum::sync && have_stored && (first || mode == "keep");
-            if (!merge && have_stored && mode != "delete") {
+            if (!merge && have_stored && mode != "delete" && !same_as_stored) {
                 const Zorvane_Cli::removal_count_t count =
                     Zorvane_Cli::count_removals(stored, built);
                 if (Zorvane_Cli::is_mass_delete(count)) {
@@ -527,6 +532,7 @@ struct native_host::state {
             }
             Core_ZorvaneMerge::write_tree(built, doc);
             if (merge) {
+                same_as_stored = false;
                 {
                     const Zorvane_Cli::wide_document handed(doc);
                     ext()->mergeBrowserTree(handed.text());
@@ -551,12 +557,32 @@ struct native_host::state {
             r["version"] = st["version"];
             r["date"] = st["date"];
             if (was == action_enum::sync || was == action_enum::overwrite) {
-                const zorvane_node_t synced = stored_tree();
-                const view_node_t target = to_view(synced, layout, &current);
-                operations = plan_operations(current, target);
-                if (!unchanged) remember(current);
+                operations.clear();
+                if (same_as_stored && session->version() == version_before) {
+                    // Nothing changed on either side: nothing to do in the
+                    // browser, and the table holds every node already
+                    // unless some were matched by content just now.
+                    if (!unchanged && table_of(current) != table) remember(current);
+                } else {
+                    const zorvane_node_t synced = stored_tree();
+                    bool known = true;
+                    if (unchanged) {
+                        zorvane_node_t before;
+                        Core_ZorvaneMerge::read_tree(handed_doc, before);
+                        current = to_view(before, layout, nullptr);
+                        known = fill_ids(current, layout, table);
+                    }
+                    if (known) {
+                        operations = plan_operations(current, to_view(synced, layout, &current));
+                        if (!unchanged) remember(current);
+                    } else {
+                        // Ids the table lacks: the browser's tree must be read.
+                        r["needTree"] = true;
+                    }
+                    r["nodes"] = Zorvane_Cli::node_count(synced);
+                }
+                std::string().swap(handed_doc);
                 r["operations"] = operations.size();
-                r["nodes"] = Zorvane_Cli::node_count(synced);
             }
         }
         reply(action_id, r);
