@@ -6,14 +6,10 @@ const api = globalThis.browser ?? globalThis.chrome;
 const t = (key, subs) => api.i18n.getMessage(key, subs) || key;
 const $ = (id) => document.getElementById(id);
 
-function ask(msg) {
-  return new Promise((resolve, reject) => {
-    api.runtime.sendMessage(msg, (r) => {
-      if (api.runtime.lastError) return reject(new Error(api.runtime.lastError.message));
-      if (!r || !r.ok) return reject(new Error((r && r.error) || 'no answer'));
-      resolve(r.result);
-    });
-  });
+async function ask(msg) {
+  const r = await api.runtime.sendMessage(msg);
+  if (!r || !r.ok) throw new Error((r && r.error) || 'no answer');
+  return r.result;
 }
 
 // "zorvane.kernel.status.connect_failed" -> "status_connect_failed".

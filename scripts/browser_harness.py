@@ -103,8 +103,11 @@ class Browser:
         """runtime.sendMessage to the background; its answer's result."""
         r = self.evaluate("""
             const api = globalThis.browser ?? globalThis.chrome;
-            return await new Promise((res) => api.runtime.sendMessage(%s, (r) => res(
-                r || {ok: false, error: String(api.runtime.lastError && api.runtime.lastError.message)})));
+            try {
+                return (await api.runtime.sendMessage(%s)) || {ok: false, error: 'no answer'};
+            } catch (e) {
+                return {ok: false, error: String(e && e.message || e)};
+            }
         """ % json.dumps(msg), timeout)
         if not r.get("ok"):
             raise HarnessError("%s: %s" % (self.name, r.get("error")))
