@@ -335,7 +335,7 @@ class Chromium(Browser):
 
     def screenshot(self, path):
         import base64
-        self._send("Emulation.setDeviceMetricsOverride", {"width": 360, "height": 480,
+        self._send("Emulation.setDeviceMetricsOverride", {"width": 380, "height": 660,
                                                           "deviceScaleFactor": 1,
                                                           "mobile": False}, self.session)
         self._send("Page.reload", {}, self.session)
@@ -478,7 +478,7 @@ class Firefox(Browser):
     def screenshot(self, path):
         import base64
         self._send("browsingContext.setViewport", {"context": self.context,
-                                                   "viewport": {"width": 360, "height": 480}})
+                                                   "viewport": {"width": 380, "height": 660}})
         self._send("browsingContext.reload", {"context": self.context, "wait": "complete"})
         time.sleep(1.5)
         self.evaluate(SHOW_ALL)
