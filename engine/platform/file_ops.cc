@@ -75,6 +75,10 @@ int file_open(const std::string& path, bool read_only) {
     return retry_on_eintr([&] { return ::open(path.c_str(), flags | O_CLOEXEC, 0666); });
 }
 
+bool file_try_lock(int fd) {
+    return retry_on_eintr([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0;
+}
+
 int file_create_new(const std::string& path, unsigned mode) {
     if (injected_failure(op_enum::open)) return -1;
     return retry_on_eintr([&] {
