@@ -10,7 +10,6 @@
 #include <zlib.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -202,18 +201,6 @@ public:
 private:
     std::filesystem::path m_path;
 };
-
-// The bytes of a file (empty when it cannot be read).
-inline std::string read_bytes(const std::string& path) {
-    std::string out;
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
-        char buffer[65536];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
-            out.append(buffer, n);
-        std::fclose(f);
-    }
-    return out;
-}
 
 // A bookmark tree document: the top folder holding one bookmark per letter.
 inline std::string tree_document(const std::string& letters, const std::string& extra = "") {
