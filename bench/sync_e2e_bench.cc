@@ -135,14 +135,94 @@ const char* const kPathWords[] = {
 const char* const kTags[] = {"news",   "tech",  "read later", "work", "recipes",
                              "travel", "ideas", "étude",      "日本"};
 
+// A vocabulary of made-up words (syllables of a few letters), so titles and
+// addresses vary the way real ones do rather than repeating a short list:
+// a collection of them packs to about a third of its size, as people's
+// collections do. The multilingual words above come in now and then.
+class vocabulary_t {
+public:
+    vocabulary_t() {
+        random_t r(7177);
+        for (int i = 0; i < 40000; ++i) m_words.push_back(fresh_word(r));
+        static const char* const kTlds[] = {".com",   ".org", ".net", ".io",   ".de",     ".fr",
+                                            ".co.uk", ".jp",  ".dev", ".info", ".example"};
+        static const char* const kSubs[] = {"www.",  "",   "",    "blog.",  "docs.", "news.",
+                                            "shop.", "m.", "en.", "forum.", "api."};
+        for (int i = 0; i < 6000; ++i) {
+            std::string h = r.pick(kSubs) + word(r);
+            if (r.chance(30)) h += "-" + word(r);
+            h += r.pick(kTlds);
+            if (r.per_mille(20)) h = "xn--" + word(r) + "-" + word(r).substr(0, 3) + ".example";
+            m_hosts.push_back(std::move(h));
+        }
+    }
+    // A word made up on the spot: names, brands and jargon nobody repeats.
+    static std::string fresh_word(random_t& r) {
+        static const char* const kOnsets[] = {"b",  "c",  "d",  "f",  "g",  "h",  "j",  "k",
+                                              "l",  "m",  "n",  "p",  "r",  "s",  "t",  "v",
+                                              "w",  "z",  "br", "ch", "cl", "dr", "fl", "gr",
+                                              "pl", "pr", "sh", "st", "th", "tr", "qu", ""};
+        static const char* const kVowels[] = {"a",  "e",  "i",  "o",  "u",  "y",  "ai",
+                                              "ea", "ee", "io", "oo", "ou", "ia", "ue"};
+        static const char* const kCodas[] = {"",  "",  "",   "n",  "r",  "s",  "t",  "l",
+                                             "m", "x", "ng", "ck", "st", "rd", "nd", "sh"};
+        std::string w;
+        const int syllables = r.between(1, 3);
+        for (int s = 0; s < syllables; ++s) {
+            w += r.pick(kOnsets);
+            w += r.pick(kVowels);
+            w += r.pick(kCodas);
+        }
+        return w;
+    }
+    // A word of the vocabulary, now and then a fresh one.
+    std::string any_word(random_t& r) const { return r.chance(60) ? fresh_word(r) : word(r); }
+    const std::string& word(random_t& r) const {
+        return m_words[static_cast<std::size_t>(r.below(static_cast<int>(m_words.size())))];
+    }
+    // Hosts are visited unevenly: a few sites hold many of the bookmarks.
+    const std::string& host(random_t& r) const {
+        const int n = static_cast<int>(m_hosts.size());
+        const int pick = r.chance(50) ? r.below(n / 50) : r.below(n);
+        return m_hosts[static_cast<std::size_t>(pick)];
+    }
+
+private:
+    std::vector<std::string> m_words;
+    std::vector<std::string> m_hosts;
+};
+
+const vocabulary_t& vocabulary() {
+    static const vocabulary_t v;
+    return v;
+}
+
+std::string capitalised(std::string w) {
+    if (!w.empty() && w[0] >= 'a' && w[0] <= 'z') w[0] = static_cast<char>(w[0] - 'a' + 'A');
+    return w;
+}
+
 std::string title_of(random_t& r) {
-    std::string t = r.pick(kWords);
-    const int more = r.between(0, 3);
-    for (int i = 0; i < more; ++i) {
-        t += r.chance(20) ? " – " : " ";
-        t += r.pick(kWords);
+    const vocabulary_t& v = vocabulary();
+    std::string t;
+    const int words = r.between(1, 6);
+    for (int i = 0; i < words; ++i) {
+        if (i > 0) t += r.chance(8) ? " – " : (r.chance(5) ? ": " : " ");
+        if (r.chance(12)) {
+            t += r.pick(kWords);
+        } else {
+            t += i == 0 || r.chance(30) ? capitalised(v.any_word(r)) : v.any_word(r);
+        }
     }
     if (r.chance(30)) t += " " + std::to_string(r.between(1, 9999));
+    if (r.chance(40)) t += " | " + capitalised(v.word(r));
+    return t;
+}
+
+std::string token_of(random_t& r, int length) {
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::string t;
+    for (int i = 0; i < length; ++i) t += kChars[r.below(62)];
     return t;
 }
 
@@ -150,15 +230,35 @@ std::string url_of(random_t& r, long serial) {
     if (r.per_mille(1))
         return "javascript:(function(){alert('bookmarklet%20" + std::to_string(serial) + "')})()";
     if (r.per_mille(1)) return "place:sort=8&maxResults=10&serial=" + std::to_string(serial);
-    std::string host = r.pick(kHosts);
+    const vocabulary_t& v = vocabulary();
+    const std::string& host = r.per_mille(30) ? std::string(r.pick(kHosts)) : v.host(r);
     std::string u =
         (host.rfind("ftp.", 0) == 0 ? "ftp://" : (r.chance(85) ? "https://" : "http://")) + host;
     if (r.per_mille(5)) u += ":8080";
-    const int depth = r.between(1, 4);
-    for (int i = 0; i < depth; ++i) u += "/" + std::string(r.pick(kPathWords));
+    const int depth = r.between(1, 3);
+    for (int i = 0; i < depth; ++i) {
+        u += "/";
+        if (r.chance(10)) {
+            u += r.pick(kPathWords);
+        } else if (r.chance(15)) {
+            u += std::to_string(r.below(100000));
+        } else {
+            const int words = r.between(1, 4);
+            for (int w = 0; w < words; ++w) u += (w ? "-" : "") + v.any_word(r);
+        }
+    }
+    if (r.chance(60)) u += "/" + token_of(r, r.between(8, 16));
     u += "/" + std::to_string(serial);
-    if (r.chance(35))
+    if (r.chance(35)) {
         u += "?id=" + std::to_string(r.below(1000000)) + "&lang=" + (r.chance(50) ? "en" : "fr");
+        if (r.chance(60)) u += "&ref=" + token_of(r, r.between(8, 24));
+    }
+    // Shared and search links carry long tracking or signature tokens.
+    if (r.chance(45)) {
+        u += (u.find('?') == std::string::npos ? "?" : "&");
+        u += r.chance(50) ? "utm_source=" + v.word(r) + "&fbclid=" : "sig=";
+        u += token_of(r, r.between(20, 90));
+    }
     if (r.chance(5)) u += "#section-" + std::to_string(r.below(20));
     return u;
 }
@@ -180,7 +280,7 @@ public:
         b.icon = m_r.chance(15);
         if (m_r.per_mille(2)) b.keyword = "kw" + std::to_string(m_serial);
         if (m_r.chance(5)) b.tags = std::string(m_r.pick(kTags)) + "," + m_r.pick(kTags);
-        if (m_r.chance(3)) b.description = title_of(m_r) + " — " + title_of(m_r);
+        if (m_r.chance(12)) b.description = title_of(m_r) + " — " + title_of(m_r);
         if (m_r.per_mille(1)) {
             b.kind = kind_t::FEED;
             b.feed_url = "https://" + std::string(m_r.pick(kHosts)) + "/feed/" +
@@ -256,7 +356,7 @@ public:
         for (int left = count - toolbar - unfiled; left > 0;) {
             item_t f = folder();
             const int share = std::min(left, m_r.between(200, 2500));
-            fill(f, 1, 4, share);
+            fill(f, 1, 2, share);
             left -= share;
             b.menu.children.push_back(std::move(f));
             if (m_r.chance(10)) b.menu.children.push_back(separator());
@@ -679,7 +779,8 @@ int main(int argc, char** argv) {
                 "and the client's peak memory against the targets. --keep keeps the files.\n");
             return 0;
         } else if (argv[i][0] == '-' || std::atoi(argv[i]) <= 0) {
-            std::fprintf(stderr, "sync_e2e_bench: unexpected argument '%s' (try --help)\n", argv[i]);
+            std::fprintf(stderr, "sync_e2e_bench: unexpected argument '%s' (try --help)\n",
+                         argv[i]);
             return 2;
         } else {
             numbers.push_back(argv[i]);

@@ -17,6 +17,7 @@
 #include "arguments.h"
 #include "bookmarks/tree_xml.h"
 #include "bookmarks_html.h"
+#include "common/size_limits.h"
 #include "common/whole_file.h"
 #include "component/zorvane_extension.h"
 #include "host/component_loader.h"
@@ -37,6 +38,7 @@ namespace {
 using Core_ZorvaneMerge::zorvane_node_t;
 
 constexpr const char* kOk = "OK";
+constexpr const char* kTooLarge = "zorvane.kernel.status.too_large";
 constexpr std::chrono::milliseconds kPumpInterval{5};
 
 const std::set<std::string> kCommands = {
@@ -388,6 +390,15 @@ stored_tree_t stored_tree(const host_session& s) {
 
 int exit_for(const std::string& result) { return result == kOk ? kExitOk : kExitFailure; }
 
+// What the host says when a tree is larger than a sync carries; `what` names
+// the tree and `bytes` is the size of its document (0: not known here).
+void say_too_large(const std::string& what, std::size_t bytes, std::ostream& err) {
+    err << "zorvane: " << what;
+    if (bytes != 0) err << " is " << bytes << " bytes as a tree document, which";
+    err << " is more than a sync carries (" << Core_Common::max_tree_bytes
+        << " bytes at most); nothing was sent or written\n";
+}
+
 // The number of nodes of a tree document the component wrote: write_tree
 // gives every node one "<node>" start tag, and a "<" in any text is
 // escaped, so counting the tags counts the nodes without reading the tree.
@@ -679,6 +690,13 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         std::string last_document;
         if (!first) last_document = s.tree();
         if (!take_tree_file()) return kExitFailure;
+        // Refused before anything is sent (the first sync's update
+        // included) or written.
+        if (document.size() > Core_Common::max_tree_bytes) {
+            say_too_large("the bookmark tree of " + o.value("--tree"), document.size(), err);
+            out << "result=" << kTooLarge << "\n";
+            return kExitFailure;
+        }
         if (!bring_in_account(s, timeout, result, err)) return kExitTimeout;
         if (result != kOk) {
             out << "result=" << result << "\n";
@@ -728,6 +746,7 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         }
         if (!run_action(s, topic, timeout, result, err)) return kExitTimeout;
         out << "result=" << result << "\n";
+        if (result == kTooLarge) say_too_large("the merged bookmark tree", 0, err);
         if (result != kOk) return kExitFailure;
         if (!o.given("--out")) {
             // A sync that kept the version kept the stored tree (a new tree

@@ -8,8 +8,9 @@
 // extra field, name, comment and header CRC, inflates the raw deflate stream
 // between the header and the last 8 bytes, and checks the CRC and the length.
 //
-// The inflated size is capped at gzip_inflate_limit (128 MiB): a member that
-// would expand beyond it is refused, so outside input cannot exhaust memory.
+// The inflated size is capped, by default at gzip_inflate_limit (128 MiB, the
+// most a sync message unpacks to, common/size_limits.h): a member that would
+// expand beyond its cap is refused, so outside input cannot exhaust memory.
 //
 // Thread rule: re-entrant; no shared state.
 #pragma once
@@ -19,9 +20,11 @@
 #include <string>
 #include <vector>
 
+#include "common/size_limits.h"
+
 namespace Core_Common {
 
-inline constexpr std::size_t gzip_inflate_limit = 134217728;  // 128 MiB
+inline constexpr std::size_t gzip_inflate_limit = max_unpacked_message_bytes;  // 128 MiB
 
 // Replaces `data` by its gzip member and returns true. On failure (the
 // compressor could not be set up) returns false with `data` unchanged.
@@ -35,8 +38,9 @@ bool gzip_compress(std::vector<std::uint8_t>& data);
 //   - nothing, when the header is invalid (not 1F 8B 08, flags of 32 or more,
 //     a field running past the end) or fewer than 8 bytes follow it;
 //   - the bytes inflated so far, when inflation ran (a corrupt stream, a
-//     stream that stops early, a CRC or length mismatch, or the 128 MiB cap).
-bool gzip_decompress(std::string& data);
-bool gzip_decompress(std::vector<std::uint8_t>& data);
+//     stream that stops early, a CRC or length mismatch, or the cap).
+// `limit` is the cap (gzip_inflate_limit unless given).
+bool gzip_decompress(std::string& data, std::size_t limit = gzip_inflate_limit);
+bool gzip_decompress(std::vector<std::uint8_t>& data, std::size_t limit = gzip_inflate_limit);
 
 }  // namespace Core_Common

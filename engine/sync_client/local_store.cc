@@ -36,8 +36,10 @@ bool pack(std::string_view passphrase, std::string& bytes) {
     return true;
 }
 
-bool unpack(std::string_view passphrase, std::string& bytes) {
-    return Core_Common::decrypt(passphrase, bytes) && Core_Common::gzip_decompress(bytes);
+// `limit`: the most the file's document may unpack to.
+bool unpack(std::string_view passphrase, std::string& bytes,
+            std::size_t limit = Core_Common::gzip_inflate_limit) {
+    return Core_Common::decrypt(passphrase, bytes) && Core_Common::gzip_decompress(bytes, limit);
 }
 
 bool usable_directory(std::u16string_view directory) {
@@ -203,7 +205,10 @@ record_load_enum load_record_file(std::u16string_view directory, const account_t
     if (!Core_Common::read_whole_file(store_path(directory, kSyncRecordFileName), bytes)) {
         return RECORD_UNREADABLE;
     }
-    if (!unpack(kStorePassphrase, bytes)) return RECORD_UNDECIPHERABLE;
+    // The record holds the largest tree a sync carries, as Base64 text.
+    if (!unpack(kStorePassphrase, bytes, Core_Common::max_record_document_bytes)) {
+        return RECORD_UNDECIPHERABLE;
+    }
 
     // The elements of "BookMarks", read from the document as it streams by
     // (the Content text is the size of the tree document and more).

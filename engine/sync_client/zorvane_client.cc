@@ -5,6 +5,7 @@
 #include "bookmarks/tree_xml.h"
 #include "common/log_dispatcher.h"
 #include "common/service_error.h"
+#include "common/size_limits.h"
 #include "platform/strings.h"
 #include "sync_client/client_settings.h"
 #include "sync_client/client_type.h"
@@ -344,6 +345,12 @@ void ZorvaneClient::send_overwrite_request() {
 }
 
 void ZorvaneClient::send_packed(std::string xml_part, std::string data_part) {
+    if (data_part.size() > Core_Common::max_tree_bytes ||
+        xml_part.size() > Core_Common::max_message_document_bytes) {
+        log_sync(kLogTreeTooLarge + std::to_string(data_part.size()));
+        fail_action(make_error_code(ZORVANE_TREE_TOO_LARGE));
+        return;
+    }
     std::string body = make_payload_around(xml_part, std::move(data_part));
     if (!pack_payload(body)) {
         // Nothing sensible can be sent; the action ends as a failed request.
@@ -351,7 +358,7 @@ void ZorvaneClient::send_packed(std::string xml_part, std::string data_part) {
                  boost::system::error_code());
         return;
     }
-    send(body, 0, 0, std::string());
+    send(std::move(body), 0, 0, std::string());
 }
 
 // ---- Session client ----
@@ -399,13 +406,17 @@ void ZorvaneClient::on_reply(const Core_Common::soap_client_received_t& received
 
 void ZorvaneClient::on_error(const Core_Common::service_error_t& /*error*/,
                              const boost::system::error_code& /*ec*/) {
+    fail_action(make_error_code(ZORVANE_TRANSPORT_FAILED));
+}
+
+void ZorvaneClient::fail_action(const boost::system::error_code& error) {
     const std::int32_t action = m_action;
     switch (action) {
         case ACTION_UPDATING:
         case ACTION_SYNCING:
         case ACTION_OVERWRITING:
             m_action = ACTION_IDLE;
-            m_last_error = make_error_code(ZORVANE_TRANSPORT_FAILED);
+            m_last_error = error;
             break;
         default:
             log_sync(kLogUnknownAction);
