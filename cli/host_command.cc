@@ -40,6 +40,8 @@ using Core_ZorvaneMerge::zorvane_node_t;
 constexpr const char* kOk = "OK";
 constexpr const char* kTooLarge = "zorvane.kernel.status.too_large";
 constexpr std::chrono::milliseconds kPumpInterval{5};
+// How much longer than its --timeout the host waits for the engine's answer.
+constexpr std::chrono::seconds kDeadlineGrace{5};
 
 const std::set<std::string> kCommands = {
     "update",
@@ -200,12 +202,15 @@ public:
     host_session(const host_session&) = delete;
     host_session& operator=(const host_session&) = delete;
 
-    // Hands the server and the log switch to the component through the
-    // environment. Called before any other thread of the program starts
-    // (changing the environment is not safe while another thread reads it).
-    bool pass_settings(const std::string& server, bool log) {
+    // Hands the server, the log switch and the time a request may take to
+    // the component through the environment. Called before any other thread
+    // of the program starts (changing the environment is not safe while
+    // another thread reads it).
+    bool pass_settings(const std::string& server, bool log, std::chrono::seconds timeout) {
         if (!Core_Platform::set_environment_value("ZORVANE_SERVER", server) ||
-            (log && !Core_Platform::set_environment_value("ZORVANE_LOG", "1"))) {
+            (log && !Core_Platform::set_environment_value("ZORVANE_LOG", "1")) ||
+            !Core_Platform::set_environment_value("ZORVANE_REPLY_TIMEOUT",
+                                                  std::to_string(timeout.count()))) {
             m_err << "zorvane: cannot pass the server to the component\n";
             return false;
         }
@@ -417,10 +422,13 @@ void print_record(host_session& s, std::size_t nodes, std::ostream& out) {
         << "nodes=" << nodes << "\n";
 }
 
-// Runs `start` and waits for `topic`. Returns false on time-out (reported).
+// Waits for `topic`. The engine ends each request within `timeout` (the
+// deadline the host handed down) and reports the failure; the host waits a
+// little longer, so that is what it hears. Returns false on time-out
+// (reported).
 bool run_action(host_session& s, const char* topic, std::chrono::seconds timeout,
                 std::string& result, std::ostream& err) {
-    if (s.wait(topic, timeout, result)) return true;
+    if (s.wait(topic, timeout + kDeadlineGrace, result)) return true;
     err << "zorvane: no answer within " << timeout.count() << " s (topic " << topic << ")\n";
     return false;
 }
@@ -495,7 +503,8 @@ void print_host_help(std::ostream& out) {
            "  --user NAME            the account (required)\n"
            "  --password-env VAR     read the password from environment variable VAR\n"
            "  --password-stdin       read the password from the first line of stdin\n"
-           "  --timeout SECONDS      wait at most this long for an answer (default 60)\n"
+           "  --timeout SECONDS      a request without a whole answer within this time\n"
+           "                         fails (connecting included; default 60)\n"
            "  --component PATH       the component library (default\n"
            "                         ../lib/libzorvane_component.so beside the program)\n"
            "  --allow-mass-delete    let sync/overwrite remove more than half of the\n"
@@ -624,7 +633,7 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
     }
 
     host_session s(err);
-    if (!s.pass_settings(server, o.has("--log"))) return kExitFailure;
+    if (!s.pass_settings(server, o.has("--log"), timeout)) return kExitFailure;
 
     // The tree file is read on a thread of its own while the component loads
     // and reads the data directory's record (for a large collection each

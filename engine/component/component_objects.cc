@@ -1,5 +1,6 @@
 #include "component/component_objects.h"
 
+#include <charconv>
 #include <new>
 #include <string>
 
@@ -7,6 +8,7 @@
 #include "common/log_dispatcher.h"
 #include "component/sync_date.h"
 #include "framework/framework.h"
+#include "framework/start_up_settings.h"
 #include "platform/environment.h"
 #include "platform/strings.h"
 #include "sync_client/client_settings.h"
@@ -33,6 +35,9 @@ std::u16string g_overwrite_data;
 // environment, since the component's own settings are out of its reach.
 constexpr const char* kServerVariable = "ZORVANE_SERVER";
 constexpr const char* kLogVariable = "ZORVANE_LOG";
+// Whole seconds a request may take, connecting included (the session's
+// whole-reply deadline); a host that bounds its wait hands its bound down.
+constexpr const char* kReplyTimeoutVariable = "ZORVANE_REPLY_TIMEOUT";
 
 ZorvaneClient* client() { return ZorvaneClient::instance(); }
 
@@ -129,6 +134,14 @@ void start_engine() {
     value.clear();
     if (Core_Platform::environment_value(kLogVariable, value) && !value.empty() && value != "0") {
         Core_Common::set_log_enabled(true);
+    }
+    value.clear();
+    if (Core_Platform::environment_value(kReplyTimeoutVariable, value)) {
+        int seconds = 0;
+        const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+        if (ec == std::errc() && end == value.data() + value.size() && seconds > 0) {
+            Core_Common::start_up_settings().session_reply_timeout_seconds = seconds;
+        }
     }
     Core_Common::start_framework();
     Core_Common::start_modules();
