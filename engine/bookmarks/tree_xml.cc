@@ -61,14 +61,27 @@ void write_node(xml_node_t& parent, const zorvane_node_t& node) {
 // The elements of one "node" element, found in one pass over its children:
 // the first element of each name counts.
 struct node_elements_t {
-    enum { GUID, TYPE, NAME, CONTENT, DESCRIPTION, KEYWORD, TAG, URL, FEEDURL, CREATED, MODIFIED,
-           CHILDREN, COUNT };
+    enum {
+        GUID,
+        TYPE,
+        NAME,
+        CONTENT,
+        DESCRIPTION,
+        KEYWORD,
+        TAG,
+        URL,
+        FEEDURL,
+        CREATED,
+        MODIFIED,
+        CHILDREN,
+        COUNT
+    };
     const xml_node_t* at[COUNT] = {};
 
     explicit node_elements_t(const xml_node_t& e) {
         static constexpr std::u16string_view kNames[COUNT] = {
-            u"guid", u"type",    u"name",    u"content",  u"description", u"keyword",
-            u"tag",  u"url",     u"feedurl", u"created",  u"modified",    u"children"};
+            u"guid", u"type", u"name",    u"content", u"description", u"keyword",
+            u"tag",  u"url",  u"feedurl", u"created", u"modified",    u"children"};
         for (const xml_node_t* c : e.children) {
             for (int i = 0; i < COUNT; ++i) {
                 if (at[i] == nullptr && c->name == kNames[i]) {
@@ -173,7 +186,22 @@ void stream_number(Core_Common::xml_writer_t& w, std::string_view name, std::int
     w.leaf(name, std::string_view(digits, static_cast<std::size_t>(end - digits)));
 }
 
-void stream_node(Core_Common::xml_writer_t& w, const zorvane_node_t& node, std::string& scratch) {
+// Where a streamed document goes: `out` (the writer's buffer) is handed to
+// `sink` and emptied whenever it holds `piece` bytes or more.
+struct piecewise_t {
+    std::string& out;
+    const std::function<void(std::string_view)>& sink;
+    std::size_t piece;
+    void flush_if_full() {
+        if (out.size() >= piece) {
+            sink(out);
+            out.clear();
+        }
+    }
+};
+
+void stream_node(Core_Common::xml_writer_t& w, const zorvane_node_t& node, std::string& scratch,
+                 piecewise_t* pieces = nullptr) {
     w.open("node");
     // Narrow values are in the ANSI code page; the document holds UTF-8.
     Core_Platform::ansi_to_utf8(node.guid, scratch);
@@ -194,10 +222,11 @@ void stream_node(Core_Common::xml_writer_t& w, const zorvane_node_t& node, std::
     }
     if (!node.children.empty()) {
         w.open("children");
-        for (const zorvane_node_t& child : node.children) stream_node(w, child, scratch);
+        for (const zorvane_node_t& child : node.children) stream_node(w, child, scratch, pieces);
         w.close();
     }
     w.close();
+    if (pieces != nullptr) pieces->flush_if_full();
 }
 
 // Builds the tree from the document's events, taking for each "node"
@@ -424,6 +453,44 @@ void write_tree(const zorvane_node_t& tree, std::string& out) {
     std::string scratch;
     stream_node(w, tree, scratch);
     w.close();
+}
+
+void write_tree(const zorvane_node_t& tree, const std::function<void(std::string_view)>& sink,
+                std::size_t piece) {
+    std::string out;
+    out.reserve(piece + piece / 4 + 4096);
+    piecewise_t pieces{out, sink, piece};
+    Core_Common::xml_writer_t w(out, true);
+    w.open("nodeset");
+    std::string scratch;
+    stream_node(w, tree, scratch, &pieces);
+    w.close();
+    if (!out.empty()) sink(out);
+}
+
+struct tree_document_reader_t::state_t {
+    tree_reader_t tree;
+    Core_Common::xml_push_reader_t xml{tree};
+};
+
+tree_document_reader_t::tree_document_reader_t() : m_state(std::make_unique<state_t>()) {}
+tree_document_reader_t::~tree_document_reader_t() = default;
+
+bool tree_document_reader_t::feed(std::string_view piece) { return m_state->xml.feed(piece); }
+
+bool tree_document_reader_t::finish(zorvane_node_t& tree) {
+    tree = zorvane_node_t(0, "");
+    switch (m_state->xml.finish()) {
+        case Core_Common::XML_STREAM_READ:
+            m_state->tree.take(tree);
+            return true;
+        case Core_Common::XML_STREAM_NEEDS_TREE:
+            return false;
+        case Core_Common::XML_STREAM_MALFORMED:
+        case Core_Common::XML_STREAM_STOPPED:
+            return true;
+    }
+    return true;
 }
 
 void read_tree(std::string_view document, zorvane_node_t& tree) {
