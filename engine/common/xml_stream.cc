@@ -34,7 +34,8 @@ struct stream_state_t {
     // The document comes in pieces: how the library cut a run of text is no
     // guide to how it would cut it in the whole document.
     bool pieces_only = false;
-    std::string name;  // scratch for prefix:name
+    bool long_texts = false;  // runs of any length are taken in pieces
+    std::string name;         // scratch for prefix:name
 };
 
 stream_state_t& state_of(void* context) {
@@ -94,7 +95,7 @@ void on_characters(void* context, const xmlChar* text, int length) {
     const auto size = static_cast<std::size_t>(length);
     if (s.text_run > 0) s.several_pieces = true;
     s.text_run += size;
-    if (s.text_run > kMaxTextRunBytes && (s.several_pieces || s.pieces_only))
+    if (s.text_run > kMaxTextRunBytes && (s.several_pieces || s.pieces_only) && !s.long_texts)
         return end_with(s, XML_STREAM_NEEDS_TREE);
     if (!s.handler->text(std::string_view(reinterpret_cast<const char*>(text), size)))
         end_with(s, XML_STREAM_STOPPED);
@@ -164,9 +165,11 @@ struct xml_push_reader_t::state_t {
     bool too_long = false;
 };
 
-xml_push_reader_t::xml_push_reader_t(xml_event_handler_t& handler) : m_state(new state_t) {
+xml_push_reader_t::xml_push_reader_t(xml_event_handler_t& handler, bool long_texts)
+    : m_state(new state_t) {
     m_state->stream.handler = &handler;
     m_state->stream.pieces_only = true;
+    m_state->stream.long_texts = long_texts;
 }
 
 xml_push_reader_t::~xml_push_reader_t() { delete m_state; }

@@ -74,10 +74,13 @@ xml_stream_result_enum read_xml_events(std::string_view document, xml_event_hand
 // 10,000,000 bytes arrives in several pieces however it is written, so it
 // always gives XML_STREAM_NEEDS_TREE (as a document type declaration does);
 // the caller then reads the whole document with read_xml_events or parse().
-// A reader is used once, by one thread.
+// A reader is used once, by one thread. With `long_texts` set, runs of text
+// of any length are reported in their pieces and never give
+// XML_STREAM_NEEDS_TREE for their length: for callers that never keep such a
+// run as one text (a Base64 document they decode as it comes).
 class xml_push_reader_t {
 public:
-    explicit xml_push_reader_t(xml_event_handler_t& handler);
+    explicit xml_push_reader_t(xml_event_handler_t& handler, bool long_texts = false);
     ~xml_push_reader_t();
     xml_push_reader_t(const xml_push_reader_t&) = delete;
     xml_push_reader_t& operator=(const xml_push_reader_t&) = delete;
