@@ -233,6 +233,10 @@ void stream_node(Core_Common::xml_writer_t& w, const zorvane_node_t& node, std::
 // element the first child element of every name as read_node() does.
 class tree_reader_t final : public Core_Common::xml_event_handler_t {
 public:
+    // With `keep` false, every node is read and checked but none is kept
+    // below the top: what is read is only whether the document is a tree.
+    explicit tree_reader_t(bool keep = true) : m_keep(keep) {}
+
     // The tree read, once the document was read to its end.
     bool take(zorvane_node_t& tree) {
         if (!m_done) return false;
@@ -304,7 +308,7 @@ public:
         } else {
             node.index = static_cast<std::int32_t>(m_finished.size() -
                                                    m_nodes[m_open_nodes - 1].first_child);
-            m_finished.push_back(std::move(node));
+            if (m_keep) m_finished.push_back(std::move(node));
         }
         return true;
     }
@@ -428,6 +432,7 @@ private:
     bool m_top_seen = false;
     bool m_have_top = false;
     bool m_done = false;
+    const bool m_keep;
     zorvane_node_t m_result{0, ""};
     xml_node_t m_scratch;  // the text conversions of xml_node_t
 };
@@ -491,6 +496,22 @@ bool tree_document_reader_t::finish(zorvane_node_t& tree) {
             return true;
     }
     return true;
+}
+
+bool is_tree_document(std::string_view document) {
+    tree_reader_t reader(false);
+    zorvane_node_t top(0, "");
+    switch (Core_Common::read_xml_events(document, reader)) {
+        case Core_Common::XML_STREAM_READ:
+            return reader.take(top) && top.type != NODE_NONE;
+        case Core_Common::XML_STREAM_NEEDS_TREE:
+            read_tree(document, top);
+            return top.type != NODE_NONE;
+        case Core_Common::XML_STREAM_MALFORMED:
+        case Core_Common::XML_STREAM_STOPPED:
+            break;
+    }
+    return false;
 }
 
 void read_tree(std::string_view document, zorvane_node_t& tree) {

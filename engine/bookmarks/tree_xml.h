@@ -47,9 +47,15 @@ void write_tree(const zorvane_node_t& tree, std::string& out);
 // lose trailing blanks and line ends and get CR LF line ends.
 void read_tree(std::string_view document, zorvane_node_t& tree);
 
+// Whether read_tree gives a tree for `document` (rather than the empty
+// tree), found without keeping the tree: for a caller that only checks a
+// document it keeps as it is.
+bool is_tree_document(std::string_view document);
+
 // write_tree's bytes handed to `sink` a piece at a time (pieces of about
-// `piece` bytes, cut anywhere), so the document is never whole in memory:
-// it goes straight into a packer or a converter.
+// `piece` bytes, each ending after a whole element, so no character is cut),
+// so the document is never whole in memory: it goes straight into a packer
+// or a converter.
 void write_tree(const zorvane_node_t& tree, const std::function<void(std::string_view)>& sink,
                 std::size_t piece = 1 << 20);
 

@@ -239,6 +239,8 @@ void expect_same_reading(const std::string& document) {
     read_tree(document, streamed);
     read_tree_with_nodes(document, through_nodes);
     expect_same_tree(through_nodes, streamed, document.substr(0, 200));
+    EXPECT_EQ(is_tree_document(document), through_nodes.type != NODE_NONE)
+        << document.substr(0, 200);
     for (std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{4096}}) {
         if (piece < 4096 && document.size() > 100000) continue;  // time
         expect_same_tree(through_nodes, read_in_pieces(document, piece),

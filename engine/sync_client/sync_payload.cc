@@ -51,6 +51,17 @@ std::string make_payload_around(std::string_view xml_part, std::string&& data_pa
     return payload;
 }
 
+bool pack_message(std::string_view xml_part, std::string data_part, std::string& body) {
+    std::string lengths;
+    put_be32(lengths, static_cast<std::uint32_t>(xml_part.size()));
+    put_be32(lengths, static_cast<std::uint32_t>(data_part.size()));
+    Core_Common::gzip_writer_t packer;
+    packer.expect(lengths.size() + xml_part.size() + data_part.size());
+    if (!packer.add(lengths) || !packer.add(xml_part) || !packer.add(data_part)) return false;
+    std::string().swap(data_part);
+    return packer.finish(body) && Core_Common::encrypt(kMessagePassphrase, body);
+}
+
 bool pack_payload(std::string& payload) {
     return Core_Common::gzip_compress(payload) && Core_Common::encrypt(kMessagePassphrase, payload);
 }

@@ -33,6 +33,13 @@ std::string make_payload(std::string_view xml_part, std::string_view data_part);
 // of megabytes is not copied).
 std::string make_payload_around(std::string_view xml_part, std::string&& data_part);
 
+// Packs the payload of `xml_part` and `data_part` into `body` (replaced):
+// the bytes pack_payload(make_payload(xml_part, data_part)) gives, with the
+// parts going through the packer in turn, never put together, and the data
+// part (a tree document of up to a hundred megabytes) let go once packed.
+// False when a step fails; `body` must then not be sent.
+bool pack_message(std::string_view xml_part, std::string data_part, std::string& body);
+
 // Packs `payload` in place: gzip, then the envelope under kMessagePassphrase.
 // Returns false when either step fails; `payload` is then unspecified and
 // must not be sent.

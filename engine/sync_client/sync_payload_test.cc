@@ -62,6 +62,11 @@ TEST(SyncPayload, PackedPayloadOpensWithAnIndependentDecoder) {
     std::string plain;
     ASSERT_TRUE(unseal(kMessageKey, body, plain));
     EXPECT_EQ(plain, be32(4) + be32(4) + "<a/>data");
+    // Packed part by part, the message opens to the same payload.
+    const std::string tree(3 << 20, 't');
+    ASSERT_TRUE(pack_message("<b/>", tree, body));
+    ASSERT_TRUE(unseal(kMessageKey, body, plain));
+    EXPECT_TRUE(plain == be32(4) + be32(3 << 20) + "<b/>" + tree);
 }
 
 TEST(SyncPayload, OpenReplyFindsTheResponseAndTheDataPart) {

@@ -351,8 +351,8 @@ void ZorvaneClient::send_packed(std::string xml_part, std::string data_part) {
         fail_action(make_error_code(ZORVANE_TREE_TOO_LARGE));
         return;
     }
-    std::string body = make_payload_around(xml_part, std::move(data_part));
-    if (!pack_payload(body)) {
+    std::string body;
+    if (!pack_message(xml_part, std::move(data_part), body)) {
         // Nothing sensible can be sent; the action ends as a failed request.
         on_error(Core_Common::service_error_t{Core_Common::SERVICE_EXCEPTION, u""},
                  boost::system::error_code());
