@@ -2,10 +2,11 @@
 
 #include <array>
 #include <atomic>
-#include <boost/asio.hpp>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include <boost/asio.hpp>
 
 namespace Core_Server {
 
@@ -48,10 +49,9 @@ public:
         const auto remote = m_socket.remote_endpoint(ec);
         if (!ec) {
             m_request.peer_address = remote.address().to_string();
-            m_request.peer =
-                remote.address().is_v6()
-                    ? "[" + m_request.peer_address + "]:" + std::to_string(remote.port())
-                    : m_request.peer_address + ":" + std::to_string(remote.port());
+            m_request.peer = remote.address().is_v6()
+                                 ? "[" + m_request.peer_address + "]:" + std::to_string(remote.port())
+                                 : m_request.peer_address + ":" + std::to_string(remote.port());
         }
         ++m_server.open;
     }
@@ -80,10 +80,10 @@ private:
     }
 
     void read_header() {
-        m_socket.async_read_some(asio::buffer(m_chunk),
-                                 [self = shared_from_this()](const error_code& ec, std::size_t n) {
-                                     self->on_header_bytes(ec, n);
-                                 });
+        m_socket.async_read_some(
+            asio::buffer(m_chunk), [self = shared_from_this()](const error_code& ec, std::size_t n) {
+                self->on_header_bytes(ec, n);
+            });
     }
 
     void on_header_bytes(const error_code& ec, std::size_t n) {
@@ -162,9 +162,9 @@ private:
         entry.result = result;
         entry.bytes_in = m_bytes_in;
         entry.bytes_out = m_bytes_out;
-        entry.milliseconds =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_started)
-                .count();
+        entry.milliseconds = std::chrono::duration<double, std::milli>(
+                                 std::chrono::steady_clock::now() - m_started)
+                                 .count();
         m_server.log.write(entry);
         ++m_server.finished;
     }
@@ -234,8 +234,8 @@ bool tcp_server_t::start(std::string& error) {
     error_code ec;
     const auto address = asio::ip::make_address(s.options.address, ec);
     if (ec) {
-        error =
-            "cannot listen on " + where + ": \"" + s.options.address + "\" is not an IP address";
+        error = "cannot listen on " + where + ": \"" + s.options.address +
+                "\" is not an IP address";
         return false;
     }
     const tcp::endpoint endpoint(address, s.options.port);
