@@ -296,6 +296,13 @@ public:
         m_info->getVersion(&v);
         return v;
     }
+    // The stored tree's document as the component gives it (UTF-16), for
+    // handing back or counting without converting it (for a large
+    // collection each form is a hundred megabytes or more).
+    void tree_text(std::optional<nsString>& out) const {
+        out.emplace();
+        m_info->getTree(*out);
+    }
     std::string tree() const {
         nsString t;
         m_info->getTree(t);
@@ -407,13 +414,31 @@ void say_too_large(const std::string& what, std::size_t bytes, std::ostream& err
 // The number of nodes of a tree document the component wrote: write_tree
 // gives every node one "<node>" start tag, and a "<" in any text is
 // escaped, so counting the tags counts the nodes without reading the tree.
-std::size_t nodes_in_document(std::string_view document) {
+// The document is the component's UTF-16 form, counted without converting it.
+std::size_t nodes_in_document(std::u16string_view document) {
     std::size_t count = 0;
-    for (std::size_t at = document.find("<node>"); at != std::string_view::npos;
-         at = document.find("<node>", at + 6)) {
+    for (std::size_t at = document.find(u"<node>"); at != std::u16string_view::npos;
+         at = document.find(u"<node>", at + 6)) {
         ++count;
     }
     return count;
+}
+
+// Whether `wide` converts to exactly `utf8`, found a piece at a time (no
+// surrogate pair cut) rather than by converting it whole.
+bool same_document(std::u16string_view wide, std::string_view utf8) {
+    constexpr std::size_t kPiece = 256 * 1024;
+    std::string piece;
+    std::size_t matched = 0;
+    for (std::size_t at = 0; at < wide.size();) {
+        std::size_t n = std::min(wide.size() - at, kPiece);
+        if (at + n < wide.size() && wide[at + n - 1] >= 0xD800 && wide[at + n - 1] <= 0xDBFF) --n;
+        Core_Platform::wide_to_utf8(wide.substr(at, n), piece);
+        if (utf8.substr(matched, piece.size()) != piece) return false;
+        matched += piece.size();
+        at += n;
+    }
+    return matched == utf8.size();
 }
 
 void print_record(host_session& s, std::size_t nodes, std::ostream& out) {
@@ -448,16 +473,16 @@ bool bring_in_account(host_session& s, std::chrono::seconds timeout, std::string
 }
 
 // The guard; true when the action may go on. `last_document` is the stored
-// tree's document (empty without one), `document` the one about to be
-// handed over, which reads as `browser`.
-bool guard_allows(const std::string& last_document, const std::string& document,
+// tree's document as the component gives it (empty without one),
+// `document` the one about to be handed over, which reads as `browser`.
+bool guard_allows(std::u16string_view last_document, const std::string& document,
                   const zorvane_node_t& browser, bool allowed, const char* action,
                   std::ostream& err) {
     // The same document removes nothing; reading the stored tree (tens of
     // megabytes for a large collection) is only needed when they differ.
-    if (last_document.empty() || last_document == document) return true;
+    if (last_document.empty() || same_document(last_document, document)) return true;
     zorvane_node_t last;
-    Core_ZorvaneMerge::read_tree(last_document, last);
+    Core_ZorvaneMerge::read_tree(Core_Platform::wide_to_utf8(last_document), last);
     const removal_count_t count = count_removals(last, browser);
     if (!is_mass_delete(count)) return true;
     if (allowed) {
@@ -685,19 +710,25 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         } else {
             // A record is stored already: handing its own tree to a sync
             // changes nothing locally and brings in any newer server tree.
-            ext->sync(wide_document(s.tree()).text());
+            std::optional<nsString> stored;
+            s.tree_text(stored);
+            ext->sync(*stored);
             if (!run_action(s, ZORVANE_SYNC_TOPIC, timeout, result, err)) return kExitTimeout;
         }
         out << "result=" << result << "\n";
-        if (result == kOk) print_record(s, nodes_in_document(s.tree()), out);
+        if (result == kOk) {
+            std::optional<nsString> stored;
+            s.tree_text(stored);
+            print_record(s, nodes_in_document(stored->view()), out);
+        }
         return exit_for(result);
     }
     if (command == "sync" || command == "overwrite") {
         const bool first = s.version() == -1;
         // With a record, the stored tree is fetched for the guard while the
         // tree file may still be being read.
-        std::string last_document;
-        if (!first) last_document = s.tree();
+        std::optional<nsString> last_document;
+        if (!first) s.tree_text(last_document);
         if (!take_tree_file()) return kExitFailure;
         // Refused before anything is sent (the first sync's update
         // included) or written.
@@ -711,8 +742,9 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
             out << "result=" << result << "\n";
             return kExitFailure;
         }
-        const bool merge_first = command == "sync" && first && !s.tree().empty();
-        std::string merged;
+        std::optional<nsString> merged;
+        if (command == "sync" && first) s.tree_text(merged);
+        const bool merge_first = merged && !merged->view().empty();
         // The nodes of the stored tree before the sync, when the guard
         // fetched it.
         std::optional<std::size_t> nodes_before;
@@ -728,25 +760,32 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
                 std::string().swap(document);
                 ext->mergeBrowserTree(browser.text());
             }
-            merged = s.tree();
+            // Handed back as the component gave it.
+            s.tree_text(merged);
         } else {
+            merged.reset();
             // A first sync brought the account's tree in just now.
-            if (first) last_document = s.tree();
-            if (!guard_allows(last_document, document, browser_tree, o.has("--allow-mass-delete"),
+            if (first) s.tree_text(last_document);
+            const std::u16string_view last =
+                last_document ? last_document->view() : std::u16string_view();
+            if (!guard_allows(last, document, browser_tree, o.has("--allow-mass-delete"),
                               command.c_str(), err)) {
                 out << "result=refused\n";
                 return kExitFailure;
             }
-            if (!last_document.empty()) nodes_before = nodes_in_document(last_document);
-            std::string().swap(last_document);
+            if (!last.empty()) nodes_before = nodes_in_document(last);
+            last_document.reset();
         }
         const char* topic = command == "sync" ? ZORVANE_SYNC_TOPIC : ZORVANE_OVERWRITE_TOPIC;
-        {
-            const wide_document handed(merge_first ? merged : document);
-            // The component takes its own copy; the host's forms can go.
+        // The component reads what it is handed into its own tree; the
+        // host's forms go as soon as the next one exists.
+        browser_tree = zorvane_node_t();
+        if (merge_first) {
+            ext->sync(*merged);
+            merged.reset();
+        } else {
+            const wide_document handed(document);
             std::string().swap(document);
-            std::string().swap(merged);
-            browser_tree = zorvane_node_t();
             if (command == "sync") {
                 ext->sync(handed.text());
             } else {
@@ -763,7 +802,13 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
             // before, without fetching the tree again.
             const bool kept = command == "sync" && nodes_before && version_before > 0 &&
                               s.version() == version_before;
-            print_record(s, kept ? *nodes_before : nodes_in_document(s.tree()), out);
+            std::size_t nodes = nodes_before.value_or(0);
+            if (!kept) {
+                std::optional<nsString> stored;
+                s.tree_text(stored);
+                nodes = nodes_in_document(stored->view());
+            }
+            print_record(s, nodes, out);
             return kExitOk;
         }
         const stored_tree_t synced = stored_tree(s);

@@ -207,8 +207,9 @@ struct gzip_writer_t::state_t {
             produced += out_room - zs.avail_out;
             if (result == Z_STREAM_END) return true;
             if (result != Z_OK && result != Z_BUF_ERROR) return false;
-            // Everything taken and, short of the end, nothing left to write.
-            if (consumed == n && flush == Z_NO_FLUSH && zs.avail_out != 0) return true;
+            // Everything taken and, short of the end, nothing left to write
+            // (a flush is complete once deflate leaves output room).
+            if (consumed == n && flush != Z_FINISH && zs.avail_out != 0) return true;
         }
     }
 };
@@ -259,6 +260,47 @@ bool gzip_writer_t::finish(std::string& member) {
     put_le32(out + s.produced, s.crc);
     put_le32(out + s.produced + 4, static_cast<std::uint32_t>(s.length));
     s.out.resize(s.produced + kTrailerSize);
+    member.swap(s.out);
+    std::string().swap(s.out);
+    return true;
+}
+
+bool gzip_writer_t::finish_after(std::string_view head, std::string& member) {
+    state_t& s = *m_state;
+    if (s.failed || !s.run(nullptr, 0, Z_FINISH)) {
+        s.failed = true;
+        return false;
+    }
+    s.failed = true;  // used once
+    // The head's blocks: deflated on their own and ended on a byte boundary
+    // without a final block (a sync flush), so the rest's blocks follow them
+    // as one stream. The rest refers to no byte before its own.
+    std::string head_blocks;
+    if (!head.empty()) {
+        state_t h;
+        h.ready = deflateInit2(&h.zs, gzip_level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+        if (!h.ready) return false;
+        h.produced = 0;
+        h.out.resize(deflateBound(&h.zs, static_cast<uLong>(head.size())) + kStep);
+        if (!h.run(reinterpret_cast<const unsigned char*>(head.data()), head.size(),
+                   Z_SYNC_FLUSH)) {
+            return false;
+        }
+        // A sync flush with everything taken leaves room in the output: done.
+        h.out.resize(h.produced);
+        head_blocks.swap(h.out);
+    }
+    const std::uint32_t crc = static_cast<std::uint32_t>(crc32_combine(
+        crc32_update(0, reinterpret_cast<const unsigned char*>(head.data()), head.size()), s.crc,
+        static_cast<z_off_t>(s.length)));
+    const std::uint64_t length = s.length + head.size();
+    s.out.resize(s.produced + kTrailerSize);
+    s.out.insert(kHeaderSize, head_blocks);
+    auto* out = reinterpret_cast<unsigned char*>(s.out.data());
+    std::memcpy(out, kHeader, kHeaderSize);
+    const std::size_t end = s.out.size() - kTrailerSize;
+    put_le32(out + end, crc);
+    put_le32(out + end + 4, static_cast<std::uint32_t>(length));
     member.swap(s.out);
     std::string().swap(s.out);
     return true;

@@ -54,6 +54,12 @@ public:
     // Ends the member and puts it in `member` (replaced). False on failure,
     // `member` unchanged.
     bool finish(std::string& member);
+    // The same, with `head` in front of everything added: for a head known
+    // only once the rest is packed (a length field). `head` is packed on its
+    // own and its deflate blocks put before the others, which any reader
+    // inflates as one stream; the member's bytes are not those gzip_compress
+    // gives for the whole, but its contents are.
+    bool finish_after(std::string_view head, std::string& member);
 
 private:
     struct state_t;

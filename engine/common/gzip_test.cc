@@ -102,6 +102,37 @@ TEST(GzipCompress, MemberLayoutHeaderStreamCrcAndLength) {
     }
 }
 
+// A head packed after the rest (a length known only then) comes out in
+// front, for this codec and for zlib's own gzip reader alike.
+TEST(GzipWriter, AHeadPackedLastComesFirst) {
+    const std::string rest = sample_text(2000000, 5) + random_bytes_of(70000, 6);
+    for (const std::string& head : {std::string(), std::string("12345678<Zorvane/>"),
+                                    sample_text(300000, 7)}) {
+        gzip_writer_t writer;
+        for (std::size_t at = 0; at < rest.size(); at += 65536) {
+            ASSERT_TRUE(writer.add(std::string_view(rest).substr(at, 65536)));
+        }
+        std::string member;
+        ASSERT_TRUE(writer.finish_after(head, member));
+        EXPECT_EQ(member.substr(0, 10), std::string("\x1F\x8B\x08\0\0\0\0\0\0\x0B", 10));
+        std::string mine = member;
+        ASSERT_TRUE(gzip_decompress(mine));
+        EXPECT_TRUE(mine == head + rest) << head.size();
+        // zlib reading the member as a gzip stream.
+        z_stream zs{};
+        ASSERT_EQ(inflateInit2(&zs, 16 + 15), Z_OK);
+        std::string theirs(head.size() + rest.size() + 16, '\0');
+        zs.next_in = reinterpret_cast<Bytef*>(member.data());
+        zs.avail_in = static_cast<uInt>(member.size());
+        zs.next_out = reinterpret_cast<Bytef*>(theirs.data());
+        zs.avail_out = static_cast<uInt>(theirs.size());
+        EXPECT_EQ(inflate(&zs, Z_FINISH), Z_STREAM_END);
+        theirs.resize(zs.total_out);
+        inflateEnd(&zs);
+        EXPECT_TRUE(theirs == head + rest);
+    }
+}
+
 // Inflated in pieces to a sink, a member gives its bytes in order and the
 // verdict of gzip_decompress, damaged, capped or whole.
 TEST(GzipDecompress, InPiecesGivesTheBytesAndTheVerdictOfTheWholeForm) {

@@ -51,15 +51,24 @@ std::string make_payload_around(std::string_view xml_part, std::string&& data_pa
     return payload;
 }
 
-bool pack_message(std::string_view xml_part, std::string data_part, std::string& body) {
-    std::string lengths;
-    put_be32(lengths, static_cast<std::uint32_t>(xml_part.size()));
-    put_be32(lengths, static_cast<std::uint32_t>(data_part.size()));
+bool pack_message(std::string_view xml_part, const data_writer_t& write_data, std::string& body,
+                  std::size_t& data_size) {
+    data_size = 0;
     Core_Common::gzip_writer_t packer;
-    packer.expect(lengths.size() + xml_part.size() + data_part.size());
-    if (!packer.add(lengths) || !packer.add(xml_part) || !packer.add(data_part)) return false;
-    std::string().swap(data_part);
-    return packer.finish(body) && Core_Common::encrypt(kMessagePassphrase, body);
+    bool packed = true;
+    write_data([&](std::string_view piece) {
+        data_size += piece.size();
+        packed = packed && packer.add(piece);
+    });
+    // The lengths come first in the payload but are known only now: they
+    // and the document are packed last and put in front.
+    std::string head;
+    head.reserve(8 + xml_part.size());
+    put_be32(head, static_cast<std::uint32_t>(xml_part.size()));
+    put_be32(head, static_cast<std::uint32_t>(data_size));
+    head.append(xml_part);
+    return packed && packer.finish_after(head, body) &&
+           Core_Common::encrypt(kMessagePassphrase, body);
 }
 
 bool pack_payload(std::string& payload) {

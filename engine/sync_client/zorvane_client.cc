@@ -327,32 +327,43 @@ std::string ZorvaneClient::peer_id() const { return peer_id_in(data_directory())
 // ---- Requests ----
 
 void ZorvaneClient::send_update_request() {
-    send_packed(update_request_document(m_account, peer_id(), m_last_sync.version), std::string());
+    send_packed(update_request_document(m_account, peer_id(), m_last_sync.version), nullptr);
 }
 
 void ZorvaneClient::send_commit_request(std::uint32_t baseline) {
-    std::string tree;
-    Core_ZorvaneMerge::write_tree(m_current_tree, tree);
     send_packed(commit_request_document(m_account, peer_id(), client_type_name(), baseline),
-                std::move(tree));
+                &m_current_tree);
 }
 
 void ZorvaneClient::send_overwrite_request() {
-    std::string tree;
-    Core_ZorvaneMerge::write_tree(m_current_tree, tree);
     send_packed(overwrite_request_document(m_account, peer_id(), client_type_name()),
-                std::move(tree));
+                &m_current_tree);
 }
 
-void ZorvaneClient::send_packed(std::string xml_part, std::string data_part) {
-    if (data_part.size() > Core_Common::max_tree_bytes ||
+void ZorvaneClient::send_packed(const std::string& xml_part,
+                                const Core_ZorvaneMerge::zorvane_node_t* tree) {
+    // The tree's document is written straight into the packer; past the
+    // limit nothing more is packed, and the request is refused below.
+    std::string body;
+    std::size_t packed_size = 0;
+    std::size_t tree_size = 0;
+    const bool packed = pack_message(
+        xml_part,
+        [&](const std::function<void(std::string_view)>& put) {
+            if (tree == nullptr) return;
+            Core_ZorvaneMerge::write_tree(*tree, [&](std::string_view piece) {
+                tree_size += piece.size();
+                if (tree_size <= Core_Common::max_tree_bytes) put(piece);
+            });
+        },
+        body, packed_size);
+    if (tree_size > Core_Common::max_tree_bytes ||
         xml_part.size() > Core_Common::max_message_document_bytes) {
-        log_sync(kLogTreeTooLarge + std::to_string(data_part.size()));
+        log_sync(kLogTreeTooLarge + std::to_string(tree_size));
         fail_action(make_error_code(ZORVANE_TREE_TOO_LARGE));
         return;
     }
-    std::string body;
-    if (!pack_message(xml_part, std::move(data_part), body)) {
+    if (!packed) {
         // Nothing sensible can be sent; the action ends as a failed request.
         on_error(Core_Common::service_error_t{Core_Common::SERVICE_EXCEPTION, u""},
                  boost::system::error_code());
