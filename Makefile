@@ -16,7 +16,7 @@ endif
 
 configure = cmake -S . -B $(1) -G Ninja $(LAUNCHER) $(CMAKE_FLAGS) $(2) >/dev/null
 
-.PHONY: all build deps check check-asan check-tsan bench fuzz demo clean
+.PHONY: all build deps check check-asan check-tsan bench fuzz demo extension clean
 
 all: build
 
@@ -63,8 +63,16 @@ fuzz: deps
 # syncing the sample bookmark exports in examples/ (scripts/demo).
 demo: deps
 	$(call configure,$(BUILD),)
-	cmake --build $(BUILD) -j $(JOBS) --target zorvane zorvane-server zorvane_component
+	cmake --build $(BUILD) -j $(JOBS) --target zorvane zorvane-server zorvane_component \
+		zorvane-native-host extension
 	scripts/demo $(BUILD)
+
+# The unpacked extension (build/zorvane-extension) and its zip
+# (build/zorvane-extension.zip).
+extension:
+	$(call configure,$(BUILD),)
+	cmake --build $(BUILD) --target extension
+	@echo "unpacked: $(BUILD)/zorvane-extension"; echo "zip:      $(BUILD)/zorvane-extension.zip"
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz

@@ -20,17 +20,12 @@
 #include "common/size_limits.h"
 #include "common/whole_file.h"
 #include "component/zorvane_extension.h"
-#include "host/component_loader.h"
+#include "data_directory.h"
+#include "host_session.h"
 #include "mass_delete_guard.h"
 #include "platform/environment.h"
 #include "platform/host_process.h"
 #include "platform/strings.h"
-#include "platform/terminal.h"
-#include "xpcom/ns_com_ptr.h"
-#include "xpcom/ns_observer.h"
-#include "xpcom/ns_observer_service.h"
-#include "xpcom/ns_service_manager.h"
-#include "xpcom/runtime_host.h"
 
 namespace Zorvane_Cli {
 namespace {
@@ -39,7 +34,6 @@ using Core_ZorvaneMerge::zorvane_node_t;
 
 constexpr const char* kOk = "OK";
 constexpr const char* kTooLarge = "zorvane.kernel.status.too_large";
-constexpr std::chrono::milliseconds kPumpInterval{5};
 // How much longer than its --timeout the host waits for the engine's answer.
 constexpr std::chrono::seconds kDeadlineGrace{5};
 
@@ -115,213 +109,9 @@ bool parse(const std::vector<std::string>& args, host_options_t& out, std::strin
     return true;
 }
 
-// Records the data of the action topics' notifications.
-class action_observer final : public nsIObserver {
-public:
-    nsresult QueryInterface(const nsIID& iid, void** result) override {
-        if (result == nullptr) return NS_ERROR_NULL_POINTER;
-        if (iid.Equals(NS_IOBSERVER_IID) || iid.Equals(NS_ISUPPORTS_IID)) {
-            AddRef();
-            *result = static_cast<nsIObserver*>(this);
-            return NS_OK;
-        }
-        *result = nullptr;
-        return NS_NOINTERFACE;
-    }
-    nsrefcnt AddRef() override { return ++m_refs; }
-    nsrefcnt Release() override {
-        const nsrefcnt n = --m_refs;
-        if (n == 0) delete this;
-        return n;
-    }
-    nsresult Observe(nsISupports*, const char* topic, const char16_t* data) override {
-        m_results[topic] = data ? std::u16string(data) : std::u16string();
-        return NS_OK;
-    }
-    bool take(const std::string& topic, std::string& result) {
-        auto it = m_results.find(topic);
-        if (it == m_results.end()) return false;
-        result = Core_Platform::wide_to_utf8(it->second);
-        m_results.erase(it);
-        return true;
-    }
-
-private:
-    ~action_observer() = default;
-    nsrefcnt m_refs = 0;
-    std::map<std::string, std::u16string> m_results;
-};
-
 std::u16string wide(const std::string& utf8) { return Core_Platform::utf8_to_wide(utf8); }
 
 std::string text_of(const nsString& s) { return Core_Platform::wide_to_utf8(s.view()); }
-
-// A tree document handed to the component: its UTF-16 form, in a container
-// that uses the text in place rather than copying it (a large tree's
-// document is tens of megabytes).
-class wide_document {
-public:
-    explicit wide_document(const std::string& utf8) : m_text(Core_Platform::utf8_to_wide(utf8)) {
-        if (m_text.size() >= NS_STRING_WHOLE ||
-            NS_FAILED(NS_StringContainerInit2(m_container, m_text.c_str(),
-                                              static_cast<std::uint32_t>(m_text.size()),
-                                              NS_STRING_CONTAINER_INIT_DEPEND))) {
-            NS_StringContainerInit(m_container);
-        }
-    }
-    ~wide_document() { NS_StringContainerFinish(m_container); }
-    wide_document(const wide_document&) = delete;
-    wide_document& operator=(const wide_document&) = delete;
-
-    const nsAString& text() const { return m_container; }
-
-private:
-    std::u16string m_text;
-    nsStringContainer m_container;
-};
-
-// One run of the host: the runtime, the component and one extension object.
-class host_session {
-public:
-    host_session(std::ostream& err) : m_err(err) {}
-    ~host_session() {
-        m_info.reset();
-        m_extension.reset();
-        if (m_observer) {
-            if (m_observers) {
-                for (const char* topic :
-                     {ZORVANE_UPDATE_TOPIC, ZORVANE_SYNC_TOPIC, ZORVANE_OVERWRITE_TOPIC}) {
-                    m_observers->RemoveObserver(m_observer, topic);
-                }
-            }
-            m_observers.reset();
-            m_observer->Release();
-        }
-        if (m_started) zv_runtime_shutdown();
-    }
-    host_session(const host_session&) = delete;
-    host_session& operator=(const host_session&) = delete;
-
-    // Hands the server, the log switch and the time a request may take to
-    // the component through the environment. Called before any other thread
-    // of the program starts (changing the environment is not safe while
-    // another thread reads it).
-    bool pass_settings(const std::string& server, bool log, std::chrono::seconds timeout) {
-        if (!Core_Platform::set_environment_value("ZORVANE_SERVER", server) ||
-            (log && !Core_Platform::set_environment_value("ZORVANE_LOG", "1")) ||
-            !Core_Platform::set_environment_value("ZORVANE_REPLY_TIMEOUT",
-                                                  std::to_string(timeout.count()))) {
-            m_err << "zorvane: cannot pass the server to the component\n";
-            return false;
-        }
-        return true;
-    }
-
-    // Loads the component and signs the user in (the record of the data
-    // directory is read). Nothing is written and nothing is sent.
-    bool open(const std::string& component, const std::string& data_dir, const std::string& user,
-              const std::string& password) {
-        if (NS_FAILED(zv_runtime_init())) {
-            m_err << "zorvane: the component runtime does not start\n";
-            return false;
-        }
-        m_started = true;
-        std::string why;
-        if (NS_FAILED(zv_host::load_component(component, &why))) {
-            m_err << "zorvane: " << why << "\n";
-            return false;
-        }
-        nsCOMPtr<nsIServiceManager> services;
-        if (NS_FAILED(NS_GetServiceManager(services.receive())) ||
-            NS_FAILED(services->GetServiceByContractID(NS_OBSERVERSERVICE_CONTRACTID,
-                                                       NS_IOBSERVERSERVICE_IID,
-                                                       m_observers.receive_void()))) {
-            m_err << "zorvane: the runtime has no observer service\n";
-            return false;
-        }
-        m_observer = new action_observer();
-        m_observer->AddRef();
-        for (const char* topic :
-             {ZORVANE_UPDATE_TOPIC, ZORVANE_SYNC_TOPIC, ZORVANE_OVERWRITE_TOPIC}) {
-            m_observers->AddObserver(m_observer, topic, false);
-        }
-        if (NS_FAILED(zv_host::create_component_instance(ZORVANE_EXTENSION_CONTRACTID,
-                                                         ZORVANE_IEXTENSION_IID,
-                                                         m_extension.receive_void()))) {
-            m_err << "zorvane: " << component << " does not create the extension object\n";
-            return false;
-        }
-        m_extension->setDataDirectory(nsString(wide(data_dir)));
-        m_extension->setUser(nsString(wide(user)), nsString(wide(password)));
-        m_extension->getInfo(m_info.receive());
-        return m_info.get() != nullptr;
-    }
-
-    IZorvaneExtension* extension() const { return m_extension.get(); }
-    IZorvaneInfo* info() const { return m_info.get(); }
-
-    // Pumps until `topic`'s notification arrives (true, its data in
-    // `result`) or `timeout` passes (false).
-    // On a terminal, a line on standard error counts the seconds waited.
-    bool wait(const char* topic, std::chrono::seconds timeout, std::string& result) {
-        const auto start = std::chrono::steady_clock::now();
-        const auto end = start + timeout;
-        const bool show = Core_Platform::standard_error_is_terminal();
-        long shown = 0;
-        for (;;) {
-            m_extension->processEvents();
-            const auto now = std::chrono::steady_clock::now();
-            const bool done = m_observer->take(topic, result);
-            if (done || now >= end) {
-                if (shown > 0) m_err << "\r\033[K" << std::flush;
-                return done;
-            }
-            const long waited = static_cast<long>(
-                std::chrono::duration_cast<std::chrono::seconds>(now - start).count());
-            if (show && waited > shown) {
-                shown = waited;
-                nsString status;
-                m_info->getStatus(status);
-                std::string what = text_of(status);
-                if (const auto dot = what.rfind('.'); dot != std::string::npos)
-                    what.erase(0, dot + 1);
-                m_err << "\r" << what << "... " << waited << " s" << std::flush;
-            }
-            std::this_thread::sleep_for(kPumpInterval);
-        }
-    }
-
-    std::int32_t version() const {
-        std::int32_t v = -1;
-        m_info->getVersion(&v);
-        return v;
-    }
-    // The stored tree's document as the component gives it (UTF-16), for
-    // handing back or counting without converting it (for a large
-    // collection each form is a hundred megabytes or more).
-    void tree_text(std::optional<nsString>& out) const {
-        out.emplace();
-        m_info->getTree(*out);
-    }
-    std::string tree() const {
-        nsString t;
-        m_info->getTree(t);
-        return text_of(t);
-    }
-    std::string date() const {
-        nsString d;
-        m_info->getDate(d);
-        return text_of(d);
-    }
-
-private:
-    std::ostream& m_err;
-    bool m_started = false;
-    action_observer* m_observer = nullptr;
-    nsCOMPtr<nsIObserverService> m_observers;
-    nsCOMPtr<IZorvaneExtension> m_extension;
-    nsCOMPtr<IZorvaneInfo> m_info;
-};
 
 // Reads the tree file into `document` (the tree document handed to the
 // component) and `tree` (what that document reads as). Either kind of file
@@ -508,7 +298,8 @@ void print_host_help(std::ostream& out) {
            "  sync --tree FILE [--out FILE] synchronise a tree document with the account;\n"
            "                               --out writes the synchronised tree\n"
            "  overwrite --tree FILE        replace the account's tree by the document\n"
-           "  status                       show the user and the last synchronised record\n"
+           "  status                       show the user, the data directory and the last\n"
+           "                               synchronised record\n"
            "  export --out FILE            write the last synchronised tree\n"
            "  note get|set|delete          the local note (set reads it from stdin)\n"
            "  forget                       forget the user's record and note in DIR\n"
@@ -523,8 +314,13 @@ void print_host_help(std::ostream& out) {
            "                               wrote, adopted into FILE's form (DIR unchanged)\n"
            "\n"
            "Options of the sync commands:\n"
-           "  --data-dir DIR         the local data files (required)\n"
-           "  --server HOST[:PORT]   the server (default localhost, port 8080)\n"
+           "  --data-dir DIR         the local data files: the record of the last sync,\n"
+           "                         the note and this computer's identifier (default\n"
+           "                         $XDG_DATA_HOME/zorvane/USER@HOST:PORT, that is\n"
+           "                         ~/.local/share/zorvane/USER@HOST:PORT; created with\n"
+           "                         mode 0700 when missing)\n"
+           "  --server HOST[:PORT]   the server (default $ZORVANE_SERVER, or localhost;\n"
+           "                         port 8080)\n"
            "  --user NAME            the account (required)\n"
            "  --password-env VAR     read the password from environment variable VAR\n"
            "  --password-stdin       read the password from the first line of stdin\n"
@@ -593,8 +389,8 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         err << "zorvane: export needs --out FILE\n";
         return kExitUsage;
     }
-    if (!o.given("--data-dir") || o.value("--data-dir").empty()) {
-        err << "zorvane: --data-dir DIR is required\n";
+    if (o.given("--data-dir") && o.value("--data-dir").empty()) {
+        err << "zorvane: --data-dir needs a directory\n";
         return kExitUsage;
     }
     if (!o.given("--user") || o.value("--user").empty()) {
@@ -615,12 +411,31 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         }
         timeout = std::chrono::seconds(std::stoi(t));
     }
-    std::string server = o.given("--server") ? o.value("--server") : "localhost";
-    if (server.empty()) {
+    if (o.given("--server") && o.value("--server").empty()) {
         err << "zorvane: --server needs HOST or HOST:PORT\n";
         return kExitUsage;
     }
-    if (server.find(':') == std::string::npos) server += ":8080";
+    const std::string server = server_or_default(o.value("--server"));
+
+    // The account's own directory unless one is given.
+    std::string data_dir = o.value("--data-dir");
+    if (data_dir.empty()) {
+        data_dir = default_data_directory(o.value("--user"), server, error);
+        if (data_dir.empty()) {
+            err << "zorvane: " << error << "\n";
+            return kExitFailure;
+        }
+    }
+    // An action that talks to the server or writes the note must be able to
+    // keep its record: without one every sync would be a first sync, and a
+    // bookmark deleted from the file would come back. Nothing is sent before
+    // the directory is there and takes a file.
+    const bool writes = command == "update" || command == "sync" || command == "overwrite" ||
+                        (command == "note" && note_action == "set");
+    if (writes && !prepare_data_directory(data_dir, error)) {
+        err << "zorvane: " << error << "\n";
+        return kExitFailure;
+    }
 
     std::string password;
     if (o.given("--password-env")) {
@@ -679,7 +494,7 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         browser_tree = std::move(file.tree);
         return true;
     };
-    const bool opened = s.open(component, o.value("--data-dir"), o.value("--user"), password);
+    const bool opened = s.open(component, data_dir, o.value("--user"), password);
     if (!opened) {
         take_tree_file();  // its complaint, if any, is reported too
         return kExitFailure;
@@ -697,6 +512,7 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         s.info()->getVerified(&verified);
         s.info()->getStatus(status);
         out << "user=" << text_of(user) << "\n"
+            << "data_dir=" << data_dir << "\n"
             << "verified=" << verified << "\n"
             << "version=" << s.version() << "\n"
             << "date=" << s.date() << "\n"
@@ -820,8 +636,8 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
     if (command == "export") {
         const stored_tree_t stored = stored_tree(s);
         if (stored.document.empty()) {
-            err << "zorvane: no synchronised tree for " << o.value("--user") << " in "
-                << o.value("--data-dir") << "\n";
+            err << "zorvane: no synchronised tree for " << o.value("--user") << " in " << data_dir
+                << "\n";
             return kExitFailure;
         }
         if (!write_file(o.value("--out"), html, stored.document, stored.tree, err))
@@ -864,8 +680,8 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
     // merge-browser-tree, import-foreign-tree: the stored tree changed in
     // memory, written out; the data directory keeps the synchronised record.
     if (s.tree().empty()) {
-        err << "zorvane: no synchronised tree for " << o.value("--user") << " in "
-            << o.value("--data-dir") << "\n";
+        err << "zorvane: no synchronised tree for " << o.value("--user") << " in " << data_dir
+            << "\n";
         return kExitFailure;
     }
     if (command == "merge-browser-tree") {

@@ -1,6 +1,7 @@
 #include "platform/file_ops.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,6 +72,10 @@ int file_open(const std::string& path, bool read_only) {
     if (injected_failure(op_enum::open)) return -1;
     const int flags = read_only ? O_RDONLY : (O_RDWR | O_CREAT);
     return retry_on_eintr([&] { return ::open(path.c_str(), flags | O_CLOEXEC, 0666); });
+}
+
+bool file_try_lock(int fd) {
+    return retry_on_eintr([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0;
 }
 
 int file_create_new(const std::string& path, unsigned mode) {
@@ -161,7 +166,7 @@ int directory_sync(const std::string& path) {
     return result;
 }
 
-int directory_create(const std::string& path) { return ::mkdir(path.c_str(), 0777); }
+int directory_create(const std::string& path) { return ::mkdir(path.c_str(), 0700); }
 
 path_kind_enum path_kind(const std::string& path) {
     struct stat st;

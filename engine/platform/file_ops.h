@@ -33,6 +33,10 @@ int file_open(const std::string& path, bool read_only);
 // with `mode` (less the umask). Used for the temporary file of a whole-file
 // write.
 int file_create_new(const std::string& path, unsigned mode);
+// flock(2) LOCK_EX | LOCK_NB: true when this descriptor now holds the
+// file's exclusive lock, false when another open file description holds it
+// (or on failure). The lock goes with the last descriptor of the open file.
+bool file_try_lock(int fd);
 // close(2). A failure still releases the descriptor.
 int file_close(int fd);
 ssize_t file_read(int fd, void* buffer, std::size_t count);
@@ -48,6 +52,8 @@ int file_unlink(const std::string& path);
 // Opens the directory, fsyncs it and closes it, so a rename or creation in it
 // is durable.
 int directory_sync(const std::string& path);
+// mkdir(2) with mode 0700: the directories the engine makes hold private
+// files only.
 int directory_create(const std::string& path);
 
 // What a path names, following symbolic links.

@@ -1,0 +1,389 @@
+// Zorvane's background: keeps the browser's bookmarks in sync with the
+// account through the native host (zorvane-native-host), which runs the
+// engine. One source for both browsers: Chromium runs it in a service
+// worker, Firefox as a background script. Either may be stopped whenever it
+// is idle, so whatever must outlive it (the dirty mark, the pending sync,
+// the last result, the mass-delete question) is kept in storage.local;
+// the password never is (the native host keeps it).
+'use strict';
+
+const api = globalThis.browser ?? globalThis.chrome;
+const IS_FIREFOX = typeof api.runtime.getBrowserInfo === 'function';
+const HOST = 'net.zorvane.host';
+// Nodes per message: about 2,000 keeps each within 512 KiB.
+const BATCH = 2000;
+const CHANGE_ALARM = 'zorvane-change';
+const PERIODIC_ALARM = 'zorvane-periodic';
+const DEFAULTS = { changeDelaySeconds: 30, periodMinutes: 15, batch: BATCH, pageOps: 0 };
+
+let muted = false;       // our own writes are not the user's changes
+let running = null;      // the sync under way
+let again = null;        // a sync asked for while one runs
+
+// --- the native host ---------------------------------------------------------
+
+// One port per sync, with explicit request ids.
+class HostPort {
+  constructor() {
+    this.next = 1;
+    this.waiting = new Map();
+    this.events = [];
+    this.closed = null;
+    this.port = api.runtime.connectNative(HOST);
+    this.port.onMessage.addListener((m) => {
+      if (m && m.event) { this.events.push(m); return; }
+      const w = this.waiting.get(m && m.id);
+      if (!w) return;
+      this.waiting.delete(m.id);
+      if (m.error) {
+        const e = new Error(m.error.message);
+        e.code = m.error.code;
+        w.reject(e);
+      } else {
+        w.resolve(m.result);
+      }
+    });
+    this.port.onDisconnect.addListener((p) => {
+      const why = (p && p.error && p.error.message) ||
+                  (api.runtime.lastError && api.runtime.lastError.message) ||
+                  'the native host ended';
+      this.closed = why;
+      for (const w of this.waiting.values()) {
+        const e = new Error(why);
+        e.code = 'host_missing';
+        w.reject(e);
+      }
+      this.waiting.clear();
+    });
+  }
+  call(method, params = {}) {
+    if (this.closed) {
+      const e = new Error(this.closed);
+      e.code = 'host_missing';
+      return Promise.reject(e);
+    }
+    return new Promise((resolve, reject) => {
+      const id = this.next++;
+      this.waiting.set(id, { resolve, reject });
+      this.port.postMessage({ id, method, params });
+    });
+  }
+  close() {
+    try { this.port.disconnect(); } catch (e) { /* already gone */ }
+  }
+}
+
+// --- reading the tree ------------------------------------------------------------
+
+const FIREFOX_ROOTS = {
+  menu________: 'menu', toolbar_____: 'toolbar', unfiled_____: 'unfiled', mobile______: 'mobile',
+};
+const CHROMIUM_FOLDER_TYPES = { 'bookmarks-bar': 'toolbar', other: 'unfiled', mobile: 'mobile' };
+const CHROMIUM_ROOTS = { 1: 'toolbar', 2: 'unfiled', 3: 'mobile' };
+
+function rootName(node, depth) {
+  if (depth === 0) return 'root';
+  if (depth !== 1) return '';
+  if (IS_FIREFOX) return FIREFOX_ROOTS[node.id] || '';
+  if (node.folderType) return CHROMIUM_FOLDER_TYPES[node.folderType] || '';
+  return CHROMIUM_ROOTS[node.id] || '';
+}
+
+function kindOf(node) {
+  if (node.type === 'separator') return 's';
+  if (node.type === 'folder' || (!node.type && node.url === undefined)) return 'f';
+  // Firefox's queries are bookmarks of "place:" addresses.
+  if (IS_FIREFOX && node.url && node.url.startsWith('place:')) return 'q';
+  return 'b';
+}
+
+// The browser's tree as flat records, parents first:
+// [id, parentId, kind, title, url, dateAdded, root].
+async function readTree() {
+  const [root] = await api.bookmarks.getTree();
+  const out = [];
+  const walk = (node, parentId, depth) => {
+    out.push([node.id, parentId, kindOf(node), node.title || '', node.url || '',
+              node.dateAdded || 0, rootName(node, depth)]);
+    for (const child of node.children || []) walk(child, node.id, depth + 1);
+  };
+  walk(root, '', 0);
+  return out;
+}
+
+async function sendTree(port, records, batch) {
+  await port.call('beginTree', { browser: IS_FIREFOX ? 'firefox' : 'chromium' });
+  for (let i = 0; i < records.length; i += batch) {
+    await port.call('addNodes', { nodes: records.slice(i, i + batch) });
+  }
+  return port.call('endTree');
+}
+
+// --- applying a sync -----------------------------------------------------------
+
+// Applies the operations the host computed, pulled in pages: parents are
+// created first, then updates and moves, removals last. Returns the number
+// of operations the browser refused.
+async function applyOperations(port, pageOps) {
+  const refs = new Map();
+  const key = (k) => (k.startsWith('@') ? refs.get(k.slice(1)) : k);
+  let offset = 0;
+  let created = {};
+  let refused = 0;
+  let total = 0;
+  for (;;) {
+    const page = await port.call('operations', { offset, created, limit: pageOps });
+    created = {};
+    total = page.total;
+    for (const op of page.ops) {
+      try {
+        if (op.o === 'create') {
+          const d = { parentId: key(op.parent), index: op.index };
+          if (op.kind === 'separator') {
+            d.type = 'separator';
+          } else {
+            d.title = op.title;
+            if (op.url) d.url = op.url;
+            else if (IS_FIREFOX) d.type = 'folder';
+          }
+          const n = await api.bookmarks.create(d);
+          refs.set(op.ref, n.id);
+          created[op.ref] = n.id;
+        } else if (op.o === 'update') {
+          const c = { title: op.title };
+          if (op.url) c.url = op.url;
+          await api.bookmarks.update(key(op.id), c);
+        } else if (op.o === 'move') {
+          await api.bookmarks.move(key(op.id), { parentId: key(op.parent), index: op.index });
+        } else if (op.o === 'remove') {
+          if (op.tree) await api.bookmarks.removeTree(op.id);
+          else await api.bookmarks.remove(op.id);
+        }
+      } catch (e) {
+        refused++;
+        console.warn('zorvane: the browser refused', op.o, e && e.message);
+      }
+    }
+    if (page.next === null || page.next === undefined) break;
+    offset = page.next;
+  }
+  if (Object.keys(created).length) await port.call('operations', { offset: total, created });
+  return refused;
+}
+
+// --- when it syncs ---------------------------------------------------------------
+
+async function settings() {
+  const s = await api.storage.local.get(['settings', 'profile']);
+  let profile = s.profile;
+  if (!profile) {
+    const bytes = crypto.getRandomValues(new Uint8Array(12));
+    profile = Array.from(bytes, (b) => b.toString(16).padStart(2, '0')).join('');
+    await api.storage.local.set({ profile });
+  }
+  return { ...(s.settings || {}), profile };
+}
+
+async function options() {
+  const { options: o } = await api.storage.local.get('options');
+  return { ...DEFAULTS, ...(o || {}) };
+}
+
+// The dirty mark: bookmark events since the last sync. A burst of events
+// (an import fires one per bookmark) costs one write while one is under way
+// and one after it, not one each.
+let marking = null;
+let markAgain = false;
+function onBookmarkEvent() {
+  if (muted) return Promise.resolve();
+  if (marking) {
+    markAgain = true;
+    return marking;
+  }
+  marking = (async () => {
+    do {
+      markAgain = false;
+      await api.storage.local.set({ lastChange: Date.now() });
+      const o = await options();
+      await api.alarms.create(CHANGE_ALARM, { delayInMinutes: o.changeDelaySeconds / 60 });
+    } while (markAgain);
+  })().finally(() => { marking = null; });
+  return marking;
+}
+
+async function record(result) {
+  await api.storage.local.set({ lastResult: { ...result, time: Date.now() } });
+  return result;
+}
+
+// One sync, start to end. `choice` answers the mass-delete question:
+// "delete" or "keep".
+async function runSync(reason, choice) {
+  const s = await settings();
+  if (!s.user) return record({ status: 'not_configured', reason });
+  const o = await options();
+  const started = Date.now();
+  const stored = await api.storage.local.get(['lastChange', 'syncedAt']);
+  const dirty = (stored.lastChange || 0) >= (stored.syncedAt || 0);
+  await api.storage.local.set({ pending: { reason, choice: choice || null, since: started } });
+  const port = new HostPort();
+  // Where the time goes, for the popup's details and the benchmarks.
+  const timings = {};
+  let mark = Date.now();
+  const lap = (name) => {
+    const now = Date.now();
+    timings[name] = (timings[name] || 0) + now - mark;
+    mark = now;
+  };
+  try {
+    const info = await port.call('open', { profile: s.profile, server: s.server, user: s.user });
+    lap('open');
+    let r = null;
+    let sent = false;
+    if (!dirty && info.known && !info.first && !choice) {
+      r = await port.call('sync', { unchanged: true });
+      lap('sync');
+      // A table that lacks some node: the tree is read after all.
+      if (r.needTree) r = null;
+    }
+    if (!r) {
+      const records = await readTree();
+      lap('read');
+      await sendTree(port, records, o.batch);
+      lap('send');
+      sent = true;
+      r = await port.call('sync', { mode: choice || 'ask' });
+      lap('sync');
+    }
+    if (r.question) {
+      await api.storage.local.set({ question: r.question, pending: null });
+      return record({ status: 'mass_delete', reason, question: r.question });
+    }
+    if (r.status !== 'OK') {
+      await api.storage.local.set({ pending: null });
+      return record({ status: r.status, reason });
+    }
+    let equal = true;
+    let refused = 0;
+    if (r.operations > 0) {
+      muted = true;
+      try {
+        refused = await applyOperations(port, o.pageOps);
+        lap('apply');
+        // Re-read: the browser must now show the synchronised tree. A change
+        // the user made meanwhile makes it differ: the next sync takes it.
+        await sendTree(port, await readTree(), o.batch);
+        equal = (await port.call('verify')).equal;
+        lap('verify');
+      } finally {
+        muted = false;
+      }
+    }
+    const done = { pending: null, question: null };
+    if (equal) done.syncedAt = started;
+    await api.storage.local.set(done);
+    if (!equal) await onBookmarkEvent();
+    return record({
+      status: equal ? 'OK' : 'apply_incomplete', reason, version: r.version, date: r.date,
+      operations: r.operations, refused, sentTree: sent, nodes: r.nodes, timings,
+    });
+  } catch (e) {
+    await api.storage.local.set({ pending: null });
+    return record({ status: e.code || 'error', message: String(e.message || e), reason });
+  } finally {
+    port.close();
+  }
+}
+
+// Only one sync runs at a time; one asked for meanwhile runs after it.
+function syncNow(reason, choice) {
+  if (running) {
+    if (choice) again = { reason, choice };
+    else if (!again) again = { reason };
+    return running.then(() => running || syncNow(reason, choice));
+  }
+  running = runSync(reason, choice).finally(() => {
+    running = null;
+    if (again) {
+      const a = again;
+      again = null;
+      syncNow(a.reason, a.choice);
+    }
+  });
+  return running;
+}
+
+// Calls on the native host outside a sync (the popup's account and note).
+async function withHost(fn) {
+  const port = new HostPort();
+  try {
+    return await fn(port);
+  } finally {
+    port.close();
+  }
+}
+
+async function handleMessage(msg) {
+  const s = await settings();
+  switch (msg && msg.cmd) {
+    case 'sync':
+      if (msg.choice) await api.storage.local.set({ question: null });
+      return syncNow(msg.reason || 'button', msg.choice);
+    case 'setAccount': {
+      const account = { profile: s.profile, server: msg.server || '', user: msg.user };
+      const r = await withHost((p) => p.call('setAccount', { ...account, password: msg.password }));
+      await api.storage.local.set({ settings: { server: account.server, user: account.user } });
+      return { stored: r.stored, result: await syncNow('account') };
+    }
+    case 'state': {
+      const st = await api.storage.local.get(['lastResult', 'question', 'pending', 'lastChange',
+                                              'syncedAt']);
+      return { settings: s, running: !!running, version: api.runtime.getManifest().version, ...st };
+    }
+    case 'note':
+      if (!s.user) return { text: '' };
+      return withHost(async (p) => {
+        await p.call('open', { profile: s.profile, server: s.server, user: s.user });
+        return p.call('note', { action: msg.action, text: msg.text });
+      });
+    default:
+      throw new Error('unknown command');
+  }
+}
+
+api.runtime.onMessage.addListener((msg, sender, sendResponse) => {
+  handleMessage(msg).then(
+    (r) => sendResponse({ ok: true, result: r }),
+    (e) => sendResponse({ ok: false, error: String((e && e.message) || e), code: e && e.code }));
+  return true;
+});
+
+for (const ev of ['onCreated', 'onRemoved', 'onChanged', 'onMoved', 'onChildrenReordered']) {
+  if (api.bookmarks[ev]) api.bookmarks[ev].addListener(() => { onBookmarkEvent(); });
+}
+
+api.alarms.onAlarm.addListener((alarm) => {
+  if (alarm.name === CHANGE_ALARM) syncNow('change');
+  else if (alarm.name === PERIODIC_ALARM) syncNow('periodic');
+});
+
+async function ensurePeriodic() {
+  const o = await options();
+  const a = await api.alarms.get(PERIODIC_ALARM);
+  if (!a || a.periodInMinutes !== o.periodMinutes) {
+    api.alarms.create(PERIODIC_ALARM, { periodInMinutes: o.periodMinutes });
+  }
+}
+
+api.runtime.onStartup.addListener(() => { syncNow('start'); });
+api.runtime.onInstalled.addListener(() => { ensurePeriodic(); });
+
+// Each time the background starts: a sync the stopped background left
+// unfinished runs again.
+(async () => {
+  await ensurePeriodic();
+  const { pending } = await api.storage.local.get('pending');
+  if (pending && !running) syncNow('resume', pending.choice || undefined);
+})();
+
+globalThis.zorvane = { syncNow, readTree, handleMessage };

@@ -1,0 +1,693 @@
+#include "native_host.h"
+
+#include <chrono>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "bookmarks/tree_compare.h"
+#include "bookmarks/tree_xml.h"
+#include "browser_view.h"
+#include "common/whole_file.h"
+#include "data_directory.h"
+#include "host_session.h"
+#include "mass_delete_guard.h"
+#include "native_messages.h"
+#include "password_store.h"
+#include "platform/environment.h"
+#include "platform/file_ops.h"
+#include "platform/strings.h"
+
+namespace Zorvane_Native {
+namespace {
+
+using json = nlohmann::json;
+using Core_ZorvaneMerge::zorvane_node_t;
+
+constexpr const char* kOk = "OK";
+// The most nodes one browser tree may have.
+constexpr std::size_t kMaxNodes = 2000000;
+// What a page of operations or of the tree document may take, leaving room
+// for the envelope around it.
+constexpr std::size_t kPageBytes = kMessageBudget - 4096;
+
+std::string dump(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+// A call's fault, answered as {"error": {code, message}}.
+struct call_error {
+    std::string code;
+    std::string message;
+};
+
+bool valid_profile(const std::string& p) {
+    if (p.size() < 8 || p.size() > 64) return false;
+    for (char c : p) {
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+              c == '-' || c == '_'))
+            return false;
+    }
+    return true;
+}
+
+std::string text_param(const json& params, const char* name, bool required = true) {
+    auto it = params.find(name);
+    if (it == params.end() || it->is_null()) {
+        if (required) throw call_error{"bad_params", std::string("missing \"") + name + "\""};
+        return std::string();
+    }
+    if (!it->is_string())
+        throw call_error{"bad_params", std::string("\"") + name + "\" is no text"};
+    return it->get<std::string>();
+}
+
+bool bool_param(const json& params, const char* name) {
+    auto it = params.find(name);
+    return it != params.end() && it->is_boolean() && it->get<bool>();
+}
+
+std::size_t offset_param(const json& params) {
+    auto it = params.find("offset");
+    if (it == params.end()) return 0;
+    if (!it->is_number_unsigned()) throw call_error{"bad_params", "\"offset\" is no count"};
+    return it->get<std::size_t>();
+}
+
+int kind_of(const std::string& k) {
+    if (k == "f") return Core_ZorvaneMerge::NODE_FOLDER;
+    if (k == "b") return Core_ZorvaneMerge::NODE_BOOKMARK;
+    if (k == "s") return Core_ZorvaneMerge::NODE_SEPARATOR;
+    if (k == "q") return Core_ZorvaneMerge::NODE_QUERY;
+    return Core_ZorvaneMerge::NODE_NONE;
+}
+
+const char* kind_name(int kind) {
+    if (kind == Core_ZorvaneMerge::NODE_FOLDER) return "folder";
+    if (kind == Core_ZorvaneMerge::NODE_SEPARATOR) return "separator";
+    return "bookmark";
+}
+
+json operation_json(const operation_t& op) {
+    switch (op.op) {
+        case operation_t::CREATE: {
+            json j = {{"o", "create"},
+                      {"ref", op.key},
+                      {"parent", op.parent},
+                      {"index", op.index},
+                      {"kind", kind_name(op.kind)}};
+            if (op.kind != Core_ZorvaneMerge::NODE_SEPARATOR)
+                j["title"] = Core_Platform::wide_to_utf8(op.title);
+            if (!op.url.empty()) j["url"] = op.url;
+            return j;
+        }
+        case operation_t::UPDATE: {
+            json j = {
+                {"o", "update"}, {"id", op.key}, {"title", Core_Platform::wide_to_utf8(op.title)}};
+            if (!op.url.empty()) j["url"] = op.url;
+            return j;
+        }
+        case operation_t::MOVE:
+            return {{"o", "move"}, {"id", op.key}, {"parent", op.parent}, {"index", op.index}};
+        case operation_t::REMOVE:
+            return {{"o", "remove"}, {"id", op.key}, {"tree", op.tree}};
+    }
+    return json();
+}
+
+enum class action_enum { none, first_update, update, sync, overwrite };
+
+}  // namespace
+
+struct native_host::state {
+    std::function<void(const std::string&)> send;
+    std::ostream& log;
+    std::string component;
+
+    // After open.
+    std::unique_ptr<Zorvane_Cli::host_session> session;
+    password_key_t account;
+    std::string ids_path;
+    int lock = -1;  // holds the account directory's lock while open
+
+    // The browser's tree being sent, and the last one sent whole.
+    browser_enum browser = browser_enum::firefox;
+    std::vector<browser_record_t> incoming;
+    bool receiving = false;
+    std::optional<std::vector<browser_record_t>> records;
+
+    // The identity table and the browser's fixed folders, as last saved.
+    id_table_t table;
+    layout_t layout;
+    bool have_layout = false;
+    bool table_dirty = false;
+
+    // The running action.
+    action_enum action = action_enum::none;
+    json action_id;
+    std::string mode;  // sync and overwrite: ask, delete or keep
+    bool unchanged = false;
+
+    // What the last sync left for the browser.
+    view_node_t current;
+    std::int32_t version_before = -1;
+    bool same_as_stored = false;  // the tree handed over was the stored one
+    std::string handed_doc;       // an unchanged sync's document, until it ends
+    std::vector<operation_t> operations;
+
+    state(std::function<void(const std::string&)> s, std::ostream& l, std::string c)
+        : send(std::move(s)), log(l), component(std::move(c)) {}
+    ~state() {
+        session.reset();
+        if (lock >= 0) Core_Platform::file_close(lock);
+    }
+
+    void reply(const json& id, json result) {
+        json out = {{"id", id}, {"result", std::move(result)}};
+        send(dump(out));
+    }
+    void fail(const json& id, const std::string& code, const std::string& message) {
+        json out = {{"id", id}, {"error", {{"code", code}, {"message", message}}}};
+        send(dump(out));
+    }
+
+    IZorvaneExtension* ext() {
+        if (!session) throw call_error{"not_open", "call open first"};
+        return session->extension();
+    }
+
+    zorvane_node_t stored_tree() {
+        zorvane_node_t t;
+        Core_ZorvaneMerge::read_tree(session->tree(), t);
+        return t;
+    }
+
+    // --- the identity table file -------------------------------------------
+
+    void load_table() {
+        std::string text;
+        table.clear();
+        have_layout = false;
+        if (!Core_Common::read_whole_file(Core_Platform::utf8_to_wide(ids_path), text)) return;
+        json j = json::parse(text, nullptr, false);
+        if (!j.is_object()) {
+            log << "zorvane-native-host: " << ids_path << " does not read; matching by content\n";
+            return;
+        }
+        try {
+            layout = layout_t();
+            layout.browser = j.value("browser", "") == "chromium" ? browser_enum::chromium
+                                                                  : browser_enum::firefox;
+            layout.root_id = j.at("root").get<std::string>();
+            layout.slots = j.at("slots").get<std::map<std::string, std::string>>();
+            layout.mobile_root_used = j.value("mobileRootUsed", false);
+            layout.stand_ins = j.value("standIns", std::vector<std::string>());
+            table = j.at("ids").get<id_table_t>();
+            have_layout = true;
+        } catch (const json::exception&) {
+            table.clear();
+            log << "zorvane-native-host: " << ids_path << " does not read; matching by content\n";
+        }
+    }
+
+    void save_table() {
+        if (!table_dirty || ids_path.empty()) return;
+        json j = {{"browser", layout.browser == browser_enum::chromium ? "chromium" : "firefox"},
+                  {"root", layout.root_id},
+                  {"slots", layout.slots},
+                  {"mobileRootUsed", layout.mobile_root_used},
+                  {"standIns", layout.stand_ins},
+                  {"ids", table}};
+        if (Core_Platform::path_kind(ids_path) == Core_Platform::path_kind_enum::missing) {
+            const int fd = Core_Platform::file_create_new(ids_path, 0600);
+            if (fd >= 0) Core_Platform::file_close(fd);
+        }
+        if (Core_Common::write_whole_file(Core_Platform::utf8_to_wide(ids_path), dump(j))) {
+            table_dirty = false;
+        } else {
+            log << "zorvane-native-host: cannot write " << ids_path << "\n";
+        }
+    }
+
+    // --- calls ---------------------------------------------------------------
+
+    password_key_t account_of(const json& params) {
+        password_key_t key;
+        key.profile = text_param(params, "profile");
+        if (!valid_profile(key.profile))
+            throw call_error{"bad_params", "the profile is 8 to 64 letters, digits, - or _"};
+        key.user = text_param(params, "user");
+        if (key.user.empty() || key.user.size() > 256)
+            throw call_error{"bad_params", "the user name is 1 to 256 bytes"};
+        const std::string server = text_param(params, "server", false);
+        if (server.size() > 256) throw call_error{"bad_params", "the server name is too long"};
+        key.server = Zorvane_Cli::server_or_default(server);
+        const std::string base = Core_Platform::user_data_home();
+        if (base.empty()) throw call_error{"no_home", "no home directory is known"};
+        key.directory = base + "/zorvane/browser/" + key.profile + "/" +
+                        Zorvane_Cli::account_directory_name(key.user, key.server);
+        std::string error;
+        if (!Zorvane_Cli::prepare_data_directory(key.directory, error))
+            throw call_error{"data_directory", error};
+        return key;
+    }
+
+    json status_json() {
+        IZorvaneInfo* info = session->info();
+        nsString user, status;
+        std::int32_t verified = 0;
+        info->getUserName(user);
+        info->getVerified(&verified);
+        info->getStatus(status);
+        const std::int32_t version = session->version();
+        return {{"user", Core_Platform::wide_to_utf8(user.view())},
+                {"server", account.server},
+                {"verified", verified != 0},
+                {"version", version},
+                {"date", session->date()},
+                {"status", Core_Platform::wide_to_utf8(status.view())},
+                {"first", version == -1},
+                {"known", have_layout}};
+    }
+
+    void call(const json& id, const std::string& method, const json& params) {
+        if (method == "setAccount") {
+            password_key_t key = account_of(params);
+            const std::string password = text_param(params, "password");
+            if (password.empty() || password.size() > 1024)
+                throw call_error{"bad_params", "the password is 1 to 1024 bytes"};
+            std::string where, error;
+            if (!store_password(key, password, where, error)) throw call_error{"password", error};
+            return reply(id, {{"stored", where}});
+        }
+        if (method == "open") {
+            if (session) throw call_error{"already_open", "this port has its account open"};
+            password_key_t key = account_of(params);
+            std::string password;
+            if (!load_password(key, password))
+                throw call_error{"no_password", "no password is kept for " + key.user};
+            // One host per account directory at a time: a host whose port
+            // closed may still be seeing its sync through.
+            lock = Core_Platform::file_open(key.directory + "/.lock", false);
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(70);
+            while (lock >= 0 && !Core_Platform::file_try_lock(lock)) {
+                if (std::chrono::steady_clock::now() > until) {
+                    Core_Platform::file_close(lock);
+                    lock = -1;
+                    throw call_error{"busy", "another sync of this account runs"};
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+            auto s = std::make_unique<Zorvane_Cli::host_session>(log, "zorvane-native-host");
+            if (!s->pass_settings(key.server, false) ||
+                !s->open(component, key.directory, key.user, password))
+                throw call_error{"component", "the engine does not start (see the log)"};
+            session = std::move(s);
+            account = key;
+            ids_path = key.directory + "/browser_ids.json";
+            load_table();
+            return reply(id, status_json());
+        }
+        if (method == "beginTree") {
+            const std::string b = text_param(params, "browser");
+            if (b != "chromium" && b != "firefox")
+                throw call_error{"bad_params", "\"browser\" is chromium or firefox"};
+            browser = b == "chromium" ? browser_enum::chromium : browser_enum::firefox;
+            incoming.clear();
+            receiving = true;
+            return reply(id, {{"received", 0}});
+        }
+        if (method == "addNodes") {
+            if (!receiving) throw call_error{"bad_order", "addNodes before beginTree"};
+            auto it = params.find("nodes");
+            if (it == params.end() || !it->is_array())
+                throw call_error{"bad_params", "\"nodes\" is a list"};
+            if (incoming.size() + it->size() > kMaxNodes)
+                throw call_error{"too_large", "more than " + std::to_string(kMaxNodes) + " nodes"};
+            for (const json& n : *it) {
+                if (!n.is_array() || n.size() != 7 || !n[0].is_string() || !n[1].is_string() ||
+                    !n[2].is_string() || !n[3].is_string() || !n[4].is_string() ||
+                    !n[5].is_number() || !n[6].is_string())
+                    throw call_error{"bad_params",
+                                     "a node is [id, parent, kind, title, url, added, root]"};
+                browser_record_t r;
+                r.id = n[0].get<std::string>();
+                r.parent_id = n[1].get<std::string>();
+                r.kind = kind_of(n[2].get<std::string>());
+                if (r.kind == Core_ZorvaneMerge::NODE_NONE)
+                    throw call_error{"bad_params", "a node's kind is f, b, s or q"};
+                r.title = Core_Platform::utf8_to_wide(n[3].get<std::string>());
+                r.url = n[4].get<std::string>();
+                r.date_added_ms = n[5].is_number_integer() ? n[5].get<std::int64_t>() : 0;
+                r.root = n[6].get<std::string>();
+                incoming.push_back(std::move(r));
+            }
+            return reply(id, {{"received", incoming.size()}});
+        }
+        if (method == "endTree") {
+            if (!receiving) throw call_error{"bad_order", "endTree before beginTree"};
+            receiving = false;
+            view_node_t check;
+            layout_t l;
+            std::string error;
+            if (!read_records(incoming, browser, check, l, error)) {
+                incoming.clear();
+                throw call_error{"bad_tree", error};
+            }
+            records = std::move(incoming);
+            incoming = {};
+            return reply(id, {{"nodes", records->size()}});
+        }
+        if (method == "status") {
+            ext();
+            return reply(id, status_json());
+        }
+        if (method == "operations") return page_of_operations(id, params);
+        if (method == "tree") {
+            ext();
+            const std::string doc = session->tree();
+            const std::size_t offset = offset_param(params);
+            if (offset > doc.size()) throw call_error{"bad_params", "offset past the end"};
+            // Whole UTF-8 characters per page.
+            std::size_t end = std::min(doc.size(), offset + kPageBytes / 2);
+            while (end < doc.size() && (static_cast<unsigned char>(doc[end]) & 0xC0) == 0x80) --end;
+            json r = {{"text", doc.substr(offset, end - offset)}};
+            r["next"] = end < doc.size() ? json(end) : json(nullptr);
+            return reply(id, r);
+        }
+        if (method == "verify") {
+            ext();
+            zorvane_node_t synced = stored_tree();
+            view_node_t view = browser_view(synced);
+            const zorvane_node_t built = to_engine(view, layout, synced);
+            remember(view);
+            return reply(id, {{"equal", Core_ZorvaneMerge::trees_equal(built, synced)}});
+        }
+        if (method == "note") {
+            nsCOMPtr<IZorvaneLocalNote> note;
+            ext()->getLocalNote(note.receive());
+            const std::string action = text_param(params, "action");
+            if (action == "get") {
+                nsString text;
+                note->getNote(text);
+                return reply(id, {{"text", Core_Platform::wide_to_utf8(text.view())}});
+            }
+            if (action == "set") {
+                const std::string text = text_param(params, "text");
+                if (text.size() > kPageBytes) throw call_error{"too_large", "the note is too long"};
+                note->setNote(nsString(Core_Platform::utf8_to_wide(text)));
+                return reply(id, {{"ok", true}});
+            }
+            if (action == "delete") {
+                note->deleteNote();
+                return reply(id, {{"ok", true}});
+            }
+            throw call_error{"bad_params", "\"action\" is get, set or delete"};
+        }
+        if (method == "forget" || method == "wipe") {
+            if (action != action_enum::none) throw call_error{"busy", "an action runs"};
+            if (method == "forget") {
+                ext()->forgetUser();
+                forget_password(account);
+            } else {
+                ext()->deleteLocalData();
+            }
+            Core_Platform::file_unlink(ids_path);
+            table.clear();
+            have_layout = false;
+            table_dirty = false;
+            return reply(id, {{"ok", true}});
+        }
+        if (method == "cancel") {
+            ext()->cancel();
+            if (action != action_enum::none)
+                fail(action_id, "cancelled", "the action was cancelled");
+            action = action_enum::none;
+            return reply(id, {{"ok", true}});
+        }
+        if (method == "rootsUnchanged" || method == "mergeBrowserTree" ||
+            method == "importForeignTree") {
+            ext();
+            if (action != action_enum::none) throw call_error{"busy", "an action runs"};
+            const zorvane_node_t stored = stored_tree();
+            view_node_t view = browser_view(stored);
+            std::string doc;
+            Core_ZorvaneMerge::write_tree(to_engine(view, layout, stored), doc);
+            const Zorvane_Cli::wide_document handed(doc);
+            if (method == "rootsUnchanged") {
+                std::int32_t unchanged = 0;
+                ext()->rootsUnchanged(handed.text(), &unchanged);
+                return reply(id, {{"unchanged", unchanged != 0}});
+            }
+            if (method == "mergeBrowserTree") {
+                ext()->mergeBrowserTree(handed.text());
+            } else {
+                ext()->importForeignTree(handed.text());
+            }
+            zorvane_node_t after = stored_tree();
+            return reply(id, {{"nodes", Zorvane_Cli::node_count(after)}});
+        }
+        if (method == "update" || method == "sync" || method == "overwrite") {
+            ext();
+            if (action != action_enum::none) throw call_error{"busy", "an action runs"};
+            mode = params.is_object() ? params.value("mode", "ask") : "ask";
+            if (mode != "ask" && mode != "delete" && mode != "keep")
+                throw call_error{"bad_params", "\"mode\" is ask, delete or keep"};
+            unchanged = method == "sync" && bool_param(params, "unchanged");
+            if (method != "update" && !unchanged && !records)
+                throw call_error{"no_tree", "send the browser's tree first"};
+            if (unchanged && (!have_layout || session->version() == -1))
+                return reply(id, {{"needTree", true}});
+            action_id = id;
+            if (method == "update") {
+                action = action_enum::update;
+                if (session->version() == -1) {
+                    ext()->update();
+                } else {
+                    ext()->sync(Zorvane_Cli::wide_document(session->tree()).text());
+                }
+                return;
+            }
+            action = method == "sync" ? action_enum::sync : action_enum::overwrite;
+            if (session->version() == -1) {
+                // The account's tree first: nothing of it or of the browser's
+                // is lost on a first sync.
+                action = action == action_enum::sync ? action_enum::first_update : action;
+                if (action == action_enum::first_update) {
+                    ext()->update();
+                    return;
+                }
+            }
+            return start(false);
+        }
+        throw call_error{"unknown_method", "no method \"" + method + "\""};
+    }
+
+    // The browser's tree just sent, with engine identifiers, against `stored`.
+    view_node_t browser_view(const zorvane_node_t& stored) {
+        if (!records) throw call_error{"no_tree", "send the browser's tree first"};
+        view_node_t view;
+        layout_t l;
+        std::string error;
+        if (!read_records(*records, browser, view, l, error)) throw call_error{"bad_tree", error};
+        assign_guids(view, l, table, stored);
+        layout = l;
+        return view;
+    }
+
+    void remember(const view_node_t& view) {
+        table = table_of(view);
+        have_layout = true;
+        table_dirty = true;
+        save_table();
+    }
+
+    // Hands the tree to the engine (the account's tree is current).
+    void start(bool first) {
+        version_before = session->version();
+        std::string doc;
+        if (unchanged) {
+            // The browser shows the stored tree: hand it over as it is; the
+            // browser's view of it is only worked out when the server
+            // brought something new.
+            doc = session->tree();
+            handed_doc = doc;
+            same_as_stored = true;
+        } else {
+            const zorvane_node_t stored = stored_tree();
+            const bool have_stored = stored.type != Core_ZorvaneMerge::NODE_NONE;
+            current = browser_view(stored);
+            const zorvane_node_t built = to_engine(current, layout, stored);
+            same_as_stored = have_stored && Core_ZorvaneMerge::trees_equal(built, stored);
+            const bool merge =
+                action == action_enum::sync && have_stored && (first || mode == "keep");
+            if (!merge && have_stored && mode != "delete" && !same_as_stored) {
+                const Zorvane_Cli::removal_count_t count =
+                    Zorvane_Cli::count_removals(stored, built);
+                if (Zorvane_Cli::is_mass_delete(count)) {
+                    action = action_enum::none;
+                    return reply(action_id,
+                                 {{"question",
+                                   {{"removed", count.removed}, {"total", count.synchronised}}}});
+                }
+            }
+            Core_ZorvaneMerge::write_tree(built, doc);
+            if (merge) {
+                same_as_stored = false;
+                {
+                    const Zorvane_Cli::wide_document handed(doc);
+                    ext()->mergeBrowserTree(handed.text());
+                }
+                doc = session->tree();
+            }
+        }
+        const Zorvane_Cli::wide_document handed(doc);
+        if (action == action_enum::overwrite) {
+            ext()->overwrite(handed.text());
+        } else {
+            ext()->sync(handed.text());
+        }
+    }
+
+    void finish_action(const std::string& result) {
+        const action_enum was = action;
+        action = action_enum::none;
+        json r = {{"status", result}};
+        if (result == kOk) {
+            json st = status_json();
+            r["version"] = st["version"];
+            r["date"] = st["date"];
+            if (was == action_enum::sync || was == action_enum::overwrite) {
+                operations.clear();
+                if (same_as_stored && session->version() == version_before) {
+                    // Nothing changed on either side: nothing to do in the
+                    // browser, and the table holds every node already
+                    // unless some were matched by content just now.
+                    if (!unchanged && table_of(current) != table) remember(current);
+                } else {
+                    const zorvane_node_t synced = stored_tree();
+                    bool known = true;
+                    if (unchanged) {
+                        zorvane_node_t before;
+                        Core_ZorvaneMerge::read_tree(handed_doc, before);
+                        current = to_view(before, layout, nullptr);
+                        known = fill_ids(current, layout, table);
+                    }
+                    if (known) {
+                        operations = plan_operations(current, to_view(synced, layout, &current));
+                        if (!unchanged) remember(current);
+                    } else {
+                        // Ids the table lacks: the browser's tree must be read.
+                        r["needTree"] = true;
+                    }
+                    r["nodes"] = Zorvane_Cli::node_count(synced);
+                }
+                std::string().swap(handed_doc);
+                r["operations"] = operations.size();
+            }
+        }
+        reply(action_id, r);
+    }
+
+    void page_of_operations(const json& id, const json& params) {
+        ext();
+        auto created = params.find("created");
+        if (created != params.end() && created->is_object()) {
+            for (const auto& [guid, browser_id] : created->items()) {
+                if (!browser_id.is_string()) continue;
+                table[browser_id.get<std::string>()] = guid;
+                table_dirty = true;
+            }
+        }
+        std::size_t offset = offset_param(params);
+        if (offset > operations.size()) throw call_error{"bad_params", "offset past the end"};
+        // At most `limit` operations per page when given (0: as many as fit).
+        std::size_t limit = SIZE_MAX;
+        if (auto l = params.find("limit");
+            l != params.end() && l->is_number_unsigned() && l->get<std::size_t>() > 0)
+            limit = l->get<std::size_t>();
+        json ops = json::array();
+        std::size_t bytes = 0;
+        while (offset < operations.size()) {
+            json op = operation_json(operations[offset]);
+            const std::size_t size = dump(op).size() + 1;
+            if ((bytes + size > kPageBytes || ops.size() >= limit) && !ops.empty()) break;
+            bytes += size;
+            ops.push_back(std::move(op));
+            ++offset;
+        }
+        if (offset == operations.size()) save_table();
+        json r = {{"ops", std::move(ops)}, {"total", operations.size()}};
+        r["next"] = offset < operations.size() ? json(offset) : json(nullptr);
+        reply(id, r);
+    }
+
+    void on_notification(const char* topic, const std::string& result) {
+        send(dump({{"event", topic}, {"status", result}}));
+        if (action == action_enum::first_update) {
+            if (result != kOk && result != "zorvane.kernel.status.no_record") {
+                action = action_enum::none;
+                return reply(action_id, {{"status", result}});
+            }
+            action = action_enum::sync;
+            try {
+                start(true);
+            } catch (const call_error& e) {
+                action = action_enum::none;
+                fail(action_id, e.code, e.message);
+            }
+            return;
+        }
+        if (action != action_enum::none) finish_action(result);
+    }
+};
+
+native_host::native_host(std::function<void(const std::string&)> send, std::ostream& log,
+                         std::string component_path)
+    : m(std::make_unique<state>(std::move(send), log, std::move(component_path))) {}
+
+native_host::~native_host() = default;
+
+void native_host::handle(const std::string& message) {
+    json id = nullptr;
+    if (json_depth(message, kMaxJsonDepth) > kMaxJsonDepth) {
+        return m->fail(
+            id, "too_deep",
+            "the message nests deeper than " + std::to_string(kMaxJsonDepth) + " levels");
+    }
+    json call = json::parse(message, nullptr, false);
+    if (call.is_discarded()) return m->fail(id, "bad_json", "the message is no valid JSON");
+    if (!call.is_object()) return m->fail(id, "bad_request", "a call is a JSON object");
+    if (auto it = call.find("id"); it != call.end() && (it->is_number() || it->is_string()))
+        id = *it;
+    auto method = call.find("method");
+    if (method == call.end() || !method->is_string())
+        return m->fail(id, "bad_request", "a call names its \"method\"");
+    json params = call.value("params", json::object());
+    if (!params.is_object()) return m->fail(id, "bad_request", "\"params\" is an object");
+    try {
+        m->call(id, method->get<std::string>(), params);
+    } catch (const call_error& e) {
+        m->fail(id, e.code, e.message);
+    } catch (const json::exception& e) {
+        m->fail(id, "bad_params", e.what());
+    }
+}
+
+void native_host::refuse(const std::string& why) { m->fail(nullptr, "bad_frame", why); }
+
+bool native_host::pump() {
+    if (!m->session) return false;
+    if (m->action == action_enum::none) return false;
+    m->session->extension()->processEvents();
+    for (const char* topic : {ZORVANE_UPDATE_TOPIC, ZORVANE_SYNC_TOPIC, ZORVANE_OVERWRITE_TOPIC}) {
+        std::string result;
+        if (m->session->take(topic, result)) m->on_notification(topic, result);
+    }
+    return m->action != action_enum::none;
+}
+
+bool native_host::busy() const { return m->action != action_enum::none; }
+
+void native_host::finish() { m->save_table(); }
+
+}  // namespace Zorvane_Native
