@@ -526,9 +526,12 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         } else {
             // A record is stored already: handing its own tree to a sync
             // changes nothing locally and brings in any newer server tree.
-            std::optional<nsString> stored;
-            s.tree_text(stored);
-            ext->sync(*stored);
+            {
+                // The component reads it into its own tree at once.
+                std::optional<nsString> stored;
+                s.tree_text(stored);
+                ext->sync(*stored);
+            }
             if (!run_action(s, ZORVANE_SYNC_TOPIC, timeout, result, err)) return kExitTimeout;
         }
         out << "result=" << result << "\n";
@@ -561,6 +564,7 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         std::optional<nsString> merged;
         if (command == "sync" && first) s.tree_text(merged);
         const bool merge_first = merged && !merged->view().empty();
+        merged.reset();
         // The nodes of the stored tree before the sync, when the guard
         // fetched it.
         std::optional<std::size_t> nodes_before;
@@ -579,7 +583,6 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
             // Handed back as the component gave it.
             s.tree_text(merged);
         } else {
-            merged.reset();
             // A first sync brought the account's tree in just now.
             if (first) s.tree_text(last_document);
             const std::u16string_view last =
