@@ -18,6 +18,7 @@
 #include "arguments.h"
 #include "bookmarks/tree_xml.h"
 #include "bookmarks_html.h"
+#include "common/size_limits.h"
 #include "common/whole_file.h"
 #include "component/zorvane_extension.h"
 #include "data_directory.h"
@@ -36,6 +37,9 @@ using Core_ZorvaneMerge::zorvane_node_t;
 
 constexpr const char* kOk = "OK";
 constexpr const char* kNoRecord = "zorvane.kernel.status.no_record";
+constexpr const char* kTooLarge = "zorvane.kernel.status.too_large";
+// How much longer than its --timeout the host waits for the engine's answer.
+constexpr std::chrono::seconds kDeadlineGrace{5};
 
 const std::set<std::string> kCommands = {
     "update",
@@ -190,16 +194,43 @@ stored_tree_t stored_tree(const host_session& s) {
     return t;
 }
 
+// What the host says when a tree is larger than a sync carries; `what` names
+// the tree and `bytes` is the size of its document (0: not known here).
+void say_too_large(const std::string& what, std::size_t bytes, std::ostream& err) {
+    err << "zorvane: " << what;
+    if (bytes != 0) err << " is " << bytes << " bytes as a tree document, which";
+    err << " is more than a sync carries (" << Core_Common::max_tree_bytes
+        << " bytes at most); nothing was sent or written\n";
+}
+
 // The number of nodes of a tree document the component wrote: write_tree
 // gives every node one "<node>" start tag, and a "<" in any text is
 // escaped, so counting the tags counts the nodes without reading the tree.
-std::size_t nodes_in_document(std::string_view document) {
+// The document is the component's UTF-16 form, counted without converting it.
+std::size_t nodes_in_document(std::u16string_view document) {
     std::size_t count = 0;
-    for (std::size_t at = document.find("<node>"); at != std::string_view::npos;
-         at = document.find("<node>", at + 6)) {
+    for (std::size_t at = document.find(u"<node>"); at != std::u16string_view::npos;
+         at = document.find(u"<node>", at + 6)) {
         ++count;
     }
     return count;
+}
+
+// Whether `wide` converts to exactly `utf8`, found a piece at a time (no
+// surrogate pair cut) rather than by converting it whole.
+bool same_document(std::u16string_view wide, std::string_view utf8) {
+    constexpr std::size_t kPiece = 256 * 1024;
+    std::string piece;
+    std::size_t matched = 0;
+    for (std::size_t at = 0; at < wide.size();) {
+        std::size_t n = std::min(wide.size() - at, kPiece);
+        if (at + n < wide.size() && wide[at + n - 1] >= 0xD800 && wide[at + n - 1] <= 0xDBFF) --n;
+        Core_Platform::wide_to_utf8(wide.substr(at, n), piece);
+        if (utf8.substr(matched, piece.size()) != piece) return false;
+        matched += piece.size();
+        at += n;
+    }
+    return matched == utf8.size();
 }
 
 void print_record(host_session& s, std::size_t nodes, std::ostream& out) {
@@ -208,10 +239,13 @@ void print_record(host_session& s, std::size_t nodes, std::ostream& out) {
         << "nodes=" << nodes << "\n";
 }
 
-// Runs `start` and waits for `topic`. Returns false on time-out (reported).
+// Waits for `topic`. The engine ends each request within `timeout` (the
+// deadline the host handed down) and reports the failure; the host waits a
+// little longer, so that is what it hears. Returns false on time-out
+// (reported).
 bool run_action(host_session& s, const char* topic, std::chrono::seconds timeout,
                 std::string& result, std::ostream& err) {
-    if (s.wait(topic, timeout, result)) return true;
+    if (s.wait(topic, timeout + kDeadlineGrace, result)) return true;
     err << "zorvane: no answer within " << timeout.count() << " s (topic " << topic << ")\n";
     return false;
 }
@@ -270,16 +304,16 @@ bool local_changes_pending(const std::string& data_dir, const std::string& user,
 }
 
 // The guard; true when the action may go on. `last_document` is the stored
-// tree's document (empty without one), `document` the one about to be
-// handed over, which reads as `browser`.
-bool guard_allows(const std::string& last_document, const std::string& document,
+// tree's document as the component gives it (empty without one),
+// `document` the one about to be handed over, which reads as `browser`.
+bool guard_allows(std::u16string_view last_document, const std::string& document,
                   const zorvane_node_t& browser, bool allowed, const char* action,
                   const std::function<bool()>& deletes_nothing, std::ostream& err) {
     // The same document removes nothing; reading the stored tree (tens of
     // megabytes for a large collection) is only needed when they differ.
-    if (last_document.empty() || last_document == document) return true;
+    if (last_document.empty() || same_document(last_document, document)) return true;
     zorvane_node_t last;
-    Core_ZorvaneMerge::read_tree(last_document, last);
+    Core_ZorvaneMerge::read_tree(Core_Platform::wide_to_utf8(last_document), last);
     const removal_count_t count = count_removals(last, browser);
     if (!is_mass_delete(count)) return true;
     // A first sync that did not finish: the engine merges without deleting.
@@ -333,7 +367,8 @@ void print_host_help(std::ostream& out) {
            "  --user NAME            the account (required)\n"
            "  --password-env VAR     read the password from environment variable VAR\n"
            "  --password-stdin       read the password from the first line of stdin\n"
-           "  --timeout SECONDS      wait at most this long for an answer (default 60)\n"
+           "  --timeout SECONDS      a request without a whole answer within this time\n"
+           "                         fails (connecting included; default 60)\n"
            "  --component PATH       the component library (default\n"
            "                         ../lib/libzorvane_component.so beside the program)\n"
            "  --allow-mass-delete    let sync/overwrite remove more than half of the\n"
@@ -492,7 +527,7 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
     }
 
     host_session s(err);
-    if (!s.pass_settings(server, o.has("--log"))) return kExitFailure;
+    if (!s.pass_settings(server, o.has("--log"), timeout)) return kExitFailure;
 
     // The tree file is read on a thread of its own while the component loads
     // and reads the data directory's record (for a large collection each
@@ -545,7 +580,12 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         } else {
             // A record is stored already: handing its own tree to a sync
             // changes nothing locally and brings in any newer server tree.
-            ext->sync(wide_document(s.tree()).text());
+            {
+                // The component reads it into its own tree at once.
+                std::optional<nsString> stored;
+                s.tree_text(stored);
+                ext->sync(*stored);
+            }
             if (!run_action(s, ZORVANE_SYNC_TOPIC, timeout, result, err)) return kExitTimeout;
         }
         // An account without bookmarks is up to date, as for a first sync;
@@ -559,16 +599,27 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
             explain_failure(result, err);
             return kExitFailure;
         }
-        print_record(s, nodes_in_document(s.tree()), out);
+        {
+            std::optional<nsString> stored;
+            s.tree_text(stored);
+            print_record(s, nodes_in_document(stored->view()), out);
+        }
         return kExitOk;
     }
     if (command == "sync" || command == "overwrite") {
         const bool first = s.version() == -1;
         // With a record, the stored tree is fetched for the guard while the
         // tree file may still be being read.
-        std::string last_document;
-        if (!first) last_document = s.tree();
+        std::optional<nsString> last_document;
+        if (!first) s.tree_text(last_document);
         if (!take_tree_file()) return kExitFailure;
+        // Refused before anything is sent (the first sync's update
+        // included) or written.
+        if (document.size() > Core_Common::max_tree_bytes) {
+            say_too_large("the bookmark tree of " + o.value("--tree"), document.size(), err);
+            out << "result=" << kTooLarge << "\n";
+            return kExitFailure;
+        }
         if (!bring_in_account(s, timeout, result, err)) return kExitTimeout;
         if (result != kOk) {
             out << "result=" << result << "\n";
@@ -588,24 +639,27 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
             // yet), so neither side loses a bookmark; nothing to guard.
         } else {
             // A first sync brought the account's tree in just now.
-            if (first) last_document = s.tree();
+            if (first) s.tree_text(last_document);
+            const std::u16string_view last =
+                last_document ? last_document->view() : std::u16string_view();
             const auto pending = [&] {
                 return local_changes_pending(data_dir, o.value("--user"), password);
             };
-            if (!guard_allows(last_document, document, browser_tree, o.has("--allow-mass-delete"),
+            if (!guard_allows(last, document, browser_tree, o.has("--allow-mass-delete"),
                               command.c_str(), pending, err)) {
                 out << "result=refused\n";
                 return kExitFailure;
             }
-            if (!last_document.empty()) nodes_before = nodes_in_document(last_document);
-            std::string().swap(last_document);
+            if (!last.empty()) nodes_before = nodes_in_document(last);
+            last_document.reset();
         }
         const char* topic = command == "sync" ? ZORVANE_SYNC_TOPIC : ZORVANE_OVERWRITE_TOPIC;
+        // The component reads what it is handed into its own tree; the
+        // host's forms go as soon as the next one exists.
+        browser_tree = zorvane_node_t();
         {
             const wide_document handed(document);
-            // The component takes its own copy; the host's forms can go.
             std::string().swap(document);
-            browser_tree = zorvane_node_t();
             if (command == "sync") {
                 ext->sync(handed.text());
             } else {
@@ -614,6 +668,7 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         }
         if (!run_action(s, topic, timeout, result, err)) return kExitTimeout;
         out << "result=" << result << "\n";
+        if (result == kTooLarge) say_too_large("the merged bookmark tree", 0, err);
         if (result != kOk) {
             explain_failure(result, err);
             return kExitFailure;
@@ -624,7 +679,13 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
             // before, without fetching the tree again.
             const bool kept = command == "sync" && nodes_before && version_before > 0 &&
                               s.version() == version_before;
-            print_record(s, kept ? *nodes_before : nodes_in_document(s.tree()), out);
+            std::size_t nodes = nodes_before.value_or(0);
+            if (!kept) {
+                std::optional<nsString> stored;
+                s.tree_text(stored);
+                nodes = nodes_in_document(stored->view());
+            }
+            print_record(s, nodes, out);
             return kExitOk;
         }
         const stored_tree_t synced = stored_tree(s);

@@ -77,9 +77,13 @@ host_session::~host_session() {
     if (m_started) zv_runtime_shutdown();
 }
 
-bool host_session::pass_settings(const std::string& server, bool log) {
+bool host_session::pass_settings(const std::string& server, bool log,
+                                 std::chrono::seconds request_timeout) {
     if (!Core_Platform::set_environment_value("ZORVANE_SERVER", server) ||
-        (log && !Core_Platform::set_environment_value("ZORVANE_LOG", "1"))) {
+        (log && !Core_Platform::set_environment_value("ZORVANE_LOG", "1")) ||
+        (request_timeout.count() > 0 &&
+         !Core_Platform::set_environment_value("ZORVANE_REPLY_TIMEOUT",
+                                               std::to_string(request_timeout.count())))) {
         m_err << m_program << ": cannot pass the server to the component\n";
         return false;
     }
@@ -158,6 +162,11 @@ std::string host_session::tree() const {
     nsString t;
     m_info->getTree(t);
     return text_of(t);
+}
+
+void host_session::tree_text(std::optional<nsString>& out) const {
+    out.emplace();
+    m_info->getTree(*out);
 }
 
 std::string host_session::date() const {

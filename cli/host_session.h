@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -65,10 +66,12 @@ public:
     host_session(const host_session&) = delete;
     host_session& operator=(const host_session&) = delete;
 
-    // Hands the server and the log switch to the component through the
+    // Hands the server, the log switch and (when not 0) the time a request
+    // may take, connecting included, to the component through the
     // environment. Called before any other thread of the program starts
     // (changing the environment is not safe while another thread reads it).
-    bool pass_settings(const std::string& server, bool log);
+    bool pass_settings(const std::string& server, bool log,
+                       std::chrono::seconds request_timeout = std::chrono::seconds(0));
 
     // Loads the component and signs the user in (the record of the data
     // directory is read). Nothing is written and nothing is sent.
@@ -89,6 +92,10 @@ public:
 
     std::int32_t version() const;
     std::string tree() const;
+    // The stored tree's document as the component gives it (UTF-16), for
+    // handing back or counting without converting it (for a large
+    // collection each form is a hundred megabytes or more).
+    void tree_text(std::optional<nsString>& out) const;
     std::string date() const;
 
 private:

@@ -5,9 +5,11 @@
 
 #include <charconv>
 #include <ostream>
+#include <string>
 #include <thread>
 
 #include "authenticator.h"
+#include "common/size_limits.h"
 #include "maintenance_watch.h"
 #include "operator_command.h"
 #include "request_log.h"
@@ -18,7 +20,8 @@
 namespace Core_Server {
 namespace {
 
-const char* const SERVE_HELP =
+// The limits in the help are the protocol's (common/size_limits.h).
+const std::string SERVE_HELP =
     "Usage: zorvane-server [--store URL] serve [OPTIONS]\n"
     "\n"
     "Serve bookmark syncs until SIGINT or SIGTERM. One line per request goes to\n"
@@ -30,11 +33,18 @@ const char* const SERVE_HELP =
     "                         [::1]:8080 for IPv6; port 0 picks a free port)\n"
     "  --store URL            as before the command (see zorvane-server --help)\n"
     "  --threads N            threads serving requests (default 4)\n"
-    "  --max-request BYTES    largest request accepted on the wire (default 33554432)\n"
+    "  --max-request BYTES    largest request accepted on the wire, envelope\n"
+    "                         included (default and most " +
+    std::to_string(Core_Common::max_request_bytes) +
+    ":\n"
+    "                         the largest tree a client sends, packed)\n"
     "  --max-connections N    connections served at once; above it requests are\n"
     "                         answered BUSY, above twice it refused (default 512)\n"
-    "  --max-tree BYTES       largest bookmark tree stored; larger commits are\n"
-    "                         answered POLICY (default 67108864)\n"
+    "  --max-tree BYTES       largest bookmark tree document stored; larger\n"
+    "                         commits are answered POLICY (default and most\n"
+    "                         " +
+    std::to_string(Core_Common::max_tree_bytes) +
+    ": the largest a sync message carries)\n"
     "  --timeout SECONDS      time a client has to send its request, and to take\n"
     "                         the reply (default 30)\n"
     "  -h, --help             show this help\n"
@@ -96,11 +106,13 @@ int run_serve_command(std::string store_url, const store_options_t& store_option
         } else if (a == "--threads") {
             ok = parse_number(v, net.threads, 1) && net.threads <= 1024;
         } else if (a == "--max-request") {
-            ok = parse_number(v, net.max_request, std::size_t{64});
+            ok = parse_number(v, net.max_request, std::size_t{64}) &&
+                 net.max_request <= Core_Common::max_request_bytes;
         } else if (a == "--max-connections") {
             ok = parse_number(v, net.max_connections, 1);
         } else if (a == "--max-tree") {
-            ok = parse_number(v, sync.max_tree_bytes, std::size_t{1});
+            ok = parse_number(v, sync.max_tree_bytes, std::size_t{1}) &&
+                 sync.max_tree_bytes <= Core_Common::max_tree_bytes;
         } else if (a == "--timeout") {
             ok = parse_number(v, timeout_seconds, 1);
         } else {

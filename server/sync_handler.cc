@@ -122,14 +122,12 @@ bool sync_handler_t::answer_commit(InterfaceStore& store, const account_t& accou
         answer = result_only(result_name::POLICY);
         return true;
     }
-    {
-        // Only an acceptable tree is stored; what it reads as is not kept.
-        Core_ZorvaneMerge::zorvane_node_t tree(0, "");
-        Core_ZorvaneMerge::read_tree(request.data, tree);
-        if (tree.type == 0) {
-            answer = result_only(result_name::PROTOCOL_ERROR);
-            return true;
-        }
+    // Only an acceptable tree is stored; it is checked without being kept
+    // (for a large account the tree would take as much memory as its
+    // document).
+    if (!Core_ZorvaneMerge::is_tree_document(request.data)) {
+        answer = result_only(result_name::PROTOCOL_ERROR);
+        return true;
     }
     commit_request_t commit;
     commit.account_id = account.id;

@@ -22,6 +22,7 @@
 #include <cstddef>
 
 #include "authenticator.h"
+#include "common/size_limits.h"
 #include "maintenance_watch.h"
 #include "request_handler.h"
 #include "request_log.h"
@@ -31,7 +32,8 @@
 namespace Core_Server {
 
 struct sync_handler_options_t {
-    std::size_t max_tree_bytes = 64 * 1024 * 1024;
+    // The largest tree document stored; the protocol's most by default.
+    std::size_t max_tree_bytes = Core_Common::max_tree_bytes;
 };
 
 class sync_handler_t final : public InterfaceRequestHandler {

@@ -48,11 +48,17 @@ bool pack_payload(const xml_node_t& document, std::string data, std::string& bod
     write_be32(prefix, static_cast<std::uint32_t>(xml.size()));
     write_be32(prefix, static_cast<std::uint32_t>(data.size()));
     prefix += xml;
-    std::string payload = std::move(data);
-    payload.insert(0, prefix);
-    if (!Core_Common::gzip_compress(payload)) return false;
-    if (!Core_Common::encrypt(MESSAGE_PASSPHRASE, payload)) return false;
-    body = std::move(payload);
+    // The lengths, the document and the data go through the packer in
+    // turn: the payload is never put together (that moved or copied the
+    // whole data part).
+    Core_Common::gzip_writer_t packer;
+    packer.expect(prefix.size() + data.size());
+    std::string packed;
+    if (!packer.add(prefix) || !packer.add(data)) return false;
+    std::string().swap(data);
+    if (!packer.finish(packed)) return false;
+    if (!Core_Common::encrypt(MESSAGE_PASSPHRASE, packed)) return false;
+    body = std::move(packed);
     return true;
 }
 

@@ -121,6 +121,12 @@ private:
     }
 
     void handle() {
+        // The request is in: its deadline is over while the handler works
+        // (a tree of a hundred megabytes takes seconds to check and store);
+        // the reply's starts when sending does. (A new generation keeps an
+        // expiry already queued from closing the connection.)
+        ++m_deadline_generation;
+        m_deadline.cancel();
         m_server.handler.handle(m_request, m_reply);
         m_request.body.clear();
         m_request.body.shrink_to_fit();

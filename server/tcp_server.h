@@ -23,6 +23,7 @@
 #include <memory>
 #include <string>
 
+#include "common/size_limits.h"
 #include "request_handler.h"
 #include "request_log.h"
 
@@ -32,7 +33,8 @@ struct tcp_server_options_t {
     std::string address = "0.0.0.0";
     std::uint16_t port = 8080;  // 0: any free port (see port())
     int threads = 4;
-    std::size_t max_request = 32 * 1024 * 1024;
+    // The whole request, envelope included; the protocol's most by default.
+    std::size_t max_request = Core_Common::max_request_bytes;
     int max_connections = 512;
     std::chrono::milliseconds timeout = std::chrono::seconds(30);
 };

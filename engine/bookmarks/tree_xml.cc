@@ -61,14 +61,27 @@ void write_node(xml_node_t& parent, const zorvane_node_t& node) {
 // The elements of one "node" element, found in one pass over its children:
 // the first element of each name counts.
 struct node_elements_t {
-    enum { GUID, TYPE, NAME, CONTENT, DESCRIPTION, KEYWORD, TAG, URL, FEEDURL, CREATED, MODIFIED,
-           CHILDREN, COUNT };
+    enum {
+        GUID,
+        TYPE,
+        NAME,
+        CONTENT,
+        DESCRIPTION,
+        KEYWORD,
+        TAG,
+        URL,
+        FEEDURL,
+        CREATED,
+        MODIFIED,
+        CHILDREN,
+        COUNT
+    };
     const xml_node_t* at[COUNT] = {};
 
     explicit node_elements_t(const xml_node_t& e) {
         static constexpr std::u16string_view kNames[COUNT] = {
-            u"guid", u"type",    u"name",    u"content",  u"description", u"keyword",
-            u"tag",  u"url",     u"feedurl", u"created",  u"modified",    u"children"};
+            u"guid", u"type", u"name",    u"content", u"description", u"keyword",
+            u"tag",  u"url",  u"feedurl", u"created", u"modified",    u"children"};
         for (const xml_node_t* c : e.children) {
             for (int i = 0; i < COUNT; ++i) {
                 if (at[i] == nullptr && c->name == kNames[i]) {
@@ -173,7 +186,22 @@ void stream_number(Core_Common::xml_writer_t& w, std::string_view name, std::int
     w.leaf(name, std::string_view(digits, static_cast<std::size_t>(end - digits)));
 }
 
-void stream_node(Core_Common::xml_writer_t& w, const zorvane_node_t& node, std::string& scratch) {
+// Where a streamed document goes: `out` (the writer's buffer) is handed to
+// `sink` and emptied whenever it holds `piece` bytes or more.
+struct piecewise_t {
+    std::string& out;
+    const std::function<void(std::string_view)>& sink;
+    std::size_t piece;
+    void flush_if_full() {
+        if (out.size() >= piece) {
+            sink(out);
+            out.clear();
+        }
+    }
+};
+
+void stream_node(Core_Common::xml_writer_t& w, const zorvane_node_t& node, std::string& scratch,
+                 piecewise_t* pieces = nullptr) {
     w.open("node");
     // Narrow values are in the ANSI code page; the document holds UTF-8.
     Core_Platform::ansi_to_utf8(node.guid, scratch);
@@ -194,16 +222,21 @@ void stream_node(Core_Common::xml_writer_t& w, const zorvane_node_t& node, std::
     }
     if (!node.children.empty()) {
         w.open("children");
-        for (const zorvane_node_t& child : node.children) stream_node(w, child, scratch);
+        for (const zorvane_node_t& child : node.children) stream_node(w, child, scratch, pieces);
         w.close();
     }
     w.close();
+    if (pieces != nullptr) pieces->flush_if_full();
 }
 
 // Builds the tree from the document's events, taking for each "node"
 // element the first child element of every name as read_node() does.
 class tree_reader_t final : public Core_Common::xml_event_handler_t {
 public:
+    // With `keep` false, every node is read and checked but none is kept
+    // below the top: what is read is only whether the document is a tree.
+    explicit tree_reader_t(bool keep = true) : m_keep(keep) {}
+
     // The tree read, once the document was read to its end.
     bool take(zorvane_node_t& tree) {
         if (!m_done) return false;
@@ -275,7 +308,7 @@ public:
         } else {
             node.index = static_cast<std::int32_t>(m_finished.size() -
                                                    m_nodes[m_open_nodes - 1].first_child);
-            m_finished.push_back(std::move(node));
+            if (m_keep) m_finished.push_back(std::move(node));
         }
         return true;
     }
@@ -399,6 +432,7 @@ private:
     bool m_top_seen = false;
     bool m_have_top = false;
     bool m_done = false;
+    const bool m_keep;
     zorvane_node_t m_result{0, ""};
     xml_node_t m_scratch;  // the text conversions of xml_node_t
 };
@@ -424,6 +458,60 @@ void write_tree(const zorvane_node_t& tree, std::string& out) {
     std::string scratch;
     stream_node(w, tree, scratch);
     w.close();
+}
+
+void write_tree(const zorvane_node_t& tree, const std::function<void(std::string_view)>& sink,
+                std::size_t piece) {
+    std::string out;
+    out.reserve(piece + piece / 4 + 4096);
+    piecewise_t pieces{out, sink, piece};
+    Core_Common::xml_writer_t w(out, true);
+    w.open("nodeset");
+    std::string scratch;
+    stream_node(w, tree, scratch, &pieces);
+    w.close();
+    if (!out.empty()) sink(out);
+}
+
+struct tree_document_reader_t::state_t {
+    tree_reader_t tree;
+    Core_Common::xml_push_reader_t xml{tree};
+};
+
+tree_document_reader_t::tree_document_reader_t() : m_state(std::make_unique<state_t>()) {}
+tree_document_reader_t::~tree_document_reader_t() = default;
+
+bool tree_document_reader_t::feed(std::string_view piece) { return m_state->xml.feed(piece); }
+
+bool tree_document_reader_t::finish(zorvane_node_t& tree) {
+    tree = zorvane_node_t(0, "");
+    switch (m_state->xml.finish()) {
+        case Core_Common::XML_STREAM_READ:
+            m_state->tree.take(tree);
+            return true;
+        case Core_Common::XML_STREAM_NEEDS_TREE:
+            return false;
+        case Core_Common::XML_STREAM_MALFORMED:
+        case Core_Common::XML_STREAM_STOPPED:
+            return true;
+    }
+    return true;
+}
+
+bool is_tree_document(std::string_view document) {
+    tree_reader_t reader(false);
+    zorvane_node_t top(0, "");
+    switch (Core_Common::read_xml_events(document, reader)) {
+        case Core_Common::XML_STREAM_READ:
+            return reader.take(top) && top.type != NODE_NONE;
+        case Core_Common::XML_STREAM_NEEDS_TREE:
+            read_tree(document, top);
+            return top.type != NODE_NONE;
+        case Core_Common::XML_STREAM_MALFORMED:
+        case Core_Common::XML_STREAM_STOPPED:
+            break;
+    }
+    return false;
 }
 
 void read_tree(std::string_view document, zorvane_node_t& tree) {

@@ -18,6 +18,8 @@
 // parser).
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -44,6 +46,44 @@ void write_tree(const zorvane_node_t& tree, std::string& out);
 // elements counts. Children get `index` 0, 1, 2, ... by position. Note bodies
 // lose trailing blanks and line ends and get CR LF line ends.
 void read_tree(std::string_view document, zorvane_node_t& tree);
+
+// Whether read_tree gives a tree for `document` (rather than the empty
+// tree), found without keeping the tree: for a caller that only checks a
+// document it keeps as it is.
+bool is_tree_document(std::string_view document);
+
+// write_tree's bytes handed to `sink` a piece at a time (pieces of about
+// `piece` bytes, each ending after a whole element, so no character is cut),
+// so the document is never whole in memory: it goes straight into a packer
+// or a converter.
+void write_tree(const zorvane_node_t& tree, const std::function<void(std::string_view)>& sink,
+                std::size_t piece = 1 << 20);
+
+// read_tree for a document that comes in pieces (inflated, decoded or
+// converted a piece at a time), so it is never whole in memory:
+//
+//   tree_document_reader_t reader;
+//   for each piece: if (!reader.feed(piece)) break;  // false: the rest is not needed
+//   if (!reader.finish(tree)) read_tree(whole document, tree);
+//
+// finish() gives what read_tree gives for the pieces put together, or
+// returns false for the few documents that only read whole: a document type
+// declaration, or more than 10,000,000 bytes of text in one run. Used once,
+// by one thread.
+class tree_document_reader_t {
+public:
+    tree_document_reader_t();
+    ~tree_document_reader_t();
+    tree_document_reader_t(const tree_document_reader_t&) = delete;
+    tree_document_reader_t& operator=(const tree_document_reader_t&) = delete;
+
+    bool feed(std::string_view piece);
+    [[nodiscard]] bool finish(zorvane_node_t& tree);
+
+private:
+    struct state_t;
+    std::unique_ptr<state_t> m_state;
+};
 
 // The same two conversions through a whole document of xml_node_t elements
 // (common/xml_node.h): the same bytes, the same trees, the same documents

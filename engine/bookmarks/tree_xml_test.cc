@@ -63,7 +63,8 @@ TEST(WriteTree, ExactDocument) {
         "        <description/>\n"
         "        <keyword/>\n"
         "        <tag/>\n"
-        "        <url>http://B\xC3\xBC" "cher.example/a b</url>\n"
+        "        <url>http://B\xC3\xBC"
+        "cher.example/a b</url>\n"
         "        <feedurl/>\n"
         "        <created>-5</created>\n"
         "        <modified>1234567890123</modified>\n"
@@ -126,7 +127,8 @@ TEST(ReadTree, RenumbersIndexAndNormalisesNotes) {
 }
 
 TEST(ReadTree, NoteContentTrimmedAndCrLf) {
-    zorvane_node_t t = read(root_with(element("n", "note", "<name>x</name><content>a\nb&#13;\n&#13;\n  </content>")));
+    zorvane_node_t t = read(
+        root_with(element("n", "note", "<name>x</name><content>a\nb&#13;\n&#13;\n  </content>")));
     ASSERT_EQ(t.children.size(), 1u);
     EXPECT_EQ(t.children[0].description, u"a\r\nb");
     zorvane_node_t blank = read(root_with(element("n", "note", "<content> \n\t</content>")));
@@ -134,15 +136,17 @@ TEST(ReadTree, NoteContentTrimmedAndCrLf) {
 }
 
 TEST(ReadTree, SeparatorsNeedNoName) {
-    zorvane_node_t t = read(root_with(element("s", "separator", "") + element("s2", "separator", "<name/>")));
+    zorvane_node_t t =
+        read(root_with(element("s", "separator", "") + element("s2", "separator", "<name/>")));
     ASSERT_EQ(t.children.size(), 2u);
     EXPECT_EQ(t.children[1].index, 1);
 }
 
 TEST(ReadTree, KernelNodeReadsOnlyNameAndChildren) {
-    zorvane_node_t t = read(doc(element("ROOT", "folder",
-                                        "<name>R</name><description>d</description><url>http://x/</url>"
-                                        "<created>5</created>")));
+    zorvane_node_t t =
+        read(doc(element("ROOT", "folder",
+                         "<name>R</name><description>d</description><url>http://x/</url>"
+                         "<created>5</created>")));
     EXPECT_EQ(t.guid, "ROOT");
     EXPECT_EQ(t.title, u"R");
     EXPECT_EQ(t.description, u"");
@@ -151,21 +155,24 @@ TEST(ReadTree, KernelNodeReadsOnlyNameAndChildren) {
 }
 
 TEST(ReadTree, AnyElementNameInsideChildren) {
-    zorvane_node_t t = read(root_with("<item><guid>a</guid><type>bookmark</type><name>A</name>"
-                                      "<url>http://a/</url></item>"));
+    zorvane_node_t t =
+        read(root_with("<item><guid>a</guid><type>bookmark</type><name>A</name>"
+                       "<url>http://a/</url></item>"));
     ASSERT_EQ(t.children.size(), 1u);
     EXPECT_EQ(t.children[0].guid, "a");
 }
 
 TEST(ReadTree, TimesFollowTheIntegerRule) {
     zorvane_node_t t = read(root_with(
-        element("a", "bookmark", "<name>A</name><url>http://a/</url><created>123abc</created><modified/>")));
+        element("a", "bookmark",
+                "<name>A</name><url>http://a/</url><created>123abc</created><modified/>")));
     EXPECT_EQ(t.children.at(0).created, 123);
     EXPECT_EQ(t.children.at(0).modified, 0);
 }
 
 TEST(ReadTree, OnlyTheFirstNodeAndAnyRootName) {
-    zorvane_node_t t = read("<other>" + element("ROOT", "folder", "") + element("X", "folder", "") + "</other>");
+    zorvane_node_t t =
+        read("<other>" + element("ROOT", "folder", "") + element("X", "folder", "") + "</other>");
     EXPECT_EQ(t.guid, "ROOT");
     EXPECT_TRUE(t.children.empty());
 }
@@ -184,8 +191,9 @@ TEST(ReadTree, RejectsWholeDocument) {
              root_with(element("b", "query", "<name>B</name><url/>")),
              root_with(element("f", "feed", "<name>F</name><url>http://f/</url>")),
              root_with(element("f", "folder", "")),
-             root_with(element("f", "folder", "<name>F</name><children>" +
-                                                  element("x", "bookmark", "<name>X</name>") + "</children>")),
+             root_with(element("f", "folder",
+                               "<name>F</name><children>" +
+                                   element("x", "bookmark", "<name>X</name>") + "</children>")),
          }) {
         zorvane_node_t t = read(bad);
         EXPECT_EQ(t.type, 0) << bad;
@@ -215,17 +223,50 @@ void expect_same_tree(const zorvane_node_t& a, const zorvane_node_t& b, const st
         expect_same_tree(a.children[i], b.children[i], where + "/" + a.guid);
 }
 
+// The reading in pieces of `piece` bytes, read whole when it says so.
+zorvane_node_t read_in_pieces(const std::string& document, std::size_t piece) {
+    tree_document_reader_t reader;
+    for (std::size_t at = 0; at < document.size(); at += piece) {
+        if (!reader.feed(std::string_view(document).substr(at, piece))) break;
+    }
+    zorvane_node_t tree(NODE_FOLDER, "stale");
+    if (!reader.finish(tree)) read_tree(document, tree);
+    return tree;
+}
+
 void expect_same_reading(const std::string& document) {
     zorvane_node_t streamed(NODE_FOLDER, "stale"), through_nodes(NODE_FOLDER, "stale");
     read_tree(document, streamed);
     read_tree_with_nodes(document, through_nodes);
     expect_same_tree(through_nodes, streamed, document.substr(0, 200));
+    EXPECT_EQ(is_tree_document(document), through_nodes.type != NODE_NONE)
+        << document.substr(0, 200);
+    for (std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{4096}}) {
+        if (piece < 4096 && document.size() > 100000) continue;  // time
+        expect_same_tree(through_nodes, read_in_pieces(document, piece),
+                         "pieces of " + std::to_string(piece) + ": " + document.substr(0, 200));
+    }
 }
 
 void expect_same_writing(const zorvane_node_t& tree) {
     std::string streamed = "stale", through_nodes;
     write_tree(tree, streamed);
     write_tree_with_nodes(tree, through_nodes);
+    for (std::size_t piece : {std::size_t{1}, std::size_t{300}}) {
+        std::string in_pieces;
+        std::size_t calls = 0;
+        write_tree(
+            tree,
+            [&](std::string_view bytes) {
+                ++calls;
+                in_pieces.append(bytes);
+            },
+            piece);
+        ASSERT_EQ(in_pieces, through_nodes) << "pieces of " << piece;
+        if (piece == 1) {
+            EXPECT_GE(calls, 1 + tree.children.size());
+        }
+    }
     if (streamed == through_nodes) return;
     std::size_t at = 0;
     while (at < streamed.size() && at < through_nodes.size() && streamed[at] == through_nodes[at])

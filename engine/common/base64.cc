@@ -81,4 +81,70 @@ std::string base64_decode(const char* text, std::size_t length) {
 
 std::string base64_decode(std::string_view text) { return base64_decode(text.data(), text.size()); }
 
+void base64_encoder_t::add(std::string_view bytes, std::string& out) {
+    if (bytes.empty()) return;
+    std::size_t at = 0;
+    if (m_count > 0) {
+        // Complete the pending group first.
+        unsigned char group[3] = {m_pending[0], m_pending[1], 0};
+        while (m_count < 3 && at < bytes.size())
+            group[m_count++] = static_cast<unsigned char>(bytes[at++]);
+        if (m_count < 3) {
+            m_pending[0] = group[0];
+            m_pending[1] = group[1];
+            return;
+        }
+        out += base64_encode(group, 3);
+        m_count = 0;
+    }
+    const std::size_t whole = (bytes.size() - at) / 3 * 3;
+    if (whole > 0) {
+        const std::size_t before = out.size();
+        out.resize(before + whole / 3 * 4);
+        const auto* in = reinterpret_cast<const unsigned char*>(bytes.data()) + at;
+        char* o = out.data() + before;
+        for (std::size_t i = 0; i < whole; i += 3) {
+            const std::uint32_t v = static_cast<std::uint32_t>(in[i]) << 16 |
+                                    static_cast<std::uint32_t>(in[i + 1]) << 8 | in[i + 2];
+            *o++ = kAlphabet[v >> 18];
+            *o++ = kAlphabet[(v >> 12) & 0x3F];
+            *o++ = kAlphabet[(v >> 6) & 0x3F];
+            *o++ = kAlphabet[v & 0x3F];
+        }
+        at += whole;
+    }
+    while (at < bytes.size()) m_pending[m_count++] = static_cast<unsigned char>(bytes[at++]);
+}
+
+void base64_encoder_t::finish(std::string& out) {
+    if (m_count > 0) out += base64_encode(m_pending, m_count);
+    m_count = 0;
+}
+
+void base64_decoder_t::add(std::string_view text, std::string& out) {
+    const std::size_t before = out.size();
+    out.resize(before + (text.size() + 3) / 4 * 3 + 3);
+    char* o = out.data() + before;
+    for (const char c : text) {
+        const std::uint8_t v = kValues[static_cast<unsigned char>(c)];
+        if (v == kSkip) continue;
+        m_bits = m_bits << 6 | v;
+        if (++m_count == 4) {
+            *o++ = static_cast<char>(m_bits >> 16);
+            *o++ = static_cast<char>(m_bits >> 8);
+            *o++ = static_cast<char>(m_bits);
+            m_bits = 0;
+            m_count = 0;
+        }
+    }
+    out.resize(static_cast<std::size_t>(o - out.data()));
+}
+
+void base64_decoder_t::finish(std::string& out) {
+    if (m_count >= 2) out += static_cast<char>(m_bits >> (6 * m_count - 8));
+    if (m_count == 3) out += static_cast<char>(m_bits >> 2);
+    m_bits = 0;
+    m_count = 0;
+}
+
 }  // namespace Core_Common

@@ -95,3 +95,42 @@ TEST(Base64, AgreesWithTheLibraryCoder) {
 
 }  // namespace
 }  // namespace Core_Common
+
+namespace Core_Common {
+namespace {
+
+// In pieces cut anywhere, both directions give exactly the whole forms:
+// random bytes, and random text with skipped characters and stray fill.
+TEST(Base64, InPiecesAsWhole) {
+    const unsigned seed = 20260612;
+    std::mt19937 rng(seed);
+    for (int round = 0; round < 300; ++round) {
+        std::string bytes(rng() % 3000, '\0');
+        for (char& c : bytes) c = static_cast<char>(rng());
+        std::string text = base64_encode(bytes);
+        for (int damage = static_cast<int>(rng() % 4); damage > 0 && !text.empty(); --damage) {
+            text.insert(rng() % text.size(), 1, " =\n*"[rng() % 4]);
+        }
+        auto cut = [&](const std::string& whole, auto&& convert) {
+            std::size_t at = 0;
+            while (at < whole.size()) {
+                const std::size_t n = std::min<std::size_t>(whole.size() - at, rng() % 9);
+                convert(std::string_view(whole).substr(at, n));
+                at += n;
+            }
+        };
+        base64_encoder_t encoder;
+        std::string encoded;
+        cut(bytes, [&](std::string_view piece) { encoder.add(piece, encoded); });
+        encoder.finish(encoded);
+        ASSERT_EQ(encoded, base64_encode(bytes)) << "seed " << seed << " round " << round;
+        base64_decoder_t decoder;
+        std::string decoded;
+        cut(text, [&](std::string_view piece) { decoder.add(piece, decoded); });
+        decoder.finish(decoded);
+        ASSERT_EQ(decoded, base64_decode(text)) << "seed " << seed << " round " << round;
+    }
+}
+
+}  // namespace
+}  // namespace Core_Common

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <memory>
 
 #include "common/crc32.h"
 
@@ -42,58 +43,17 @@ unsigned char* bytes_of(Bytes& b) {
     return reinterpret_cast<unsigned char*>(b.data());
 }
 
-// Deflates `in` as one raw stream after the 10 header bytes of `out`.
+// The member of `n` bytes at `in`, into `out` (replaced).
 template <class Bytes>
 bool compress_into(const unsigned char* in, std::size_t n, Bytes& out) {
-    z_stream zs{};
-    if (deflateInit2(&zs, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
-    // Room for a quarter of the input first (text and documents deflate far
-    // better than that), never more than the stream can need; the loop below
-    // grows the buffer by half whenever it is full. Sizing it by the worst
-    // case would fill as many bytes as the input has, for nothing.
-    const std::size_t bound = kHeaderSize +
-                              deflateBound(&zs, static_cast<uLong>(std::min(n, kMaxPiece))) +
-                              (n > kMaxPiece ? n / 1000 + kStep : 0) + kTrailerSize;
-    std::size_t capacity = std::min(bound, kHeaderSize + n / 4 + 16 * kStep + kTrailerSize);
-    capacity = (capacity + kStep - 1) / kStep * kStep;
-    try {
-        out.resize(capacity);
-    } catch (...) {
-        deflateEnd(&zs);
-        throw;
+    gzip_writer_t writer;
+    writer.expect(n);
+    std::string member;
+    if (!writer.add(std::string_view(reinterpret_cast<const char*>(in), n)) ||
+        !writer.finish(member)) {
+        return false;
     }
-    std::size_t produced = kHeaderSize;
-    std::size_t consumed = 0;
-    int result = Z_OK;
-    for (;;) {
-        if (capacity - produced < kTrailerSize + 1) {
-            capacity += std::max(kStep, capacity / 2 / kStep * kStep);
-            try {
-                out.resize(capacity);
-            } catch (...) {
-                deflateEnd(&zs);
-                throw;
-            }
-        }
-        const std::size_t in_piece = std::min(n - consumed, kMaxPiece);
-        const std::size_t out_room = std::min(capacity - kTrailerSize - produced, kMaxPiece);
-        zs.next_in = const_cast<Bytef*>(in + consumed);
-        zs.avail_in = static_cast<uInt>(in_piece);
-        zs.next_out = bytes_of(out) + produced;
-        zs.avail_out = static_cast<uInt>(out_room);
-        const bool last_piece = consumed + in_piece == n;
-        result = deflate(&zs, last_piece ? Z_FINISH : Z_NO_FLUSH);
-        consumed += in_piece - zs.avail_in;
-        produced += out_room - zs.avail_out;
-        if (result == Z_STREAM_END) break;
-        if (result != Z_OK && result != Z_BUF_ERROR) break;
-    }
-    deflateEnd(&zs);
-    if (result != Z_STREAM_END) return false;
-    std::memcpy(bytes_of(out), kHeader, kHeaderSize);
-    put_le32(bytes_of(out) + produced, crc32_update(0, in, n));
-    put_le32(bytes_of(out) + produced + 4, static_cast<std::uint32_t>(n));
-    out.resize(produced + kTrailerSize);
+    out.assign(member.begin(), member.end());
     return true;
 }
 
@@ -133,7 +93,7 @@ std::size_t header_length(const unsigned char* p, std::size_t n) {
 }
 
 template <class Bytes>
-bool decompress(Bytes& data) {
+bool decompress(Bytes& data, const std::size_t limit) {
     const auto* p = reinterpret_cast<const unsigned char*>(data.data());
     const std::size_t n = data.size();
     const std::size_t start = header_length(p, n);
@@ -153,11 +113,10 @@ bool decompress(Bytes& data) {
     // Start at the stated length when it is plausible for this input, so a
     // well-formed member inflates without regrowing; a lying trailer costs at
     // most what the input could expand to anyway.
-    const std::size_t plausible =
-        std::min<std::size_t>({static_cast<std::size_t>(stated_length),
-                               stream_length * kMaxDeflateRatio + kStep, gzip_inflate_limit});
+    const std::size_t plausible = std::min<std::size_t>(
+        {static_cast<std::size_t>(stated_length), stream_length * kMaxDeflateRatio + kStep, limit});
     std::size_t capacity = std::max<std::size_t>(kStep, (plausible + kStep - 1) / kStep * kStep);
-    capacity = std::min(capacity, gzip_inflate_limit);
+    capacity = std::min(capacity, limit);
     Bytes out;
     std::size_t produced = 0;
     std::size_t consumed = 0;
@@ -166,7 +125,7 @@ bool decompress(Bytes& data) {
     try {
         out.resize(capacity);
         for (;;) {
-            if (produced == capacity && capacity >= gzip_inflate_limit) {
+            if (produced == capacity && capacity >= limit) {
                 // At the cap the stream may still end without more output;
                 // a single further byte means it would exceed the cap.
                 unsigned char probe;
@@ -179,8 +138,8 @@ bool decompress(Bytes& data) {
                 break;
             }
             if (produced == capacity) {
-                capacity = std::min(gzip_inflate_limit,
-                                    std::max(capacity + kStep, capacity / 2 * 3 / kStep * kStep));
+                capacity =
+                    std::min(limit, std::max(capacity + kStep, capacity / 2 * 3 / kStep * kStep));
                 out.resize(capacity);
             }
             const std::size_t in_piece = std::min(stream_length - consumed, kMaxPiece);
@@ -213,9 +172,198 @@ bool decompress(Bytes& data) {
 
 }  // namespace
 
-bool gzip_compress(std::string& data) { return compress(data); }
+struct gzip_writer_t::state_t {
+    z_stream zs{};
+    bool ready = false;
+    bool failed = false;
+    std::string out;
+    std::size_t produced = kHeaderSize;  // bytes of `out` in use
+    std::uint32_t crc = 0;
+    std::uint64_t length = 0;
+
+    ~state_t() {
+        if (ready) deflateEnd(&zs);
+    }
+
+    // Runs deflate over `in` (all of it) with `flush`; false on failure.
+    bool run(const unsigned char* in, std::size_t n, int flush) {
+        std::size_t consumed = 0;
+        for (;;) {
+            if (out.size() < produced + kTrailerSize + 1) {
+                // Grows by half (at least a step): the output is a fraction of
+                // the input, not known in advance.
+                out.resize(out.size() + std::max(kStep, out.size() / 2 / kStep * kStep));
+            }
+            const std::size_t in_piece = std::min(n - consumed, kMaxPiece);
+            const std::size_t out_room = std::min(out.size() - kTrailerSize - produced, kMaxPiece);
+            zs.next_in = const_cast<Bytef*>(
+                in == nullptr ? reinterpret_cast<const unsigned char*>("") : in + consumed);
+            zs.avail_in = static_cast<uInt>(in_piece);
+            zs.next_out = reinterpret_cast<Bytef*>(out.data()) + produced;
+            zs.avail_out = static_cast<uInt>(out_room);
+            const bool last_piece = consumed + in_piece == n;
+            const int result = deflate(&zs, last_piece ? flush : Z_NO_FLUSH);
+            consumed += in_piece - zs.avail_in;
+            produced += out_room - zs.avail_out;
+            if (result == Z_STREAM_END) return true;
+            if (result != Z_OK && result != Z_BUF_ERROR) return false;
+            // Everything taken and, short of the end, nothing left to write
+            // (a flush is complete once deflate leaves output room).
+            if (consumed == n && flush != Z_FINISH && zs.avail_out != 0) return true;
+        }
+    }
+};
+
+gzip_writer_t::gzip_writer_t() : m_state(std::make_unique<state_t>()) {
+    state_t& s = *m_state;
+    s.ready = deflateInit2(&s.zs, gzip_level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+    s.failed = !s.ready;
+}
+
+gzip_writer_t::~gzip_writer_t() = default;
+
+void gzip_writer_t::expect(std::size_t input_bytes) {
+    state_t& s = *m_state;
+    if (!s.ready) return;
+    // Room for a quarter of the input first (text and documents deflate far
+    // better than that), never more than the stream can need. Sizing it by
+    // the worst case would fill as many bytes as the input has, for nothing.
+    const std::size_t bound =
+        kHeaderSize + deflateBound(&s.zs, static_cast<uLong>(std::min(input_bytes, kMaxPiece))) +
+        (input_bytes > kMaxPiece ? input_bytes / 1000 + kStep : 0) + kTrailerSize;
+    std::size_t capacity =
+        std::min(bound, kHeaderSize + input_bytes / 4 + 16 * kStep + kTrailerSize);
+    capacity = (capacity + kStep - 1) / kStep * kStep;
+    if (capacity > s.out.size()) s.out.resize(capacity);
+}
+
+bool gzip_writer_t::add(std::string_view bytes) {
+    state_t& s = *m_state;
+    if (s.failed) return false;
+    if (bytes.empty()) return true;
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+    s.crc = crc32_update(s.crc, in, bytes.size());
+    s.length += bytes.size();
+    if (!s.run(in, bytes.size(), Z_NO_FLUSH)) s.failed = true;
+    return !s.failed;
+}
+
+bool gzip_writer_t::finish(std::string& member) {
+    state_t& s = *m_state;
+    if (s.failed || !s.run(nullptr, 0, Z_FINISH)) {
+        s.failed = true;
+        return false;
+    }
+    s.failed = true;  // used once
+    auto* out = reinterpret_cast<unsigned char*>(s.out.data());
+    std::memcpy(out, kHeader, kHeaderSize);
+    put_le32(out + s.produced, s.crc);
+    put_le32(out + s.produced + 4, static_cast<std::uint32_t>(s.length));
+    s.out.resize(s.produced + kTrailerSize);
+    member.swap(s.out);
+    std::string().swap(s.out);
+    return true;
+}
+
+bool gzip_writer_t::finish_after(std::string_view head, std::string& member) {
+    state_t& s = *m_state;
+    if (s.failed || !s.run(nullptr, 0, Z_FINISH)) {
+        s.failed = true;
+        return false;
+    }
+    s.failed = true;  // used once
+    // The head's blocks: deflated on their own and ended on a byte boundary
+    // without a final block (a sync flush), so the rest's blocks follow them
+    // as one stream. The rest refers to no byte before its own.
+    std::string head_blocks;
+    if (!head.empty()) {
+        state_t h;
+        h.ready = deflateInit2(&h.zs, gzip_level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+        if (!h.ready) return false;
+        h.produced = 0;
+        h.out.resize(deflateBound(&h.zs, static_cast<uLong>(head.size())) + kStep);
+        if (!h.run(reinterpret_cast<const unsigned char*>(head.data()), head.size(),
+                   Z_SYNC_FLUSH)) {
+            return false;
+        }
+        // A sync flush with everything taken leaves room in the output: done.
+        h.out.resize(h.produced);
+        head_blocks.swap(h.out);
+    }
+    const std::uint32_t crc = static_cast<std::uint32_t>(crc32_combine(
+        crc32_update(0, reinterpret_cast<const unsigned char*>(head.data()), head.size()), s.crc,
+        static_cast<z_off_t>(s.length)));
+    const std::uint64_t length = s.length + head.size();
+    s.out.resize(s.produced + kTrailerSize);
+    s.out.insert(kHeaderSize, head_blocks);
+    auto* out = reinterpret_cast<unsigned char*>(s.out.data());
+    std::memcpy(out, kHeader, kHeaderSize);
+    const std::size_t end = s.out.size() - kTrailerSize;
+    put_le32(out + end, crc);
+    put_le32(out + end + 4, static_cast<std::uint32_t>(length));
+    member.swap(s.out);
+    std::string().swap(s.out);
+    return true;
+}
+
+bool gzip_decompress(std::string_view member, const std::function<bool(std::string_view)>& sink,
+                     std::size_t limit) {
+    const auto* p = reinterpret_cast<const unsigned char*>(member.data());
+    const std::size_t n = member.size();
+    const std::size_t start = header_length(p, n);
+    if (start == 0 || n - start < kTrailerSize) return false;
+    const std::size_t stream_length = n - start - kTrailerSize;
+    const std::uint32_t stated_crc = get_le32(p + n - kTrailerSize);
+    const std::uint32_t stated_length = get_le32(p + n - 4);
+
+    z_stream zs{};
+    if (inflateInit2(&zs, -15) != Z_OK) return false;
+    struct ender {
+        z_stream& zs;
+        ~ender() { inflateEnd(&zs); }
+    } end_inflate{zs};
+    // One buffer, used again for every piece: the inflated bytes go to the
+    // sink while they are in the cache and are never all in memory.
+    std::string piece(std::min<std::size_t>(kCrcPiece, std::max<std::size_t>(limit, 1)), '\0');
+    std::uint64_t produced = 0;
+    std::size_t consumed = 0;
+    std::uint32_t crc = 0;
+    int result = Z_OK;
+    for (;;) {
+        const std::size_t in_piece = std::min(stream_length - consumed, kMaxPiece);
+        zs.next_in = const_cast<Bytef*>(p + start + consumed);
+        zs.avail_in = static_cast<uInt>(in_piece);
+        zs.next_out = reinterpret_cast<Bytef*>(piece.data());
+        zs.avail_out = static_cast<uInt>(piece.size());
+        result = inflate(&zs, Z_NO_FLUSH);
+        consumed += in_piece - zs.avail_in;
+        const std::size_t fresh = piece.size() - zs.avail_out;
+        if (produced + fresh > limit) return false;
+        produced += fresh;
+        if (fresh > 0) {
+            crc = crc32_update(crc, reinterpret_cast<const unsigned char*>(piece.data()), fresh);
+            if (!sink(std::string_view(piece.data(), fresh))) return false;
+        }
+        if (result == Z_STREAM_END) break;
+        if (result != Z_OK && result != Z_BUF_ERROR) return false;
+        // No progress with room left means the input ran out mid-stream.
+        if (result == Z_BUF_ERROR && zs.avail_out != 0) return false;
+    }
+    return static_cast<std::uint32_t>(produced) == stated_length && crc == stated_crc;
+}
+
+bool gzip_compress(std::string& data) {
+    gzip_writer_t writer;
+    writer.expect(data.size());
+    std::string member;
+    if (!writer.add(data) || !writer.finish(member)) return false;
+    data.swap(member);
+    return true;
+}
 bool gzip_compress(std::vector<std::uint8_t>& data) { return compress(data); }
-bool gzip_decompress(std::string& data) { return decompress(data); }
-bool gzip_decompress(std::vector<std::uint8_t>& data) { return decompress(data); }
+bool gzip_decompress(std::string& data, std::size_t limit) { return decompress(data, limit); }
+bool gzip_decompress(std::vector<std::uint8_t>& data, std::size_t limit) {
+    return decompress(data, limit);
+}
 
 }  // namespace Core_Common

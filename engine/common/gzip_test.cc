@@ -86,9 +86,86 @@ TEST(GzipCompress, MemberLayoutHeaderStreamCrcAndLength) {
         EXPECT_EQ(le32(data, data.size() - 8),
                   crc32(0, reinterpret_cast<const Bytef*>(input.data()), input.size()));
         EXPECT_EQ(le32(data, data.size() - 4), input.size());
-        // The stream between is plain raw deflate at level 6.
-        EXPECT_EQ(data.substr(10, data.size() - 18), raw_deflate(input, 6));
+        // The stream between is plain raw deflate at the writer's level.
+        EXPECT_EQ(data.substr(10, data.size() - 18), raw_deflate(input, gzip_level));
+        // Fed in pieces of any sizes, the writer gives the same member.
+        std::mt19937 rng(7);
+        gzip_writer_t writer;
+        for (std::size_t at = 0; at < input.size();) {
+            const std::size_t n = std::min<std::size_t>(input.size() - at, rng() % 70000);
+            ASSERT_TRUE(writer.add(std::string_view(input).substr(at, n)));
+            at += n;
+        }
+        std::string member;
+        ASSERT_TRUE(writer.finish(member));
+        EXPECT_TRUE(member == data);
     }
+}
+
+// A head packed after the rest (a length known only then) comes out in
+// front, for this codec and for zlib's own gzip reader alike.
+TEST(GzipWriter, AHeadPackedLastComesFirst) {
+    const std::string rest = sample_text(2000000, 5) + random_bytes_of(70000, 6);
+    for (const std::string& head : {std::string(), std::string("12345678<Zorvane/>"),
+                                    sample_text(300000, 7)}) {
+        gzip_writer_t writer;
+        for (std::size_t at = 0; at < rest.size(); at += 65536) {
+            ASSERT_TRUE(writer.add(std::string_view(rest).substr(at, 65536)));
+        }
+        std::string member;
+        ASSERT_TRUE(writer.finish_after(head, member));
+        EXPECT_EQ(member.substr(0, 10), std::string("\x1F\x8B\x08\0\0\0\0\0\0\x0B", 10));
+        std::string mine = member;
+        ASSERT_TRUE(gzip_decompress(mine));
+        EXPECT_TRUE(mine == head + rest) << head.size();
+        // zlib reading the member as a gzip stream.
+        z_stream zs{};
+        ASSERT_EQ(inflateInit2(&zs, 16 + 15), Z_OK);
+        std::string theirs(head.size() + rest.size() + 16, '\0');
+        zs.next_in = reinterpret_cast<Bytef*>(member.data());
+        zs.avail_in = static_cast<uInt>(member.size());
+        zs.next_out = reinterpret_cast<Bytef*>(theirs.data());
+        zs.avail_out = static_cast<uInt>(theirs.size());
+        EXPECT_EQ(inflate(&zs, Z_FINISH), Z_STREAM_END);
+        theirs.resize(zs.total_out);
+        inflateEnd(&zs);
+        EXPECT_TRUE(theirs == head + rest);
+    }
+}
+
+// Inflated in pieces to a sink, a member gives its bytes in order and the
+// verdict of gzip_decompress, damaged, capped or whole.
+TEST(GzipDecompress, InPiecesGivesTheBytesAndTheVerdictOfTheWholeForm) {
+    const std::string input = sample_text(3000000, 3) + random_bytes_of(500000, 4);
+    std::string member = input;
+    ASSERT_TRUE(gzip_compress(member));
+    std::string seen;
+    std::size_t pieces = 0;
+    auto sink = [&](std::string_view bytes) {
+        ++pieces;
+        EXPECT_LE(bytes.size(), 1u << 20);
+        seen.append(bytes);
+        return true;
+    };
+    ASSERT_TRUE(gzip_decompress(member, sink));
+    EXPECT_TRUE(seen == input);
+    EXPECT_GT(pieces, 3u);
+
+    std::string damaged = member;
+    damaged[damaged.size() - 6] ^= 1;  // the CRC
+    seen.clear();
+    EXPECT_FALSE(gzip_decompress(damaged, sink));
+    std::string whole = damaged;
+    EXPECT_FALSE(gzip_decompress(whole));
+    EXPECT_TRUE(seen == whole);
+
+    seen.clear();
+    EXPECT_FALSE(gzip_decompress(member, sink, input.size() - 1));  // one byte over the cap
+    EXPECT_TRUE(gzip_decompress(member, sink, input.size()));
+    EXPECT_FALSE(gzip_decompress(member.substr(0, member.size() / 2), sink));
+    EXPECT_FALSE(gzip_decompress(std::string_view("\x1F\x8B\x09", 3), sink));
+    // The sink can stop it.
+    EXPECT_FALSE(gzip_decompress(member, [](std::string_view) { return false; }));
 }
 
 TEST(GzipRoundTrip, StringsAndVectorsOfManySizes) {

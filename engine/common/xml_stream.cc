@@ -31,7 +31,11 @@ struct stream_state_t {
     std::size_t depth = 0;        // open elements
     std::size_t text_run = 0;     // bytes of character content since the last element start or end
     bool several_pieces = false;  // that content came in more than one piece
-    std::string name;             // scratch for prefix:name
+    // The document comes in pieces: how the library cut a run of text is no
+    // guide to how it would cut it in the whole document.
+    bool pieces_only = false;
+    bool long_texts = false;  // runs of any length are taken in pieces
+    std::string name;         // scratch for prefix:name
 };
 
 stream_state_t& state_of(void* context) {
@@ -43,11 +47,25 @@ void end_with(stream_state_t& s, xml_stream_result_enum outcome) {
     xmlStopParser(s.context);
 }
 
+struct context_free {
+    void operator()(xmlParserCtxtPtr context) const {
+        if (context->myDoc != nullptr) {
+            xmlFreeDoc(context->myDoc);
+            context->myDoc = nullptr;
+        }
+        xmlFreeParserCtxt(context);
+    }
+};
+
 void on_start_element(void* context, const xmlChar* local_name, const xmlChar* prefix,
                       const xmlChar* uri, int, const xmlChar**, int, int, const xmlChar**) {
     stream_state_t& s = state_of(context);
     if (s.outcome != XML_STREAM_READ) return;
     ++s.depth;
+    // Reading a whole document, the library refuses elements nested more
+    // than xmlParserMaxDepth levels below the root; reading pieces, it does
+    // not check.
+    if (s.pieces_only && s.depth > xmlParserMaxDepth + 1) return end_with(s, XML_STREAM_MALFORMED);
     s.text_run = 0;
     s.several_pieces = false;
     std::string_view name(reinterpret_cast<const char*>(local_name));
@@ -77,7 +95,7 @@ void on_characters(void* context, const xmlChar* text, int length) {
     const auto size = static_cast<std::size_t>(length);
     if (s.text_run > 0) s.several_pieces = true;
     s.text_run += size;
-    if (s.text_run > kMaxTextRunBytes && s.several_pieces)
+    if (s.text_run > kMaxTextRunBytes && (s.several_pieces || s.pieces_only) && !s.long_texts)
         return end_with(s, XML_STREAM_NEEDS_TREE);
     if (!s.handler->text(std::string_view(reinterpret_cast<const char*>(text), size)))
         end_with(s, XML_STREAM_STOPPED);
@@ -97,15 +115,28 @@ void on_reference(void* context, const xmlChar*) {
 
 void ignore_error(void*, xmlErrorPtr) {}
 
-struct context_free {
-    void operator()(xmlParserCtxtPtr context) const {
-        if (context->myDoc != nullptr) {
-            xmlFreeDoc(context->myDoc);
-            context->myDoc = nullptr;
-        }
-        xmlFreeParserCtxt(context);
-    }
-};
+void use_stream_callbacks(xmlParserCtxtPtr context, stream_state_t& state) {
+    state.context = context;
+    context->_private = &state;
+    xmlSAXHandler* sax = context->sax;
+    sax->startElementNs = &on_start_element;
+    sax->endElementNs = &on_end_element;
+    sax->characters = &on_characters;
+    // The same function for both keeps whitespace reported as text.
+    sax->ignorableWhitespace = &on_characters;
+    sax->cdataBlock = &on_characters;
+    sax->comment = &on_comment;
+    sax->processingInstruction = &on_processing_instruction;
+    sax->internalSubset = &on_internal_subset;
+    sax->reference = &on_reference;
+    sax->serror = &ignore_error;
+    xmlCtxtUseOptions(context, 0);
+}
+
+xml_stream_result_enum outcome_of(const stream_state_t& state, xmlParserCtxtPtr context) {
+    if (state.outcome != XML_STREAM_READ) return state.outcome;
+    return context->wellFormed ? XML_STREAM_READ : XML_STREAM_MALFORMED;
+}
 
 }  // namespace
 
@@ -121,24 +152,73 @@ xml_stream_result_enum read_xml_events(std::string_view document, xml_event_hand
     if (!context) return XML_STREAM_MALFORMED;
     stream_state_t state;
     state.handler = &handler;
-    state.context = context.get();
-    context->_private = &state;
-    xmlSAXHandler* sax = context->sax;
-    sax->startElementNs = &on_start_element;
-    sax->endElementNs = &on_end_element;
-    sax->characters = &on_characters;
-    // The same function for both keeps whitespace reported as text.
-    sax->ignorableWhitespace = &on_characters;
-    sax->cdataBlock = &on_characters;
-    sax->comment = &on_comment;
-    sax->processingInstruction = &on_processing_instruction;
-    sax->internalSubset = &on_internal_subset;
-    sax->reference = &on_reference;
-    sax->serror = &ignore_error;
-    xmlCtxtUseOptions(context.get(), 0);
+    use_stream_callbacks(context.get(), state);
     xmlParseDocument(context.get());
-    if (state.outcome != XML_STREAM_READ) return state.outcome;
-    return context->wellFormed ? XML_STREAM_READ : XML_STREAM_MALFORMED;
+    return outcome_of(state, context.get());
+}
+
+struct xml_push_reader_t::state_t {
+    stream_state_t stream;
+    std::unique_ptr<xmlParserCtxt, context_free> context;
+    std::size_t fed = 0;
+    bool ended = false;  // malformed, stopped or needs the tree
+    bool too_long = false;
+};
+
+xml_push_reader_t::xml_push_reader_t(xml_event_handler_t& handler, bool long_texts)
+    : m_state(new state_t) {
+    m_state->stream.handler = &handler;
+    m_state->stream.pieces_only = true;
+    m_state->stream.long_texts = long_texts;
+}
+
+xml_push_reader_t::~xml_push_reader_t() { delete m_state; }
+
+bool xml_push_reader_t::feed(std::string_view piece) {
+    state_t& s = *m_state;
+    if (s.ended) return false;
+    if (piece.empty()) return true;
+    if (piece.size() > static_cast<std::size_t>(INT_MAX) - s.fed) {
+        s.too_long = true;
+        s.ended = true;
+        return false;
+    }
+    s.fed += piece.size();
+    xml_library::quiet_errors quiet;
+    int result;
+    if (!s.context) {
+        xml_library::init();
+        // The library looks at the first bytes for the encoding; it takes
+        // the rest through xmlParseChunk.
+        const int first = static_cast<int>(std::min<std::size_t>(piece.size(), 4));
+        s.context.reset(xmlCreatePushParserCtxt(nullptr, nullptr, piece.data(), first, nullptr));
+        if (!s.context) {
+            s.stream.outcome = XML_STREAM_MALFORMED;
+            s.ended = true;
+            return false;
+        }
+        use_stream_callbacks(s.context.get(), s.stream);
+        result = xmlParseChunk(s.context.get(), piece.data() + first,
+                               static_cast<int>(piece.size()) - first, 0);
+    } else {
+        result = xmlParseChunk(s.context.get(), piece.data(), static_cast<int>(piece.size()), 0);
+    }
+    if (result != 0 || s.stream.outcome != XML_STREAM_READ || !s.context->wellFormed) {
+        s.ended = true;
+        return false;
+    }
+    return true;
+}
+
+xml_stream_result_enum xml_push_reader_t::finish() {
+    state_t& s = *m_state;
+    if (s.too_long || !s.context) return XML_STREAM_MALFORMED;
+    if (!s.ended) {
+        xml_library::quiet_errors quiet;
+        xmlParseChunk(s.context.get(), nullptr, 0, 1);
+        s.ended = true;
+    }
+    return outcome_of(s.stream, s.context.get());
 }
 
 // ---- Writing ----

@@ -62,6 +62,41 @@ enum xml_stream_result_enum {
 // library accepts (2 GiB), is malformed.
 xml_stream_result_enum read_xml_events(std::string_view document, xml_event_handler_t& handler);
 
+// The same reading for a document that comes in pieces (inflated, decoded or
+// converted a megabyte at a time), so that it is never whole in memory:
+//
+//   xml_push_reader_t reader(handler);
+//   while (more) if (!reader.feed(piece)) break;  // false: the reading ended
+//   result = reader.finish();
+//
+// The events and the result are those read_xml_events gives for the pieces
+// put together, with one difference: a run of character content longer than
+// 10,000,000 bytes arrives in several pieces however it is written, so it
+// always gives XML_STREAM_NEEDS_TREE (as a document type declaration does);
+// the caller then reads the whole document with read_xml_events or parse().
+// A reader is used once, by one thread. With `long_texts` set, runs of text
+// of any length are reported in their pieces and never give
+// XML_STREAM_NEEDS_TREE for their length: for callers that never keep such a
+// run as one text (a Base64 document they decode as it comes).
+class xml_push_reader_t {
+public:
+    explicit xml_push_reader_t(xml_event_handler_t& handler, bool long_texts = false);
+    ~xml_push_reader_t();
+    xml_push_reader_t(const xml_push_reader_t&) = delete;
+    xml_push_reader_t& operator=(const xml_push_reader_t&) = delete;
+
+    // Reads the next piece. False once the reading has ended early (the
+    // document is malformed, the handler stopped it, or it needs the tree);
+    // later pieces are then ignored and finish() says why.
+    bool feed(std::string_view piece);
+    // Ends the document and gives the result.
+    xml_stream_result_enum finish();
+
+private:
+    struct state_t;
+    state_t* m_state;
+};
+
 // Writes a document element by element. Element names are UTF-8; text is
 // UTF-8, escaped as serialize() escapes it ("&", "<", ">" and carriage
 // return) and, as there, cut at its first NUL. Only elements that hold either text or child

@@ -60,8 +60,20 @@ void expect_same(const xml_node_t& a, const xml_node_t& b, const std::string& wh
                     where + "/" + Core_Platform::wide_to_utf8(a.name));
 }
 
+// `document` read by the push reader in pieces of `piece` bytes.
+xml_stream_result_enum push_events(const std::string& document, std::size_t piece,
+                                   xml_event_handler_t& handler) {
+    xml_push_reader_t reader(handler);
+    for (std::size_t at = 0; at < document.size(); at += piece) {
+        if (!reader.feed(std::string_view(document).substr(at, piece))) break;
+    }
+    return reader.finish();
+}
+
 // The stream and parse() agree on `document`: both refuse it, or the
-// events give parse()'s elements.
+// events give parse()'s elements. Below the size where text runs come in
+// pieces either way, the push reader agrees too, however the document is
+// cut.
 void expect_agree(const std::string& document) {
     xml_node_t parsed;
     const bool accepted = parsed.parse(document);
@@ -71,6 +83,15 @@ void expect_agree(const std::string& document) {
     ASSERT_EQ(result == XML_STREAM_READ, accepted)
         << "result " << result << " for " << document.substr(0, 300);
     if (accepted) expect_same(parsed, built, document.substr(0, 120));
+    if (document.size() >= 10'000'000) return;
+    for (std::size_t piece : {std::size_t{1}, std::size_t{5}, std::size_t{4096}}) {
+        if (piece < 4096 && document.size() > 65536) continue;  // time
+        xml_node_t pushed;
+        node_builder push_builder(pushed);
+        ASSERT_EQ(push_events(document, piece, push_builder), result)
+            << "pieces of " << piece << " for " << document.substr(0, 300);
+        if (accepted) expect_same(parsed, pushed, document.substr(0, 120));
+    }
 }
 
 TEST(XmlStream, ReportsWhatParseKeeps) {
@@ -157,6 +178,14 @@ TEST(XmlStream, LeavesHugeTextsToTheTree) {
         xml_node_t built;
         node_builder builder(built);
         EXPECT_EQ(read_xml_events(d, builder), XML_STREAM_NEEDS_TREE) << d.size();
+    }
+    // In pieces, every run beyond the limit is left to the tree; shorter
+    // ones are read.
+    for (const std::string& d : {"<r><a>" + ascii + "</a></r>", "<r><a>" + half + "</a></r>"}) {
+        xml_node_t pushed;
+        node_builder builder(pushed);
+        EXPECT_EQ(push_events(d, 1 << 20, builder),
+                  d.size() > 10'000'000 ? XML_STREAM_NEEDS_TREE : XML_STREAM_READ);
     }
     // Up to the limit, the stream reads what parse() reads.
     const std::string taken[] = {

@@ -1,5 +1,7 @@
 #include "component/component_objects.h"
 
+#include <algorithm>
+#include <charconv>
 #include <new>
 #include <string>
 
@@ -7,6 +9,7 @@
 #include "common/log_dispatcher.h"
 #include "component/sync_date.h"
 #include "framework/framework.h"
+#include "framework/start_up_settings.h"
 #include "platform/environment.h"
 #include "platform/strings.h"
 #include "sync_client/client_settings.h"
@@ -33,6 +36,9 @@ std::u16string g_overwrite_data;
 // environment, since the component's own settings are out of its reach.
 constexpr const char* kServerVariable = "ZORVANE_SERVER";
 constexpr const char* kLogVariable = "ZORVANE_LOG";
+// Whole seconds a request may take, connecting included (the session's
+// whole-reply deadline); a host that bounds its wait hands its bound down.
+constexpr const char* kReplyTimeoutVariable = "ZORVANE_REPLY_TIMEOUT";
 
 ZorvaneClient* client() { return ZorvaneClient::instance(); }
 
@@ -52,13 +58,42 @@ auto with_utf8(const nsAString& text, Use use) {
     return use(utf8.view());
 }
 
-// The tree of a tree document (the empty tree when it does not read); its
-// UTF-8 form is gone by the time this returns.
+// UTF-16 code units converted at a time on the way in: a megabyte or so of
+// UTF-8, which the reader takes while it is in the cache.
+constexpr std::uint32_t kPieceUnits = 512 * 1024;
+
+// The tree of a tree document (the empty tree when it does not read). The
+// document is converted and read a piece at a time, so its UTF-8 form (for a
+// large tree over a hundred megabytes) is never whole in memory; each piece
+// goes through the same conversion as the whole would, and no surrogate
+// pair is cut. The few documents that only read whole are read the whole
+// way.
 Core_ZorvaneMerge::zorvane_node_t read_tree_document(const nsAString& text) {
+    const char16_t* data = nullptr;
+    const std::uint32_t length = NS_StringGetData(text, &data);
+    Core_ZorvaneMerge::tree_document_reader_t reader;
+    for (std::uint32_t at = 0; at < length;) {
+        std::uint32_t n = std::min(length - at, kPieceUnits);
+        if (at + n < length && data[at + n - 1] >= 0xD800 && data[at + n - 1] <= 0xDBFF) --n;
+        nsStringContainer piece;
+        NS_StringContainerInit2(
+            piece, data + at, n,
+            NS_STRING_CONTAINER_INIT_DEPEND | NS_STRING_CONTAINER_INIT_SUBSTRING);
+        nsCString utf8;
+        const bool converted =
+            NS_SUCCEEDED(NS_UTF16ToCString(piece, NS_CSTRING_ENCODING_UTF8, utf8));
+        NS_StringContainerFinish(piece);
+        // A text that does not convert reads as no document at all.
+        if (!converted) return Core_ZorvaneMerge::zorvane_node_t();
+        if (!reader.feed(utf8.view())) break;
+        at += n;
+    }
+    Core_ZorvaneMerge::zorvane_node_t tree;
+    if (reader.finish(tree)) return tree;
     return with_utf8(text, [](std::string_view utf8) {
-        Core_ZorvaneMerge::zorvane_node_t tree;
-        Core_ZorvaneMerge::read_tree(utf8, tree);
-        return tree;
+        Core_ZorvaneMerge::zorvane_node_t whole;
+        Core_ZorvaneMerge::read_tree(utf8, whole);
+        return whole;
     });
 }
 
@@ -72,25 +107,40 @@ nsresult set_utf8(nsAString& out, const std::string& utf8) {
     return set_wide(out, Core_Platform::utf8_to_wide(utf8));
 }
 
-std::string tree_text(const Core_ZorvaneMerge::zorvane_node_t& tree) {
-    std::string out;
-    if (Core_ZorvaneClient::tree_present(tree)) Core_ZorvaneMerge::write_tree(tree, out);
-    return out;
-}
-
-// The document of `tree`, widened straight into `out`'s own buffer (for a
-// large tree each form is tens of megabytes: no third copy is made).
+// The document of `tree`, written a piece at a time and each piece widened
+// straight into `out`'s own buffer (for a large tree the UTF-8 document is
+// over a hundred megabytes and is never whole in memory). The buffer grows
+// by half at a time; large buffers grow in place. A document that does not
+// convert leaves `out` empty, as the whole conversion would.
 nsresult set_tree(nsAString& out, const Core_ZorvaneMerge::zorvane_node_t* tree) {
-    const std::string utf8 = tree != nullptr ? tree_text(*tree) : std::string();
-    if (utf8.empty()) return set_wide(out, std::u16string());
-    if (utf8.size() >= NS_STRING_WHOLE) return NS_ERROR_OUT_OF_MEMORY;
-    char16_t* buffer = nullptr;
-    if (NS_StringGetMutableData(out, static_cast<std::uint32_t>(utf8.size()), &buffer) == 0) {
-        return NS_ERROR_OUT_OF_MEMORY;
+    if (tree == nullptr || !Core_ZorvaneClient::tree_present(*tree)) {
+        return set_wide(out, std::u16string());
     }
-    std::size_t count = 0;
-    Core_Platform::utf8_to_wide_into(utf8, buffer, count);  // a failure leaves it empty
-    NS_StringGetMutableData(out, static_cast<std::uint32_t>(count), &buffer);
+    char16_t* buffer = nullptr;
+    std::uint64_t capacity = 0;
+    std::uint64_t length = 0;
+    bool ok = true;
+    // write_tree ends its pieces after whole elements: no character is cut.
+    Core_ZorvaneMerge::write_tree(*tree, [&](std::string_view utf8) {
+        if (!ok) return;
+        // A UTF-8 byte gives at most one UTF-16 unit.
+        if (length + utf8.size() > capacity) {
+            capacity = std::max(length + utf8.size(), capacity + capacity / 2);
+            if (capacity >= NS_STRING_WHOLE ||
+                NS_StringGetMutableData(out, static_cast<std::uint32_t>(capacity), &buffer) == 0) {
+                ok = false;
+                return;
+            }
+        }
+        std::size_t count = 0;
+        ok = Core_Platform::utf8_to_wide_into(utf8, buffer + length, count);
+        length += count;
+    });
+    if (!ok) {
+        set_wide(out, std::u16string());
+        return capacity >= NS_STRING_WHOLE ? NS_ERROR_OUT_OF_MEMORY : NS_OK;
+    }
+    NS_StringGetMutableData(out, static_cast<std::uint32_t>(length), &buffer);
     return NS_OK;
 }
 
@@ -129,6 +179,14 @@ void start_engine() {
     value.clear();
     if (Core_Platform::environment_value(kLogVariable, value) && !value.empty() && value != "0") {
         Core_Common::set_log_enabled(true);
+    }
+    value.clear();
+    if (Core_Platform::environment_value(kReplyTimeoutVariable, value)) {
+        int seconds = 0;
+        const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+        if (ec == std::errc() && end == value.data() + value.size() && seconds > 0) {
+            Core_Common::start_up_settings().session_reply_timeout_seconds = seconds;
+        }
     }
     Core_Common::start_framework();
     Core_Common::start_modules();

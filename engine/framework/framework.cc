@@ -15,6 +15,7 @@
 #include "framework/registry.h"
 #include "framework/start_up_settings.h"
 #include "platform/host_process.h"
+#include "session/session_settings.h"
 #include "session/soap_client_module.h"
 #include "socket/socket_module.h"
 #include "socket/socket_settings.h"
@@ -90,6 +91,8 @@ void start_framework() {
     Core_Socket::socket_incoming_threads.store(settings.socket_incoming_threads);
     Core_Socket::socket_outgoing_threads.store(settings.socket_outgoing_threads);
     Core_Socket::tcp_io_timeout_seconds.store(settings.tcp_io_timeout_seconds);
+    Core_Socket::tcp_connect_timeout_seconds.store(settings.tcp_connect_timeout_seconds);
+    Core_SOAPClient::session_reply_timeout_seconds.store(settings.session_reply_timeout_seconds);
     Core_Socket::udp_min_send_interval.store(settings.udp_min_send_interval);
     Core_Wire::ENABLE_WIRE_SOCKET_THREAD.store(settings.enable_wire_socket_thread);
 

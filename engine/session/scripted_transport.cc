@@ -21,7 +21,7 @@ public:
     // lets go of it.
     void orphan() { m_transport = nullptr; }
 
-    void start(soap_wire_handler_t* waiting, const std::string& body, std::uint32_t message_code,
+    void start(soap_wire_handler_t* waiting, std::string body, std::uint32_t message_code,
                const std::string& header_text, std::uint8_t, std::uint8_t) override {
         m_waiting = waiting;
         request_t request;
@@ -30,7 +30,7 @@ public:
         request.m_sequence = m_sequence;
         request.m_message_code = message_code;
         request.m_header_text = header_text;
-        request.m_body = body;
+        request.m_body = std::move(body);
         if (m_transport != nullptr) {
             m_transport->m_requests.push_back(std::move(request));
             m_transport->m_open.push_back(this);

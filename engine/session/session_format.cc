@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/size_limits.h"
 #include "session/soap_session.h"
 #include "wire/wire_link.h"
 
@@ -24,32 +25,40 @@ std::uint64_t get_be(const char* data, int bytes) {
 
 }  // namespace
 
-std::string build_request(std::uint64_t sequence, std::uint32_t message_code,
-                          const std::string& header_text, const std::string& body) {
+std::string build_request_header(std::uint64_t sequence, std::uint32_t message_code,
+                                 const std::string& header_text, std::size_t body_size) {
     // The header length field is 16 bits: a longer text is cut to fit.
     const std::size_t text_length =
         std::min<std::size_t>(header_text.size(), 0xFFFF - kRequestHeaderSize);
     std::string out;
-    out.reserve(kSessionPreambleSize + kRequestHeaderSize + text_length + body.size());
+    out.reserve(kSessionPreambleSize + kRequestHeaderSize + text_length);
     out.append(kSessionPreamble, kSessionPreambleSize);
     put_be(out, kRequestHeaderSize + text_length, 2);
     put_be(out, kSessionVersion, 2);
-    put_be(out, static_cast<std::uint32_t>(body.size()), 4);
+    put_be(out, static_cast<std::uint32_t>(body_size), 4);
     put_be(out, sequence, 8);
     put_be(out, message_code, 4);
     put_be(out, text_length, 2);
     out.append(header_text, 0, text_length);
+    return out;
+}
+
+std::string build_request(std::uint64_t sequence, std::uint32_t message_code,
+                          const std::string& header_text, const std::string& body) {
+    std::string out = build_request_header(sequence, message_code, header_text, body.size());
     out.append(body);
     return out;
 }
 
 void write_request(soap_hold_t& session) {
-    const std::string request = build_request(session.m_sequence, session.m_message_code,
-                                              session.m_header_text, session.m_body);
-    Core_Wire::link_send(session.m_link, static_cast<soap_wire_t*>(&session), request.data(),
-                         request.size());
-    session.m_body.clear();
-    session.m_body.shrink_to_fit();
+    // Header and body go into the link one after the other: the body is
+    // copied once, into the link's send buffer.
+    const std::string header = build_request_header(session.m_sequence, session.m_message_code,
+                                                    session.m_header_text, session.m_body.size());
+    soap_wire_t* owner = &session;
+    Core_Wire::link_send(session.m_link, owner, header.data(), header.size());
+    Core_Wire::link_send(session.m_link, owner, session.m_body.data(), session.m_body.size());
+    std::string().swap(session.m_body);
 }
 
 std::int32_t parse_reply(soap_hold_t& session, const char* data, std::size_t size,
@@ -70,10 +79,17 @@ std::int32_t parse_reply(soap_hold_t& session, const char* data, std::size_t siz
     } else {
         const std::uint64_t body_length = get_be(data + 4, 4);
         const std::uint64_t total = header_length + body_length;
-        if (total > 0xFFFFFFFFull || size < total) {
+        if (total > Core_Common::max_reply_bytes) {
+            failure = kReplyTooLargeText;
+        } else if (size < total) {
+            // Reading goes on until the whole reply is buffered, however
+            // large the protocol lets it be.
+            if (session.m_link != nullptr) {
+                Core_Wire::link_expect(session.m_link, static_cast<soap_wire_t*>(&session),
+                                       static_cast<std::size_t>(total));
+            }
             return 0;
-        }
-        if (get_be(data + 8, 8) == session.m_sequence) {
+        } else if (get_be(data + 8, 8) == session.m_sequence) {
             if (session.m_waiting != nullptr) {
                 std::uint32_t address = 0;
                 std::uint16_t port = 0;
@@ -86,8 +102,9 @@ std::int32_t parse_reply(soap_hold_t& session, const char* data, std::size_t siz
                 delivered = true;
             }
             return -2;
+        } else {
+            failure = kInvalidSessionText;
         }
-        failure = kInvalidSessionText;
     }
     if (session.m_waiting != nullptr) {
         soap_wire_handler_t* waiting = session.m_waiting;

@@ -32,6 +32,9 @@ inline constexpr const char16_t* kInvalidHeaderText = u"Invalid SOAP Protocol He
 inline constexpr const char16_t* kInvalidVersionText = u"Invalid SOAP Protocol Version.";
 inline constexpr const char16_t* kInvalidSessionText = u"Invalid SOAP Session.";
 
+// The request bytes of a session before its body (preamble and header).
+std::string build_request_header(std::uint64_t sequence, std::uint32_t message_code,
+                                 const std::string& header_text, std::size_t body_size);
 // The request bytes of a session.
 std::string build_request(std::uint64_t sequence, std::uint32_t message_code,
                           const std::string& header_text, const std::string& body);

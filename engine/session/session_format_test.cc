@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/size_limits.h"
 #include "session/soap_session.h"
 
 namespace Core_SOAPClient {
@@ -60,10 +61,11 @@ TEST_F(SessionFormat, IncompleteRepliesConsumeNothingAndReportNothing) {
     std::string header_only =
         bytes({0, 20, 0, 1, 0, 0, 0, 5, 1, 2, 3, 4, 5, 6, 7, 8}) + std::string(4, '\0');
     EXPECT_EQ(parse(header_only), 0);  // body missing
-    // Lengths whose sum leaves the 32-bit range never complete.
-    std::string huge =
-        bytes({0xFF, 0xFF, 0, 1, 0xFF, 0xFF, 0xFF, 0xFF}) + std::string(0xFFFF - 8, '\0');
-    EXPECT_EQ(parse(huge), 0);
+    // The largest reply a packed message makes is still waited for.
+    const std::size_t largest = Core_Common::max_reply_bytes - 22;
+    std::string large = bytes({0, 22, 0, 1}) + std::string(18, '\0');
+    for (int i = 0; i < 4; ++i) large[4 + i] = static_cast<char>(largest >> (24 - 8 * i));
+    EXPECT_EQ(parse(large), 0);
     EXPECT_EQ(waiting.replies, 0);
     EXPECT_TRUE(waiting.errors.empty());
     EXPECT_EQ(session.m_waiting, &waiting);
@@ -88,6 +90,20 @@ TEST_F(SessionFormat, FailedChecksReportOnceAndCloseAtOnce) {
     EXPECT_EQ(
         parse(bytes({0, 20, 0, 1, 0, 0, 0, 0, 8, 7, 6, 5, 4, 3, 2, 1}) + std::string(4, '\0')), -1);
     EXPECT_EQ(waiting.errors.back().message, u"Invalid SOAP Session.");
+
+    // Lengths beyond any reply of the protocol fail at once rather than
+    // have the link buffer them.
+    session.m_waiting = &waiting;
+    std::string beyond = bytes({0, 22, 0, 1}) + std::string(18, '\0');
+    const std::size_t body = Core_Common::max_reply_bytes - 22 + 1;
+    for (int i = 0; i < 4; ++i) beyond[4 + i] = static_cast<char>(body >> (24 - 8 * i));
+    EXPECT_EQ(parse(beyond), -1);
+    EXPECT_EQ(waiting.errors.back().message, u"Reply Too Large.");
+    session.m_waiting = &waiting;
+    EXPECT_EQ(
+        parse(bytes({0xFF, 0xFF, 0, 1, 0xFF, 0xFF, 0xFF, 0xFF}) + std::string(0xFFFF - 8, '\0')),
+        -1);
+    EXPECT_EQ(waiting.errors.back().message, u"Reply Too Large.");
     EXPECT_EQ(waiting.replies, 0);
 }
 

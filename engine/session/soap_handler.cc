@@ -64,6 +64,12 @@ void InterfaceSOAPClientSimpleHandler::set_server(const std::string& address,
 void InterfaceSOAPClientSimpleHandler::send(const std::string& body, std::uint32_t message_code,
                                             std::uint32_t mailslot_id,
                                             const std::string& header_text) {
+    send(std::string(body), message_code, mailslot_id, header_text);
+}
+
+void InterfaceSOAPClientSimpleHandler::send(std::string&& body, std::uint32_t message_code,
+                                            std::uint32_t mailslot_id,
+                                            const std::string& header_text) {
     dispose_current();
     std::shared_ptr<soap_async_operater_t> operation;
     soap_wire_t* session = nullptr;
@@ -83,8 +89,8 @@ void InterfaceSOAPClientSimpleHandler::send(const std::string& body, std::uint32
         operation = std::make_shared<soap_async_operater_t>(m_connection.get(), session);
         m_connection->m_current = operation;
     }
-    session->start(operation.get(), body, message_code, header_text, m_connection->m_kind,
-                   m_connection->m_priority);
+    session->start(operation.get(), std::move(body), message_code, header_text,
+                   m_connection->m_kind, m_connection->m_priority);
 }
 
 void InterfaceSOAPClientSimpleHandler::cancel() { dispose_current(); }

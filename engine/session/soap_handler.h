@@ -100,6 +100,10 @@ public:
     // nothing.
     void send(const std::string& body, std::uint32_t message_code = 0,
               std::uint32_t mailslot_id = 0, const std::string& header_text = std::string());
+    // The same, taking the body over (a body of tens of megabytes is not
+    // copied).
+    void send(std::string&& body, std::uint32_t message_code = 0, std::uint32_t mailslot_id = 0,
+              const std::string& header_text = std::string());
 
     // Abandons the current session, if any.
     void cancel();

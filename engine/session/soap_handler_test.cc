@@ -7,6 +7,8 @@
 
 #include "platform/socket_errors.h"
 #include "session/session_format.h"
+#include "session/session_settings.h"
+#include "socket/dropping_listener.h"
 #include "socket/host_table.h"
 #include "socket/scripted_peer.h"
 #include "wire/network_test_support.h"
@@ -258,6 +260,84 @@ TEST(SessionClient, SilentServerGivesUnexpectedDisconnectWith10060AfterTenSecond
     ASSERT_EQ(handler.errors.size(), 1u);
     EXPECT_EQ(handler.errors[0].first.code, 4);
     EXPECT_EQ(handler.errors[0].first.message, u"Unexpected Disconnect");
+    EXPECT_EQ(handler.errors[0].second.value(), Core_Platform::SOCKET_ERROR_TIMED_OUT);
+}
+
+// A reply far above the link's 10 MiB buffering bound (what a large account
+// gets back) is read whole and delivered intact.
+TEST(SessionClient, AReplyLargerThanTheLinksBufferingBoundArrivesWhole) {
+    network_stack stack(10);
+    std::string body(24 * 1024 * 1024, '\0');
+    std::uint32_t x = 2463534242u;  // xorshift32, seed printed on failure
+    for (char& c : body) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        c = static_cast<char>(x);
+    }
+    ScriptedPeer peer([&](PeerConnection& c) {
+        const std::string request = c.read_request();
+        EXPECT_TRUE(c.write(make_reply(sequence_of(request), body)));
+        c.wait_closed(20s);
+    });
+    recording_handler handler;
+    handler.set_server(server_of(peer), 8080, 0, 0);
+    handler.send_body(std::string(3 * 1024 * 1024, 'r'));
+    ASSERT_TRUE(network_stack::pump_until([&] { return handler.outcomes() == 1; }, 60s));
+    ASSERT_EQ(handler.replies.size(), 1u) << handler.errors[0].second.message();
+    EXPECT_TRUE(handler.replies[0].m_body == body) << "seed 2463534242";
+    EXPECT_TRUE(peer.wait_finished(1, 10s));
+}
+
+// Whole-reply deadline: a server that trickles its reply often enough to keep
+// the inactivity time-out (2 s here) away still ends at the deadline (4 s).
+TEST(SessionClient, ATricklingServerEndsAtTheReplyDeadline) {
+    network_stack stack(2);
+    const std::int32_t saved = session_reply_timeout_seconds.load();
+    session_reply_timeout_seconds.store(4);
+    ScriptedPeer peer([&](PeerConnection& c) {
+        const std::string reply = make_reply(sequence_of(c.read_request()), std::string(100, 't'));
+        for (char byte : reply) {
+            if (!c.write(std::string(1, byte))) break;
+            if (c.wait_closed(1s)) break;
+        }
+    });
+    recording_handler handler;
+    handler.set_server(server_of(peer), 8080, 0, 0);
+    const auto started = std::chrono::steady_clock::now();
+    handler.send_body("x");
+    session_reply_timeout_seconds.store(saved);
+    ASSERT_TRUE(network_stack::pump_until([&] { return handler.outcomes() == 1; }, 30s));
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(took, 3900ms);
+    EXPECT_LT(took, 15s);
+    ASSERT_EQ(handler.errors.size(), 1u);
+    EXPECT_EQ(handler.errors[0].first.code, 4);
+    EXPECT_EQ(handler.errors[0].first.message, u"Reply Deadline Passed.");
+    EXPECT_EQ(handler.errors[0].second.value(), Core_Platform::SOCKET_ERROR_TIMED_OUT);
+    EXPECT_TRUE(peer.wait_finished(1, 10s));  // the connection was closed
+    network_stack::pump_for(100ms);
+    EXPECT_EQ(handler.outcomes(), 1u);
+}
+
+// The deadline covers connecting: a server that drops connection attempts
+// fails the session as a connect failure (code 3, 10060) at the deadline,
+// well before the socket layer's own connect deadline.
+TEST(SessionClient, ADroppedConnectEndsAtTheReplyDeadlineAsAConnectFailure) {
+    Core_Socket::testing::DroppingListener listener;
+    ASSERT_TRUE(listener.full());
+    network_stack stack(10);
+    const std::int32_t saved = session_reply_timeout_seconds.load();
+    session_reply_timeout_seconds.store(2);
+    recording_handler handler;
+    handler.set_server("127.0.0.1:" + std::to_string(listener.port()), 8080, 0, 0);
+    const auto started = std::chrono::steady_clock::now();
+    handler.send_body("x");
+    session_reply_timeout_seconds.store(saved);
+    ASSERT_TRUE(network_stack::pump_until([&] { return handler.outcomes() == 1; }, 30s));
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 1900ms);
+    ASSERT_EQ(handler.errors.size(), 1u);
+    EXPECT_EQ(handler.errors[0].first.code, 3);
     EXPECT_EQ(handler.errors[0].second.value(), Core_Platform::SOCKET_ERROR_TIMED_OUT);
 }
 

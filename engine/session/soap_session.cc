@@ -1,7 +1,12 @@
 #include "session/soap_session.h"
 
+#include <algorithm>
+
+#include "common/timer_queue.h"
+#include "platform/socket_errors.h"
 #include "platform/strings.h"
 #include "session/session_format.h"
+#include "session/session_settings.h"
 #include "wire/wire_link.h"
 #include "wire/wire_link_pool.h"
 #include "wire/wire_module.h"
@@ -23,15 +28,20 @@ soap_wire_t::~soap_wire_t() {
 soap_hold_t::soap_hold_t(const soap_servlet_t& servlet, std::uint64_t sequence)
     : m_servlet(servlet), m_sequence(sequence) {}
 
-void soap_hold_t::start(soap_wire_handler_t* waiting, const std::string& body,
-                        std::uint32_t message_code, const std::string& header_text,
-                        std::uint8_t kind, std::uint8_t priority) {
+void soap_hold_t::start(soap_wire_handler_t* waiting, std::string body, std::uint32_t message_code,
+                        const std::string& header_text, std::uint8_t kind, std::uint8_t priority) {
     m_waiting = waiting;
     m_message_code = message_code;
     m_header_text = header_text;
-    m_body = body;
+    m_body = std::move(body);
     if (Core_Wire::InterfaceWire::is_stopping()) {
         return;
+    }
+    // Timers take at most 2^31 - 1 ms; longer is no deadline in practice.
+    const std::int32_t seconds = std::min(session_reply_timeout_seconds.load(), 2000000);
+    if (seconds > 0 && Core_Common::TimerQueue::current() != nullptr) {
+        m_deadline.schedule(static_cast<std::uint32_t>(seconds) * 1000u, 0,
+                            "session reply deadline", [this] { on_deadline(); });
     }
     Core_Wire::connect_link(static_cast<soap_wire_t*>(this), m_link, m_servlet.m_host,
                             m_servlet.m_port, kind, priority != 0);
@@ -70,7 +80,30 @@ void soap_hold_t::on_received(Core_Wire::WireLinkLayer* /*link*/, const char* da
     }
 }
 
+void soap_hold_t::on_deadline() {
+    if (m_waiting == nullptr) {
+        return;  // answered already; the session goes with its link
+    }
+    soap_wire_handler_t* waiting = m_waiting;
+    m_waiting = nullptr;
+    const boost::system::error_code timed_out =
+        Core_Platform::make_socket_error(Core_Platform::SOCKET_ERROR_TIMED_OUT);
+    if (m_connected) {
+        waiting->fail(
+            Core_Common::service_error_t{Core_Common::SERVICE_PROTOCOL_ERROR, kReplyDeadlineText},
+            timed_out);
+    } else {
+        waiting->fail(
+            Core_Common::service_error_t{Core_Common::SERVICE_CONNECT_FAILED,
+                                         Core_Platform::ansi_to_wide(timed_out.message())},
+            timed_out);
+    }
+    m_body.clear();
+    delete this;  // releases the link: the connection closes at once
+}
+
 void soap_hold_t::on_connected(Core_Wire::WireLinkLayer* /*link*/) {
+    m_connected = true;
     if (m_waiting != nullptr) {
         write_request(*this);
     }

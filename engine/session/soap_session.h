@@ -26,6 +26,7 @@
 
 #include "common/message_token.h"
 #include "common/service_error.h"
+#include "common/timer_handle.h"
 #include "session/soap_handler.h"
 
 namespace Core_Wire {
@@ -53,9 +54,9 @@ public:
     soap_wire_t& operator=(const soap_wire_t&) = delete;
 
     // Stores the request and starts the session; `waiting` hears the answer.
-    virtual void start(soap_wire_handler_t* waiting, const std::string& body,
-                       std::uint32_t message_code, const std::string& header_text,
-                       std::uint8_t kind, std::uint8_t priority) = 0;
+    virtual void start(soap_wire_handler_t* waiting, std::string body, std::uint32_t message_code,
+                       const std::string& header_text, std::uint8_t kind,
+                       std::uint8_t priority) = 0;
     // Stops waiting, drops the request and destroys the session.
     virtual void cancel() = 0;
     // Destroys the session.
@@ -75,12 +76,17 @@ public:
     std::string m_header_text;
 };
 
-// The engine's session: one request over one link of the wire layer.
+// The engine's session: one request over one link of the wire layer. It has
+// a whole reply within session_reply_timeout_seconds of its start, or it
+// fails: code 3 with the time-out's message while still connecting, code 4
+// kReplyDeadlineText once connected (both with error 10060), and closes its
+// connection. The deadline runs on the framework's timers; without a timer
+// queue (some tests) there is none.
 class soap_hold_t final : public soap_wire_t {
 public:
     soap_hold_t(const soap_servlet_t& servlet, std::uint64_t sequence);
 
-    void start(soap_wire_handler_t* waiting, const std::string& body, std::uint32_t message_code,
+    void start(soap_wire_handler_t* waiting, std::string body, std::uint32_t message_code,
                const std::string& header_text, std::uint8_t kind, std::uint8_t priority) override;
     void cancel() override;
     void release() override;
@@ -93,6 +99,12 @@ public:
 
     soap_servlet_t m_servlet;
     std::uint64_t m_sequence;
+
+private:
+    void on_deadline();
+
+    bool m_connected = false;
+    Core_Common::TimerHandle m_deadline;
 };
 
 class soap_async_operater_t final : public soap_wire_handler_t,
@@ -134,5 +146,7 @@ soap_transport_t* soap_transport();
 
 // The wide texts of the session outcomes.
 inline constexpr const char16_t* kUnexpectedDisconnectText = u"Unexpected Disconnect";
+inline constexpr const char16_t* kReplyDeadlineText = u"Reply Deadline Passed.";
+inline constexpr const char16_t* kReplyTooLargeText = u"Reply Too Large.";
 
 }  // namespace Core_SOAPClient

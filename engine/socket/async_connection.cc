@@ -20,10 +20,12 @@ using boost::system::error_code;
 
 namespace {
 
-// A random delay of 1 to 49 microseconds for the allowance retries.
+// A random delay of 1 to 49 milliseconds (in microseconds) for the allowance
+// retries. The socket clock counts whole milliseconds, so anything shorter
+// would be due at once and the retry would spin a core.
 std::int64_t retry_delay_us() {
     thread_local std::minstd_rand generator{std::random_device{}()};
-    return static_cast<std::int64_t>(generator() % 49) + 1;
+    return (static_cast<std::int64_t>(generator() % 49) + 1) * 1000;
 }
 
 bool is_operation_aborted(const error_code& ec) { return ec == asio::error::operation_aborted; }
@@ -64,13 +66,15 @@ std::uint32_t ipv4_network_value(const asio::ip::address& address) {
 }
 
 async_connection::async_connection(async_service& service, asio::io_context& context, void* user,
-                                   std::int32_t timeout_seconds)
+                                   std::int32_t timeout_seconds,
+                                   std::int32_t connect_timeout_seconds)
     : m_service(service),
       m_socket(context),
       m_user(user),
       m_strand(asio::make_strand(context.get_executor())),
       m_timeout_timer(context.get_executor()),
       m_timeout_seconds(timeout_seconds),
+      m_connect_timeout_seconds(connect_timeout_seconds),
       m_read_retry_timer(context.get_executor()),
       m_write_retry_timer(context.get_executor()) {}
 
@@ -103,6 +107,7 @@ void async_connection::do_connect(const std::string& host, std::uint16_t port) {
     if (m_user == nullptr) {
         return;
     }
+    arm_connect_deadline();
     error_code parse_error;
     asio::ip::address numeric = asio::ip::make_address(host, parse_error);
     if (!parse_error) {
@@ -188,6 +193,9 @@ void async_connection::on_established() {
     std::uint32_t remote_address = remote_error ? 0 : ipv4_network_value(remote.address());
     std::uint32_t local_address = local_error ? 0 : ipv4_network_value(local.address());
     error_code ignored;
+    // The connect deadline is over; reading re-arms the timer for the
+    // inactivity time-out (when there is one).
+    m_timeout_timer.cancel(ignored);
     m_socket.set_option(asio::ip::tcp::no_delay(true), ignored);
     if (InterfaceSocketCallback* callback = InterfaceSocket::tcp_callback()) {
         callback->on_tcp_connected(this, m_user, local_address, local_error ? 0 : local.port(),
@@ -255,11 +263,11 @@ void async_connection::pump_send() {
             return;
         }
         const char* data = nullptr;
-        std::uint32_t size = allowance;
+        std::uint32_t size = std::min(allowance, kSendPieceSize);
         callback->get_send_data(this, m_user, data, size);
         std::uint32_t copied = 0;
         if (data != nullptr && size > 0) {
-            copied = std::min(size, allowance);
+            copied = std::min({size, allowance, kSendPieceSize});
             m_send.assign(data, data + copied);
         }
         callback->on_send_data_taken(this, m_user, copied);
@@ -293,6 +301,18 @@ void async_connection::arm_timeout() {
         return;
     }
     m_timeout_timer.expires_from_now(static_cast<std::int64_t>(m_timeout_seconds) * 1000000);
+    m_timeout_timer.async_wait(asio::bind_executor(
+        m_strand, [self = shared_from_this()](const error_code& ec) { self->on_timeout(ec); }));
+}
+
+void async_connection::arm_connect_deadline() {
+    if (m_connect_timeout_seconds <= 0) {
+        return;
+    }
+    // The same timer as the inactivity time-out: established, the
+    // connection re-arms it for that.
+    m_timeout_timer.expires_from_now(static_cast<std::int64_t>(m_connect_timeout_seconds) *
+                                     1000000);
     m_timeout_timer.async_wait(asio::bind_executor(
         m_strand, [self = shared_from_this()](const error_code& ec) { self->on_timeout(ec); }));
 }

@@ -7,8 +7,10 @@
 
 #include "platform/socket_errors.h"
 #include "socket/async_service.h"
+#include "socket/dropping_listener.h"
 #include "socket/host_table.h"
 #include "socket/scripted_peer.h"
+#include "socket/socket_settings.h"
 #include "socket/socket_test_support.h"
 
 namespace Core_Socket {
@@ -114,7 +116,11 @@ TEST(AsyncConnection, ZeroReceiveAllowancePostponesReadingWithoutClosing) {
     });
     testing::connect_user(user, "127.0.0.1", peer.port());
     ASSERT_TRUE(user.wait_until([&] { return user.m_connected == 1; }));
+    const int asks_before = user.recv_allowance_asks.load();
     EXPECT_FALSE(user.wait_until([&] { return !user.m_received.empty() || user.m_closed; }, 300ms));
+    // Each retry waits real time (1 to 49 ms): a handful of asks, where a
+    // retry due at once would have asked tens of thousands of times.
+    EXPECT_LT(user.recv_allowance_asks.load() - asks_before, 100);
     user.recv_allowance.store(4);  // a small allowance reads at most that many bytes
     ASSERT_TRUE(user.wait_until([&] { return user.m_received.size() >= 4; }));
     user.recv_allowance.store(0xFFFFFFFFu);
@@ -123,6 +129,49 @@ TEST(AsyncConnection, ZeroReceiveAllowancePostponesReadingWithoutClosing) {
         EXPECT_EQ(user.m_closed, 0);
         return 0;
     });
+    socket.module().stop();
+}
+
+// A server whose accept queue is full drops the connection attempt; the
+// connect deadline ends it with 10060, though the inactivity time-out is
+// longer and the system would retry for minutes.
+TEST(AsyncConnection, ConnectAttemptsThatAreDroppedEndAtTheConnectDeadline) {
+    testing::DroppingListener listener;
+    ASSERT_TRUE(listener.full());
+    const std::int32_t saved = tcp_connect_timeout_seconds.load();
+    tcp_connect_timeout_seconds.store(1);
+    recording_user user;
+    started_socket_module socket(&user, 30);
+    const auto started = std::chrono::steady_clock::now();
+    testing::connect_user(user, "127.0.0.1", listener.port());
+    tcp_connect_timeout_seconds.store(saved);
+    ASSERT_TRUE(user.wait_until([&] { return user.m_closed == 1; }, 20s));
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 900ms);
+    user.read([&] {
+        EXPECT_EQ(user.m_connected, 0);
+        EXPECT_EQ(user.m_close_error.value(), Core_Platform::SOCKET_ERROR_TIMED_OUT);
+        return 0;
+    });
+    // The connection leaves the registry right after it reported its close.
+    const auto give_up = std::chrono::steady_clock::now() + 10s;
+    while (socket.module().tcp_service()->connection_count() != 0 &&
+           std::chrono::steady_clock::now() < give_up) {
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_EQ(socket.module().tcp_service()->connection_count(), 0u);
+}
+
+// Established, the connection is no longer bound by the connect deadline.
+TEST(AsyncConnection, TheConnectDeadlineEndsWithTheConnect) {
+    const std::int32_t saved = tcp_connect_timeout_seconds.load();
+    tcp_connect_timeout_seconds.store(1);
+    recording_user user;
+    started_socket_module socket(&user, 0);  // and no inactivity time-out
+    ScriptedPeer peer([](PeerConnection& c) { c.wait_closed(10s); });
+    testing::connect_user(user, "127.0.0.1", peer.port());
+    tcp_connect_timeout_seconds.store(saved);
+    ASSERT_TRUE(user.wait_until([&] { return user.m_connected == 1; }));
+    EXPECT_FALSE(user.wait_until([&] { return user.m_closed != 0; }, 2s));
     socket.module().stop();
 }
 

@@ -49,8 +49,9 @@ void async_service::stop_threads() {
 }
 
 std::shared_ptr<async_connection> async_service::create_connection(void* user) {
-    async_connection* raw = connection_pool::create(
-        kConnectionRecordName, *this, m_outgoing.context(), user, tcp_io_timeout_seconds.load());
+    async_connection* raw =
+        connection_pool::create(kConnectionRecordName, *this, m_outgoing.context(), user,
+                                tcp_io_timeout_seconds.load(), tcp_connect_timeout_seconds.load());
     std::shared_ptr<async_connection> connection(
         raw, [](async_connection* dead) { connection_pool::destroy(dead); });
     std::lock_guard<std::mutex> guard(m_connections_lock);

@@ -27,6 +27,8 @@ class recording_user final : public InterfaceSocketCallback {
 public:
     std::atomic<std::uint32_t> recv_allowance{0xFFFFFFFFu};
     std::atomic<std::uint32_t> send_allowance{0xFFFFFFFFu};
+    // How often the connection asked for a receive allowance.
+    std::atomic<int> recv_allowance_asks{0};
 
     void on_tcp_accepted(void*, void*& link, const std::string&, std::uint16_t,
                          std::uint16_t) override {
@@ -56,6 +58,7 @@ public:
     void get_recv_allowance(void* conn, void* link, std::uint32_t& allowance) override {
         std::lock_guard<std::mutex> guard(m_lock);
         check(conn, link);
+        ++recv_allowance_asks;
         allowance = recv_allowance.load();
     }
     void on_tcp_received(void* conn, void* link, const char* data, std::size_t size) override {

@@ -37,8 +37,10 @@ bool pack(std::string_view passphrase, std::string& bytes) {
     return true;
 }
 
-bool unpack(std::string_view passphrase, std::string& bytes) {
-    return Core_Common::decrypt(passphrase, bytes) && Core_Common::gzip_decompress(bytes);
+// `limit`: the most the file's document may unpack to.
+bool unpack(std::string_view passphrase, std::string& bytes,
+            std::size_t limit = Core_Common::gzip_inflate_limit) {
+    return Core_Common::decrypt(passphrase, bytes) && Core_Common::gzip_decompress(bytes, limit);
 }
 
 bool usable_directory(std::u16string_view directory) {
@@ -60,10 +62,47 @@ struct record_fields_t {
 
 enum record_fields_enum { FIELDS_READ, FIELDS_MALFORMED, FIELDS_NO_BOOKMARKS };
 
+// Where the text of the record's first "Content" field goes when it is not
+// kept: the tree document in Base64, decoded and read as it arrives.
+class content_reader_t {
+public:
+    void text(std::string_view base64) {
+        if (m_tree_ended) return;
+        m_decoder.add(base64, m_decoded);
+        if (!m_tree.feed(m_decoded)) m_tree_ended = true;
+        m_decoded.clear();
+    }
+    // The field turned out to hold elements: it has no text.
+    void drop() { m_dropped = true; }
+    // The tree of the field's text; false when the document only reads
+    // whole (the caller reads the record the whole way).
+    bool finish(Core_ZorvaneMerge::zorvane_node_t& tree) {
+        if (!m_tree_ended) {
+            m_decoder.finish(m_decoded);
+            m_tree.feed(m_decoded);
+        }
+        Core_ZorvaneMerge::zorvane_node_t read;
+        if (!m_tree.finish(read)) return m_dropped;  // an empty text reads as nothing
+        tree = m_dropped ? Core_ZorvaneMerge::zorvane_node_t() : std::move(read);
+        return true;
+    }
+
+private:
+    Core_Common::base64_decoder_t m_decoder;
+    Core_ZorvaneMerge::tree_document_reader_t m_tree;
+    std::string m_decoded;
+    bool m_tree_ended = false;
+    bool m_dropped = false;
+};
+
 class record_reader_t final : public Core_Common::xml_event_handler_t {
 public:
-    explicit record_reader_t(xml_node_t& marks) : m_marks(marks) {}
+    // With `content`, the first "Content" field's text goes there instead of
+    // into `marks` (the field is added with no text).
+    explicit record_reader_t(xml_node_t& marks, content_reader_t* content = nullptr)
+        : m_marks(marks), m_content(content) {}
     bool found() const { return m_found; }
+    bool content_seen() const { return m_content_seen; }
 
     bool start_element(std::string_view name) override {
         ++m_depth;
@@ -73,30 +112,45 @@ public:
         } else if (m_depth == 3 && m_in_marks) {
             m_field = &m_marks.add_child(Core_Platform::utf8_to_wide(name));
             m_field_has_element = false;
+            m_in_content = m_content != nullptr && !m_content_seen && name == "Content";
+            if (m_in_content) m_content_seen = true;
         } else if (m_depth == 4 && m_field != nullptr && !m_field_has_element) {
             m_field->text.clear();
             m_field_has_element = true;
+            if (m_in_content) m_content->drop();
         }
         return true;
     }
     bool end_element() override {
-        if (m_depth == 3) m_field = nullptr;
+        if (m_depth == 3) {
+            m_field = nullptr;
+            m_in_content = false;
+        }
         if (m_depth == 2) m_in_marks = false;
         --m_depth;
         return true;
     }
     bool text(std::string_view utf8) override {
-        if (m_depth == 3 && m_field != nullptr && !m_field_has_element) m_field->text.append(utf8);
+        if (m_depth == 3 && m_field != nullptr && !m_field_has_element) {
+            if (m_in_content) {
+                m_content->text(utf8);
+            } else {
+                m_field->text.append(utf8);
+            }
+        }
         return true;
     }
 
 private:
     xml_node_t& m_marks;
+    content_reader_t* m_content;
     int m_depth = 0;
     bool m_found = false;
     bool m_in_marks = false;
     xml_node_t* m_field = nullptr;
     bool m_field_has_element = false;
+    bool m_in_content = false;
+    bool m_content_seen = false;
 };
 
 record_fields_enum read_record_fields(const std::string& document, record_fields_t& fields) {
@@ -119,6 +173,76 @@ record_fields_enum read_record_fields(const std::string& document, record_fields
     if (marks == nullptr) return FIELDS_NO_BOOKMARKS;
     fields.marks = std::move(*marks);
     return FIELDS_READ;
+}
+
+// The checks and fields of a record's "BookMarks" element (`marks`), with
+// its tree read already; on RECORD_LOADED the outputs are set.
+record_load_enum take_record(const xml_node_t& marks, const account_t& account,
+                             Core_ZorvaneMerge::zorvane_node_t&& tree, bool has_content,
+                             sync_record_t& record, std::string& client_type,
+                             bool* local_changes) {
+    std::u16string user_name;
+    if (!marks.get_child(kRecordUsername, user_name)) return RECORD_MALFORMED;
+    if (user_name != account.user_name) return RECORD_OTHER_USER;
+    std::string password;
+    if (!marks.get_child(kRecordPassword, password)) return RECORD_MALFORMED;
+    if (password != password_hash_text(account.password)) return RECORD_WRONG_PASSWORD;
+    std::int32_t version = 0;
+    if (!marks.get_child(kRecordVersion, version)) return RECORD_MALFORMED;
+    std::string date;
+    marks.get_child(kRecordDateTime, date);
+    std::string stored_type;
+    marks.get_child(kRecordClientType, stored_type);
+    std::int32_t changes = 0;
+    marks.get_child(kRecordLocalChanges, changes);
+    if (!has_content) return RECORD_MALFORMED;
+    record.version = version;
+    record.date = std::move(date);
+    record.tree = std::move(tree);
+    client_type = std::move(stored_type);
+    if (local_changes != nullptr) *local_changes = changes != 0;
+    return RECORD_LOADED;
+}
+
+// A record file's bytes once deciphered (a gzip member), read as they
+// inflate: the document is never whole in memory, nor is the Base64 text of
+// its tree or the tree's document. False when the document only reads whole
+// (a document type declaration, a tree document with a text run beyond
+// 10 MB): the caller reads it the whole way.
+bool load_record_streaming(std::string_view member, const account_t& account, sync_record_t& record,
+                           std::string& client_type, bool* local_changes,
+                           record_load_enum& outcome) {
+    xml_node_t marks;
+    marks.name = kRecordBookMarks;
+    content_reader_t content;
+    record_reader_t reader(marks, &content);
+    Core_Common::xml_push_reader_t xml(reader, true);
+    const bool inflated = Core_Common::gzip_decompress(
+        member, [&](std::string_view piece) { return xml.feed(piece) || true; },
+        Core_Common::max_record_document_bytes);
+    if (!inflated) {
+        outcome = RECORD_UNDECIPHERABLE;
+        return true;
+    }
+    switch (xml.finish()) {
+        case Core_Common::XML_STREAM_READ:
+            break;
+        case Core_Common::XML_STREAM_NEEDS_TREE:
+            return false;
+        case Core_Common::XML_STREAM_MALFORMED:
+        case Core_Common::XML_STREAM_STOPPED:
+            outcome = RECORD_UNDECIPHERABLE;
+            return true;
+    }
+    if (!reader.found()) {
+        outcome = RECORD_MALFORMED;
+        return true;
+    }
+    Core_ZorvaneMerge::zorvane_node_t tree;
+    if (reader.content_seen() && !content.finish(tree)) return false;
+    outcome = take_record(marks, account, std::move(tree), reader.content_seen(), record,
+                          client_type, local_changes);
+    return true;
 }
 
 }  // namespace
@@ -145,21 +269,17 @@ bool save_record_file(std::u16string_view directory, const account_t& account,
                       bool local_changes) {
     if (!tree_present(record.tree)) return false;
     if (!usable_directory(directory)) return false;
+    if (g_fail_compress.load()) return false;
 
-    // The tree document, then its Base64 text; each is let go as soon as
-    // the next form exists (for a large tree they are tens of megabytes).
-    std::string content;
+    // The document of the table, as xml_node_t::serialize(bytes, false)
+    // gives it, with "Content" (last) holding the Base64 text of the tree
+    // document. The writer gives the frame around that text; the text itself
+    // is made and packed a piece at a time, so neither the tree document nor
+    // its Base64 text (for a large tree over a hundred megabytes) is ever
+    // whole in memory.
+    std::string frame;
     {
-        std::string tree_document;
-        Core_ZorvaneMerge::write_tree(record.tree, tree_document);
-        content = Core_Common::base64_encode(tree_document);
-    }
-    std::string bytes;
-    bytes.reserve(content.size() + 512);
-    {
-        // The bytes xml_node_t::serialize(bytes, false) gives for the
-        // document of the table.
-        Core_Common::xml_writer_t w(bytes, false);
+        Core_Common::xml_writer_t w(frame, false);
         w.open("Zorvane");
         w.open("BookMarks");
         w.leaf("Username", Core_Platform::wide_to_utf8(account.user_name));
@@ -167,15 +287,30 @@ bool save_record_file(std::u16string_view directory, const account_t& account,
         w.leaf("Version", std::to_string(record.version));
         w.leaf("DateTime", Core_Platform::ansi_to_utf8(record.date));
         w.leaf("ClientType", Core_Platform::ansi_to_utf8(client_type));
-        // Base64 text is plain ASCII, the same in the ANSI code page and
-        // in UTF-8.
-        w.leaf("Content", content);
+        // Base64 text is plain ASCII, the same in the ANSI code page and in
+        // UTF-8, and needs no escaping.
+        w.leaf("Content", "=");
         if (local_changes) w.leaf("LocalChanges", "1");
         w.close();
         w.close();
     }
-    content = std::string();
-    if (!pack(kStorePassphrase, bytes)) return false;
+    const std::size_t content_at = frame.rfind("<Content>=</Content>") + 9;
+    Core_Common::gzip_writer_t packer;
+    packer.expect(record.tree.children.size() * 600 + frame.size());
+    bool packed = packer.add(std::string_view(frame).substr(0, content_at));
+    Core_Common::base64_encoder_t encoder;
+    std::string text;
+    Core_ZorvaneMerge::write_tree(record.tree, [&](std::string_view piece) {
+        encoder.add(piece, text);
+        packed = packed && packer.add(text);
+        text.clear();
+    });
+    encoder.finish(text);
+    packed =
+        packed && packer.add(text) && packer.add(std::string_view(frame).substr(content_at + 1));
+    std::string bytes;
+    if (!packed || !packer.finish(bytes)) return false;
+    if (g_fail_encrypt.load() || !Core_Common::encrypt(kStorePassphrase, bytes)) return false;
     return Core_Common::write_private_file(store_path(directory, kSyncRecordFileName), bytes);
 }
 
@@ -207,10 +342,17 @@ record_load_enum load_record_file(std::u16string_view directory, const account_t
     if (!Core_Common::read_whole_file(store_path(directory, kSyncRecordFileName), bytes)) {
         return RECORD_UNREADABLE;
     }
-    if (!unpack(kStorePassphrase, bytes)) return RECORD_UNDECIPHERABLE;
+    if (!Core_Common::decrypt(kStorePassphrase, bytes)) return RECORD_UNDECIPHERABLE;
+    record_load_enum outcome = RECORD_UNDECIPHERABLE;
+    if (load_record_streaming(bytes, account, record, client_type, local_changes, outcome)) {
+        return outcome;
+    }
 
-    // The elements of "BookMarks", read from the document as it streams by
-    // (the Content text is the size of the tree document and more).
+    // A document that only reads whole. The record holds the largest tree a
+    // sync carries, as Base64 text.
+    if (!Core_Common::gzip_decompress(bytes, Core_Common::max_record_document_bytes)) {
+        return RECORD_UNDECIPHERABLE;
+    }
     record_fields_t fields;
     switch (read_record_fields(bytes, fields)) {
         case FIELDS_READ:
@@ -221,44 +363,17 @@ record_load_enum load_record_file(std::u16string_view directory, const account_t
             return RECORD_MALFORMED;
     }
     bytes = std::string();
-    const xml_node_t* marks = &fields.marks;
-
-    std::u16string user_name;
-    if (!marks->get_child(kRecordUsername, user_name)) return RECORD_MALFORMED;
-    if (user_name != account.user_name) return RECORD_OTHER_USER;
-    std::string password;
-    if (!marks->get_child(kRecordPassword, password)) return RECORD_MALFORMED;
-    if (password != password_hash_text(account.password)) return RECORD_WRONG_PASSWORD;
-
-    std::int32_t version = 0;
-    if (!marks->get_child(kRecordVersion, version)) return RECORD_MALFORMED;
-    std::string date;
-    marks->get_child(kRecordDateTime, date);
-    std::string stored_type;
-    marks->get_child(kRecordClientType, stored_type);
-    std::int32_t changes = 0;
-    marks->get_child(kRecordLocalChanges, changes);
     // Base64 text is plain ASCII, the same in every form: it is taken as it
-    // stands rather than converted (it is the size of the tree document and
-    // a third more).
+    // stands rather than converted.
     xml_node_t* content_field = fields.marks.find_child(kRecordContent);
-    if (content_field == nullptr) return RECORD_MALFORMED;
-    std::string content = std::move(content_field->text);
-    fields.marks.clear();
-
     Core_ZorvaneMerge::zorvane_node_t tree;
-    {
-        std::string tree_document = Core_Common::base64_decode(content);
-        content = std::string();
+    if (content_field != nullptr) {
+        std::string tree_document = Core_Common::base64_decode(content_field->text);
+        content_field->text = std::string();
         Core_ZorvaneMerge::read_tree(tree_document, tree);
     }
-
-    record.version = version;
-    record.date = std::move(date);
-    record.tree = std::move(tree);
-    client_type = std::move(stored_type);
-    if (local_changes != nullptr) *local_changes = changes != 0;
-    return RECORD_LOADED;
+    return take_record(fields.marks, account, std::move(tree), content_field != nullptr, record,
+                       client_type, local_changes);
 }
 
 void delete_record_file(std::u16string_view directory) {

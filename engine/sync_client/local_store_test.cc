@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "bookmarks/tree_compare.h"
 #include "bookmarks/tree_xml.h"
 #include "common/base64.h"
 #include "common/whole_file.h"
@@ -23,6 +24,15 @@ account_t account_of(const std::u16string& user, const std::u16string& password)
     a.user_name = user;
     a.password = password;
     return a;
+}
+
+// `tree` as it reads back from its document.
+Core_ZorvaneMerge::zorvane_node_t as_read(const Core_ZorvaneMerge::zorvane_node_t& tree) {
+    std::string document;
+    Core_ZorvaneMerge::write_tree(tree, document);
+    Core_ZorvaneMerge::zorvane_node_t out;
+    Core_ZorvaneMerge::read_tree(document, out);
+    return out;
 }
 
 sync_record_t record_of(const std::string& letters, int version, const std::string& date) {
@@ -228,6 +238,56 @@ TEST_F(LocalStore, RecordReadingFollowsTheElementRules) {
     write_file(path, seal(kStoreKey, "<Zorvane><BookMarks><Username>alice</Username>"));
     EXPECT_EQ(load_record_file(dir.wide(), alice, loaded, type), RECORD_UNDECIPHERABLE);
     EXPECT_EQ(loaded.version, 6);
+}
+
+// Records are read as they inflate, their tree decoded and read on the way;
+// what only reads whole (a text run beyond 10 MB in the tree) is read whole.
+// Either way the record loads as it was saved, and the reading rules of the
+// Content field hold.
+TEST_F(LocalStore, LargeRecordsReadAsTheyInflate) {
+    sync_record_t record = record_of("", 12, "d");
+    for (int i = 0; i < 6000; ++i) {
+        Core_ZorvaneMerge::zorvane_node_t b(Core_ZorvaneMerge::NODE_BOOKMARK,
+                                            "b" + std::to_string(i));
+        b.title = u"Bookmark \u00e9 " + Core_Platform::utf8_to_wide(std::to_string(i * 7919));
+        b.url = "https://example.org/" + std::to_string(i) + "/" + std::string(i % 300, 'p');
+        record.tree.children.push_back(b);
+    }
+    record.tree = as_read(record.tree);
+    ASSERT_TRUE(save_record_file(dir.wide(), alice, record, "WEB"));
+    EXPECT_GT(file_bytes(dir.file("zorvane.dat")).size(), 100000u);
+    sync_record_t loaded;
+    std::string type;
+    ASSERT_EQ(load_record_file(dir.wide(), alice, loaded, type), RECORD_LOADED);
+    EXPECT_TRUE(Core_ZorvaneMerge::trees_equal(loaded.tree, record.tree));
+    EXPECT_EQ(loaded.version, 12);
+
+    record.tree.children[3].title.assign(10'500'000, u't');
+    ASSERT_TRUE(save_record_file(dir.wide(), alice, record, "WEB"));
+    ASSERT_EQ(load_record_file(dir.wide(), alice, loaded, type), RECORD_LOADED);
+    EXPECT_TRUE(Core_ZorvaneMerge::trees_equal(loaded.tree, record.tree));
+
+    const std::string hash = password_hash_text(u"pa55");
+    const std::string fields =
+        "<Username>alice</Username><Password>" + hash + "</Password><Version>3</Version>";
+    std::string spaced = Core_Common::base64_encode(tree_document("AB"));
+    for (std::size_t at = 5; at < spaced.size(); at += 9) spaced.insert(at, at % 2 ? "\n " : "=");
+    const struct {
+        std::string marks;
+        std::size_t children;
+    } cases[] = {
+        {fields + "<Content>" + spaced + "</Content>", 2},
+        {fields + "<Content>" + spaced + "<i/></Content>", 0},
+        {fields + "<Content>" + Core_Common::base64_encode(tree_document("C")) +
+             "</Content><Content>" + spaced + "</Content>",
+         1},
+        {fields + "<Content/>", 0},
+    };
+    for (const auto& c : cases) {
+        write_file(dir.file("zorvane.dat"), record_file(c.marks));
+        ASSERT_EQ(load_record_file(dir.wide(), alice, loaded, type), RECORD_LOADED) << c.marks;
+        EXPECT_EQ(loaded.tree.children.size(), c.children) << c.marks;
+    }
 }
 
 TEST_F(LocalStore, SavingNeedsATreeAndAnExistingDirectory) {

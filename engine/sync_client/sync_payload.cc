@@ -51,6 +51,26 @@ std::string make_payload_around(std::string_view xml_part, std::string&& data_pa
     return payload;
 }
 
+bool pack_message(std::string_view xml_part, const data_writer_t& write_data, std::string& body,
+                  std::size_t& data_size) {
+    data_size = 0;
+    Core_Common::gzip_writer_t packer;
+    bool packed = true;
+    write_data([&](std::string_view piece) {
+        data_size += piece.size();
+        packed = packed && packer.add(piece);
+    });
+    // The lengths come first in the payload but are known only now: they
+    // and the document are packed last and put in front.
+    std::string head;
+    head.reserve(8 + xml_part.size());
+    put_be32(head, static_cast<std::uint32_t>(xml_part.size()));
+    put_be32(head, static_cast<std::uint32_t>(data_size));
+    head.append(xml_part);
+    return packed && packer.finish_after(head, body) &&
+           Core_Common::encrypt(kMessagePassphrase, body);
+}
+
 bool pack_payload(std::string& payload) {
     return Core_Common::gzip_compress(payload) && Core_Common::encrypt(kMessagePassphrase, payload);
 }

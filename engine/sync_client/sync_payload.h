@@ -12,6 +12,7 @@
 // Thread rule: pure functions, callable from any thread.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -32,6 +33,16 @@ std::string make_payload(std::string_view xml_part, std::string_view data_part);
 // The same, built in the data part's own storage (a tree document of tens
 // of megabytes is not copied).
 std::string make_payload_around(std::string_view xml_part, std::string&& data_part);
+
+// Packs a message whose data part `write_data` writes in pieces (it calls
+// the function it is given with each piece) straight into the packer, so
+// the data part (a tree document of up to a hundred megabytes) is never
+// whole in memory; `data_size` gets its length. The message opens to the
+// payload of `xml_part` and that data part, as pack_payload(make_payload())
+// would give it. False when a step fails; `body` must then not be sent.
+using data_writer_t = std::function<void(const std::function<void(std::string_view)>&)>;
+bool pack_message(std::string_view xml_part, const data_writer_t& write_data, std::string& body,
+                  std::size_t& data_size);
 
 // Packs `payload` in place: gzip, then the envelope under kMessagePassphrase.
 // Returns false when either step fails; `payload` is then unspecified and

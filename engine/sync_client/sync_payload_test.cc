@@ -62,6 +62,21 @@ TEST(SyncPayload, PackedPayloadOpensWithAnIndependentDecoder) {
     std::string plain;
     ASSERT_TRUE(unseal(kMessageKey, body, plain));
     EXPECT_EQ(plain, be32(4) + be32(4) + "<a/>data");
+    // Packed as it is written, the data part in pieces, the message opens
+    // to the same payload.
+    const std::string tree(3 << 20, 't');
+    std::size_t data_size = 0;
+    ASSERT_TRUE(pack_message(
+        "<b/>",
+        [&](const std::function<void(std::string_view)>& put) {
+            for (std::size_t at = 0; at < tree.size(); at += 100000) {
+                put(std::string_view(tree).substr(at, 100000));
+            }
+        },
+        body, data_size));
+    EXPECT_EQ(data_size, tree.size());
+    ASSERT_TRUE(unseal(kMessageKey, body, plain));
+    EXPECT_TRUE(plain == be32(4) + be32(3 << 20) + "<b/>" + tree);
 }
 
 TEST(SyncPayload, OpenReplyFindsTheResponseAndTheDataPart) {

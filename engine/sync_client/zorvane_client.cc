@@ -5,6 +5,7 @@
 #include "bookmarks/tree_xml.h"
 #include "common/log_dispatcher.h"
 #include "common/service_error.h"
+#include "common/size_limits.h"
 #include "platform/strings.h"
 #include "sync_client/client_settings.h"
 #include "sync_client/client_type.h"
@@ -415,34 +416,51 @@ std::string ZorvaneClient::peer_id() const { return peer_id_in(data_directory())
 
 void ZorvaneClient::send_update_request() {
     m_sync_commit = false;
-    send_packed(update_request_document(m_account, peer_id(), m_last_sync.version), std::string());
+    send_packed(update_request_document(m_account, peer_id(), m_last_sync.version), nullptr);
 }
 
 void ZorvaneClient::send_commit_request(std::uint32_t baseline) {
     m_sync_commit = true;
     ++m_commit_rounds;
-    std::string tree;
-    Core_ZorvaneMerge::write_tree(m_current_tree, tree);
     send_packed(commit_request_document(m_account, peer_id(), client_type_name(), baseline),
-                std::move(tree));
+                &m_current_tree);
 }
 
 void ZorvaneClient::send_overwrite_request() {
-    std::string tree;
-    Core_ZorvaneMerge::write_tree(m_current_tree, tree);
     send_packed(overwrite_request_document(m_account, peer_id(), client_type_name()),
-                std::move(tree));
+                &m_current_tree);
 }
 
-void ZorvaneClient::send_packed(std::string xml_part, std::string data_part) {
-    std::string body = make_payload_around(xml_part, std::move(data_part));
-    if (!pack_payload(body)) {
+void ZorvaneClient::send_packed(const std::string& xml_part,
+                                const Core_ZorvaneMerge::zorvane_node_t* tree) {
+    // The tree's document is written straight into the packer; past the
+    // limit nothing more is packed, and the request is refused below.
+    std::string body;
+    std::size_t packed_size = 0;
+    std::size_t tree_size = 0;
+    const bool packed = pack_message(
+        xml_part,
+        [&](const std::function<void(std::string_view)>& put) {
+            if (tree == nullptr) return;
+            Core_ZorvaneMerge::write_tree(*tree, [&](std::string_view piece) {
+                tree_size += piece.size();
+                if (tree_size <= Core_Common::max_tree_bytes) put(piece);
+            });
+        },
+        body, packed_size);
+    if (tree_size > Core_Common::max_tree_bytes ||
+        xml_part.size() > Core_Common::max_message_document_bytes) {
+        log_sync(kLogTreeTooLarge + std::to_string(tree_size));
+        fail_action(make_error_code(ZORVANE_TREE_TOO_LARGE));
+        return;
+    }
+    if (!packed) {
         // Nothing sensible can be sent; the action ends as a failed request.
         on_error(Core_Common::service_error_t{Core_Common::SERVICE_EXCEPTION, u""},
                  boost::system::error_code());
         return;
     }
-    send(body, 0, 0, std::string());
+    send(std::move(body), 0, 0, std::string());
 }
 
 // ---- Session client ----
@@ -490,13 +508,17 @@ void ZorvaneClient::on_reply(const Core_Common::soap_client_received_t& received
 
 void ZorvaneClient::on_error(const Core_Common::service_error_t& /*error*/,
                              const boost::system::error_code& /*ec*/) {
+    fail_action(make_error_code(ZORVANE_TRANSPORT_FAILED));
+}
+
+void ZorvaneClient::fail_action(const boost::system::error_code& error) {
     const std::int32_t action = m_action;
     switch (action) {
         case ACTION_UPDATING:
         case ACTION_SYNCING:
         case ACTION_OVERWRITING:
             m_action = ACTION_IDLE;
-            m_last_error = make_error_code(ZORVANE_TRANSPORT_FAILED);
+            m_last_error = error;
             break;
         default:
             log_sync(kLogUnknownAction);

@@ -204,7 +204,14 @@ private:
     void send_update_request();
     void send_commit_request(std::uint32_t baseline);
     void send_overwrite_request();
-    void send_packed(std::string xml_part, std::string data_part);
+    // Packs and sends a request: the message document and, for a commit or
+    // an overwrite, the document of `tree` (written straight into the
+    // packer). A tree document or message document larger than a sync
+    // carries (common/size_limits.h) ends the action at once with 11,
+    // before anything is sent or written.
+    void send_packed(const std::string& xml_part, const Core_ZorvaneMerge::zorvane_node_t* tree);
+    // Ends the running action as failed with `error` and notifies.
+    void fail_action(const boost::system::error_code& error);
 
     // Each sets `error` to 3 first and leaves it there on every path that
     // does not set another value.

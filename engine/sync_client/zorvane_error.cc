@@ -24,6 +24,8 @@ std::string zorvane_category::message(int value) const {
             return "zorvane invalid bookmark";
         case ZORVANE_NOT_LOGGED_IN:
             return "zorvane not Loginned";
+        case ZORVANE_TREE_TOO_LARGE:
+            return "zorvane bookmark tree too large";
         default:
             return "zorvane unkown error";
     }
@@ -71,6 +73,8 @@ std::u16string status_key(const boost::system::error_code& error) {
             return u"zorvane.kernel.status.no_record";
         case 6:
             return u"zorvane.kernel.status.invalid_password";
+        case 11:
+            return u"zorvane.kernel.status.too_large";
         default:
             return u"zorvane.kernel.status.exception";
     }

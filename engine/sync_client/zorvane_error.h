@@ -27,6 +27,7 @@ enum zorvane_error_enum : int {
     ZORVANE_INVALID_BOOKMARK = 8,    // the scripts' tree is not acceptable
     ZORVANE_NOT_LOGGED_IN = 9,       // sync or overwrite without a verified user
     ZORVANE_TRANSPORT_FAILED = 10,   // the session client reported a failure
+    ZORVANE_TREE_TOO_LARGE = 11,     // the tree is larger than a sync carries
 };
 
 // The category of the sync client's errors: name "zorvane", messages below;
@@ -38,8 +39,9 @@ public:
     // "zorvane client out of date version", "zorvane invalid protocol",
     // "zorvane server exception", "zorvane not found",
     // "zorvane invalid password", "zorvane invalid version",
-    // "zorvane invalid bookmark", "zorvane not Loginned" for 1 to 9, and
-    // "zorvane unkown error" for 10 and every other value.
+    // "zorvane invalid bookmark", "zorvane not Loginned" for 1 to 9,
+    // "zorvane bookmark tree too large" for 11, and "zorvane unkown error"
+    // for 10 and every other value.
     std::string message(int value) const override;
 };
 
@@ -60,6 +62,7 @@ boost::system::error_code client_error_from_service(const Core_Common::service_e
 // 3, 9, 10 → "zorvane.kernel.status.connect_failed";
 // 5 → "zorvane.kernel.status.no_record";
 // 6 → "zorvane.kernel.status.invalid_password";
+// 11 → "zorvane.kernel.status.too_large";
 // any other → "zorvane.kernel.status.exception".
 std::u16string status_key(const boost::system::error_code& error);
 

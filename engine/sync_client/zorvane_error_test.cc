@@ -21,7 +21,8 @@ TEST(ZorvaneCategory, NameAndMessages) {
     EXPECT_EQ(cat.message(8), "zorvane invalid bookmark");
     EXPECT_EQ(cat.message(9), "zorvane not Loginned");
     EXPECT_EQ(cat.message(10), "zorvane unkown error");
-    EXPECT_EQ(cat.message(11), "zorvane unkown error");
+    EXPECT_EQ(cat.message(11), "zorvane bookmark tree too large");
+    EXPECT_EQ(cat.message(12), "zorvane unkown error");
     EXPECT_EQ(cat.message(0), "zorvane unkown error");
     EXPECT_EQ(cat.message(-1), "zorvane unkown error");
 
@@ -75,7 +76,9 @@ TEST(StatusKey, ByValueAlone) {
     // The category is not consulted: a system error of value 5 reads as 5.
     EXPECT_EQ(status_key(error_code(5, boost::system::system_category())),
               u"zorvane.kernel.status.no_record");
-    EXPECT_EQ(status_key(error_code(11, zorvane_category_instance())),
+    EXPECT_EQ(status_key(make_error_code(ZORVANE_TREE_TOO_LARGE)),
+              u"zorvane.kernel.status.too_large");
+    EXPECT_EQ(status_key(error_code(12, zorvane_category_instance())),
               u"zorvane.kernel.status.exception");
 }
 

@@ -22,6 +22,7 @@ inline constexpr const char* kLogUpdateFailed = "Update Bookmarks Failed.";
 inline constexpr const char* kLogSyncFailed = "Sync Bookmarks Failed.";
 inline constexpr const char* kLogOverwriteFailed = "OverWrite Bookmarks Failed.";
 inline constexpr const char* kLogUnknownAction = "Unknow Bookmarks Action.";
+inline constexpr const char* kLogTreeTooLarge = "Bookmarks Too Large. Request Refused. Bytes = ";
 inline constexpr const char* kLogUpdateLatest =
     "Update Bookmarks Succeed. Local Is Last Version = ";
 inline constexpr const char* kLogUpdateVersion = "Update Bookmarks Succeed. Version = ";

@@ -296,6 +296,11 @@ void link_release(void* owner, WireLinkLayer*& link) {
     }
 }
 
+void link_expect(WireLinkLayer* link, void* owner, std::size_t bytes) {
+    check_owner(link, owner);
+    link->m_receive_buffer.expect(bytes);
+}
+
 void link_remote_endpoint(WireLinkLayer* link, void* owner, std::uint32_t& address,
                           std::uint16_t& port) {
     check_owner(link, owner);
@@ -383,7 +388,10 @@ void on_link_tcp_connected(void* conn, void* link_handle, std::uint32_t local_ad
 
 void get_link_recv_allowance(void* conn, void* link_handle, std::uint32_t& allowance) {
     WireLinkLayer* link = checked_link(conn, link_handle);
-    if (link->m_receive_buffer.size() > WireLinkLayer::kReceiveBufferLimit) {
+    // Bounded buffering, but never short of the message the client reads.
+    const std::size_t limit =
+        std::max(WireLinkLayer::kReceiveBufferLimit, link->m_receive_buffer.expected());
+    if (link->m_receive_buffer.size() > limit) {
         allowance = 0;
         return;
     }

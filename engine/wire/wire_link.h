@@ -44,7 +44,8 @@ struct wire_group_t;
 
 class WireLinkLayer {
 public:
-    // The receive buffer above which reading stops (10 MiB).
+    // The receive buffer above which reading stops (10 MiB), unless the
+    // client said it needs more for the message it reads (link_expect).
     static constexpr std::size_t kReceiveBufferLimit = 0xA00000;
 
     WireLinkLayer();
@@ -91,6 +92,13 @@ void link_send(WireLinkLayer* link, void* owner, const void* data, std::size_t s
 // connected one when the socket layer reports the close. No on_closed
 // reaches the (former) owner.
 void link_release(void* owner, WireLinkLayer*& link);
+// The client needs `bytes` unconsumed bytes in the receive buffer before it
+// can take the message it reads: reading goes on until they are there even
+// above kReceiveBufferLimit (the client bounds `bytes` by what its protocol
+// allows), and the buffer makes room for them at once. Reading still stops
+// above the larger of the two while the client does not consume. 0 drops
+// the hint.
+void link_expect(WireLinkLayer* link, void* owner, std::size_t bytes);
 // The remote address (network order) and port of the link.
 void link_remote_endpoint(WireLinkLayer* link, void* owner, std::uint32_t& address,
                           std::uint16_t& port);

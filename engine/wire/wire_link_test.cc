@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -327,6 +328,53 @@ TEST(StreamBuffer, AppendsDuringAViewWaitForTheNextView) {
         buffer.consume(9);
         EXPECT_EQ(buffer.view().data, nullptr);
         buffer.consume(0);
+    }
+    EXPECT_EQ(wire_buffer_stats().recv_used.load(), used_before);
+}
+
+// Against a plain string, over random appends (some while a view is held),
+// views, consumes and size hints: the views show exactly the unconsumed
+// bytes in order, new_bytes counts what no earlier view showed, and the
+// statistics end where they began.
+TEST(StreamBuffer, RandomUseAgreesWithAPlainString) {
+    const unsigned seed = 880301;
+    std::mt19937 rng(seed);
+    const auto used_before = wire_buffer_stats().recv_used.load();
+    {
+        stream_buffer buffer(stream_buffer::RECEIVE);
+        std::string model;        // unconsumed bytes, in order
+        std::size_t offered = 0;  // of them, shown by a view already
+        for (int step = 0; step < 20000; ++step) {
+            const unsigned what = rng() % 10;
+            if (what < 4) {
+                std::string bytes(rng() % 3000, '\0');
+                for (char& c : bytes) c = static_cast<char>(rng());
+                buffer.append(bytes.data(), bytes.size());
+                model += bytes;
+            } else if (what == 4) {
+                buffer.expect(rng() % 2 ? 0 : rng() % 200000);
+            } else {
+                const stream_buffer::view_t view = buffer.view();
+                ASSERT_EQ(std::string(view.data == nullptr ? "" : view.data, view.size),
+                          model.substr(0, view.size))
+                    << "seed " << seed << " step " << step;
+                ASSERT_EQ(view.new_bytes, view.size - std::min(offered, view.size));
+                offered = view.size;
+                // Bytes that arrive under the view wait for the next one.
+                if (rng() % 3 == 0) {
+                    const std::string late(rng() % 100, 'l');
+                    buffer.append(late.data(), late.size());
+                    model += late;
+                }
+                const std::size_t n = view.size == 0 ? 0 : rng() % (view.size + 1);
+                buffer.consume(n);
+                model.erase(0, n);
+                offered -= n;
+            }
+            ASSERT_EQ(buffer.size(), model.size()) << "seed " << seed << " step " << step;
+        }
+        const stream_buffer::view_t rest = buffer.view();
+        buffer.consume(rest.size);
     }
     EXPECT_EQ(wire_buffer_stats().recv_used.load(), used_before);
 }
