@@ -7,8 +7,9 @@
 #include <memory>
 
 #include "password_hash.h"
-#include "serve_command.h"
 #include "platform/strings.h"
+#include "postgres_store.h"
+#include "serve_command.h"
 #include "store_open.h"
 #include "utc_time.h"
 
@@ -306,14 +307,6 @@ int maintenance_command(const context_t& ctx, const std::vector<std::string>& ar
 
 }  // namespace
 
-bool is_valid_account_name(const std::string& name) {
-    if (name.empty() || name.size() > 255) return false;
-    // The round trip fails for malformed UTF-8 (empty result) and changes
-    // every control character (replaced by '_').
-    return Core_Platform::wide_to_utf8(Core_Platform::utf8_to_wide(name)) == name &&
-           name.find_first_of("\t\n\r") == std::string::npos;
-}
-
 int run_operator_command(const std::vector<std::string>& args, std::istream& in,
                          std::ostream& out, std::ostream& err) {
     const char* env_store = std::getenv(STORE_ENV);
@@ -357,7 +350,7 @@ int run_operator_command(const std::vector<std::string>& args, std::istream& in,
         return EXIT_USAGE;
     }
     if (!is_store_url(ctx.store_url)) {
-        err << PROGRAM << ": --store: \"" << ctx.store_url
+        err << PROGRAM << ": --store: \"" << redact_postgres_url(ctx.store_url)
             << "\" is not a store (expected sqlite:PATH or postgresql://...)\n";
         return EXIT_USAGE;
     }

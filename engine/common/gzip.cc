@@ -133,7 +133,8 @@ std::size_t header_length(const unsigned char* p, std::size_t n) {
 }
 
 template <class Bytes>
-bool decompress(Bytes& data) {
+bool decompress(Bytes& data, std::size_t limit = gzip_inflate_limit, bool* too_large = nullptr) {
+    if (too_large != nullptr) *too_large = false;
     const auto* p = reinterpret_cast<const unsigned char*>(data.data());
     const std::size_t n = data.size();
     const std::size_t start = header_length(p, n);
@@ -144,6 +145,12 @@ bool decompress(Bytes& data) {
     const std::size_t stream_length = n - start - kTrailerSize;
     const std::uint32_t stated_crc = get_le32(p + n - kTrailerSize);
     const std::uint32_t stated_length = get_le32(p + n - 4);
+    // A member that says it is larger than the limit is refused unread.
+    if (limit < gzip_inflate_limit && stated_length > limit) {
+        if (too_large != nullptr) *too_large = true;
+        data.clear();
+        return false;
+    }
 
     z_stream zs{};
     if (inflateInit2(&zs, -15) != Z_OK) {
@@ -153,11 +160,10 @@ bool decompress(Bytes& data) {
     // Start at the stated length when it is plausible for this input, so a
     // well-formed member inflates without regrowing; a lying trailer costs at
     // most what the input could expand to anyway.
-    const std::size_t plausible =
-        std::min<std::size_t>({static_cast<std::size_t>(stated_length),
-                               stream_length * kMaxDeflateRatio + kStep, gzip_inflate_limit});
+    const std::size_t plausible = std::min<std::size_t>(
+        {static_cast<std::size_t>(stated_length), stream_length * kMaxDeflateRatio + kStep, limit});
     std::size_t capacity = std::max<std::size_t>(kStep, (plausible + kStep - 1) / kStep * kStep);
-    capacity = std::min(capacity, gzip_inflate_limit);
+    capacity = std::min(capacity, limit);
     Bytes out;
     std::size_t produced = 0;
     std::size_t consumed = 0;
@@ -166,7 +172,7 @@ bool decompress(Bytes& data) {
     try {
         out.resize(capacity);
         for (;;) {
-            if (produced == capacity && capacity >= gzip_inflate_limit) {
+            if (produced == capacity && capacity >= limit) {
                 // At the cap the stream may still end without more output;
                 // a single further byte means it would exceed the cap.
                 unsigned char probe;
@@ -175,12 +181,15 @@ bool decompress(Bytes& data) {
                 zs.next_out = &probe;
                 zs.avail_out = 1;
                 result = inflate(&zs, Z_NO_FLUSH);
-                if (zs.avail_out == 0) result = Z_DATA_ERROR;
+                if (zs.avail_out == 0) {
+                    result = Z_DATA_ERROR;
+                    if (too_large != nullptr) *too_large = true;
+                }
                 break;
             }
             if (produced == capacity) {
-                capacity = std::min(gzip_inflate_limit,
-                                    std::max(capacity + kStep, capacity / 2 * 3 / kStep * kStep));
+                capacity =
+                    std::min(limit, std::max(capacity + kStep, capacity / 2 * 3 / kStep * kStep));
                 out.resize(capacity);
             }
             const std::size_t in_piece = std::min(stream_length - consumed, kMaxPiece);
@@ -217,5 +226,8 @@ bool gzip_compress(std::string& data) { return compress(data); }
 bool gzip_compress(std::vector<std::uint8_t>& data) { return compress(data); }
 bool gzip_decompress(std::string& data) { return decompress(data); }
 bool gzip_decompress(std::vector<std::uint8_t>& data) { return decompress(data); }
+bool gzip_decompress(std::string& data, std::size_t limit, bool& too_large) {
+    return decompress(data, std::min(limit, gzip_inflate_limit), &too_large);
+}
 
 }  // namespace Core_Common

@@ -38,5 +38,9 @@ bool gzip_compress(std::vector<std::uint8_t>& data);
 //     stream that stops early, a CRC or length mismatch, or the 128 MiB cap).
 bool gzip_decompress(std::string& data);
 bool gzip_decompress(std::vector<std::uint8_t>& data);
+// The same with a tighter cap: a member that states or inflates to more than
+// `limit` bytes (at most gzip_inflate_limit) fails with `too_large` set, as
+// soon as that shows; `too_large` is cleared otherwise.
+bool gzip_decompress(std::string& data, std::size_t limit, bool& too_large);
 
 }  // namespace Core_Common
