@@ -6,8 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <boost/asio.hpp>
-#include <boost/asio/ssl.hpp>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -15,6 +13,10 @@
 #include <unordered_map>
 #include <utility>
 #include <vector>
+
+// After the standard headers: Asio's own use them without including them.
+#include <boost/asio.hpp>
+#include <boost/asio/ssl.hpp>
 
 #include "peer_address.h"
 #include "worker_pool.h"
