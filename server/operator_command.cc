@@ -6,6 +6,7 @@
 #include <iostream>
 #include <memory>
 
+#include "log_text.h"
 #include "password_hash.h"
 #include "platform/strings.h"
 #include "postgres_store.h"
@@ -174,7 +175,7 @@ int user_command(const context_t& ctx, const std::vector<std::string>& args) {
         std::vector<account_summary_t> accounts;
         if (auto r = store->list_accounts(accounts); !r.ok()) return ctx.fail(command, r.message);
         for (const auto& a : accounts) {
-            ctx.out << a.name;
+            ctx.out << log_safe(a.name, MAX_ACCOUNT_NAME_BYTES);
             if (a.latest_version > 0) {
                 ctx.out << "\tversion " << a.latest_version << "\t" << a.latest_date;
             } else {
@@ -252,8 +253,11 @@ int history_command(const context_t& ctx, const std::vector<std::string>& args) 
         return EXIT_OK;
     }
     ctx.out << "version\tdate (UTC)\tclient type\tbytes\n";
+    // Clients chose their client types: escaped, so that none can write
+    // into the operator's terminal.
     for (const auto& v : versions) {
-        ctx.out << v.version << "\t" << v.date << "\t" << v.client_type << "\t" << v.size << "\n";
+        ctx.out << v.version << "\t" << log_safe(v.date, LOG_TEXT_MAX) << "\t"
+                << log_safe(v.client_type, LOG_TEXT_MAX) << "\t" << v.size << "\n";
     }
     return EXIT_OK;
 }

@@ -57,7 +57,8 @@ std::shared_ptr<ssl::context> make_tls_context(const std::string& certificate,
     }
     context->use_private_key_file(key, ssl::context::pem, ec);
     if (ec) {
-        error = "cannot use the TLS key " + key + ": " + ec.message();
+        error = "cannot use the TLS key " + key + " with the certificate " + certificate + ": " +
+                ec.message();
         return nullptr;
     }
     if (SSL_CTX_check_private_key(native) != 1) {
