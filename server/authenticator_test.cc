@@ -215,6 +215,7 @@ TEST_P(AuthenticatorTest, AWeakerRecordIsMadeAgainOnTheNextLogin) {
 TEST_P(AuthenticatorTest, ReportsAStoreThatCannotBeRead) {
     authenticator_t auth(m_options);
     m_scratch.execute("DROP TABLE tree_versions");
+    m_scratch.execute("DROP TABLE peer_logins");
     m_scratch.execute("DROP TABLE accounts");
     const auto r = auth.authenticate(*m_store, "bob", "secret", kPeer, "a", m_t0);
     EXPECT_EQ(r.outcome, auth_outcome_enum::STORE_FAILED);
