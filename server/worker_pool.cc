@@ -1,5 +1,7 @@
 #include "worker_pool.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 
 namespace Core_Server {
@@ -36,6 +38,8 @@ void worker_pool_t::stop() {
 }
 
 void worker_pool_t::run() {
+    // Named for operators' tools (top -H, ps -L).
+    pthread_setname_np(pthread_self(), "zv-worker");
     for (;;) {
         std::function<void()> job;
         {
