@@ -19,6 +19,7 @@
 #include "bookmarks_html.h"
 #include "common/whole_file.h"
 #include "component/zorvane_extension.h"
+#include "data_directory.h"
 #include "host/component_loader.h"
 #include "mass_delete_guard.h"
 #include "platform/environment.h"
@@ -466,7 +467,8 @@ void print_host_help(std::ostream& out) {
            "  sync --tree FILE [--out FILE] synchronise a tree document with the account;\n"
            "                               --out writes the synchronised tree\n"
            "  overwrite --tree FILE        replace the account's tree by the document\n"
-           "  status                       show the user and the last synchronised record\n"
+           "  status                       show the user, the data directory and the last\n"
+           "                               synchronised record\n"
            "  export --out FILE            write the last synchronised tree\n"
            "  note get|set|delete          the local note (set reads it from stdin)\n"
            "  forget                       forget the user's record and note in DIR\n"
@@ -481,8 +483,13 @@ void print_host_help(std::ostream& out) {
            "                               wrote, adopted into FILE's form (DIR unchanged)\n"
            "\n"
            "Options of the sync commands:\n"
-           "  --data-dir DIR         the local data files (required)\n"
-           "  --server HOST[:PORT]   the server (default localhost, port 8080)\n"
+           "  --data-dir DIR         the local data files: the record of the last sync,\n"
+           "                         the note and this computer's identifier (default\n"
+           "                         $XDG_DATA_HOME/zorvane/USER@HOST:PORT, that is\n"
+           "                         ~/.local/share/zorvane/USER@HOST:PORT; created with\n"
+           "                         mode 0700 when missing)\n"
+           "  --server HOST[:PORT]   the server (default $ZORVANE_SERVER, or localhost;\n"
+           "                         port 8080)\n"
            "  --user NAME            the account (required)\n"
            "  --password-env VAR     read the password from environment variable VAR\n"
            "  --password-stdin       read the password from the first line of stdin\n"
@@ -550,8 +557,8 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         err << "zorvane: export needs --out FILE\n";
         return kExitUsage;
     }
-    if (!o.given("--data-dir") || o.value("--data-dir").empty()) {
-        err << "zorvane: --data-dir DIR is required\n";
+    if (o.given("--data-dir") && o.value("--data-dir").empty()) {
+        err << "zorvane: --data-dir needs a directory\n";
         return kExitUsage;
     }
     if (!o.given("--user") || o.value("--user").empty()) {
@@ -572,12 +579,31 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         }
         timeout = std::chrono::seconds(std::stoi(t));
     }
-    std::string server = o.given("--server") ? o.value("--server") : "localhost";
-    if (server.empty()) {
+    if (o.given("--server") && o.value("--server").empty()) {
         err << "zorvane: --server needs HOST or HOST:PORT\n";
         return kExitUsage;
     }
-    if (server.find(':') == std::string::npos) server += ":8080";
+    const std::string server = server_or_default(o.value("--server"));
+
+    // The account's own directory unless one is given.
+    std::string data_dir = o.value("--data-dir");
+    if (data_dir.empty()) {
+        data_dir = default_data_directory(o.value("--user"), server, error);
+        if (data_dir.empty()) {
+            err << "zorvane: " << error << "\n";
+            return kExitFailure;
+        }
+    }
+    // An action that talks to the server or writes the note must be able to
+    // keep its record: without one every sync would be a first sync, and a
+    // bookmark deleted from the file would come back. Nothing is sent before
+    // the directory is there and takes a file.
+    const bool writes = command == "update" || command == "sync" || command == "overwrite" ||
+                        (command == "note" && note_action == "set");
+    if (writes && !prepare_data_directory(data_dir, error)) {
+        err << "zorvane: " << error << "\n";
+        return kExitFailure;
+    }
 
     std::string password;
     if (o.given("--password-env")) {
@@ -636,7 +662,7 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         browser_tree = std::move(file.tree);
         return true;
     };
-    const bool opened = s.open(component, o.value("--data-dir"), o.value("--user"), password);
+    const bool opened = s.open(component, data_dir, o.value("--user"), password);
     if (!opened) {
         take_tree_file();  // its complaint, if any, is reported too
         return kExitFailure;
@@ -654,6 +680,7 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         s.info()->getVerified(&verified);
         s.info()->getStatus(status);
         out << "user=" << text_of(user) << "\n"
+            << "data_dir=" << data_dir << "\n"
             << "verified=" << verified << "\n"
             << "version=" << s.version() << "\n"
             << "date=" << s.date() << "\n"
@@ -749,8 +776,8 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
     if (command == "export") {
         const stored_tree_t stored = stored_tree(s);
         if (stored.document.empty()) {
-            err << "zorvane: no synchronised tree for " << o.value("--user") << " in "
-                << o.value("--data-dir") << "\n";
+            err << "zorvane: no synchronised tree for " << o.value("--user") << " in " << data_dir
+                << "\n";
             return kExitFailure;
         }
         if (!write_file(o.value("--out"), html, stored.document, stored.tree, err))
@@ -793,8 +820,8 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
     // merge-browser-tree, import-foreign-tree: the stored tree changed in
     // memory, written out; the data directory keeps the synchronised record.
     if (s.tree().empty()) {
-        err << "zorvane: no synchronised tree for " << o.value("--user") << " in "
-            << o.value("--data-dir") << "\n";
+        err << "zorvane: no synchronised tree for " << o.value("--user") << " in " << data_dir
+            << "\n";
         return kExitFailure;
     }
     if (command == "merge-browser-tree") {

@@ -235,7 +235,7 @@ TEST_F(HostProgram, FailuresAndUsage) {
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"update", "--data-dir", data, "--user", "alice", "--password", "x"},
              {"sync", "--data-dir", data, "--user", "alice", "--password-stdin"},
-             {"update", "--user", "alice", "--password-stdin"},
+             {"update", "--data-dir", "", "--user", "alice", "--password-stdin"},
              {"frobnicate"},
              {"note", "--data-dir", data, "--user", "alice"},
              {"update", "--data-dir", data, "--user", "alice", "--timeout", "soon",

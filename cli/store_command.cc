@@ -8,6 +8,7 @@
 #include "arguments.h"
 #include "bookmarks/tree_xml.h"
 #include "common/whole_file.h"
+#include "data_directory.h"
 #include "platform/environment.h"
 #include "platform/strings.h"
 #include "sync_client/local_store.h"
@@ -28,8 +29,8 @@ const char kStoreHelp[] =
     "Run 'zorvane store SUBCOMMAND --help' for details.\n";
 
 const char kShowUsage[] =
-    "zorvane store show --data-dir DIR --user NAME (--password-env VAR | --password-stdin) "
-    "[--tree OUT]";
+    "zorvane store show [--data-dir DIR | --server HOST[:PORT]] --user NAME "
+    "(--password-env VAR | --password-stdin) [--tree OUT]";
 
 const char kShowHelp[] =
     "Opens the record of the last synchronisation (zorvane.dat) in DIR with the user\n"
@@ -38,7 +39,11 @@ const char kShowHelp[] =
     "(nodes counts every node of the record's tree, its top included).\n"
     "\n"
     "Options:\n"
-    "  --data-dir DIR       the data directory\n"
+    "  --data-dir DIR       the data directory (default: the one the sync commands\n"
+    "                       use for NAME and the server, under\n"
+    "                       $XDG_DATA_HOME/zorvane or ~/.local/share/zorvane)\n"
+    "  --server HOST[:PORT] the server whose default data directory to open\n"
+    "                       (default $ZORVANE_SERVER, or localhost; port 8080)\n"
     "  --user NAME          the user name, exactly as the record holds it\n"
     "  --password-env VAR   take the password from the environment variable VAR\n"
     "  --password-stdin     take the password from the first line of standard input\n"
@@ -49,7 +54,8 @@ const char kShowHelp[] =
     "one-line reason on stderr and exit status 1; wrong usage exits with 2.\n";
 
 // Options that take a value, and flags.
-const std::vector<std::string> kValueOptions = {"--data-dir", "--user", "--password-env", "--tree"};
+const std::vector<std::string> kValueOptions = {"--data-dir", "--server", "--user",
+                                                "--password-env", "--tree"};
 const std::vector<std::string> kFlagOptions = {"--password-stdin"};
 
 struct show_options_t {
@@ -126,10 +132,9 @@ int show(const std::vector<std::string>& args, std::istream& in, std::ostream& o
         out << "Usage: " << kShowUsage << "\n\n" << kShowHelp;
         return kExitOk;
     }
-    for (const char* required : {"--data-dir", "--user"}) {
-        if (options.values.count(required) == 0) {
-            return usage_error(err, std::string("missing ") + required);
-        }
+    if (options.values.count("--user") == 0) return usage_error(err, "missing --user");
+    if (options.values.count("--data-dir") != 0 && options.values.count("--server") != 0) {
+        return usage_error(err, "give --data-dir or --server, not both");
     }
     const bool from_env = options.values.count("--password-env") != 0;
     if (from_env == options.password_stdin) {
@@ -155,7 +160,15 @@ int show(const std::vector<std::string>& args, std::istream& in, std::ostream& o
         return usage_error(err, "the password is not valid text");
     }
 
-    const std::string& directory = options.values["--data-dir"];
+    std::string directory = options.values["--data-dir"];
+    if (directory.empty()) {
+        directory = default_data_directory(options.values["--user"],
+                                           server_or_default(options.values["--server"]), error);
+        if (directory.empty()) {
+            err << "zorvane store show: " << error << "\n";
+            return kExitFailure;
+        }
+    }
     Core_ZorvaneClient::sync_record_t record;
     std::string client_type;
     const Core_ZorvaneClient::record_load_enum outcome = Core_ZorvaneClient::load_record_file(

@@ -135,7 +135,7 @@ TEST_F(StoreCommand, RecordsThatDoNotOpenGiveOneLineAndStatus1) {
 TEST_F(StoreCommand, UsageErrorsExitWith2) {
     const std::string dir = m_dir.string();
     const std::vector<std::vector<std::string>> wrong = {
-        {"--user", "alice", "--password-env", "ZORVANE_STORE_TEST_PASSWORD"},
+        {"--data-dir", dir, "--server", "localhost", "--user", "alice", "--password-stdin"},
         {"--data-dir", dir, "--password-env", "ZORVANE_STORE_TEST_PASSWORD"},
         {"--data-dir", dir, "--user", "alice"},
         {"--data-dir", dir, "--user", "alice", "--password-env", "ZORVANE_STORE_TEST_PASSWORD",

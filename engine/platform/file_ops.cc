@@ -161,7 +161,7 @@ int directory_sync(const std::string& path) {
     return result;
 }
 
-int directory_create(const std::string& path) { return ::mkdir(path.c_str(), 0777); }
+int directory_create(const std::string& path) { return ::mkdir(path.c_str(), 0700); }
 
 path_kind_enum path_kind(const std::string& path) {
     struct stat st;

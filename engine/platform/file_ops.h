@@ -48,6 +48,8 @@ int file_unlink(const std::string& path);
 // Opens the directory, fsyncs it and closes it, so a rename or creation in it
 // is durable.
 int directory_sync(const std::string& path);
+// mkdir(2) with mode 0700: the directories the engine makes hold private
+// files only.
 int directory_create(const std::string& path);
 
 // What a path names, following symbolic links.
