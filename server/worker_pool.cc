@@ -17,7 +17,8 @@ worker_pool_t::~worker_pool_t() { stop(); }
 bool worker_pool_t::try_post(std::function<void()> job) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_stopped || m_jobs.size() >= m_capacity) return false;
+        // Jobs an idle thread will take at once do not wait.
+        if (m_stopped || m_jobs.size() >= m_capacity + m_idle) return false;
         m_jobs.push_back(std::move(job));
     }
     m_ready.notify_one();
@@ -44,7 +45,9 @@ void worker_pool_t::run() {
         std::function<void()> job;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
+            ++m_idle;
             m_ready.wait(lock, [&] { return m_stopped || !m_jobs.empty(); });
+            --m_idle;
             if (m_stopped) return;
             job = std::move(m_jobs.front());
             m_jobs.pop_front();

@@ -4,8 +4,8 @@
 // The network threads hand each request's work (the password check, the
 // store) to the pool, so slow work never stalls accepting connections, and
 // the work under way at once stays bounded: `threads` jobs run, at most
-// `queue` wait, and a job beyond that is refused at once (the caller answers
-// "BUSY").
+// `queue` more wait for a thread, and a job beyond that is refused at once
+// (the caller answers "BUSY").
 //
 // Thread-safe. A job must not throw (what escapes one is swallowed, so that a
 // worker never dies).
@@ -44,6 +44,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_ready;
     std::deque<std::function<void()>> m_jobs;
+    std::size_t m_idle = 0;  // threads waiting for a job
     bool m_stopped = false;
     std::vector<std::thread> m_threads;
 };
