@@ -6,8 +6,9 @@
 
 namespace Core_Server {
 
-worker_pool_t::worker_pool_t(int threads, std::size_t queue) : m_capacity(queue) {
-    const int n = std::max(1, threads);
+worker_pool_t::worker_pool_t(int threads, std::size_t queue)
+    : m_capacity(queue), m_size(static_cast<std::size_t>(std::max(1, threads))) {
+    const int n = static_cast<int>(m_size);
     m_threads.reserve(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i) m_threads.emplace_back([this] { run(); });
 }
@@ -18,7 +19,8 @@ bool worker_pool_t::try_post(std::function<void()> job) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         // Jobs an idle thread will take at once do not wait.
-        if (m_stopped || m_jobs.size() >= m_capacity + m_idle) return false;
+        const std::size_t idle = m_size - m_busy;
+        if (m_stopped || m_jobs.size() >= m_capacity + idle) return false;
         m_jobs.push_back(std::move(job));
     }
     m_ready.notify_one();
@@ -45,17 +47,18 @@ void worker_pool_t::run() {
         std::function<void()> job;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            ++m_idle;
             m_ready.wait(lock, [&] { return m_stopped || !m_jobs.empty(); });
-            --m_idle;
             if (m_stopped) return;
             job = std::move(m_jobs.front());
             m_jobs.pop_front();
+            ++m_busy;
         }
         try {
             job();
         } catch (...) {
         }
+        std::lock_guard<std::mutex> lock(m_mutex);
+        --m_busy;
     }
 }
 

@@ -41,10 +41,13 @@ private:
     void run();
 
     const std::size_t m_capacity;
+    const std::size_t m_size;  // threads
     std::mutex m_mutex;
     std::condition_variable m_ready;
     std::deque<std::function<void()>> m_jobs;
-    std::size_t m_idle = 0;  // threads waiting for a job
+    // Threads running a job; the others are idle, or about to wait for one
+    // (a thread still starting counts as idle).
+    std::size_t m_busy = 0;
     bool m_stopped = false;
     std::vector<std::thread> m_threads;
 };
