@@ -1,5 +1,7 @@
 #include "common/crash_report_layout.h"
 
+#include "common/crash_exception_codes.h"
+
 namespace Core_Common {
 
 void write_report_body(report_writer_t& out, const crash_report_input_t& in) {

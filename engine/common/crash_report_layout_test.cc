@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "common/crash_exception_codes.h"
+
 namespace Core_Common {
 namespace {
 

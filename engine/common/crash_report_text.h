@@ -16,33 +16,6 @@
 
 namespace Core_Common {
 
-// Exception codes of the report (the numbering the report format uses).
-inline constexpr std::uint32_t CRASH_CODE_DATATYPE_MISALIGNMENT = 0x80000002u;
-inline constexpr std::uint32_t CRASH_CODE_ACCESS_VIOLATION = 0xC0000005u;
-inline constexpr std::uint32_t CRASH_CODE_IN_PAGE_ERROR = 0xC0000006u;
-inline constexpr std::uint32_t CRASH_CODE_ILLEGAL_INSTRUCTION = 0xC000001Du;
-inline constexpr std::uint32_t CRASH_CODE_ARRAY_BOUNDS_EXCEEDED = 0xC000008Cu;
-inline constexpr std::uint32_t CRASH_CODE_FLOAT_DIVIDE_BY_ZERO = 0xC000008Eu;
-inline constexpr std::uint32_t CRASH_CODE_FLOAT_INEXACT_RESULT = 0xC000008Fu;
-inline constexpr std::uint32_t CRASH_CODE_FLOAT_INVALID_OPERATION = 0xC0000090u;
-inline constexpr std::uint32_t CRASH_CODE_FLOAT_OVERFLOW = 0xC0000091u;
-inline constexpr std::uint32_t CRASH_CODE_FLOAT_UNDERFLOW = 0xC0000093u;
-inline constexpr std::uint32_t CRASH_CODE_INTEGER_DIVIDE_BY_ZERO = 0xC0000094u;
-inline constexpr std::uint32_t CRASH_CODE_INTEGER_OVERFLOW = 0xC0000095u;
-inline constexpr std::uint32_t CRASH_CODE_PRIVILEGED_INSTRUCTION = 0xC0000096u;
-inline constexpr std::uint32_t CRASH_CODE_STACK_OVERFLOW = 0xC00000FDu;
-// A language exception escaping a thread's callable.
-inline constexpr std::uint32_t CRASH_CODE_CPP_EXCEPTION = 0xE06D7363u;
-// abort(): the fatal application exit of the report numbering.
-inline constexpr std::uint32_t CRASH_CODE_FATAL_APP_EXIT = 0x40000015u;
-
-// The report's name of an exception code, with its article; any code not
-// in the table gives "an Unknown exception type".
-const char* exception_name(std::uint32_t code);
-
-// The exception code of a fatal signal (its number and si_code).
-std::uint32_t exception_code_for_signal(int signal, int signal_code);
-
 // The operating-system name and version text from the version figures of
 // the report format (platform 1: 9x family, 2: NT family, 3: CE;
 // architecture 9: x64, 0: x86). With `version_ok` false the name is
@@ -59,26 +32,6 @@ windows_version_t windows_version_name(bool version_ok, std::uint32_t platform, 
 constexpr std::uint64_t mebibytes_rounded_up(std::uint64_t bytes) {
     return bytes / 1048576 + (bytes % 1048576 != 0 ? 1 : 0);
 }
-
-struct civil_time_t {
-    std::int32_t year, month, day, hour, minute, second;
-};
-// The calendar date and time of `seconds` after 1970-01-01 00:00:00.
-civil_time_t civil_from_seconds(std::int64_t seconds);
-
-// "month/day/year hh:mm:ss" of the time in the two-second steps of the FAT
-// date form (odd seconds go down by one). False (and an empty text) for
-// years outside 1980 to 2107, which that form cannot hold. `out` holds at
-// least 32 characters.
-bool fat_time_text(const civil_time_t& time, char* out, std::size_t capacity);
-
-// The file name part of a path (after the last '/' or '\\').
-const char* file_name_of(const char* path);
-// The program name: the file name without its part from the last '.'.
-void program_name_of(const char* path, char* out, std::size_t capacity);
-// The helper program's path: `path` with its file name replaced by
-// `helper_name`. False when it does not fit.
-bool sibling_path(const char* path, const char* helper_name, char* out, std::size_t capacity);
 
 // One argument of a formatted line.
 struct report_arg_t {

@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "common/crash_calendar.h"
+#include "common/crash_exception_codes.h"
+#include "common/crash_paths.h"
+
 namespace Core_Common {
 namespace {
 

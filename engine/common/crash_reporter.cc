@@ -3,6 +3,9 @@
 #include <atomic>
 #include <mutex>
 
+#include "common/crash_calendar.h"
+#include "common/crash_exception_codes.h"
+#include "common/crash_paths.h"
 #include "common/crash_report_layout.h"
 #include "common/crash_report_text.h"
 #include "common/diagnostic_text.h"

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "common/crash_report_text.h"
+#include "common/crash_exception_codes.h"
 #include "common/crash_reporter.h"
 #include "platform/fault_signals.h"
 #include "platform/process.h"

@@ -15,7 +15,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "common/crash_report_text.h"
+#include "common/crash_exception_codes.h"
 #include "common/crash_reporter.h"
 #include "common/thread_basic.h"
 #include "platform/fault_signals.h"
