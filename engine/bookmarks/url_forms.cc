@@ -418,6 +418,11 @@ bool plain_address(std::basic_string_view<CharT> text) {
 bool is_plain_address(std::string_view text) { return plain_address(text); }
 bool is_plain_address(std::u16string_view text) { return plain_address(text); }
 
+// The two forms without the shortcut for plain addresses (the tests reach
+// them through bookmarks/url_forms_testing.h).
+std::string to_stored_form_in_full(std::u16string_view text);
+std::u16string to_display_form_in_full(std::string_view stored);
+
 std::string to_stored_form(std::u16string_view text) {
     if (is_plain_address(text)) return std::string(text.begin(), text.end());
     return to_stored_form_in_full(text);

@@ -115,9 +115,4 @@ std::u16string to_display_form(std::string_view stored);
 // without scheme is its own key.
 std::string comparison_key(std::string_view stored);
 
-// The two forms without the shortcut for plain addresses; the tests hold
-// the shortcut against them.
-std::string to_stored_form_in_full(std::u16string_view text);
-std::u16string to_display_form_in_full(std::string_view stored);
-
 }  // namespace Core_ZorvaneMerge

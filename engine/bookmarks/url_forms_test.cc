@@ -4,6 +4,7 @@
 
 #include <random>
 
+#include "bookmarks/url_forms_testing.h"
 #include "platform/strings.h"
 
 namespace Core_ZorvaneMerge {

@@ -11,6 +11,7 @@
 
 #include "common/diagnostic_text.h"
 #include "platform/virtual_memory.h"
+#include "platform/virtual_memory_testing.h"
 
 namespace Core_Common {
 namespace {

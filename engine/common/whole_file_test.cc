@@ -11,6 +11,7 @@
 #include <iterator>
 #include <string>
 
+#include "platform/file_faults_testing.h"
 #include "platform/file_ops.h"
 #include "platform/strings.h"
 

@@ -9,6 +9,8 @@
 #include <atomic>
 #include <mutex>
 
+#include "platform/file_faults.h"
+
 namespace Core_Platform {
 namespace {
 
@@ -230,19 +232,12 @@ bool path_stamp(const std::string& path, path_stamp_t& out) {
 
 void try_enable_fast_allocation() {}
 
-scoped_file_faults::scoped_file_faults(const file_faults_t& plan) {
+void set_file_faults(const file_faults_t* plan) {
     fault_state_t& f = faults();
     std::lock_guard<std::mutex> guard(f.lock);
-    f.plan = plan;
+    f.plan = plan != nullptr ? *plan : file_faults_t{};
     f.opens = f.writes = f.fsyncs = f.renames = 0;
-    g_faults_active.store(true, std::memory_order_relaxed);
-}
-
-scoped_file_faults::~scoped_file_faults() {
-    fault_state_t& f = faults();
-    std::lock_guard<std::mutex> guard(f.lock);
-    f.plan = file_faults_t{};
-    g_faults_active.store(false, std::memory_order_relaxed);
+    g_faults_active.store(plan != nullptr, std::memory_order_relaxed);
 }
 
 }  // namespace Core_Platform

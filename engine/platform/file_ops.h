@@ -9,9 +9,9 @@
 // Fault injection: tests can make the Nth open, write, fsync or rename fail,
 // make a write stop half-way, or give the disk a fixed amount of free space,
 // so that the layers above can be checked for crash safety without a real
-// failing disk. The plan is process-wide; install it with scoped_file_faults
-// in tests only. While no plan is installed, the wrappers cost one relaxed
-// atomic load.
+// failing disk. The plan is process-wide (platform/file_faults.h); tests
+// install it with scoped_file_faults (platform/file_faults_testing.h). While no plan is installed,
+// the wrappers cost one relaxed atomic load.
 //
 // Thread rule: every function may be called from any thread; the fault plan
 // and its counters are guarded by a lock.
@@ -91,27 +91,5 @@ bool path_stamp(const std::string& path, path_stamp_t& out);
 // some systems; POSIX systems have no such privilege, so this does nothing.
 // It exists so that the once-per-process attempt of file_t keeps one place.
 void try_enable_fast_allocation();
-
-// A fault plan. Call indices count from 1 after the plan is installed; 0
-// never fails. A failed call sets errno to `error` (fsync, rename, open) or
-// ENOSPC/`error` (write).
-struct file_faults_t {
-    int fail_open_at = 0;
-    int fail_write_at = 0;  // that write first writes half of its bytes, then fails
-    int fail_fsync_at = 0;  // counts directory syncs too
-    int fail_rename_at = 0;
-    std::int64_t disk_space = -1;  // bytes writes may still add; -1: unlimited
-    int error = EIO;
-};
-
-// Installs a fault plan for its lifetime (counters start at 0); the previous
-// state (normally no plan) comes back on destruction. Not nestable.
-class scoped_file_faults {
-public:
-    explicit scoped_file_faults(const file_faults_t& plan);
-    ~scoped_file_faults();
-    scoped_file_faults(const scoped_file_faults&) = delete;
-    scoped_file_faults& operator=(const scoped_file_faults&) = delete;
-};
 
 }  // namespace Core_Platform

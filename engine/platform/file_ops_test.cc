@@ -7,6 +7,8 @@
 #include <iterator>
 #include <string>
 
+#include "platform/file_faults_testing.h"
+
 namespace Core_Platform {
 namespace {
 

@@ -13,8 +13,8 @@
 // return nullptr or false and store the reason in *error (when error is not
 // null); they never throw.
 //
-// Tests can inject failures (vm_fail_at) and a different page size or
-// granularity (vm_override_system_info); both are process-wide.
+// Tests can inject failures and a different page size or granularity
+// (platform/virtual_memory_testing.h); both are process-wide.
 #pragma once
 
 #include <cstddef>
@@ -61,16 +61,5 @@ void* vm_allocate(std::size_t size, vm_error_enum* error);
 
 // Releases a whole reservation or direct allocation.
 void vm_release(void* address, std::size_t size);
-
-// ---- Fault injection for tests -------------------------------------------
-
-// Makes the failable call number `n` from now (0 = the next one) among
-// vm_reserve, vm_commit and vm_allocate fail with `error`, once. A negative n
-// disarms the hook.
-void vm_fail_at(std::int64_t n, vm_error_enum error);
-
-// Replaces the values vm_system_info() returns until called again with
-// `restore` set to true.
-void vm_override_system_info(vm_system_info_t info, bool restore = false);
 
 }  // namespace Core_Platform

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/virtual_memory_testing.h"
+
 namespace Core_Platform {
 namespace {
 

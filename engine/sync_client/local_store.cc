@@ -434,14 +434,11 @@ std::string peer_id_in(std::u16string_view directory) {
     return fresh.to_hex();
 }
 
-scoped_store_faults::scoped_store_faults(const store_faults_t& faults) {
-    g_fail_compress.store(faults.fail_compress);
-    g_fail_encrypt.store(faults.fail_encrypt);
-}
-
-scoped_store_faults::~scoped_store_faults() {
-    g_fail_compress.store(false);
-    g_fail_encrypt.store(false);
+// Declared for the tests in sync_client/store_faults_testing.h.
+void set_store_faults(bool fail_compress, bool fail_encrypt);
+void set_store_faults(bool fail_compress, bool fail_encrypt) {
+    g_fail_compress.store(fail_compress);
+    g_fail_encrypt.store(fail_encrypt);
 }
 
 }  // namespace Core_ZorvaneClient

@@ -108,18 +108,4 @@ void remove_stale_store_temporaries(std::u16string_view directory);
 // usable directory every call gives a new identifier).
 std::string peer_id_in(std::u16string_view directory);
 
-// Test seam: makes the packing of the record and notes files fail at the
-// named step, for the lifetime of the object (process-wide, not nestable).
-struct store_faults_t {
-    bool fail_compress = false;
-    bool fail_encrypt = false;
-};
-class scoped_store_faults {
-public:
-    explicit scoped_store_faults(const store_faults_t& faults);
-    ~scoped_store_faults();
-    scoped_store_faults(const scoped_store_faults&) = delete;
-    scoped_store_faults& operator=(const scoped_store_faults&) = delete;
-};
-
 }  // namespace Core_ZorvaneClient

@@ -10,9 +10,11 @@
 #include "bookmarks/tree_xml.h"
 #include "common/base64.h"
 #include "common/whole_file.h"
+#include "platform/file_faults_testing.h"
 #include "platform/file_ops.h"
 #include "platform/strings.h"
-#include "sync_client/sync_test_support.h"
+#include "sync_client/store_faults_testing.h"
+#include "sync_client/sync_client_testing.h"
 
 namespace Core_ZorvaneClient {
 namespace {
