@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "bookmarks/literal_merge.h"
+#include "bookmarks/literal_merge_testing.h"
 #include "bookmarks/merge.h"
-#include "bookmarks/tree_generator.h"
+#include "bookmarks/tree_generator_testing.h"
 #include "bookmarks/tree_xml.h"
 #include "platform/resource_usage.h"
 

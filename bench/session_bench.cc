@@ -16,8 +16,8 @@
 
 #include "platform/strings.h"
 #include "session/soap_handler.h"
-#include "socket/scripted_peer.h"
-#include "wire/network_test_support.h"
+#include "socket/scripted_peer_testing.h"
+#include "startup/network_stack_testing.h"
 #include "wire/wire_context.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include "bookmarks/tree_xml.h"
 #include "server_process_testing.h"
 #include "session_envelope.h"
-#include "socket/scripted_peer.h"
+#include "socket/scripted_peer_testing.h"
 #include "sync_message.h"
 
 namespace Zorvane_Cli::testing {

@@ -15,8 +15,8 @@
 
 #include "bookmarks/tree_compare.h"
 #include "host_testing.h"
-#include "socket/dropping_listener.h"
-#include "socket/scripted_peer.h"
+#include "socket/dropping_listener_testing.h"
+#include "socket/scripted_peer_testing.h"
 
 namespace Zorvane_Cli {
 namespace {

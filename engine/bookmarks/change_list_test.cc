@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <numeric>
 
-#include "bookmarks/literal_merge.h"
+#include "bookmarks/literal_merge_testing.h"
 #include "bookmarks/tree_compare.h"
-#include "bookmarks/tree_generator.h"
+#include "bookmarks/tree_generator_testing.h"
 
 namespace Core_ZorvaneMerge {
 namespace {

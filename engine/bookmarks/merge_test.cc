@@ -7,10 +7,10 @@
 #include <map>
 
 #include "bookmarks/change_list.h"
-#include "bookmarks/literal_merge.h"
+#include "bookmarks/literal_merge_testing.h"
 #include "bookmarks/moved_nodes.h"
 #include "bookmarks/tree_compare.h"
-#include "bookmarks/tree_generator.h"
+#include "bookmarks/tree_generator_testing.h"
 
 namespace Core_ZorvaneMerge {
 namespace {

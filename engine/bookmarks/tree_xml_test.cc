@@ -4,7 +4,7 @@
 
 #include "bookmarks/merge.h"
 #include "bookmarks/tree_compare.h"
-#include "bookmarks/tree_generator.h"
+#include "bookmarks/tree_generator_testing.h"
 #include "platform/strings.h"
 
 namespace Core_ZorvaneMerge {

@@ -1,6 +1,6 @@
 // Public engine surface: the log sink that writes lines into a file.
 //
-// Start-up (framework/framework.h) creates one file sink per process, next
+// Start-up (startup/framework.h) creates one file sink per process, next
 // to the host executable, and adds it to the log dispatcher. Each sink
 // starts a fresh file: an existing file at its path is replaced by an empty
 // one. When the file has grown past max_size bytes, the next line deletes it

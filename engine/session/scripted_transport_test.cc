@@ -1,9 +1,8 @@
-#include "session/scripted_transport.h"
-
 #include <gtest/gtest.h>
 
 #include "platform/socket_errors.h"
-#include "wire/network_test_support.h"
+#include "session/scripted_transport_testing.h"
+#include "startup/network_stack_testing.h"
 
 namespace Core_SOAPClient {
 namespace {

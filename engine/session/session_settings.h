@@ -1,6 +1,6 @@
 // Public engine surface: the session client's process-wide setting.
 //
-// Start-up (framework/framework.h) writes it on the main thread before any
+// Start-up (startup/framework.h) writes it on the main thread before any
 // session starts; sessions read it when they start. Tests and hosts lower it
 // through start_up_settings() before start-up.
 #pragma once

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "framework/framework.h"
 #include "framework/registry.h"
 #include "session/soap_handler.h"
-#include "socket/scripted_peer.h"
+#include "socket/scripted_peer_testing.h"
+#include "startup/framework.h"
 
 namespace Core_SOAPClient {
 namespace {

@@ -8,10 +8,10 @@
 #include "platform/socket_errors.h"
 #include "session/session_format.h"
 #include "session/session_settings.h"
-#include "socket/dropping_listener.h"
+#include "socket/dropping_listener_testing.h"
 #include "socket/host_table.h"
-#include "socket/scripted_peer.h"
-#include "wire/network_test_support.h"
+#include "socket/scripted_peer_testing.h"
+#include "startup/network_stack_testing.h"
 #include "wire/wire_context.h"
 
 namespace Core_SOAPClient {

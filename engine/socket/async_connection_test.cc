@@ -7,11 +7,11 @@
 
 #include "platform/socket_errors.h"
 #include "socket/async_service.h"
-#include "socket/dropping_listener.h"
+#include "socket/dropping_listener_testing.h"
 #include "socket/host_table.h"
-#include "socket/scripted_peer.h"
+#include "socket/scripted_peer_testing.h"
 #include "socket/socket_settings.h"
-#include "socket/socket_test_support.h"
+#include "socket/socket_testing.h"
 
 namespace Core_Socket {
 namespace {

@@ -4,7 +4,7 @@
 // The module owns the socket layer's TCP service (async_service) and UDP
 // service (udp_service) and the pointer to the TCP callback through which the
 // layer reports to the layer above (registered by start-up's layer bindings,
-// framework/layer_bindings.h). Its settings are in socket/socket_settings.h.
+// startup/layer_bindings.h). Its settings are in socket/socket_settings.h.
 //
 //   initialize:   socket start-up (socket/socket_startup.h; throws the
 //                 integer 0 when sockets are unusable), then creates the TCP

@@ -9,9 +9,9 @@
 #include "platform/socket_errors.h"
 #include "socket/async_connection.h"
 #include "socket/async_service.h"
-#include "socket/scripted_peer.h"
+#include "socket/scripted_peer_testing.h"
 #include "socket/socket_startup.h"
-#include "socket/socket_test_support.h"
+#include "socket/socket_testing.h"
 #include "socket/udp_service.h"
 
 namespace Core_Socket {

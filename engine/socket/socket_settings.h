@@ -1,6 +1,6 @@
 // Public engine surface: the socket layer's process-wide settings.
 //
-// Start-up (framework/framework.h) writes them on the main thread before the
+// Start-up (startup/framework.h) writes them on the main thread before the
 // socket module is initialised; the socket layer reads them on any thread.
 // The initial values are the library defaults; start-up sets 1, 1, 10, 20
 // and 10.

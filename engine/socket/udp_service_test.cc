@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "socket/socket_settings.h"
-#include "socket/socket_test_support.h"
+#include "socket/socket_testing.h"
 
 namespace Core_Socket {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "sync_client/sync_test_support.h"
+#include "sync_client/sync_client_testing.h"
 
 namespace Core_ZorvaneClient {
 namespace {

@@ -7,10 +7,10 @@
 
 #include "bookmarks/tree_xml.h"
 #include "common/size_limits.h"
-#include "framework/framework.h"
+#include "startup/framework.h"
 #include "sync_client/client_settings.h"
 #include "sync_client/completion_callbacks.h"
-#include "sync_client/sync_test_support.h"
+#include "sync_client/sync_client_testing.h"
 #include "sync_client/zorvane_client.h"
 #include "sync_client/zorvane_error.h"
 

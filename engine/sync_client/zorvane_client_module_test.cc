@@ -5,7 +5,7 @@
 #include "common/interface_message.h"
 #include "common/message_queue.h"
 #include "sync_client/client_settings.h"
-#include "sync_client/sync_test_support.h"
+#include "sync_client/sync_client_testing.h"
 #include "sync_client/zorvane_client.h"
 
 namespace Core_ZorvaneClient {

@@ -8,11 +8,11 @@
 #include <thread>
 
 #include "bookmarks/tree_xml.h"
-#include "framework/framework.h"
-#include "socket/scripted_peer.h"
+#include "socket/scripted_peer_testing.h"
+#include "startup/framework.h"
 #include "sync_client/client_settings.h"
 #include "sync_client/completion_callbacks.h"
-#include "sync_client/sync_test_support.h"
+#include "sync_client/sync_client_testing.h"
 #include "sync_client/zorvane_client.h"
 
 namespace Core_ZorvaneClient {

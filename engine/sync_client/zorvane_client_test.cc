@@ -7,11 +7,11 @@
 #include "bookmarks/tree_compare.h"
 #include "bookmarks/tree_xml.h"
 #include "common/log_dispatcher.h"
-#include "framework/framework.h"
+#include "startup/framework.h"
 #include "sync_client/client_settings.h"
 #include "sync_client/completion_callbacks.h"
 #include "sync_client/local_store.h"
-#include "sync_client/sync_test_support.h"
+#include "sync_client/sync_client_testing.h"
 #include "sync_client/zorvane_error.h"
 
 namespace Core_ZorvaneClient {

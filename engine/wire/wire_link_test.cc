@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "platform/socket_errors.h"
-#include "socket/scripted_peer.h"
-#include "wire/network_test_support.h"
+#include "socket/scripted_peer_testing.h"
+#include "startup/network_stack_testing.h"
 #include "wire/wire_callback.h"
 #include "wire/wire_context.h"
 #include "wire/wire_link_pool.h"

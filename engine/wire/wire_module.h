@@ -6,7 +6,7 @@
 // is never used; entry 18 is the session client's), the pointer to the
 // socket functions the wire layer calls, and the stopping flag the session
 // client consults before it connects. Start-up's layer bindings
-// (framework/layer_bindings.h) fill the table entry and the socket-function
+// (startup/layer_bindings.h) fill the table entry and the socket-function
 // pointer after initialize.
 //
 // Thread rule: the module's operations and the setters run on the main

@@ -1,4 +1,4 @@
-#include "session/scripted_transport.h"
+#include "session/scripted_transport_testing.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-// The layer bindings of start-up (framework/layer_bindings.h): the one place
+// The layer bindings of start-up (startup/layer_bindings.h): the one place
 // that names the three layers' classes together.
-#include "framework/layer_bindings.h"
+#include "startup/layer_bindings.h"
 
 #include "session/soap_client_module.h"
 #include "socket/socket_callback.h"

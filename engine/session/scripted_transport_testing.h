@@ -1,4 +1,4 @@
-// Public engine surface (for tests of session-client callers): a transport
+// Test support (tests of session-client callers only): a transport
 // whose sessions are answered by the test instead of a server.
 //
 // While a scripted_transport_t exists, every send of every handler makes a

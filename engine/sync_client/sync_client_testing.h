@@ -16,7 +16,7 @@
 
 #include "common/crypto.h"
 #include "common/xml_node.h"
-#include "session/scripted_transport.h"
+#include "session/scripted_transport_testing.h"
 
 namespace Core_ZorvaneClient::testing {
 

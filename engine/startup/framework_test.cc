@@ -1,4 +1,4 @@
-#include "framework/framework.h"
+#include "startup/framework.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -22,7 +22,7 @@
 #include "common/timer_handle.h"
 #include "common/timer_queue.h"
 #include "framework/registry.h"
-#include "framework/start_up_settings.h"
+#include "startup/start_up_settings.h"
 #include "platform/host_process.h"
 #include "platform/ticks.h"
 #include "session/soap_client_module.h"

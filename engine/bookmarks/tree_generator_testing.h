@@ -1,4 +1,4 @@
-// Public engine surface, for tests and benchmarks only: fixed-seed
+// Test support (tests and benchmarks only): fixed-seed
 // generators of bookmark trees and of edits to them.
 //
 // The same seed always gives the same trees, so every run of a test or

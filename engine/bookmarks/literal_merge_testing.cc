@@ -1,4 +1,4 @@
-#include "bookmarks/literal_merge.h"
+#include "bookmarks/literal_merge_testing.h"
 
 #include <algorithm>
 #include <unordered_set>

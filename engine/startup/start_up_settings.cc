@@ -1,4 +1,4 @@
-#include "framework/start_up_settings.h"
+#include "startup/start_up_settings.h"
 
 namespace Core_Common {
 

@@ -1,4 +1,4 @@
-// Public engine surface, for tests and benchmarks only: a literal
+// Test support (tests and benchmarks only): a literal
 // implementation of the change-list operations and the merge.
 //
 // Every function here has the same observable results as its namesake in

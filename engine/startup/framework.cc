@@ -1,4 +1,4 @@
-#include "framework/framework.h"
+#include "startup/framework.h"
 
 #include <memory>
 #include <string>
@@ -11,9 +11,9 @@
 #include "common/log_module.h"
 #include "common/message_queue.h"
 #include "common/timer_queue.h"
-#include "framework/layer_bindings.h"
+#include "startup/layer_bindings.h"
 #include "framework/registry.h"
-#include "framework/start_up_settings.h"
+#include "startup/start_up_settings.h"
 #include "platform/host_process.h"
 #include "session/session_settings.h"
 #include "session/soap_client_module.h"

@@ -41,14 +41,14 @@ inline constexpr const char16_t* WIRE_SOCKET_THREAD_REFUSAL =
 //   2. creates the eight modules (each replacing the instance its Singleton
 //      pointer still holds) and registers them in the order above;
 //   3. writes the settings (socket/socket_settings.h, wire/wire_settings.h)
-//      from start_up_settings() (framework/start_up_settings.h): by default
+//      from start_up_settings() (startup/start_up_settings.h): by default
 //      1 incoming and 1 outgoing socket thread, TCP inactivity time-out
 //      10 s, UDP send interval 10 ms, ENABLE_WIRE_SOCKET_THREAD off;
 //   4. initialises every module in registry order;
 //   5. if wire_direct_dispatch is set after that, shows the message box
 //      WIRE_SOCKET_THREAD_REFUSAL and returns: the framework stays
 //      initialised without layer bindings and without a log file;
-//   6. registers the layer bindings (framework/layer_bindings.h);
+//   6. registers the layer bindings (startup/layer_bindings.h);
 //   7. once per process, creates the log file sink on the host executable's
 //      log path (Core_Platform::log_path_for_executable); it lives until
 //      process exit;

@@ -13,7 +13,7 @@
 #include "common/interface_timer.h"
 #include "common/message_queue.h"
 #include "common/timer_queue.h"
-#include "framework/layer_bindings.h"
+#include "startup/layer_bindings.h"
 #include "framework/registry.h"
 #include "session/soap_client_module.h"
 #include "socket/socket_module.h"
