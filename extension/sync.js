@@ -122,18 +122,23 @@ async function sendTree(port, records, batch) {
 // --- applying a sync -----------------------------------------------------------
 
 // Applies the operations the host computed, pulled in pages: parents are
-// created first, then updates and moves, removals last. Returns the number
-// of operations the browser refused.
+// created first, then updates and moves, removals last. The host hears
+// which creates the browser refused (an address it does not take): it keeps
+// those bookmarks on the account rather than take their absence for a
+// deletion. Returns the number of operations the browser refused.
 async function applyOperations(port, pageOps) {
   const refs = new Map();
   const key = (k) => (k.startsWith('@') ? refs.get(k.slice(1)) : k);
   let offset = 0;
   let created = {};
+  let refusedCreates = [];
   let refused = 0;
   let total = 0;
   for (;;) {
-    const page = await port.call('operations', { offset, created, limit: pageOps });
+    const page = await port.call('operations',
+                                 { offset, created, refused: refusedCreates, limit: pageOps });
     created = {};
+    refusedCreates = [];
     total = page.total;
     for (const op of page.ops) {
       try {
@@ -161,13 +166,16 @@ async function applyOperations(port, pageOps) {
         }
       } catch (e) {
         refused++;
+        if (op.o === 'create') refusedCreates.push(op.ref);
         console.warn('zorvane: the browser refused', op.o, e && e.message);
       }
     }
     if (page.next === null || page.next === undefined) break;
     offset = page.next;
   }
-  if (Object.keys(created).length) await port.call('operations', { offset: total, created });
+  if (Object.keys(created).length || refusedCreates.length) {
+    await port.call('operations', { offset: total, created, refused: refusedCreates });
+  }
   return refused;
 }
 

@@ -41,7 +41,14 @@ std::u16string engine_title(int kind, const std::u16string& title, const std::st
 
 bool has_address(int kind) { return kind == zm::NODE_BOOKMARK || kind == zm::NODE_QUERY; }
 
-bool holdable(const zorvane_node_t& node, browser_enum browser) {
+bool holdable(const zorvane_node_t& node, const layout_t& layout) {
+    const browser_enum browser = layout.browser;
+    // What the browser refused to create stays on the account as it is,
+    // until its address changes there.
+    if (!layout.refused.empty()) {
+        auto it = layout.refused.find(node.guid);
+        if (it != layout.refused.end() && it->second == refusal_key(node)) return false;
+    }
     if (node.type == zm::NODE_FOLDER) return true;
     if (node.type == zm::NODE_BOOKMARK) return !node.url.empty();
     if (node.type == zm::NODE_SEPARATOR) return browser == browser_enum::firefox;
@@ -96,6 +103,11 @@ void content_index(const zorvane_node_t& folder,
 }
 
 }  // namespace
+
+std::string refusal_key(const zorvane_node_t& node) {
+    return node.type == zm::NODE_FOLDER ? std::string("folder")
+                                        : "address " + zm::comparison_key(node.url);
+}
 
 bool read_records(const std::vector<browser_record_t>& records, browser_enum browser,
                   view_node_t& tree, layout_t& layout, std::string& error) {
@@ -341,7 +353,7 @@ struct engine_builder {
                         break;
                     }
                 }
-            } else if (!holdable(c, layout.browser)) {
+            } else if (!holdable(c, layout)) {
                 out.children.insert(out.children.begin() + static_cast<std::ptrdiff_t>(cursor),
                                     ghost(c));
                 ++cursor;
@@ -435,7 +447,7 @@ zorvane_node_t to_engine(const view_node_t& tree, const layout_t& layout,
 
 namespace {
 
-view_node_t view_of(const zorvane_node_t& s, browser_enum browser) {
+view_node_t view_of(const zorvane_node_t& s, const layout_t& layout) {
     view_node_t v;
     v.guid = s.guid;
     v.kind = s.type;
@@ -443,13 +455,13 @@ view_node_t view_of(const zorvane_node_t& s, browser_enum browser) {
     v.url = s.url;
     v.created = s.created;
     for (const zorvane_node_t& c : s.children)
-        if (holdable(c, browser)) v.children.push_back(view_of(c, browser));
+        if (holdable(c, layout)) v.children.push_back(view_of(c, layout));
     return v;
 }
 
-bool has_holdable(const zorvane_node_t& s, browser_enum browser) {
+bool has_holdable(const zorvane_node_t& s, const layout_t& layout) {
     for (const zorvane_node_t& c : s.children)
-        if (holdable(c, browser)) return true;
+        if (holdable(c, layout)) return true;
     return false;
 }
 
@@ -486,7 +498,7 @@ view_node_t to_view(const zorvane_node_t& synced, const layout_t& layout,
     for (const auto& [id, guid] : slots) {
         view_node_t v;
         if (const zorvane_node_t* s = guid.empty() ? nullptr : top(guid)) {
-            v = view_of(*s, layout.browser);
+            v = view_of(*s, layout);
         } else if (!guid.empty()) {
             v.guid = guid;
         } else if (current != nullptr) {
@@ -506,8 +518,8 @@ view_node_t to_view(const zorvane_node_t& synced, const layout_t& layout,
                     current != nullptr ? find_view(*current, g) != nullptr
                                        : std::find(layout.stand_ins.begin(), layout.stand_ins.end(),
                                                    g) != layout.stand_ins.end();
-                if ((s != nullptr && has_holdable(*s, layout.browser)) || present) {
-                    view_node_t st = s != nullptr ? view_of(*s, layout.browser) : view_node_t();
+                if ((s != nullptr && has_holdable(*s, layout)) || present) {
+                    view_node_t st = s != nullptr ? view_of(*s, layout) : view_node_t();
                     st.guid = g;
                     st.kind = zm::NODE_FOLDER;
                     st.title = g == kMenu ? kMenuStandInTitle : kMobileStandInTitle;

@@ -3,11 +3,14 @@
 #include <chrono>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "bookmarks/tree_compare.h"
 #include "bookmarks/tree_xml.h"
+#include "bookmarks/url_forms.h"
 #include "browser_view.h"
 #include "common/whole_file.h"
 #include "data_directory.h"
@@ -201,6 +204,7 @@ struct native_host::state {
             layout.slots = j.at("slots").get<std::map<std::string, std::string>>();
             layout.mobile_root_used = j.value("mobileRootUsed", false);
             layout.stand_ins = j.value("standIns", std::vector<std::string>());
+            layout.refused = j.value("refused", std::map<std::string, std::string>());
             table = j.at("ids").get<id_table_t>();
             have_layout = true;
         } catch (const json::exception&) {
@@ -216,6 +220,7 @@ struct native_host::state {
                   {"slots", layout.slots},
                   {"mobileRootUsed", layout.mobile_root_used},
                   {"standIns", layout.stand_ins},
+                  {"refused", layout.refused},
                   {"ids", table}};
         if (Core_Platform::path_kind(ids_path) == Core_Platform::path_kind_enum::missing) {
             const int fd = Core_Platform::file_create_new(ids_path, 0600);
@@ -413,6 +418,7 @@ struct native_host::state {
             }
             Core_Platform::file_unlink(ids_path);
             table.clear();
+            layout.refused.clear();
             have_layout = false;
             table_dirty = false;
             return reply(id, {{"ok", true}});
@@ -490,7 +496,8 @@ struct native_host::state {
         std::string error;
         if (!read_records(*records, browser, view, l, error)) throw call_error{"bad_tree", error};
         assign_guids(view, l, table, stored);
-        layout = l;
+        l.refused = std::move(layout.refused);
+        layout = std::move(l);
         return view;
     }
 
@@ -580,6 +587,7 @@ struct native_host::state {
                         r["needTree"] = true;
                     }
                     r["nodes"] = Zorvane_Cli::node_count(synced);
+                    forget_stale_refusals(synced);
                 }
                 std::string().swap(handed_doc);
                 r["operations"] = operations.size();
@@ -588,8 +596,57 @@ struct native_host::state {
         reply(action_id, r);
     }
 
+    // A refusal stands while the account's node is what the browser
+    // refused; one whose node went or changed is forgotten, so the browser
+    // is asked again.
+    void forget_stale_refusals(const zorvane_node_t& synced) {
+        if (layout.refused.empty()) return;
+        std::map<std::string, std::string> kept;
+        std::function<void(const zorvane_node_t&)> walk = [&](const zorvane_node_t& n) {
+            for (const zorvane_node_t& c : n.children) {
+                auto it = layout.refused.find(c.guid);
+                if (it != layout.refused.end() && it->second == refusal_key(c)) kept.insert(*it);
+                walk(c);
+            }
+        };
+        walk(synced);
+        if (kept.size() != layout.refused.size()) {
+            layout.refused = std::move(kept);
+            table_dirty = true;
+        }
+    }
+
+    // Takes note of the creates the browser refused (their engine
+    // identifiers): those nodes stay on the account untouched by this
+    // browser. A node whose parent was refused too is not noted, as it only
+    // failed for want of its parent.
+    void note_refusals(const json& refused) {
+        if (!refused.is_array() || refused.empty()) return;
+        std::unordered_map<std::string, const operation_t*> creates;
+        for (const operation_t& op : operations)
+            if (op.op == operation_t::CREATE) creates.emplace(op.key, &op);
+        std::set<std::string> listed;
+        for (const json& r : refused)
+            if (r.is_string() && creates.count(r.get<std::string>()))
+                listed.insert(r.get<std::string>());
+        for (const std::string& guid : listed) {
+            const operation_t& op = *creates.at(guid);
+            if (op.parent.rfind('@', 0) == 0 && listed.count(op.parent.substr(1))) continue;
+            zorvane_node_t node;
+            node.type = op.kind;
+            node.url = op.url.empty()
+                           ? std::string()
+                           : Core_ZorvaneMerge::to_stored_form(Core_Platform::utf8_to_wide(op.url));
+            layout.refused[guid] = refusal_key(node);
+            table_dirty = true;
+            log << "zorvane-native-host: the browser refused a " << kind_name(op.kind)
+                << "; it stays on the account as it is\n";
+        }
+    }
+
     void page_of_operations(const json& id, const json& params) {
         ext();
+        if (auto refused = params.find("refused"); refused != params.end()) note_refusals(*refused);
         auto created = params.find("created");
         if (created != params.end() && created->is_object()) {
             for (const auto& [guid, browser_id] : created->items()) {

@@ -16,8 +16,9 @@
 //   sync {mode: "ask"|"delete"|"keep", unchanged}  the first sync merges without
 //                                    deleting; a mass deletion asks (mode "ask")
 //   overwrite {mode} / update
-//   operations {offset, created}     the page of operations from offset; `created`
-//                                    the browser ids of the nodes the last page made
+//   operations {offset, created, refused}  the page of operations from offset;
+//                                    `created` the browser ids of the nodes the last
+//                                    page made, `refused` the creates it refused
 //   verify                           is the browser's tree (sent again) the synchronised one?
 //   tree {offset}                    the synchronised tree's document, in pages
 //   note {action: get|set|delete, text}, forget, wipe, cancel
