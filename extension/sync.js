@@ -231,8 +231,11 @@ async function runSync(reason, choice) {
   if (!s.user) return record({ status: 'not_configured', reason });
   const o = await options();
   const started = Date.now();
-  const stored = await api.storage.local.get(['lastChange', 'syncedAt']);
+  const stored = await api.storage.local.get(['lastChange', 'syncedAt', 'applyingSince']);
   const dirty = (stored.lastChange || 0) >= (stored.syncedAt || 0);
+  // After an apply that was cut short (the background stopped), the host
+  // goes on with it only when the user changed nothing since.
+  const edited = !stored.applyingSince || (stored.lastChange || 0) >= stored.applyingSince;
   await api.storage.local.set({ pending: { reason, choice: choice || null, since: started } });
   const port = new HostPort();
   // Where the time goes, for the popup's details and the benchmarks.
@@ -260,7 +263,7 @@ async function runSync(reason, choice) {
       await sendTree(port, records, o.batch);
       lap('send');
       sent = true;
-      r = await port.call('sync', { mode: choice || 'ask' });
+      r = await port.call('sync', { mode: choice || 'ask', edited });
       lap('sync');
     }
     if (r.question) {
@@ -274,6 +277,7 @@ async function runSync(reason, choice) {
     let equal = true;
     let refused = 0;
     if (r.operations > 0) {
+      await api.storage.local.set({ applyingSince: started });
       muted = true;
       try {
         refused = await applyOperations(port, o.pageOps);
@@ -288,7 +292,10 @@ async function runSync(reason, choice) {
       }
     }
     const done = { pending: null, question: null };
-    if (equal) done.syncedAt = started;
+    if (equal) {
+      done.syncedAt = started;
+      done.applyingSince = null;
+    }
     await api.storage.local.set(done);
     if (!equal) await onBookmarkEvent();
     return record({

@@ -26,6 +26,25 @@ namespace Zorvane_Native::testing {
 
 using json = nlohmann::json;
 
+// The messages of a finished program's standard output (frames only).
+inline std::vector<json> messages_of(const std::string& out) {
+    std::vector<json> got;
+    std::size_t at = 0;
+    while (at + 4 <= out.size()) {
+        std::uint32_t n = 0;
+        std::memcpy(&n, out.data() + at, 4);
+        if (at + 4 + n > out.size()) break;
+        got.push_back(json::parse(out.substr(at + 4, n)));
+        at += 4 + n;
+    }
+    return got;
+}
+
+// A call as the browser frames it.
+inline std::string call_frame(int id, const std::string& method, const json& params) {
+    return encode_frame(json({{"id", id}, {"method", method}, {"params", params}}).dump());
+}
+
 // One zorvane-native-host process. Its standard error goes to `log_path`.
 // The destructor closes its input and waits for it.
 class host_process_t {
@@ -33,8 +52,9 @@ public:
     host_process_t(const std::string& binary, const std::map<std::string, std::string>& env,
                    const std::string& log_path) {
         int in[2], out[2];
-        if (pipe(in) != 0 || pipe(out) != 0) throw std::runtime_error("pipe");
-        const int log = ::open(log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
+            throw std::runtime_error("pipe");
+        const int log = ::open(log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
         if (log < 0) throw std::runtime_error("cannot open " + log_path);
         m_pid = fork();
         if (m_pid < 0) throw std::runtime_error("fork");
@@ -258,7 +278,18 @@ struct sync_outcome_t {
     bool sent_tree = false;
     std::size_t operations = 0;
     std::size_t refused = 0;
+    bool applying = false;         // the host said an earlier apply was cut short
     json removed = json::array();  // the remove operations the host planned
+};
+
+// How the extension runs a sync.
+struct sync_options_t {
+    // Whether the user changed the browser since an apply that was cut short.
+    bool edited = true;
+    std::size_t page_limit = 0;  // operations per page (0: as many as fit)
+    // Stop after applying this many pages (0: never), as a background that
+    // is stopped part-way through; the outcome's status is then "stopped".
+    std::size_t stop_after_pages = 0;
 };
 
 // One sync as the extension runs it, on its own host process: open, the
@@ -266,9 +297,11 @@ struct sync_outcome_t {
 // operations in pages, then the tree again and verify. `dirty` becomes
 // false when the browser shows the synchronised tree.
 inline sync_outcome_t sync_browser(host_process_t& host, browser_store_t& browser,
-                                   const json& account, bool& dirty) {
+                                   const json& account, bool& dirty,
+                                   const sync_options_t& options = {}) {
     sync_outcome_t out;
     const json info = host.result("open", account);
+    out.applying = info.value("applying", false);
     json r;
     if (!dirty && info["known"] == true && info["first"] == false) {
         r = host.result("sync", {{"unchanged", true}});
@@ -282,7 +315,7 @@ inline sync_outcome_t sync_browser(host_process_t& host, browser_store_t& browse
     if (r.is_null()) {
         send_tree();
         out.sent_tree = true;
-        r = host.result("sync", {{"mode", "ask"}});
+        r = host.result("sync", {{"mode", "ask"}, {"edited", options.edited}});
     }
     out.status = r.value("status", "question");
     if (out.status != "OK") return out;
@@ -290,17 +323,24 @@ inline sync_outcome_t sync_browser(host_process_t& host, browser_store_t& browse
     bool equal = true;
     if (out.operations > 0) {
         std::size_t offset = 0;
+        std::size_t pages = 0;
         json created = json::object();
         json refused = json::array();
         for (;;) {
-            json page = host.result(
-                "operations", {{"offset", offset}, {"created", created}, {"refused", refused}});
+            json page = host.result("operations", {{"offset", offset},
+                                                   {"created", created},
+                                                   {"refused", refused},
+                                                   {"limit", options.page_limit}});
             created = json::object();
             refused = json::array();
             for (const json& op : page["ops"])
                 if (op["o"] == "remove") out.removed.push_back(op);
             browser.apply(page["ops"], created, refused);
             out.refused += refused.size();
+            if (++pages == options.stop_after_pages) {
+                out.status = "stopped";
+                return out;
+            }
             if (page["next"].is_null()) {
                 if (!created.empty() || !refused.empty())
                     host.result(
