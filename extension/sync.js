@@ -358,7 +358,9 @@ async function handleMessage(msg) {
     case 'note':
       if (!s.user) return { text: '' };
       return withHost(async (p) => {
-        await p.call('open', { profile: s.profile, server: s.server, user: s.user });
+        // The popup waits a little for a sync that has the account open,
+        // not the host's full minute.
+        await p.call('open', { profile: s.profile, server: s.server, user: s.user, wait: 5 });
         return p.call('note', { action: msg.action, text: msg.text });
       });
     default:

@@ -254,13 +254,18 @@ void assign_guids(view_node_t& tree, layout_t& layout, const id_table_t& table,
         for (const view_node_t& c : unfiled->children)
             if (is_stand_in_guid(c.guid)) layout.stand_ins.push_back(c.guid);
     }
-    // By content, then new.
+    // By content, then new. The index of the stored tree's content is only
+    // built when the table left a node without an identifier.
     std::unordered_map<std::string, std::deque<std::string>> by_content;
-    content_index(stored, by_content);
+    bool indexed = false;
     std::function<void(view_node_t&)> by_match = [&](view_node_t& folder) {
         int separators = 0;
         for (view_node_t& c : folder.children) {
             if (c.guid.empty() && !c.fixed) {
+                if (!indexed) {
+                    content_index(stored, by_content);
+                    indexed = true;
+                }
                 auto it =
                     by_content.find(content_key(c.kind, folder.guid, c.title, c.url, separators));
                 if (it != by_content.end()) {
@@ -287,6 +292,24 @@ void assign_guids(view_node_t& tree, layout_t& layout, const id_table_t& table,
 
 namespace {
 
+// The node's own fields: copying a folder whole would copy its subtree only
+// to drop it.
+zorvane_node_t without_children(const zorvane_node_t& s) {
+    zorvane_node_t out;
+    out.guid = s.guid;
+    out.type = s.type;
+    out.title = s.title;
+    out.description = s.description;
+    out.tag = s.tag;
+    out.keyword = s.keyword;
+    out.url = s.url;
+    out.feed_url = s.feed_url;
+    out.created = s.created;
+    out.modified = s.modified;
+    out.index = s.index;
+    return out;
+}
+
 struct engine_builder {
     const layout_t& layout;
     std::unordered_map<std::string, const zorvane_node_t*> stored_by_guid;
@@ -301,8 +324,7 @@ struct engine_builder {
     // A copy of a node the browser does not hold, without the nodes the
     // browser holds elsewhere.
     zorvane_node_t ghost(const zorvane_node_t& s) const {
-        zorvane_node_t out = s;
-        out.children.clear();
+        zorvane_node_t out = without_children(s);
         for (const zorvane_node_t& c : s.children)
             if (used.count(c.guid) == 0) out.children.push_back(ghost(c));
         return out;
@@ -313,8 +335,7 @@ struct engine_builder {
         const zorvane_node_t* s = it == stored_by_guid.end() ? nullptr : it->second;
         zorvane_node_t out;
         if (s != nullptr) {
-            out = *s;
-            out.children.clear();
+            out = without_children(*s);
         } else {
             out.guid = v.guid;
             out.created = v.created;
@@ -327,7 +348,8 @@ struct engine_builder {
                                    : v.title;
         if (has_address(v.kind)) {
             // The stored form is kept while it means the same address.
-            if (s == nullptr || zm::comparison_key(s->url) != zm::comparison_key(v.url))
+            if (s == nullptr ||
+                (s->url != v.url && zm::comparison_key(s->url) != zm::comparison_key(v.url)))
                 out.url = v.url;
         } else {
             out.url.clear();

@@ -139,6 +139,8 @@ struct native_host::state {
     std::vector<browser_record_t> incoming;
     bool receiving = false;
     std::optional<std::vector<browser_record_t>> records;
+    // The tree of `records`, as read when it came, until first used.
+    std::optional<std::pair<view_node_t, layout_t>> parsed;
 
     // The identity table and the browser's fixed folders, as last saved.
     // Read from its file when first needed: a sync with nothing new on
@@ -364,6 +366,7 @@ struct native_host::state {
             browser = b == "chromium" ? browser_enum::chromium : browser_enum::firefox;
             incoming.clear();
             receiving = true;
+            parsed.reset();
             return reply(id, {{"received", 0}});
         }
         if (method == "addNodes") {
@@ -396,13 +399,15 @@ struct native_host::state {
         if (method == "endTree") {
             if (!receiving) throw call_error{"bad_order", "endTree before beginTree"};
             receiving = false;
-            view_node_t check;
+            parsed.reset();
+            view_node_t view;
             layout_t l;
             std::string error;
-            if (!read_records(incoming, browser, check, l, error)) {
+            if (!read_records(incoming, browser, view, l, error)) {
                 incoming.clear();
                 throw call_error{"bad_tree", error};
             }
+            parsed.emplace(std::move(view), std::move(l));
             records = std::move(incoming);
             incoming = {};
             return reply(id, {{"nodes", records->size()}});
@@ -557,8 +562,16 @@ struct native_host::state {
         ensure_table();
         view_node_t view;
         layout_t l;
-        std::string error;
-        if (!read_records(*records, browser, view, l, error)) throw call_error{"bad_tree", error};
+        if (parsed) {
+            // Read when it came; used once.
+            view = std::move(parsed->first);
+            l = std::move(parsed->second);
+            parsed.reset();
+        } else {
+            std::string error;
+            if (!read_records(*records, browser, view, l, error))
+                throw call_error{"bad_tree", error};
+        }
         assign_guids(view, l, table, stored);
         l.refused = std::move(layout.refused);
         layout = std::move(l);
