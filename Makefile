@@ -3,6 +3,8 @@ BUILD        ?= build
 JOBS         ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 CTEST_ARGS   ?=
+# A test that hangs fails after this many seconds instead of holding CI up.
+TEST_TIMEOUT ?= 1200
 CMAKE_FLAGS  ?=
 
 # ccache, when installed, shares compiled objects between build directories
@@ -28,21 +30,21 @@ deps:
 	scripts/install-deps
 
 check: deps build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+	cd $(BUILD) && ctest --output-on-failure --timeout $(TEST_TIMEOUT) -j $(JOBS) $(CTEST_ARGS)
 
 # AddressSanitizer + UndefinedBehaviorSanitizer over every test.
 check-asan: deps
 	$(call configure,build-asan,-DCMAKE_BUILD_TYPE=Debug -DZV_SANITIZE=address -DZV_BENCH=OFF)
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-		ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+		ctest --output-on-failure --timeout $(TEST_TIMEOUT) -j $(JOBS) $(CTEST_ARGS)
 
 # ThreadSanitizer over the tests of the threaded layers (label "threads").
 check-tsan: deps
 	$(call configure,build-tsan,-DCMAKE_BUILD_TYPE=Debug -DZV_SANITIZE=thread -DZV_BENCH=OFF)
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/scripts/tsan.supp \
-		ctest --output-on-failure -j $(JOBS) -L threads $(CTEST_ARGS)
+		ctest --output-on-failure --timeout $(TEST_TIMEOUT) -j $(JOBS) -L threads $(CTEST_ARGS)
 
 bench: deps build
 	@set -e; for b in $(BUILD)/bin/*_bench; do \

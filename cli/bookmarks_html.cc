@@ -43,6 +43,11 @@ enum attribute_enum : std::uint8_t {
 
 constexpr std::uint32_t kNone = UINT32_MAX;
 
+// Elements nested deeper than this refuse the file: a folder takes two or
+// three levels (DT, DL, and P where the file has one), so every tree the
+// engine accepts fits.
+constexpr std::size_t kMaxNesting = 3 * Core_ZorvaneMerge::kMaxTreeDepth + 16;
+
 // An element (with the attributes the reader uses) or a run of text.
 struct html_node_t {
     tag_enum tag = TAG_OTHER;
@@ -94,6 +99,9 @@ attribute_enum attribute_of(const char* name) {
 struct html_builder_t {
     std::vector<html_node_t> nodes;
     std::vector<std::uint32_t> open;  // the elements being read, innermost last
+    htmlParserCtxtPtr context = nullptr;
+    // The parser stopped at an element nested deeper than kMaxNesting.
+    bool too_deep = false;
 
     html_builder_t() {
         nodes.emplace_back();  // the document
@@ -115,6 +123,13 @@ struct html_builder_t {
 
     static void on_start(void* context, const xmlChar* name, const xmlChar** attributes) {
         auto& self = *static_cast<html_builder_t*>(context);
+        if (self.too_deep) return;
+        if (self.open.size() > kMaxNesting) {
+            // The readers below recurse along the elements.
+            self.too_deep = true;
+            xmlStopParser(self.context);
+            return;
+        }
         html_node_t node;
         node.tag = tag_of(reinterpret_cast<const char*>(name));
         if (node.tag != TAG_OTHER && attributes != nullptr) {
@@ -130,12 +145,13 @@ struct html_builder_t {
 
     static void on_end(void* context, const xmlChar*) {
         auto& self = *static_cast<html_builder_t*>(context);
+        if (self.too_deep) return;
         if (self.open.size() > 1) self.open.pop_back();
     }
 
     static void on_characters(void* context, const xmlChar* text, int length) {
         auto& self = *static_cast<html_builder_t*>(context);
-        if (length <= 0) return;
+        if (length <= 0 || self.too_deep) return;
         const std::uint32_t parent = self.open.back();
         const std::uint32_t last = self.nodes[parent].last_child;
         const auto* chars = reinterpret_cast<const char*>(text);
@@ -179,6 +195,7 @@ bool parse_html(std::string_view html, html_builder_t& tree) {
     htmlSAXHandlerPtr own = context->sax;
     context->sax = &sax;
     context->userData = &tree;
+    tree.context = context;
     htmlParseDocument(context);
     context->sax = own;
     context->userData = context;
@@ -187,7 +204,34 @@ bool parse_html(std::string_view html, html_builder_t& tree) {
         context->myDoc = nullptr;
     }
     htmlFreeParserCtxt(context);
+    tree.context = nullptr;
     return true;
+}
+
+bool starts_with_nocase(std::string_view text, std::size_t at, std::string_view lower) {
+    if (text.size() - at < lower.size()) return false;
+    for (std::size_t i = 0; i < lower.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[at + i])) != lower[i]) return false;
+    }
+    return true;
+}
+
+// True when the file declares anything: an entity declaration, or a
+// document type with an internal subset. Bookmark files start with a bare
+// <!DOCTYPE NETSCAPE-Bookmark-file-1>; HTML's own named character
+// references (&amp;, &eacute;) stand for one character each and stay.
+bool has_declarations(std::string_view html) {
+    for (std::size_t at = html.find("<!"); at != std::string_view::npos;
+         at = html.find("<!", at + 2)) {
+        if (starts_with_nocase(html, at + 2, "entity")) return true;
+        if (starts_with_nocase(html, at + 2, "doctype")) {
+            const std::size_t end = html.find('>', at);
+            if (html.substr(at, end == std::string_view::npos ? end : end - at).find('[') !=
+                std::string_view::npos)
+                return true;
+        }
+    }
+    return false;
 }
 
 const std::string* attribute_value(const html_node_t& node, attribute_enum code) {
@@ -399,11 +443,19 @@ void write_items(const zorvane_node_t& folder, int depth, std::string& out) {
 
 }  // namespace
 
-bool read_bookmarks_html(std::string_view html, zorvane_node_t& tree) {
+bool read_bookmarks_html(std::string_view html, zorvane_node_t& tree, std::string* error) {
+    auto refuse = [&](std::string why) {
+        if (error != nullptr) *error = std::move(why);
+        return false;
+    };
+    const std::string too_deep = "folders nested deeper than " +
+                                 std::to_string(Core_ZorvaneMerge::kMaxTreeDepth - 2) + " levels";
+    if (has_declarations(html)) return refuse("an entity declaration or a document type subset");
     html_builder_t parsed;
-    if (!parse_html(html, parsed)) return false;
+    if (!parse_html(html, parsed)) return refuse("the HTML parser cannot start");
+    if (parsed.too_deep) return refuse(too_deep);
     const html_node_t* list = find_list(parsed, parsed.nodes[0]);
-    if (list == nullptr) return false;
+    if (list == nullptr) return refuse("no bookmark list in this file");
 
     zorvane_node_t top;
     top.guid = std::string(Core_ZorvaneMerge::kMenuGuid);
@@ -466,6 +518,7 @@ bool read_bookmarks_html(std::string_view html, zorvane_node_t& tree) {
         }
     };
     root.children = {std::move(menu), std::move(toolbar), std::move(unfiled)};
+    if (!Core_ZorvaneMerge::within_depth(root)) return refuse(too_deep);
     clear(root);
     tree = std::move(root);
     return true;

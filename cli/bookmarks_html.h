@@ -22,9 +22,12 @@
 
 namespace Zorvane_Cli {
 
-// Reads a bookmark file. Returns false, leaving `tree` unchanged, when the
-// text holds no bookmark list (no DL element) at all.
-bool read_bookmarks_html(std::string_view html, Core_ZorvaneMerge::zorvane_node_t& tree);
+// Reads a bookmark file. Returns false, leaving `tree` unchanged and the
+// reason in `*error` (when given), when the text holds no bookmark list (no
+// DL element) at all, declares entities or a document type subset, or nests
+// folders deeper than the engine's trees may (kMaxTreeDepth).
+bool read_bookmarks_html(std::string_view html, Core_ZorvaneMerge::zorvane_node_t& tree,
+                         std::string* error = nullptr);
 
 // The bookmark file of `tree` (UTF-8): the menu folder's content at the top,
 // the toolbar and unfiled folders as marked folders inside it.

@@ -129,16 +129,18 @@ bool read_tree_file(const std::string& path, bool html, std::string& document, z
         return false;
     }
     if (html) {
-        if (!read_bookmarks_html(document, tree)) {
-            err << "zorvane: " << path << " holds no bookmark list\n";
+        std::string why;
+        if (!read_bookmarks_html(document, tree, &why)) {
+            err << "zorvane: " << path << ": " << why << "\n";
             return false;
         }
         Core_ZorvaneMerge::write_tree(tree, document);
         return true;
     }
-    Core_ZorvaneMerge::read_tree(document, tree);
+    std::string why;
+    Core_ZorvaneMerge::read_tree(document, tree, why);
     if (tree.type == Core_ZorvaneMerge::NODE_NONE) {
-        err << "zorvane: " << path << " is not a bookmark tree document\n";
+        err << "zorvane: " << path << " is not a bookmark tree document (" << why << ")\n";
         return false;
     }
     Core_ZorvaneMerge::write_tree(tree, document);

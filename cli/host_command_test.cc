@@ -277,7 +277,7 @@ TEST_F(HostProgram, UnreadableTreeFilesStopBeforeAnythingIsSentOrWritten) {
     EXPECT_NE(r.err.find("cannot read the tree file"), std::string::npos) << r.err;
     r = zorvane("fresh", {"sync", "--format", "html", "--tree", not_html});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("holds no bookmark list"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("no bookmark list in this file"), std::string::npos) << r.err;
     r = zorvane("fresh", {"overwrite", "--tree", not_xml});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("is not a bookmark tree document"), std::string::npos) << r.err;

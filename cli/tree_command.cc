@@ -57,9 +57,11 @@ bool load_tree(const std::string& path, zorvane_node_t& tree, std::ostream& err)
         err << "zorvane tree: cannot read " << path << ": " << std::strerror(errno) << "\n";
         return false;
     }
-    read_tree(document, tree);
+    std::string why;
+    read_tree(document, tree, why);
     if (tree.type == NODE_NONE) {
-        err << "zorvane tree: " << path << ": not an acceptable bookmark tree document\n";
+        err << "zorvane tree: " << path << ": not an acceptable bookmark tree document (" << why
+            << ")\n";
         return false;
     }
     return true;
@@ -139,7 +141,10 @@ int merge(const arguments_t& a, std::ostream&, std::ostream& err) {
     }
     in.skip_deletes = a.has("--skip-deletes");
     zorvane_node_t out;
-    merge_trees(in, out);
+    if (!merge_trees(in, out)) {
+        err << "zorvane tree merge: a tree nests deeper than " << kMaxTreeDepth << " levels\n";
+        return kExitFailure;
+    }
     return save_tree(a.operands[3], out, err);
 }
 
@@ -150,7 +155,10 @@ int adopt(const arguments_t& a, std::ostream&, std::ostream& err) {
         return kExitFailure;
     }
     zorvane_node_t out;
-    adopt_incoming(in, out);
+    if (!adopt_incoming(in, out)) {
+        err << "zorvane tree adopt: a tree nests deeper than " << kMaxTreeDepth << " levels\n";
+        return kExitFailure;
+    }
     return save_tree(a.operands[3], out, err);
 }
 
@@ -205,8 +213,9 @@ int show(const arguments_t& a, std::ostream& out, std::ostream& err) {
             err << "zorvane tree: cannot read " << path << ": " << std::strerror(errno) << "\n";
             return kExitFailure;
         }
-        if (!read_bookmarks_html(text, tree)) {
-            err << "zorvane tree: " << path << ": no bookmark list in this file\n";
+        std::string why;
+        if (!read_bookmarks_html(text, tree, &why)) {
+            err << "zorvane tree: " << path << ": " << why << "\n";
             return kExitFailure;
         }
     } else if (!load_tree(path, tree, err)) {

@@ -160,6 +160,49 @@ TEST_F(TreeCommand, ShowPrintsAnOutlineOfEitherForm) {
     EXPECT_NE(m_err.str().find("cannot read"), std::string::npos);
 }
 
+TEST_F(TreeCommand, ShowRefusesDeepNestingAndDeclarationsWithAReason) {
+    auto nested_folders = [](std::size_t depth) {
+        std::string html = "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n<DL><p>\n";
+        for (std::size_t i = 0; i < depth; ++i) html += "<DT><H3>f</H3>\n<DL><p>\n";
+        html += "<DT><A HREF=\"http://deep.example/\">deep</A>\n";
+        for (std::size_t i = 0; i < depth; ++i) html += "</DL><p>\n";
+        return html + "</DL><p>\n";
+    };
+    // 150 KB of 30,000 nested folders: a reason, not a stack overflow.
+    ASSERT_EQ(run({"tree", "show", file("deep.html", nested_folders(30000)), "--html"}),
+              kExitFailure);
+    EXPECT_EQ(m_err.str().substr(m_err.str().rfind(": ")),
+              ": folders nested deeper than 98 levels\n");
+    // The deepest file accepted: the bookmark at the tree's depth bound.
+    ASSERT_EQ(run({"tree", "show", file("ok.html", nested_folders(98)), "--html"}), kExitOk);
+    EXPECT_NE(m_out.str().find(std::string(2 * 98, ' ') + "deep  <http://deep.example/>"),
+              std::string::npos);
+    EXPECT_EQ(run({"tree", "show", file("no.html", nested_folders(99)), "--html"}), kExitFailure);
+    // Declarations are refused; HTML's named character references stay.
+    for (const std::string& html :
+         {std::string(
+              "<!DOCTYPE x [<!ENTITY e \"boom\">]><DL><p><DT><A HREF=\"http://a/\">&e;</A>"),
+          std::string("<!ENTITY e \"boom\"><DL><p><DT><A HREF=\"http://a/\">&e;</A>")}) {
+        EXPECT_EQ(run({"tree", "show", file("decl.html", html), "--html"}), kExitFailure);
+        EXPECT_NE(m_err.str().find("an entity declaration or a document type subset"),
+                  std::string::npos);
+    }
+    ASSERT_EQ(run({"tree", "show",
+                   file("named.html",
+                        "<DL><p><DT><A HREF=\"http://a/\">caf&eacute; &amp; "
+                        "&#65;</A></DL>"),
+                   "--html"}),
+              kExitOk);
+    EXPECT_NE(m_out.str().find("caf\xC3\xA9 & A  <http://a/>"), std::string::npos) << m_out.str();
+    // A tree document nested too deep says so too.
+    std::string deep = "<nodeset>";
+    for (int i = 0; i < 120; ++i)
+        deep += "<node><guid>g</guid><type>folder</type><name>n</name><children>";
+    for (int i = 0; i < 120; ++i) deep += "</children></node>";
+    EXPECT_EQ(run({"tree", "show", file("deep.xml", deep + "</nodeset>")}), kExitFailure);
+    EXPECT_NE(m_err.str().find("(nodes nested deeper than 100 levels)"), std::string::npos);
+}
+
 TEST_F(TreeCommand, UsageErrorsExitWithTwo) {
     EXPECT_EQ(run({}), kExitUsage);
     EXPECT_EQ(run({"bogus"}), kExitUsage);

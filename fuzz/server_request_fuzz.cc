@@ -1,16 +1,18 @@
 // The server's request path on arbitrary bytes: the envelope reader, then
-// the body as the server opens it, then the tree of a commit. The first byte
-// chooses where the bytes enter:
+// the body as the server opens it under its caps, then the tree of a commit.
+// The first byte chooses where the bytes enter:
 //   0: the bytes as received on a connection;
 //   1: the rest as a plain payload (two lengths, document, data), packed and
 //      enciphered here so the fuzzer reaches the split and the document.
-// No crash, no leak, no undefined behaviour, no read past the input.
+// No crash, no leak, no undefined behaviour, no read past the input, and no
+// request read that breaks a cap.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 
+#include "account_name.h"
 #include "bookmarks/tree_xml.h"
 #include "common/crypto.h"
 #include "common/gzip.h"
@@ -20,8 +22,21 @@
 namespace {
 
 void read_body(std::string_view body) {
+    Core_Server::request_limits_t limits;
+    limits.max_tree_bytes = 1 << 20;
     Core_Server::sync_request_t request;
-    if (!Core_Server::read_sync_request(body, request)) return;
+    if (Core_Server::read_sync_request(body, limits, request) !=
+        Core_Server::request_read_enum::READ) {
+        return;
+    }
+    if (!Core_Server::is_valid_account_name(request.user) ||
+        request.password.size() > Core_Server::MAX_PASSWORD_BYTES ||
+        request.peer_id.size() != Core_Server::PEER_ID_DIGITS ||
+        request.peer_id.find_first_not_of("0123456789abcdef") != std::string::npos ||
+        request.client_type.size() > Core_Server::MAX_CLIENT_TYPE_BYTES ||
+        request.data.size() > limits.max_tree_bytes) {
+        std::abort();
+    }
     if (request.action == Core_Server::sync_action_enum::COMMIT) {
         Core_ZorvaneMerge::zorvane_node_t tree(0, "");
         Core_ZorvaneMerge::read_tree(request.data, tree);

@@ -1,22 +1,32 @@
 #include "failure_throttle.h"
 
+#include <openssl/sha.h>
+
 #include <algorithm>
 #include <vector>
 
 namespace Core_Server {
 
+std::string failure_throttle_t::digest(const std::string& key) {
+    unsigned char sha[SHA256_DIGEST_LENGTH];
+    SHA256(reinterpret_cast<const unsigned char*>(key.data()), key.size(), sha);
+    return std::string(reinterpret_cast<const char*>(sha), 16);
+}
+
 bool failure_throttle_t::allowed(const std::string& key, clock_t::time_point now) {
+    const std::string k = digest(key);
     std::lock_guard<std::mutex> lock(m_mutex);
-    const auto it = m_entries.find(key);
+    const auto it = m_entries.find(k);
     return it == m_entries.end() || now >= it->second.locked_until;
 }
 
 void failure_throttle_t::record_failure(const std::string& key, clock_t::time_point now) {
+    const std::string k = digest(key);
     std::lock_guard<std::mutex> lock(m_mutex);
-    auto it = m_entries.find(key);
+    auto it = m_entries.find(k);
     if (it == m_entries.end()) {
         make_room(now);
-        it = m_entries.emplace(key, entry_t{}).first;
+        it = m_entries.emplace(k, entry_t{}).first;
         it->second.window_start = now;
     }
     entry_t& e = it->second;
@@ -34,11 +44,6 @@ void failure_throttle_t::record_failure(const std::string& key, clock_t::time_po
         e.failures = 0;
         e.window_start = e.locked_until;
     }
-}
-
-void failure_throttle_t::record_success(const std::string& key) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_entries.erase(key);
 }
 
 std::size_t failure_throttle_t::size() {

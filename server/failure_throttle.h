@@ -5,12 +5,13 @@
 // within `window` of the first of them, the key is refused for `lockout`;
 // each further lock-out of the same key, before it has been quiet for a whole
 // `window` after its last lock-out ended, doubles the time (up to 64 times
-// `lockout`). A success clears the key.
+// `lockout`). A success changes nothing: the rightful user logging in now
+// and then must not wipe the history of someone guessing in between.
 //
-// Bounded: at most `capacity` keys are tracked; when full, keys that are
-// neither locked nor inside their window are forgotten, and if that is not
-// enough the oldest unlocked keys go (lock-outs in force are always kept).
-// Thread-safe.
+// Bounded: at most `capacity` keys are tracked, each as a 16-byte digest
+// whatever its length; when full, keys that are neither locked nor inside
+// their window are forgotten, and if that is not enough the oldest unlocked
+// keys go (lock-outs in force are always kept). Thread-safe.
 #pragma once
 
 #include <chrono>
@@ -40,8 +41,6 @@ public:
     bool allowed(const std::string& key, clock_t::time_point now);
     // Counts one failure of `key` at `now`.
     void record_failure(const std::string& key, clock_t::time_point now);
-    // Forgets `key`.
-    void record_success(const std::string& key);
     std::size_t size();
 
 private:
@@ -52,10 +51,11 @@ private:
         clock_t::time_point locked_until;
     };
     void make_room(clock_t::time_point now);
+    static std::string digest(const std::string& key);
 
     const throttle_limits_t m_limits;
     std::mutex m_mutex;
-    std::unordered_map<std::string, entry_t> m_entries;
+    std::unordered_map<std::string, entry_t> m_entries;  // by digest(key)
 };
 
 }  // namespace Core_Server

@@ -34,7 +34,7 @@ TEST(FailureThrottle, FailuresSpreadBeyondTheWindowDoNotLock) {
     }
 }
 
-TEST(FailureThrottle, RepeatedLockoutsDoubleAndASuccessClears) {
+TEST(FailureThrottle, RepeatedLockoutsDouble) {
     failure_throttle_t throttle(limits());
     auto t = clock_type::time_point() + 1h;
     auto lock_out = [&] {
@@ -52,16 +52,16 @@ TEST(FailureThrottle, RepeatedLockoutsDoubleAndASuccessClears) {
     throttle.record_failure("k", t - 1s);
     lock_out();
     EXPECT_FALSE(throttle.allowed("k", t + 39s));
-    throttle.record_success("k");
-    EXPECT_TRUE(throttle.allowed("k", t));
-    EXPECT_EQ(throttle.size(), 0u);
+    EXPECT_TRUE(throttle.allowed("k", t + 40s));
 }
 
 TEST(FailureThrottle, StaysBoundedButKeepsLockouts) {
     failure_throttle_t throttle(limits(10));
     const auto t0 = clock_type::time_point() + 1h;
     for (int i = 0; i < 3; ++i) throttle.record_failure("locked", t0);
-    for (int i = 0; i < 100; ++i) throttle.record_failure("k" + std::to_string(i), t0 + 1s);
+    // Long unique names, as a guesser sends them, cost a digest each.
+    for (int i = 0; i < 100; ++i)
+        throttle.record_failure(std::string(100000, 'n') + std::to_string(i), t0 + 1s);
     EXPECT_LE(throttle.size(), 10u);
     EXPECT_FALSE(throttle.allowed("locked", t0 + 2s));
 }

@@ -6,9 +6,11 @@
 #include <iostream>
 #include <memory>
 
+#include "log_text.h"
 #include "password_hash.h"
-#include "serve_command.h"
 #include "platform/strings.h"
+#include "postgres_store.h"
+#include "serve_command.h"
 #include "store_open.h"
 #include "utc_time.h"
 
@@ -173,7 +175,7 @@ int user_command(const context_t& ctx, const std::vector<std::string>& args) {
         std::vector<account_summary_t> accounts;
         if (auto r = store->list_accounts(accounts); !r.ok()) return ctx.fail(command, r.message);
         for (const auto& a : accounts) {
-            ctx.out << a.name;
+            ctx.out << log_safe(a.name, MAX_ACCOUNT_NAME_BYTES);
             if (a.latest_version > 0) {
                 ctx.out << "\tversion " << a.latest_version << "\t" << a.latest_date;
             } else {
@@ -251,8 +253,11 @@ int history_command(const context_t& ctx, const std::vector<std::string>& args) 
         return EXIT_OK;
     }
     ctx.out << "version\tdate (UTC)\tclient type\tbytes\n";
+    // Clients chose their client types: escaped, so that none can write
+    // into the operator's terminal.
     for (const auto& v : versions) {
-        ctx.out << v.version << "\t" << v.date << "\t" << v.client_type << "\t" << v.size << "\n";
+        ctx.out << v.version << "\t" << log_safe(v.date, LOG_TEXT_MAX) << "\t"
+                << log_safe(v.client_type, LOG_TEXT_MAX) << "\t" << v.size << "\n";
     }
     return EXIT_OK;
 }
@@ -306,14 +311,6 @@ int maintenance_command(const context_t& ctx, const std::vector<std::string>& ar
 
 }  // namespace
 
-bool is_valid_account_name(const std::string& name) {
-    if (name.empty() || name.size() > 255) return false;
-    // The round trip fails for malformed UTF-8 (empty result) and changes
-    // every control character (replaced by '_').
-    return Core_Platform::wide_to_utf8(Core_Platform::utf8_to_wide(name)) == name &&
-           name.find_first_of("\t\n\r") == std::string::npos;
-}
-
 int run_operator_command(const std::vector<std::string>& args, std::istream& in,
                          std::ostream& out, std::ostream& err) {
     const char* env_store = std::getenv(STORE_ENV);
@@ -357,7 +354,7 @@ int run_operator_command(const std::vector<std::string>& args, std::istream& in,
         return EXIT_USAGE;
     }
     if (!is_store_url(ctx.store_url)) {
-        err << PROGRAM << ": --store: \"" << ctx.store_url
+        err << PROGRAM << ": --store: \"" << redact_postgres_url(ctx.store_url)
             << "\" is not a store (expected sqlite:PATH or postgresql://...)\n";
         return EXIT_USAGE;
     }

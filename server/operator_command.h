@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "account_name.h"
+
 namespace Core_Server {
 
 // Exit statuses of the program.
@@ -31,9 +33,5 @@ inline constexpr int EXIT_USAGE = 2;   // bad command line or configuration
 // status. Not thread-safe (reads the environment).
 int run_operator_command(const std::vector<std::string>& args, std::istream& in,
                          std::ostream& out, std::ostream& err);
-
-// Whether `name` may name an account: 1 to 255 bytes of well-formed UTF-8
-// without control characters.
-bool is_valid_account_name(const std::string& name);
 
 }  // namespace Core_Server

@@ -135,7 +135,8 @@ TEST_P(OperatorCommandTest, ShowsHistoryAndRestoresAsANewVersion) {
         commit_request_t c;
         c.account_id = bob.id;
         c.baseline = v - 1;
-        c.client_type = v == 1 ? "desktop" : "laptop";
+        // A client type a client chose to take over the operator's terminal.
+        c.client_type = v == 1 ? "desktop" : "\x1b]0;owned\x07\nforged\tline";
         c.tree = "tree " + std::to_string(v);
         c.date = "2026-03-0" + std::to_string(v) + " 10:00:00";
         commit_result_t result;
@@ -145,7 +146,7 @@ TEST_P(OperatorCommandTest, ShowsHistoryAndRestoresAsANewVersion) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out,
               "version\tdate (UTC)\tclient type\tbytes\n"
-              "2\t2026-03-02 10:00:00\tlaptop\t6\n"
+              "2\t2026-03-02 10:00:00\t\\x1b]0;owned\\x07\\x0aforged\\x09line\t6\n"
               "1\t2026-03-01 10:00:00\tdesktop\t6\n");
 
     r = run({"restore", "bob", "1"});

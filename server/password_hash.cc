@@ -108,4 +108,14 @@ bool is_password_record(std::string_view record) {
     return parse_record(record, parsed);
 }
 
+bool needs_rehash(std::string_view record, const password_hash_params_t& params) {
+    parsed_record_t parsed;
+    if (!parse_record(record, parsed)) return true;
+    auto work = [](const password_hash_params_t& p) {
+        return (std::uint64_t{1} << p.log2_n) * static_cast<std::uint64_t>(p.r) *
+               static_cast<std::uint64_t>(p.p);
+    };
+    return work(parsed.params) < work(params);
+}
+
 }  // namespace Core_Server

@@ -26,11 +26,21 @@ TEST(PasswordHash, RecordsVerifyOnlyTheirOwnPassword) {
     EXPECT_TRUE(verify_password("correct horse", again));
 }
 
-TEST(PasswordHash, DefaultParametersAreTheSlowOnes) {
+TEST(PasswordHash, DefaultParametersAreTheSlowOnesAndWeakerRecordsAreMadeAgain) {
     std::string record;
     ASSERT_TRUE(hash_password("pw", password_hash_params_t{}, record));
-    EXPECT_EQ(record.rfind("scrypt$ln=15,r=8,p=1$", 0), 0u) << record;
+    EXPECT_EQ(record.rfind("scrypt$ln=15,r=8,p=3$", 0), 0u) << record;
     EXPECT_TRUE(verify_password("pw", record));
+    EXPECT_FALSE(needs_rehash(record, password_hash_params_t{}));
+    // The old defaults, and anything with less work, are made again; more
+    // work, in whatever shape, is kept.
+    std::string old_record;
+    ASSERT_TRUE(hash_password("pw", password_hash_params_t{10, 8, 1}, old_record));
+    const password_hash_params_t defaults{};
+    EXPECT_TRUE(needs_rehash(old_record, defaults));
+    EXPECT_TRUE(needs_rehash("scrypt$ln=15,r=8,p=1$00$" + std::string(64, '0'), defaults));
+    EXPECT_FALSE(needs_rehash("scrypt$ln=17,r=8,p=1$00$" + std::string(64, '0'), defaults));
+    EXPECT_TRUE(needs_rehash("not a record", defaults));
 }
 
 // RFC 7914, section 12: scrypt("password", "NaCl", N=1024, r=8, p=16).

@@ -148,6 +148,10 @@ enum statement_enum {
     PRUNE_VERSIONS,
     SET_SETTING,
     GET_SETTING,
+    REPLACE_PASSWORD,
+    RECORD_PEER,
+    FORGET_PEERS,
+    PEER_SINCE,
     STATEMENT_COUNT,
 };
 
@@ -175,6 +179,12 @@ const char* const statement_sql[STATEMENT_COUNT] = {
     "INSERT INTO settings (name, value) VALUES ($1, $2)"
     " ON CONFLICT (name) DO UPDATE SET value = EXCLUDED.value",
     "SELECT value FROM settings WHERE name = $1",
+    "UPDATE accounts SET password_hash = $3 WHERE name = $1 AND password_hash = $2",
+    "INSERT INTO peer_logins (account_id, peer_id, last_login) VALUES ($1, $2, $3)"
+    " ON CONFLICT (account_id, peer_id)"
+    " DO UPDATE SET last_login = GREATEST(peer_logins.last_login, EXCLUDED.last_login)",
+    "DELETE FROM peer_logins WHERE account_id = $1 AND last_login < $2",
+    "SELECT 1 FROM peer_logins WHERE account_id = $1 AND peer_id = $2 AND last_login >= $3",
 };
 
 // Serialises schema migrations of every process on the database.
@@ -195,6 +205,8 @@ public:
     store_status_t add_account(const std::string& name, const std::string& hash) override;
     store_status_t set_password_hash(const std::string& name, const std::string& hash) override;
     store_status_t delete_account(const std::string& name) override;
+    store_status_t replace_password_hash(const std::string& name, const std::string& old_hash,
+                                         const std::string& new_hash) override;
     store_status_t find_account(const std::string& name, account_t& out) override;
     store_status_t list_accounts(std::vector<account_summary_t>& out) override;
     store_status_t latest_version(std::int64_t account_id, bool with_tree,
@@ -208,6 +220,10 @@ public:
                            tree_version_t& out) override;
     store_status_t set_maintenance(bool on) override;
     store_status_t get_maintenance(bool& on) override;
+    store_status_t record_peer_login(std::int64_t account_id, const std::string& peer_id,
+                                     std::int64_t time, std::int64_t forget_before) override;
+    store_status_t peer_logged_in_since(std::int64_t account_id, const std::string& peer_id,
+                                        std::int64_t since, bool& yes) override;
 
 private:
     std::string error_text(const result_t* res) const {
@@ -360,6 +376,43 @@ store_status_t postgres_store_t::set_password_hash(const std::string& name,
     auto res = run(SET_PASSWORD, std::move(params_t().add(name).add(hash)));
     if (!res.command_ok()) return failure("set password", &res);
     if (res.affected() == "0") return store_status_t::not_found("no account \"" + name + "\"");
+    return store_status_t::success();
+}
+
+store_status_t postgres_store_t::replace_password_hash(const std::string& name,
+                                                       const std::string& old_hash,
+                                                       const std::string& new_hash) {
+    if (auto status = ready("replace password"); !status.ok()) return status;
+    auto res = run(REPLACE_PASSWORD, std::move(params_t().add(name).add(old_hash).add(new_hash)));
+    if (!res.command_ok()) return failure("replace password", &res);
+    if (res.affected() == "0") {
+        return store_status_t::not_found("no account \"" + name + "\" with that password record");
+    }
+    return store_status_t::success();
+}
+
+store_status_t postgres_store_t::record_peer_login(std::int64_t account_id,
+                                                   const std::string& peer_id, std::int64_t time,
+                                                   std::int64_t forget_before) {
+    if (auto status = ready("record peer login"); !status.ok()) return status;
+    {
+        auto res = run(FORGET_PEERS, std::move(params_t().add(account_id).add(forget_before)));
+        if (!res.command_ok()) return failure("forget peer logins", &res);
+    }
+    auto res = run(RECORD_PEER, std::move(params_t().add(account_id).add(peer_id).add(time)));
+    // The account may have gone since the password check.
+    if (res.sqlstate() == "23503") return store_status_t::not_found("no such account");
+    if (!res.command_ok()) return failure("record peer login", &res);
+    return store_status_t::success();
+}
+
+store_status_t postgres_store_t::peer_logged_in_since(std::int64_t account_id,
+                                                      const std::string& peer_id,
+                                                      std::int64_t since, bool& yes) {
+    if (auto status = ready("find peer login"); !status.ok()) return status;
+    auto res = run(PEER_SINCE, std::move(params_t().add(account_id).add(peer_id).add(since)));
+    if (!res.tuples_ok()) return failure("find peer login", &res);
+    yes = res.rows() > 0;
     return store_status_t::success();
 }
 

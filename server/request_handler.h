@@ -8,6 +8,7 @@
 // request's log line.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "session_envelope.h"
@@ -19,9 +20,11 @@ struct request_t {
     std::string peer;          // address and port, for the log
     request_envelope_t envelope;
     std::string body;
-    // The server is over its connection limit: answer at once, without
+    // The server is over one of its limits: answer at once, without
     // touching the store.
     bool busy = false;
+    // The connection came over TLS.
+    bool tls = false;
 };
 
 struct reply_t {
@@ -31,15 +34,19 @@ struct reply_t {
     std::string user;
     std::string action;
     std::string result;
+    // Send the reply no sooner than this after the handler returns (a
+    // refusal made to take as long as a checked one).
+    std::chrono::milliseconds hold{0};
 };
 
 class InterfaceRequestHandler {
 public:
     virtual ~InterfaceRequestHandler() = default;
 
-    // Answers one request. Called on the server's threads, for different
-    // requests at the same time, so it must be thread-safe; it may block
-    // (on the store) for as long as the request needs. It must not throw.
+    // Answers one request. Called on the server's worker threads, for
+    // different requests at the same time, so it must be thread-safe; it
+    // may block (on the store) for as long as the request needs. It must not
+    // throw. A busy request is answered on a network thread: at once.
     virtual void handle(const request_t& request, reply_t& reply) = 0;
 };
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ostream>
 
+#include "log_text.h"
 #include "utc_time.h"
 
 namespace Core_Server {
@@ -18,23 +19,8 @@ std::string time_stamp() {
     return format_utc(now) + suffix;
 }
 
-// Quotes a value a client chose, escaping what would break the line.
-std::string quoted(const std::string& text) {
-    std::string out = "\"";
-    for (const unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c == 0x7f) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\x%02x", c);
-            out += escape;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
+// Quotes a value a client chose, bounded and escaped.
+std::string quoted(const std::string& text) { return "\"" + log_safe(text, LOG_TEXT_MAX) + "\""; }
 
 std::string or_dash(const std::string& text) { return text.empty() ? "-" : text; }
 
@@ -46,7 +32,7 @@ std::string request_log_t::format(const request_log_entry_t& e) {
     return "peer=" + or_dash(e.peer) + " user=" + (e.user.empty() ? "-" : quoted(e.user)) +
            " action=" + or_dash(e.action) + " result=" + or_dash(e.result) +
            " in=" + std::to_string(e.bytes_in) + " out=" + std::to_string(e.bytes_out) +
-           " ms=" + ms;
+           " ms=" + ms + (e.tls ? " tls" : "");
 }
 
 void request_log_t::write(const request_log_entry_t& entry) {
@@ -56,7 +42,8 @@ void request_log_t::write(const request_log_entry_t& entry) {
 }
 
 void request_log_t::note(const std::string& text) {
-    const std::string line = time_stamp() + " " + text + "\n";
+    // Notes quote what stores and peers said: one line, bounded.
+    const std::string line = time_stamp() + " " + log_safe(text, 4 * LOG_TEXT_MAX, false) + "\n";
     std::lock_guard<std::mutex> lock(m_mutex);
     m_out << line << std::flush;
 }

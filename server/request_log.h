@@ -1,10 +1,13 @@
 // Internal to the server: one log line per request.
 //
 //   2026-12-09 05:20:00.123 peer=127.0.0.1:51234 user="bob" action=Commit
-//     result=OK in=1234 out=567 ms=3
+//     result=OK in=1234 out=567 ms=3 [tls]
 // (on one line). `in` and `out` are the bytes received and sent on the
-// connection. Connections dropped before a reply (bad envelope, request too
-// large, time-out) are logged the same way with the reason as result.
+// connection; "tls" ends the line of a connection over TLS. Connections
+// dropped before a reply (bad envelope, request too large, time-out) are
+// logged the same way with the reason as result. The user name, chosen by
+// the client, is quoted, cut to LOG_TEXT_MAX bytes and escaped (log_text.h);
+// notes are cut and escaped the same way.
 // Thread-safe: lines are written whole.
 #pragma once
 
@@ -23,6 +26,7 @@ struct request_log_entry_t {
     std::uint64_t bytes_in = 0;
     std::uint64_t bytes_out = 0;
     double milliseconds = 0;
+    bool tls = false;
 };
 
 class request_log_t {

@@ -41,6 +41,23 @@ const std::vector<migration_t>& schema_migrations() {
              " name TEXT PRIMARY KEY,"
              " value TEXT NOT NULL)",
          }},
+        // The clients (account, peer identifier) that logged in, and when
+        // last (seconds since 1970, UTC): the login throttle spares them.
+        {2,
+         {
+             "CREATE TABLE peer_logins ("
+             " account_id INTEGER NOT NULL REFERENCES accounts(id) ON DELETE CASCADE,"
+             " peer_id TEXT NOT NULL,"
+             " last_login INTEGER NOT NULL,"
+             " PRIMARY KEY (account_id, peer_id))",
+         },
+         {
+             "CREATE TABLE peer_logins ("
+             " account_id BIGINT NOT NULL REFERENCES accounts(id) ON DELETE CASCADE,"
+             " peer_id TEXT NOT NULL,"
+             " last_login BIGINT NOT NULL,"
+             " PRIMARY KEY (account_id, peer_id))",
+         }},
     };
     return migrations;
 }

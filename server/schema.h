@@ -7,6 +7,8 @@
 //   tree_versions(account_id -> accounts ON DELETE CASCADE, version, date,
 //                 client_type, size, tree;  PRIMARY KEY (account_id, version))
 //   settings(name PRIMARY KEY, value)        "maintenance" = "on" | "off"
+//   peer_logins(account_id -> accounts ON DELETE CASCADE, peer_id,
+//               last_login;  PRIMARY KEY (account_id, peer_id))
 //
 // A migration is applied once, inside the transaction that records its
 // number; a database whose schema_version is newer than the last migration

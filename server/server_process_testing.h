@@ -11,6 +11,8 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -20,13 +22,21 @@
 namespace Core_Server::testing {
 
 // A blocking client of 127.0.0.1:port; a receive gives up after
-// `receive_timeout_seconds` of silence.
+// `receive_timeout_seconds` of silence. With `source` (another loopback
+// address, such as 127.0.0.2) the connection comes from that address.
 class client_t {
 public:
-    explicit client_t(std::uint16_t port, int receive_timeout_seconds = 20) {
+    explicit client_t(std::uint16_t port, int receive_timeout_seconds = 20,
+                      const char* source = nullptr) {
         m_fd = socket(AF_INET, SOCK_STREAM, 0);
         timeval tv{receive_timeout_seconds, 0};
         setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        if (source != nullptr) {
+            sockaddr_in from{};
+            from.sin_family = AF_INET;
+            inet_pton(AF_INET, source, &from.sin_addr);
+            bind(m_fd, reinterpret_cast<sockaddr*>(&from), sizeof from);
+        }
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_port = htons(port);
@@ -117,6 +127,20 @@ public:
     std::uint16_t port() const { return m_port; }
     // The server's process identifier (-1 once stopped).
     pid_t pid() const { return m_pid; }
+    // The process's peak resident memory so far ("VmHWM"), or its resident
+    // memory now ("VmRSS"), in KiB; -1 when it cannot be read.
+    long memory_kib(const char* field = "VmHWM") const {
+        FILE* f = std::fopen(("/proc/" + std::to_string(m_pid) + "/status").c_str(), "r");
+        if (!f) return -1;
+        char line[256];
+        long value = -1;
+        const std::string prefix = std::string(field) + ":";
+        while (std::fgets(line, sizeof line, f)) {
+            if (std::string(line).rfind(prefix, 0) == 0) value = std::atol(line + prefix.size());
+        }
+        std::fclose(f);
+        return value;
+    }
 
     // Waits until the log contains `text`; stores the log in `*log`.
     bool wait_for_log(const std::string& text, std::chrono::milliseconds limit,

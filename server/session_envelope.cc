@@ -38,15 +38,20 @@ envelope_parse_enum parse_request_header(std::string_view data, request_envelope
     return envelope_parse_enum::COMPLETE;
 }
 
-std::string make_reply(const request_envelope_t& request, std::string_view body) {
+std::string make_reply_header(const request_envelope_t& request, std::size_t body_size) {
     std::string out;
-    out.reserve(REPLY_HEADER_SIZE + body.size());
+    out.reserve(REPLY_HEADER_SIZE);
     write_be(out, REPLY_HEADER_SIZE, 2);
     write_be(out, SESSION_VERSION, 2);
-    write_be(out, body.size(), 4);
+    write_be(out, body_size, 4);
     write_be(out, request.sequence, 8);
     write_be(out, request.message_code, 4);
     write_be(out, 0, 2);
+    return out;
+}
+
+std::string make_reply(const request_envelope_t& request, std::string_view body) {
+    std::string out = make_reply_header(request, body.size());
     out.append(body);
     return out;
 }

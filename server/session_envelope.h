@@ -53,6 +53,9 @@ envelope_parse_enum parse_request_header(std::string_view data, request_envelope
 
 // The bytes of a reply to `request` carrying `body`.
 std::string make_reply(const request_envelope_t& request, std::string_view body);
+// The header of that reply alone, for a body of `body_size` bytes sent after
+// it (at most 4 GiB - 1).
+std::string make_reply_header(const request_envelope_t& request, std::size_t body_size);
 
 // The bytes of a request (used by tests and load generators).
 std::string make_request(std::uint64_t sequence, std::uint32_t message_code,

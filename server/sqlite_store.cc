@@ -1,6 +1,9 @@
 #include "sqlite_store.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <thread>
@@ -87,6 +90,8 @@ public:
     store_status_t add_account(const std::string& name, const std::string& hash) override;
     store_status_t set_password_hash(const std::string& name, const std::string& hash) override;
     store_status_t delete_account(const std::string& name) override;
+    store_status_t replace_password_hash(const std::string& name, const std::string& old_hash,
+                                         const std::string& new_hash) override;
     store_status_t find_account(const std::string& name, account_t& out) override;
     store_status_t list_accounts(std::vector<account_summary_t>& out) override;
     store_status_t latest_version(std::int64_t account_id, bool with_tree,
@@ -100,6 +105,10 @@ public:
                            tree_version_t& out) override;
     store_status_t set_maintenance(bool on) override;
     store_status_t get_maintenance(bool& on) override;
+    store_status_t record_peer_login(std::int64_t account_id, const std::string& peer_id,
+                                     std::int64_t time, std::int64_t forget_before) override;
+    store_status_t peer_logged_in_since(std::int64_t account_id, const std::string& peer_id,
+                                        std::int64_t since, bool& yes) override;
 
 private:
     enum statement_enum {
@@ -120,6 +129,10 @@ private:
         PRUNE_VERSIONS,
         SET_SETTING,
         GET_SETTING,
+        REPLACE_PASSWORD,
+        RECORD_PEER,
+        FORGET_PEERS,
+        PEER_SINCE,
         STATEMENT_COUNT,
     };
 
@@ -163,7 +176,28 @@ bool sqlite_store_t::exec_plain(const std::string& sql) {
     return rc == SQLITE_DONE;
 }
 
+// The database holds every account's bookmarks and password records: it is
+// created readable by its owner alone, and SQLite gives its -wal and -shm
+// files the database's mode. A database left readable by others (made
+// under a looser umask) is closed to them, with its -wal and -shm files.
+void make_private(const std::string& path) {
+    if (path.empty() || path == ":memory:") return;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::close(fd);
+        return;
+    }
+    for (const std::string& p : {path, path + "-wal", path + "-shm"}) {
+        struct stat st;
+        if (::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+            (st.st_mode & 077) != 0) {
+            ::chmod(p.c_str(), st.st_mode & 0700);
+        }
+    }
+}
+
 store_status_t sqlite_store_t::open() {
+    make_private(m_path);
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(m_path.c_str(), &m_db, flags, nullptr) != SQLITE_OK) {
         return store_status_t::failed("cannot open store " + describe() + ": " +
@@ -284,6 +318,12 @@ store_status_t sqlite_store_t::prepare_statements() {
         "INSERT INTO settings (name, value) VALUES (?1, ?2)"
         " ON CONFLICT (name) DO UPDATE SET value = excluded.value",
         "SELECT value FROM settings WHERE name = ?1",
+        "UPDATE accounts SET password_hash = ?3 WHERE name = ?1 AND password_hash = ?2",
+        "INSERT INTO peer_logins (account_id, peer_id, last_login) VALUES (?1, ?2, ?3)"
+        " ON CONFLICT (account_id, peer_id)"
+        " DO UPDATE SET last_login = max(last_login, excluded.last_login)",
+        "DELETE FROM peer_logins WHERE account_id = ?1 AND last_login < ?2",
+        "SELECT 1 FROM peer_logins WHERE account_id = ?1 AND peer_id = ?2 AND last_login >= ?3",
     };
     m_statements.clear();
     for (int i = 0; i < STATEMENT_COUNT; ++i) {
@@ -314,6 +354,53 @@ store_status_t sqlite_store_t::set_password_hash(const std::string& name, const 
     use.bind(2, hash);
     if (use.step() != SQLITE_DONE) return failure("set password");
     if (sqlite3_changes(m_db) == 0) return store_status_t::not_found("no account \"" + name + "\"");
+    return store_status_t::success();
+}
+
+store_status_t sqlite_store_t::replace_password_hash(const std::string& name,
+                                                     const std::string& old_hash,
+                                                     const std::string& new_hash) {
+    use_t use(statement(REPLACE_PASSWORD));
+    use.bind(1, name);
+    use.bind(2, old_hash);
+    use.bind(3, new_hash);
+    if (use.step() != SQLITE_DONE) return failure("replace password");
+    if (sqlite3_changes(m_db) == 0) {
+        return store_status_t::not_found("no account \"" + name + "\" with that password record");
+    }
+    return store_status_t::success();
+}
+
+store_status_t sqlite_store_t::record_peer_login(std::int64_t account_id,
+                                                 const std::string& peer_id, std::int64_t time,
+                                                 std::int64_t forget_before) {
+    {
+        use_t use(statement(FORGET_PEERS));
+        use.bind(1, account_id);
+        use.bind(2, forget_before);
+        if (use.step() != SQLITE_DONE) return failure("forget peer logins");
+    }
+    use_t use(statement(RECORD_PEER));
+    use.bind(1, account_id);
+    use.bind(2, peer_id);
+    use.bind(3, time);
+    const int rc = use.step();
+    // The account may have gone since the password check.
+    if ((rc & 0xFF) == SQLITE_CONSTRAINT) return store_status_t::not_found("no such account");
+    if (rc != SQLITE_DONE) return failure("record peer login");
+    return store_status_t::success();
+}
+
+store_status_t sqlite_store_t::peer_logged_in_since(std::int64_t account_id,
+                                                    const std::string& peer_id, std::int64_t since,
+                                                    bool& yes) {
+    use_t use(statement(PEER_SINCE));
+    use.bind(1, account_id);
+    use.bind(2, peer_id);
+    use.bind(3, since);
+    const int rc = use.step();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return failure("find peer login");
+    yes = rc == SQLITE_ROW;
     return store_status_t::success();
 }
 

@@ -126,6 +126,12 @@ public:
     [[nodiscard]] virtual store_status_t set_password_hash(const std::string& name,
                                                            const std::string& password_hash) = 0;
     [[nodiscard]] virtual store_status_t delete_account(const std::string& name) = 0;
+    // Replaces the password hash of `name` by `new_hash` only while it is
+    // still `old_hash` (a newer record, set by the operator meanwhile, is
+    // kept). NOT_FOUND when there is no such account with that hash.
+    [[nodiscard]] virtual store_status_t replace_password_hash(const std::string& name,
+                                                               const std::string& old_hash,
+                                                               const std::string& new_hash) = 0;
     [[nodiscard]] virtual store_status_t find_account(const std::string& name, account_t& out) = 0;
     // Every account, by name in byte order.
     [[nodiscard]] virtual store_status_t list_accounts(std::vector<account_summary_t>& out) = 0;
@@ -155,6 +161,19 @@ public:
     // tree. NOT_FOUND when the account or the version is not there.
     [[nodiscard]] virtual store_status_t restore(std::int64_t account_id, std::int32_t version,
                                                  const std::string& date, tree_version_t& out) = 0;
+
+    // Logins of a client (its peer identifier) to an account. `time` is in
+    // seconds since 1970, UTC. record_peer_login keeps the latest time of
+    // the pair and forgets the account's pairs last seen before
+    // `forget_before`; peer_logged_in_since sets `yes` when the pair logged
+    // in at `since` or later.
+    [[nodiscard]] virtual store_status_t record_peer_login(std::int64_t account_id,
+                                                           const std::string& peer_id,
+                                                           std::int64_t time,
+                                                           std::int64_t forget_before) = 0;
+    [[nodiscard]] virtual store_status_t peer_logged_in_since(std::int64_t account_id,
+                                                              const std::string& peer_id,
+                                                              std::int64_t since, bool& yes) = 0;
 
     // The maintenance flag, read and written in the database itself so that
     // every server process on the store sees a change.

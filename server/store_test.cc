@@ -1,6 +1,7 @@
 #include "store.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -241,6 +242,71 @@ TEST_P(StoreTest, ReopeningKeepsEverythingAndTheSchemaVersion) {
     EXPECT_EQ(status.code, store_status_t::FAILED);
     EXPECT_NE(status.message.find("newer than this program"), std::string::npos) << status.message;
     EXPECT_FALSE(newer);
+}
+
+TEST_P(StoreTest, PeerLoginsAndPasswordRecordsReplacedOnlyWhileUnchanged) {
+    const auto id = add_user(*m_store, "u");
+    const std::string peer(40, 'a'), other(40, 'b');
+    bool yes = true;
+    ASSERT_TRUE(m_store->peer_logged_in_since(id, peer, 0, yes).ok());
+    EXPECT_FALSE(yes);
+    ASSERT_TRUE(m_store->record_peer_login(id, peer, 1000, 0).ok());
+    ASSERT_TRUE(m_store->record_peer_login(id, other, 500, 0).ok());
+    // An older time never moves a login back.
+    ASSERT_TRUE(m_store->record_peer_login(id, peer, 900, 0).ok());
+    ASSERT_TRUE(m_store->peer_logged_in_since(id, peer, 1000, yes).ok());
+    EXPECT_TRUE(yes);
+    ASSERT_TRUE(m_store->peer_logged_in_since(id, peer, 1001, yes).ok());
+    EXPECT_FALSE(yes);
+    // Recording forgets the account's logins older than the given time.
+    ASSERT_TRUE(m_store->record_peer_login(id, peer, 2000, 600).ok());
+    ASSERT_TRUE(m_store->peer_logged_in_since(id, other, 0, yes).ok());
+    EXPECT_FALSE(yes);
+    // A schema 1 database gains the table when opened.
+    m_store.reset();
+    m_scratch.execute("DROP TABLE peer_logins");
+    m_scratch.execute("UPDATE schema_version SET version = 1");
+    m_store = open(m_options);
+    ASSERT_TRUE(m_store);
+    ASSERT_TRUE(m_store->record_peer_login(id, peer, 3000, 0).ok());
+
+    EXPECT_EQ(m_store->replace_password_hash("u", "not the record", "new").code,
+              store_status_t::NOT_FOUND);
+    ASSERT_TRUE(m_store->replace_password_hash("u", "scrypt$record-of-u", "new").ok());
+    account_t account;
+    ASSERT_TRUE(m_store->find_account("u", account).ok());
+    EXPECT_EQ(account.password_hash, "new");
+    // Logins go with their account.
+    ASSERT_TRUE(m_store->delete_account("u").ok());
+    EXPECT_EQ(m_store->record_peer_login(id, peer, 4000, 0).code, store_status_t::NOT_FOUND);
+    ASSERT_TRUE(m_store->peer_logged_in_since(id, peer, 0, yes).ok());
+    EXPECT_FALSE(yes);
+}
+
+TEST(SqliteStore, TheDatabaseAndItsLogsArePrivate) {
+    testing::temp_dir_t dir;
+    const std::string path = (dir.path() / "store.db").string();
+    const mode_t saved = ::umask(022);
+    {
+        std::unique_ptr<InterfaceStore> store;
+        ASSERT_TRUE(open_store("sqlite:" + path, store_options_t{}, store).ok());
+        ASSERT_TRUE(store->add_account("u", "r").ok());
+        for (const char* suffix : {"", "-wal", "-shm"}) {
+            struct stat st;
+            ASSERT_EQ(::stat((path + suffix).c_str(), &st), 0) << suffix;
+            EXPECT_EQ(st.st_mode & 0777, 0600u) << suffix;
+        }
+    }
+    // A database made world-readable before is closed to others on open.
+    ::chmod(path.c_str(), 0644);
+    {
+        std::unique_ptr<InterfaceStore> store;
+        ASSERT_TRUE(open_store("sqlite:" + path, store_options_t{}, store).ok());
+        struct stat st;
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+    }
+    ::umask(saved);
 }
 
 TEST_P(StoreTest, ManyStoresOpeningANewDatabaseAtOnceMigrateItOnce) {

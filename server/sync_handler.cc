@@ -1,5 +1,7 @@
 #include "sync_handler.h"
 
+#include <exception>
+
 #include "bookmarks/tree_xml.h"
 #include "utc_time.h"
 
@@ -12,6 +14,16 @@ sync_reply_t result_only(const char* result) {
     return reply;
 }
 
+// The reply "EXCEPTION" alone; an empty body when even that cannot be made.
+void exception_reply(reply_t& reply) {
+    reply.result = result_name::EXCEPTION;
+    try {
+        if (!write_sync_reply(result_only(result_name::EXCEPTION), reply.body)) reply.body.clear();
+    } catch (...) {
+        reply.body.clear();
+    }
+}
+
 }  // namespace
 
 void sync_handler_t::store_failed(const request_t& request, const std::string& error) {
@@ -19,6 +31,20 @@ void sync_handler_t::store_failed(const request_t& request, const std::string& e
 }
 
 void sync_handler_t::handle(const request_t& request, reply_t& reply) {
+    try {
+        answer(request, reply);
+    } catch (const std::exception& e) {
+        m_log.note(std::string("request from ") + request.peer + " failed: " + e.what());
+        reply.hold = {};
+        exception_reply(reply);
+    } catch (...) {
+        m_log.note("request from " + request.peer + " failed");
+        reply.hold = {};
+        exception_reply(reply);
+    }
+}
+
+void sync_handler_t::answer(const request_t& request, reply_t& reply) {
     sync_reply_t answer;
     auto finish = [&] {
         reply.result = answer.commit && answer.result == result_name::OK ? answer.commit->result
@@ -37,9 +63,15 @@ void sync_handler_t::handle(const request_t& request, reply_t& reply) {
         return finish();
     }
     sync_request_t sync;
-    if (!read_sync_request(request.body, sync)) {
-        answer = result_only(result_name::PROTOCOL_ERROR);
-        return finish();
+    switch (read_sync_request(request.body, m_options.limits, sync)) {
+        case request_read_enum::READ:
+            break;
+        case request_read_enum::MALFORMED:
+            answer = result_only(result_name::PROTOCOL_ERROR);
+            return finish();
+        case request_read_enum::TOO_LARGE:
+            answer = result_only(result_name::POLICY);
+            return finish();
     }
     reply.user = sync.user;
     reply.action = sync.action == sync_action_enum::UPDATE ? "Update"
@@ -59,14 +91,20 @@ void sync_handler_t::handle(const request_t& request, reply_t& reply) {
         answer = result_only(result_name::EXCEPTION);
         return finish();
     }
-    const auto auth =
-        m_authenticator.authenticate(*store, sync.user, sync.password, request.peer_address, now);
+    const auto auth = m_authenticator.authenticate(*store, sync.user, sync.password, sync.peer_id,
+                                                   request.peer_address, now);
+    if (!auth.warning.empty()) store_failed(request, auth.warning);
     switch (auth.outcome) {
         case auth_outcome_enum::OK:
             break;
-        case auth_outcome_enum::INVALID:
         case auth_outcome_enum::THROTTLED:
+            reply.hold = auth.hold;
+            [[fallthrough]];
+        case auth_outcome_enum::INVALID:
             answer = result_only(result_name::INVALID_PASSWORD);
+            return finish();
+        case auth_outcome_enum::BUSY:
+            answer = result_only(result_name::BUSY);
             return finish();
         case auth_outcome_enum::STORE_FAILED:
             store.discard();
@@ -118,13 +156,10 @@ bool sync_handler_t::answer_update(InterfaceStore& store, const account_t& accou
 bool sync_handler_t::answer_commit(InterfaceStore& store, const account_t& account,
                                    sync_request_t& request, sync_reply_t& answer,
                                    std::string& error) {
-    if (request.data.size() > m_options.max_tree_bytes) {
-        answer = result_only(result_name::POLICY);
-        return true;
-    }
     // Only an acceptable tree is stored; it is checked without being kept
     // (for a large account the tree would take as much memory as its
-    // document).
+    // document). A tree larger than the limit was answered "POLICY" as the
+    // request was read.
     if (!Core_ZorvaneMerge::is_tree_document(request.data)) {
         answer = result_only(result_name::PROTOCOL_ERROR);
         return true;

@@ -1,19 +1,25 @@
 // Internal to the server: the answer to every sync request.
 //
 // For each request, in this order:
-//   - the server over its connection limit: "BUSY";
-//   - a body that does not open or read as a request: "PROTOCOL_ERROR";
+//   - the server over one of its limits: "BUSY";
+//   - a body that does not open or read as a request, or breaks one of the
+//     caps of sync_message.h (sizes, nesting, field rules): "PROTOCOL_ERROR";
+//     a payload or data part beyond the tree limit: "POLICY". Nothing of
+//     such a request reaches the store, the throttle or the log;
 //   - maintenance mode on: "MAINTENANCE";
 //   - unknown user, wrong password, or too many recent failures:
-//     "INVALID_PASSWORD" (never saying which);
+//     "INVALID_PASSWORD" (never saying which; a refusal by the throttle is
+//     held as long as a password check takes); too many password checks
+//     under way: "BUSY";
 //   - Update: no stored tree, "NO_RECORD"; a baseline equal to the stored
 //     version, "OK" alone; otherwise "OK" with "Update" (version, date,
 //     submitting client type) and the stored tree as data;
-//   - Commit: a data part over `max_tree_bytes`, "POLICY"; one that is not an
-//     acceptable tree, "PROTOCOL_ERROR"; otherwise the store decides
-//     (store.h): "OK" with a "Commit" whose result is "OK" and the new
-//     version, or "INVALID_VERSION" and the stored one, each with its tree;
-//   - the store failing at any point: "EXCEPTION"; the details go to the
+//   - Commit: a data part that is not an acceptable tree, "PROTOCOL_ERROR";
+//     otherwise the store decides (store.h): "OK" with a "Commit" whose
+//     result is "OK" and the new version, or "INVALID_VERSION" and the
+//     stored one, each with its tree;
+//   - the store failing at any point, or anything thrown while handling
+//     (memory running out included): "EXCEPTION"; the details go to the
 //     server's log, never into the reply.
 // Thread-safe; each call borrows its own store from the pool.
 #pragma once
@@ -32,8 +38,7 @@
 namespace Core_Server {
 
 struct sync_handler_options_t {
-    // The largest tree document stored; the protocol's most by default.
-    std::size_t max_tree_bytes = Core_Common::max_tree_bytes;
+    request_limits_t limits;
 };
 
 class sync_handler_t final : public InterfaceRequestHandler {
@@ -51,6 +56,8 @@ public:
     void handle(const request_t& request, reply_t& reply) override;
 
 private:
+    // handle() without its guard against exceptions.
+    void answer(const request_t& request, reply_t& reply);
     // Fills `answer` for an authenticated request; returns false when the
     // store failed (`error` says how).
     bool answer_update(InterfaceStore& store, const account_t& account,

@@ -7,6 +7,8 @@
 #include <map>
 #include <set>
 
+#include "common/crypto.h"
+#include "common/gzip.h"
 #include "password_hash.h"
 #include "process_testing.h"
 #include "server_process_testing.h"
@@ -18,9 +20,9 @@ namespace Core_Server {
 namespace {
 
 using namespace std::chrono_literals;
-using ::testing::HasSubstr;
 using testing::backend_enum;
 using testing::client_t;
+using ::testing::HasSubstr;
 using testing::scratch_store_t;
 using testing::server_process_t;
 
@@ -28,8 +30,7 @@ std::string tree_document(const std::string& title, int bookmarks = 1) {
     std::string children;
     for (int i = 0; i < bookmarks; ++i) {
         children += "<node><guid>b" + std::to_string(i) + "</guid><type>bookmark</type><name>" +
-                    title + "</name><url>http://example.org/" + std::to_string(i) +
-                    "</url></node>";
+                    title + "</name><url>http://example.org/" + std::to_string(i) + "</url></node>";
     }
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><nodeset><node><guid>ROOT</guid>"
            "<type>folder</type><name>r</name><children>" +
@@ -186,15 +187,15 @@ TEST_P(SyncServerTest, FollowsMaintenanceSwitchedByTheOperator) {
         return false;
     };
     ASSERT_TRUE(wait_for("NO_RECORD"));
-    ASSERT_EQ(testing::run_process(ZV_SERVER_BINARY,
-                                   {"--store", m_scratch.url(), "maintenance", "on"})
-                  .status,
-              0);
+    ASSERT_EQ(
+        testing::run_process(ZV_SERVER_BINARY, {"--store", m_scratch.url(), "maintenance", "on"})
+            .status,
+        0);
     EXPECT_TRUE(wait_for("MAINTENANCE"));
-    ASSERT_EQ(testing::run_process(ZV_SERVER_BINARY,
-                                   {"--store", m_scratch.url(), "maintenance", "off"})
-                  .status,
-              0);
+    ASSERT_EQ(
+        testing::run_process(ZV_SERVER_BINARY, {"--store", m_scratch.url(), "maintenance", "off"})
+            .status,
+        0);
     EXPECT_TRUE(wait_for("NO_RECORD"));
 }
 
@@ -236,8 +237,8 @@ TEST_P(SyncServerTest, TwoServersOnOneStoreNeverLoseACommit) {
         clients.emplace_back([&, c] {
             int baseline = 0, last = 0;
             for (int i = 0; i < kCommits; ++i) {
-                const std::string tree = tree_document("c" + std::to_string(c) + "i" +
-                                                       std::to_string(i));
+                const std::string tree =
+                    tree_document("c" + std::to_string(c) + "i" + std::to_string(i));
                 for (int attempt = 0;; ++attempt) {
                     const auto port = (attempt + c) % 2 ? first.port() : second.port();
                     const auto r = ask(port, commit("bob", "secret", baseline, tree));
@@ -330,7 +331,10 @@ INSTANTIATE_TEST_SUITE_P(Backends, SyncServerTest,
                          [](const auto& info) { return testing::backend_name(info.param); });
 
 TEST(SyncMessage, RequestsAndRepliesRoundTrip) {
-    auto request = commit("b\xc3\xb6" "b", "p<&>w", 12, tree_document("t"), "laptop");
+    auto request = commit(
+        "b\xc3\xb6"
+        "b",
+        "p<&>w", 12, tree_document("t"), "laptop");
     request.overwrite = true;
     std::string body;
     ASSERT_TRUE(write_sync_request(request, body));
@@ -367,6 +371,96 @@ TEST(SyncMessage, RequestsAndRepliesRoundTrip) {
     sync_request_t ignored;
     EXPECT_FALSE(read_sync_request("", ignored));
     EXPECT_FALSE(read_sync_request(std::string(100, '\0'), ignored));
+}
+
+// A body of the given message document and data part, packed as clients
+// pack theirs.
+std::string packed(const std::string& xml, const std::string& data = "") {
+    std::string payload;
+    for (const std::size_t n : {xml.size(), data.size()})
+        for (int shift = 24; shift >= 0; shift -= 8)
+            payload.push_back(static_cast<char>(n >> shift));
+    payload += xml + data;
+    EXPECT_TRUE(Core_Common::gzip_compress(payload));
+    EXPECT_TRUE(Core_Common::encrypt(MESSAGE_PASSPHRASE, payload));
+    return payload;
+}
+
+std::string request_document(const std::string& fields) {
+    return "<?xml version=\"1.0\"?><Zorvane><Zorvane><Request><Commit>" + fields +
+           "</Commit></Request></Zorvane></Zorvane>";
+}
+
+std::string fields(const std::string& user, const std::string& password, const std::string& peer,
+                   const std::string& client_type = "desktop") {
+    return "<Username>" + user + "</Username><Password>" + password +
+           "</Password><ClientVersion>0</ClientVersion><PeerID>" + peer + "</PeerID><ClientType>" +
+           client_type + "</ClientType><BookmarkVersionBaseline>0</BookmarkVersionBaseline>";
+}
+
+TEST(SyncMessage, HardCapsRefuseARequestBeforeAnythingElseLooksAtIt) {
+    request_limits_t limits;
+    limits.max_tree_bytes = 1000;
+    const std::string peer(40, 'a');
+    auto read = [&](const std::string& body) {
+        sync_request_t r;
+        return read_sync_request(body, limits, r);
+    };
+    constexpr auto READ = request_read_enum::READ;
+    constexpr auto MALFORMED = request_read_enum::MALFORMED;
+    constexpr auto TOO_LARGE = request_read_enum::TOO_LARGE;
+    // At the bounds: accepted, the peer identifier in lower case.
+    sync_request_t r;
+    ASSERT_EQ(read_sync_request(
+                  packed(request_document(fields(std::string(255, 'u'), std::string(1024, 'p'),
+                                                 std::string(40, 'F'), std::string(64, 't'))),
+                         std::string(1000, 'd')),
+                  limits, r),
+              READ);
+    EXPECT_EQ(r.peer_id, std::string(40, 'f'));
+    EXPECT_EQ(r.data.size(), 1000u);
+    // One past each bound, or off the rule.
+    EXPECT_EQ(read(packed(request_document(fields(std::string(256, 'u'), "p", peer)))), MALFORMED);
+    EXPECT_EQ(read(packed(request_document(fields("bo\x01b", "p", peer)))), MALFORMED);
+    EXPECT_EQ(read(packed(request_document(fields("bob", std::string(1025, 'p'), peer)))),
+              MALFORMED);
+    for (const std::string& bad_peer :
+         {std::string(39, 'a'), std::string(41, 'a'), std::string(39, 'a') + "g", std::string()}) {
+        EXPECT_EQ(read(packed(request_document(fields("bob", "p", bad_peer)))), MALFORMED)
+            << bad_peer;
+    }
+    EXPECT_EQ(read(packed(request_document("<Username>bob</Username><Password>p</Password>"))),
+              MALFORMED)
+        << "every request carries its PeerID";
+    EXPECT_EQ(read(packed(request_document(fields("bob", "p", peer, std::string(65, 't'))))),
+              MALFORMED);
+    EXPECT_EQ(read(packed(request_document(fields("bob", "p", peer)), std::string(1001, 'd'))),
+              TOO_LARGE);
+    // The document: a type declaration, a deep or wide one, a long one.
+    std::string laughs = "<!DOCTYPE Zorvane [<!ENTITY a0 \"xxxxxxxxxxxxxxxx\">";
+    for (int i = 1; i < 10; ++i) {
+        laughs += "<!ENTITY a" + std::to_string(i) + " \"";
+        for (int j = 0; j < 10; ++j) laughs += "&a" + std::to_string(i - 1) + ";";
+        laughs += "\">";
+    }
+    laughs += "]>" + request_document(fields("&a9;", "p", peer)).substr(21);
+    EXPECT_EQ(read(packed(laughs)), MALFORMED);
+    EXPECT_EQ(read(packed(
+                  request_document(fields("bob", "p", peer) + "<x><x><x><x><x/></x></x></x></x>"))),
+              MALFORMED);
+    std::string wide;
+    for (int i = 0; i < 60; ++i) wide += "<x/>";
+    EXPECT_EQ(read(packed(request_document(fields("bob", "p", peer) + wide))), MALFORMED);
+    EXPECT_EQ(read(packed(request_document(fields("bob", "p", peer) + "<x>" +
+                                           std::string(16 * 1024, 'x') + "</x>"))),
+              MALFORMED);
+    // 16 MiB of empty elements packed into some tens of kilobytes: refused as too
+    // large while unpacking, never built.
+    std::string bomb;
+    while (bomb.size() < 16 * 1024 * 1024) bomb += "<a/><a/><a/><a/>";
+    const std::string body = packed(request_document(bomb));
+    EXPECT_LT(body.size(), 128u * 1024);
+    EXPECT_EQ(read(body), TOO_LARGE);
 }
 
 }  // namespace

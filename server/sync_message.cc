@@ -1,7 +1,10 @@
 #include "sync_message.h"
 
+#include <cctype>
+#include <cstdint>
 #include <utility>
 
+#include "account_name.h"
 #include "common/crypto.h"
 #include "common/gzip.h"
 #include "common/xml_node.h"
@@ -21,14 +24,23 @@ void write_be32(std::string& out, std::uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>(v >> shift));
 }
 
-bool open_payload(std::string_view body, std::string& xml, std::string& data) {
+// Opens a body whose payload unpacks to at most `limit` bytes and whose XML
+// part holds at most `max_xml` bytes; sets `too_large` when it would not.
+bool open_payload(std::string_view body, std::string& xml, std::string& data,
+                  std::size_t limit = Core_Common::gzip_inflate_limit,
+                  std::size_t max_xml = SIZE_MAX, bool* too_large = nullptr) {
     std::string bytes(body);
     if (!Core_Common::decrypt(MESSAGE_PASSPHRASE, bytes)) return false;
-    if (!Core_Common::gzip_decompress(bytes)) return false;
+    bool over = false;
+    if (!Core_Common::gzip_decompress(bytes, limit, over)) {
+        if (too_large != nullptr) *too_large = over;
+        return false;
+    }
     if (bytes.size() < 8) return false;
     const std::uint32_t x = read_be32(bytes, 0);
     const std::uint32_t d = read_be32(bytes, 4);
     if (x > bytes.size() - 8 || bytes.size() - 8 - x != d) return false;
+    if (x > max_xml) return false;
     xml = bytes.substr(8, x);
     // The data part (a tree of tens of megabytes) stays in the buffer it was
     // unpacked into.
@@ -73,13 +85,26 @@ const std::string* child_text(const xml_node_t& parent, std::u16string_view name
 
 }  // namespace
 
-bool read_sync_request(std::string_view body, sync_request_t& out) {
+static bool is_hex_digits(const std::string& text) {
+    return text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+}
+
+request_read_enum read_sync_request(std::string_view body, const request_limits_t& limits,
+                                    sync_request_t& out) {
+    constexpr auto MALFORMED = request_read_enum::MALFORMED;
     std::string xml, data;
-    if (!open_payload(body, xml, data)) return false;
+    bool too_large = false;
+    if (!open_payload(body, xml, data, limits.max_tree_bytes + limits.max_xml_bytes + 8,
+                      limits.max_xml_bytes, &too_large)) {
+        return too_large ? request_read_enum::TOO_LARGE : MALFORMED;
+    }
+    Core_Common::xml_limits_t xml_limits;
+    xml_limits.max_depth = limits.max_xml_depth;
+    xml_limits.max_elements = limits.max_xml_elements;
     xml_node_t root;
-    if (!root.parse(xml)) return false;
+    if (!root.parse(xml, xml_limits)) return MALFORMED;
     const xml_node_t* request = root.find_path(u"Zorvane/Request");
-    if (!request) return false;
+    if (!request) return MALFORMED;
     const xml_node_t* action = nullptr;
     for (const xml_node_t* child : request->children) {
         if (child->name == u"Update" || child->name == u"Commit") {
@@ -87,24 +112,38 @@ bool read_sync_request(std::string_view body, sync_request_t& out) {
             break;
         }
     }
-    if (!action) return false;
+    if (!action) return MALFORMED;
     const std::string* user = child_text(*action, u"Username");
     const std::string* password = child_text(*action, u"Password");
-    if (!user || !password) return false;
+    const std::string* peer = child_text(*action, u"PeerID");
+    if (!user || !password || !peer) return MALFORMED;
+    if (!is_valid_account_name(*user) || password->size() > MAX_PASSWORD_BYTES ||
+        peer->size() != PEER_ID_DIGITS || !is_hex_digits(*peer)) {
+        return MALFORMED;
+    }
     sync_request_t r;
     r.action = action->name == u"Update" ? sync_action_enum::UPDATE : sync_action_enum::COMMIT;
     r.user = *user;
     r.password = *password;
-    if (const auto* peer = child_text(*action, u"PeerID")) r.peer_id = *peer;
-    if (const auto* type = child_text(*action, u"ClientType")) r.client_type = *type;
+    r.peer_id = *peer;
+    for (char& c : r.peer_id) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (const auto* type = child_text(*action, u"ClientType")) {
+        if (type->size() > MAX_CLIENT_TYPE_BYTES) return MALFORMED;
+        r.client_type = *type;
+    }
     if (const auto* overwrite = child_text(*action, u"OverWrite"))
         r.overwrite = *overwrite == "true";
     std::int64_t baseline = 0;
     action->get_child(u"BookmarkVersionBaseline", baseline);
     r.baseline = baseline;
+    if (data.size() > limits.max_tree_bytes) return request_read_enum::TOO_LARGE;
     r.data = std::move(data);
     out = std::move(r);
-    return true;
+    return request_read_enum::READ;
+}
+
+bool read_sync_request(std::string_view body, sync_request_t& out) {
+    return read_sync_request(body, request_limits_t{}, out) == request_read_enum::READ;
 }
 
 bool write_sync_reply(const sync_reply_t& reply, std::string& body) {

@@ -15,10 +15,13 @@
 // All functions are pure and thread-safe.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "common/size_limits.h"
 
 namespace Core_Server {
 
@@ -52,9 +55,43 @@ struct sync_request_t {
     std::string data;  // the data part: a tree document for a commit
 };
 
-// Unpacks and reads a request body. Returns false when the body does not
-// decipher, unpack or split, when the document does not parse or lacks the
-// request element, or when the action is neither Update nor Commit.
+// The hard caps on a request, checked while it is opened, before the store,
+// the login throttle or the log sees any of it.
+struct request_limits_t {
+    // The data part (a tree); the whole payload may unpack to this plus
+    // `max_xml_bytes` and the two lengths, no more.
+    std::size_t max_tree_bytes = Core_Common::max_tree_bytes;
+    // The message document: a request has ten elements, five deep, and
+    // fields of a few hundred bytes.
+    std::size_t max_xml_bytes = 16 * 1024;
+    std::size_t max_xml_depth = 8;
+    std::size_t max_xml_elements = 64;
+};
+static_assert(request_limits_t{}.max_xml_bytes <= Core_Common::max_message_document_bytes);
+
+// Field rules: the user name follows the account-name rule (account_name.h),
+// the password holds at most MAX_PASSWORD_BYTES, the peer identifier is
+// exactly PEER_ID_DIGITS hexadecimal digits (read in lower case), the client
+// type holds at most MAX_CLIENT_TYPE_BYTES.
+inline constexpr std::size_t MAX_PASSWORD_BYTES = 1024;
+inline constexpr std::size_t PEER_ID_DIGITS = 40;
+inline constexpr std::size_t MAX_CLIENT_TYPE_BYTES = 64;
+
+enum class request_read_enum {
+    READ,       // `out` holds the request
+    MALFORMED,  // not a request, or one breaking a cap or a field rule
+    TOO_LARGE,  // the payload unpacks beyond the caps, or the tree is too large
+};
+
+// Unpacks and reads a request body under `limits`. MALFORMED when the body
+// does not decipher, unpack or split, when the document does not parse,
+// breaks a cap or lacks the request element, when the action is neither
+// Update nor Commit, or when a field breaks its rule. `out` is written only
+// on READ.
+[[nodiscard]] request_read_enum read_sync_request(std::string_view body,
+                                                  const request_limits_t& limits,
+                                                  sync_request_t& out);
+// The same under the default limits; true on READ.
 [[nodiscard]] bool read_sync_request(std::string_view body, sync_request_t& out);
 
 // What a reply says, beyond its result.

@@ -42,6 +42,21 @@ Node* find_child_impl(Node* node, std::string_view guid, std::size_t* position) 
 
 }  // namespace
 
+bool within_depth(const zorvane_node_t& tree, std::size_t max_depth) {
+    // The nodes with children still to look at, with their depths.
+    std::vector<std::pair<const zorvane_node_t*, std::size_t>> pending;
+    if (!tree.children.empty()) pending.emplace_back(&tree, 0);
+    while (!pending.empty()) {
+        const auto [node, depth] = pending.back();
+        pending.pop_back();
+        if (depth + 1 > max_depth) return false;
+        for (const zorvane_node_t& child : node->children) {
+            if (!child.children.empty()) pending.emplace_back(&child, depth + 1);
+        }
+    }
+    return true;
+}
+
 std::string type_name(std::int32_t type) {
     if (type < 0 || type >= static_cast<std::int32_t>(kTypeNames.size())) return {};
     return std::string(kTypeNames[static_cast<std::size_t>(type)]);

@@ -14,6 +14,7 @@
 // Not synchronised: a tree is used by one thread at a time.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -38,6 +39,14 @@ inline constexpr std::string_view kToolbarGuid = "BOOKMARK_TOOLBAR";
 inline constexpr std::string_view kMenuGuid = "BOOKMARK_MENU";
 inline constexpr std::string_view kUnfiledGuid = "BOOKMARK_UNFILED";
 inline constexpr std::string_view kNotesGuid = "BOOKMARK_NOTES";
+
+// The deepest a tree may nest: the top at depth 0, its children at depth 1,
+// and so on. Browsers nest a handful of levels; the readers of trees (the
+// document form, the local record, bookmark-file HTML) refuse deeper ones,
+// and the merge refuses them too, so the recursive walks over trees stay
+// far from the end of the stack. The document form of such a tree nests
+// 2 * depth + 3 elements, within the XML library's bound of 257.
+inline constexpr std::size_t kMaxTreeDepth = 100;
 
 struct zorvane_node_t {
     std::string guid;             // unique within a tree (by expectation, not enforced)
@@ -77,6 +86,10 @@ bool is_kernel_node(const zorvane_node_t& node);
 // `children` sequence holding the node is modified.
 zorvane_node_t* find_node(zorvane_node_t& tree, std::string_view guid);
 const zorvane_node_t* find_node(const zorvane_node_t& tree, std::string_view guid);
+
+// True when no node of `tree` lies deeper than `max_depth` (the top is at
+// depth 0). Walks without recursion and stops at the first node too deep.
+bool within_depth(const zorvane_node_t& tree, std::size_t max_depth = kMaxTreeDepth);
 
 // The first direct child of `node` whose identifier is `guid`, or nullptr
 // (also when `node` is nullptr). When found and `position` is not nullptr,

@@ -177,7 +177,13 @@ void tidy_separators(zorvane_node_t& node) {
 
 }  // namespace
 
-void merge_trees(const merge_input& input, zorvane_node_t& out) {
+bool merge_trees(const merge_input& input, zorvane_node_t& out) {
+    // The walks below recurse along the folders; trees this deep come from
+    // no reader of this system.
+    if (!within_depth(input.remote) || !within_depth(input.base) || !within_depth(input.local)) {
+        out = zorvane_node_t(0, "");
+        return false;
+    }
     working_tree work(input.base, false);
     const bool repeats = work.source_has_repeats();
     std::vector<diff_entry> local_changes, remote_changes;
@@ -200,12 +206,17 @@ void merge_trees(const merge_input& input, zorvane_node_t& out) {
     if (work.repeats_seen()) repeated = work.repeated_identifiers();
     out = work.release();
     if (!repeated.empty()) keep_one_node_per_identifier(out, input, &repeated);
+    return true;
 }
 
-void adopt_incoming(const adopt_input& input, zorvane_node_t& out) {
+bool adopt_incoming(const adopt_input& input, zorvane_node_t& out) {
+    if (!within_depth(input.incoming) || !within_depth(input.local)) {
+        out = zorvane_node_t(0, "");
+        return false;
+    }
     if (input.client_type == "FIREFOX" || input.client_type == "WEB") {
         out = input.incoming;
-        return;
+        return true;
     }
     zorvane_node_t result = input.local;
     zorvane_node_t incoming = input.incoming;
@@ -221,6 +232,7 @@ void adopt_incoming(const adopt_input& input, zorvane_node_t& out) {
     result = work.release();
     tidy_separators(result);
     out = std::move(result);
+    return true;
 }
 
 }  // namespace Core_ZorvaneMerge

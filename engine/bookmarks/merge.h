@@ -2,7 +2,10 @@
 // adoption of a tree written by another client type.
 //
 // Both operations take their trees by value semantics (the inputs are never
-// modified), keep no state between calls and do not fail. Not synchronised.
+// modified) and keep no state between calls. Their only failure is an input
+// nested deeper than kMaxTreeDepth (bookmark_node.h), which no reader of
+// trees lets in: they then return false with `out` set to the empty tree
+// zorvane_node_t(0, ""). Not synchronised.
 #pragma once
 
 #include <string>
@@ -40,7 +43,7 @@ struct adopt_input {
 //    are in another relative order than in `base`.
 // Folders are matched by identifier from the top down. With skip_deletes
 // true a node present in `base` is never removed.
-void merge_trees(const merge_input& input, zorvane_node_t& out);
+bool merge_trees(const merge_input& input, zorvane_node_t& out);
 
 // The tree the browser adopts when the server's tree came from
 // `input.client_type`. For "FIREFOX" and "WEB" that is the incoming tree
@@ -50,6 +53,6 @@ void merge_trees(const merge_input& input, zorvane_node_t& out);
 // queries whose address the browser already has there are left out), and
 // separators are tidied: none directly after another, none at the end of a
 // folder.
-void adopt_incoming(const adopt_input& input, zorvane_node_t& out);
+bool adopt_incoming(const adopt_input& input, zorvane_node_t& out);
 
 }  // namespace Core_ZorvaneMerge

@@ -108,8 +108,9 @@ struct node_elements_t {
     }
 };
 
-bool read_node(const xml_node_t& e, zorvane_node_t& node) {
+bool read_node(const xml_node_t& e, zorvane_node_t& node, std::size_t depth) {
     using E = node_elements_t;
+    if (depth > kMaxTreeDepth) return false;
     const node_elements_t el(e);
     el.ansi(E::GUID, node.guid);
     if (node.guid.empty()) return false;
@@ -151,7 +152,7 @@ bool read_node(const xml_node_t& e, zorvane_node_t& node) {
     std::int32_t position = 0;
     for (const xml_node_t* c : children->children) {
         zorvane_node_t child(0, "");
-        if (!read_node(*c, child)) return false;
+        if (!read_node(*c, child, depth + 1)) return false;
         child.index = position++;
         node.children.push_back(std::move(child));
     }
@@ -200,8 +201,10 @@ struct piecewise_t {
     }
 };
 
-void stream_node(Core_Common::xml_writer_t& w, const zorvane_node_t& node, std::string& scratch,
-                 piecewise_t* pieces = nullptr) {
+// Writes the "node" element of `node` up to its children; returns true when
+// it left a "children" element open for them, else closes the node.
+bool stream_node_start(Core_Common::xml_writer_t& w, const zorvane_node_t& node,
+                       std::string& scratch) {
     w.open("node");
     // Narrow values are in the ANSI code page; the document holds UTF-8.
     Core_Platform::ansi_to_utf8(node.guid, scratch);
@@ -220,12 +223,35 @@ void stream_node(Core_Common::xml_writer_t& w, const zorvane_node_t& node, std::
         stream_number(w, "created", node.created);
         stream_number(w, "modified", node.modified);
     }
-    if (!node.children.empty()) {
-        w.open("children");
-        for (const zorvane_node_t& child : node.children) stream_node(w, child, scratch, pieces);
+    if (node.children.empty()) {
         w.close();
+        return false;
     }
-    w.close();
+    w.open("children");
+    return true;
+}
+
+// The nodes in document order, without recursion: however deep a tree a
+// merge made, writing it cannot exhaust the stack. With `pieces`, the
+// document goes out whenever a piece's worth is written.
+void stream_tree(Core_Common::xml_writer_t& w, const zorvane_node_t& top, std::string& scratch,
+                 piecewise_t* pieces = nullptr) {
+    // The nodes whose "children" element is open, with the next child to write.
+    std::vector<std::pair<const zorvane_node_t*, std::size_t>> open;
+    if (stream_node_start(w, top, scratch)) open.emplace_back(&top, 0);
+    while (!open.empty()) {
+        if (pieces != nullptr) pieces->flush_if_full();
+        const zorvane_node_t& node = *open.back().first;
+        const std::size_t next = open.back().second++;
+        if (next == node.children.size()) {
+            open.pop_back();
+            w.close();  // children
+            w.close();  // node
+            continue;
+        }
+        const zorvane_node_t& child = node.children[next];
+        if (stream_node_start(w, child, scratch)) open.emplace_back(&child, 0);
+    }
     if (pieces != nullptr) pieces->flush_if_full();
 }
 
@@ -243,6 +269,8 @@ public:
         tree = std::move(m_result);
         return true;
     }
+    // The reading stopped at a node nested deeper than kMaxTreeDepth.
+    bool too_deep() const { return m_too_deep; }
 
     bool start_element(std::string_view name) override {
         if (m_skip > 0) {
@@ -345,8 +373,13 @@ private:
     }
 
     // The state of a node element; one per level, used again by the next
-    // node at that level (its texts keep their storage).
+    // node at that level (its texts keep their storage). A node deeper than
+    // the trees of this system refuses the document.
     bool open_node() {
+        if (m_open_nodes > kMaxTreeDepth) {
+            m_too_deep = true;
+            return false;
+        }
         m_frames.push_back({NODE, 0});
         if (m_open_nodes == m_nodes.size()) m_nodes.emplace_back();
         pending_t& p = m_nodes[m_open_nodes++];
@@ -433,18 +466,26 @@ private:
     bool m_have_top = false;
     bool m_done = false;
     const bool m_keep;
+    bool m_too_deep = false;
     zorvane_node_t m_result{0, ""};
     xml_node_t m_scratch;  // the text conversions of xml_node_t
 };
 
-// About the length of the document of `node` at `depth`, so the output
-// grows once rather than by doubling (tens of megabytes for a large tree).
-std::size_t estimated_length(const zorvane_node_t& node, std::size_t depth) {
-    // The fixed elements, indented, with their tags and numbers.
-    std::size_t length = 250 + 26 * std::min<std::size_t>(depth + 2, 30) + node.guid.size() +
-                         node.title.size() + node.description.size() + node.keyword.size() +
-                         node.tag.size() + node.url.size() + node.feed_url.size();
-    for (const zorvane_node_t& child : node.children) length += estimated_length(child, depth + 2);
+// About the length of the document of `tree`, so the output grows once
+// rather than by doubling (tens of megabytes for a large tree).
+std::size_t estimated_length(const zorvane_node_t& tree) {
+    std::size_t length = 0;
+    // (node, indentation level of its "node" element)
+    std::vector<std::pair<const zorvane_node_t*, std::size_t>> pending{{&tree, 1}};
+    while (!pending.empty()) {
+        const auto [node, level] = pending.back();
+        pending.pop_back();
+        // The fixed elements, indented, with their tags and numbers.
+        length += 250 + 26 * std::min<std::size_t>(level + 2, 30) + node->guid.size() +
+                  node->title.size() + node->description.size() + node->keyword.size() +
+                  node->tag.size() + node->url.size() + node->feed_url.size();
+        for (const zorvane_node_t& child : node->children) pending.emplace_back(&child, level + 2);
+    }
     return length;
 }
 
@@ -452,11 +493,11 @@ std::size_t estimated_length(const zorvane_node_t& node, std::size_t depth) {
 
 void write_tree(const zorvane_node_t& tree, std::string& out) {
     out.clear();
-    out.reserve(estimated_length(tree, 1));
+    out.reserve(estimated_length(tree));
     Core_Common::xml_writer_t w(out, true);
     w.open("nodeset");
     std::string scratch;
-    stream_node(w, tree, scratch);
+    stream_tree(w, tree, scratch);
     w.close();
 }
 
@@ -468,7 +509,7 @@ void write_tree(const zorvane_node_t& tree, const std::function<void(std::string
     Core_Common::xml_writer_t w(out, true);
     w.open("nodeset");
     std::string scratch;
-    stream_node(w, tree, scratch, &pieces);
+    stream_tree(w, tree, scratch, &pieces);
     w.close();
     if (!out.empty()) sink(out);
 }
@@ -515,19 +556,31 @@ bool is_tree_document(std::string_view document) {
 }
 
 void read_tree(std::string_view document, zorvane_node_t& tree) {
+    std::string why;
+    read_tree(document, tree, why);
+}
+
+void read_tree(std::string_view document, zorvane_node_t& tree, std::string& why) {
     tree = zorvane_node_t(0, "");
+    why.clear();
+    static constexpr const char* kIncomplete = "a node is incomplete or of an unknown type";
     tree_reader_t reader;
     switch (Core_Common::read_xml_events(document, reader)) {
         case Core_Common::XML_STREAM_READ:
-            reader.take(tree);
+            if (!reader.take(tree)) why = "no node under the root element";
             return;
         case Core_Common::XML_STREAM_NEEDS_TREE:
-            // A document type declaration: its entities need the whole
-            // document.
+            // A text too long for the stream: the whole document decides.
             read_tree_with_nodes(document, tree);
+            if (tree.type == 0) why = kIncomplete;
             return;
         case Core_Common::XML_STREAM_MALFORMED:
+            why = "not well-formed XML, or a document type declaration";
+            return;
         case Core_Common::XML_STREAM_STOPPED:
+            why = reader.too_deep()
+                      ? "nodes nested deeper than " + std::to_string(kMaxTreeDepth) + " levels"
+                      : kIncomplete;
             return;
     }
 }
@@ -547,7 +600,7 @@ void read_tree_with_nodes(std::string_view document, zorvane_node_t& tree) {
     const xml_node_t* top = root.find_child(u"node");
     if (top == nullptr) return;
     zorvane_node_t result(0, "");
-    if (read_node(*top, result)) tree = std::move(result);
+    if (read_node(*top, result, 0)) tree = std::move(result);
 }
 
 }  // namespace Core_ZorvaneMerge

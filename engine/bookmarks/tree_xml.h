@@ -41,11 +41,17 @@ void write_tree(const zorvane_node_t& tree, std::string& out);
 // query or feed without address, or a feed without feed address. A document
 // is taken whole or not at all; callers test `type` for 0.
 //
+// A document with a document type declaration, or with nodes nested
+// deeper than kMaxTreeDepth (bookmark_node.h), is not acceptable either.
+//
 // Fixed folders keep only their name and children; separators need no name;
 // element names inside "children" do not matter; the first of repeated
 // elements counts. Children get `index` 0, 1, 2, ... by position. Note bodies
 // lose trailing blanks and line ends and get CR LF line ends.
 void read_tree(std::string_view document, zorvane_node_t& tree);
+// The same; when the document is refused, `why` says why in a few words
+// ("nodes nested deeper than 100 levels"), otherwise it is emptied.
+void read_tree(std::string_view document, zorvane_node_t& tree, std::string& why);
 
 // Whether read_tree gives a tree for `document` (rather than the empty
 // tree), found without keeping the tree: for a caller that only checks a
@@ -88,8 +94,8 @@ private:
 // The same two conversions through a whole document of xml_node_t elements
 // (common/xml_node.h): the same bytes, the same trees, the same documents
 // refused, at several times the memory and time. read_tree() hands
-// documents with a document type declaration to read_tree_with_nodes();
-// the tests hold the streaming forms against these.
+// documents with a text run too long for the stream to
+// read_tree_with_nodes(); the tests hold the streaming forms against these.
 void write_tree_with_nodes(const zorvane_node_t& tree, std::string& out);
 void read_tree_with_nodes(std::string_view document, zorvane_node_t& tree);
 

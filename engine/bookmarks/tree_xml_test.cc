@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "bookmarks/merge.h"
 #include "bookmarks/tree_compare.h"
 #include "bookmarks/tree_generator.h"
 #include "platform/strings.h"
@@ -25,6 +26,67 @@ zorvane_node_t read(const std::string& document) {
     zorvane_node_t tree(NODE_FOLDER, "stale");
     read_tree(document, tree);
     return tree;
+}
+
+// A chain of folders: the top, then `depth` folders each inside the last.
+zorvane_node_t chain(std::size_t depth) {
+    zorvane_node_t top(NODE_FOLDER, "ROOT");
+    top.title = u"r";
+    zorvane_node_t* at = &top;
+    for (std::size_t i = 1; i <= depth; ++i) {
+        zorvane_node_t folder(NODE_FOLDER, "f" + std::to_string(i));
+        folder.title = u"f";
+        at->children.push_back(std::move(folder));
+        at = &at->children.back();
+    }
+    return top;
+}
+
+TEST(TreeDepth, ReadersAndMergeRefuseTreesDeeperThanTheBound) {
+    EXPECT_TRUE(within_depth(chain(kMaxTreeDepth)));
+    EXPECT_FALSE(within_depth(chain(kMaxTreeDepth + 1)));
+    std::string document;
+    write_tree(chain(kMaxTreeDepth), document);
+    zorvane_node_t tree;
+    std::string why;
+    read_tree(document, tree, why);
+    EXPECT_TRUE(trees_equal(tree, chain(kMaxTreeDepth))) << why;
+    EXPECT_EQ(why, "");
+    // One level more: refused by the stream and the node form alike.
+    write_tree(chain(kMaxTreeDepth + 1), document);
+    read_tree(document, tree, why);
+    EXPECT_EQ(tree.type, 0);
+    EXPECT_EQ(why, "nodes nested deeper than 100 levels");
+    read_tree_with_nodes(document, tree);
+    EXPECT_EQ(tree.type, 0);
+
+    merge_input in;
+    in.remote = chain(3);
+    in.base = chain(3);
+    in.local = chain(kMaxTreeDepth);
+    zorvane_node_t merged;
+    EXPECT_TRUE(merge_trees(in, merged));
+    EXPECT_TRUE(trees_equal(merged, chain(kMaxTreeDepth)));
+    in.local = chain(kMaxTreeDepth + 1);
+    EXPECT_FALSE(merge_trees(in, merged));
+    EXPECT_EQ(merged.type, 0);
+    adopt_input adopt;
+    adopt.client_type = "OTHER";
+    adopt.incoming = chain(kMaxTreeDepth + 1);
+    adopt.local = chain(1);
+    EXPECT_FALSE(adopt_incoming(adopt, merged));
+
+    // Writing has no depth bound of its own: a tree however deep is written
+    // without exhausting the stack, and read back refused.
+    write_tree(chain(5000), document);
+    std::size_t closed = 0;
+    for (auto at = document.find("</node>"); at != std::string::npos;
+         at = document.find("</node>", at + 1))
+        ++closed;
+    EXPECT_EQ(closed, 5001u);
+    EXPECT_EQ(document.substr(document.size() - 21), "  </node>\n</nodeset>\n");
+    read_tree(document, tree, why);
+    EXPECT_EQ(tree.type, 0);
 }
 
 TEST(WriteTree, ExactDocument) {
@@ -388,11 +450,10 @@ TEST(TreeXmlStreaming, ReadsTheTreesOfTheNodeForm) {
              "xmlns:z=\"urn:z\"><z:node><guid>ROOT</guid><type>folder</type></z:node></nodeset>",
              "<nodeset><q:node><guid>ROOT</guid><type>folder</type></q:node></nodeset>",
              "<nodeset><node><q:guid>ROOT</q:guid><type>folder</type></node></nodeset>",
-             // A document type declaration goes the node way, entities and all.
+             // Refused ones: a document type declaration first.
              "<!DOCTYPE nodeset [<!ENTITY t \"Title\">]>" +
                  root_with(element("a", "bookmark", "<name>&t;</name><url>http://a/</url>"))
                      .substr(38),
-             // Refused ones.
              std::string("not xml"),
              std::string(""),
              doc(""),

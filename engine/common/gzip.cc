@@ -93,7 +93,8 @@ std::size_t header_length(const unsigned char* p, std::size_t n) {
 }
 
 template <class Bytes>
-bool decompress(Bytes& data, const std::size_t limit) {
+bool decompress(Bytes& data, const std::size_t limit, bool* too_large = nullptr) {
+    if (too_large != nullptr) *too_large = false;
     const auto* p = reinterpret_cast<const unsigned char*>(data.data());
     const std::size_t n = data.size();
     const std::size_t start = header_length(p, n);
@@ -104,6 +105,12 @@ bool decompress(Bytes& data, const std::size_t limit) {
     const std::size_t stream_length = n - start - kTrailerSize;
     const std::uint32_t stated_crc = get_le32(p + n - kTrailerSize);
     const std::uint32_t stated_length = get_le32(p + n - 4);
+    // A member that says it is larger than the limit is refused unread.
+    if (limit < gzip_inflate_limit && stated_length > limit) {
+        if (too_large != nullptr) *too_large = true;
+        data.clear();
+        return false;
+    }
 
     z_stream zs{};
     if (inflateInit2(&zs, -15) != Z_OK) {
@@ -134,7 +141,10 @@ bool decompress(Bytes& data, const std::size_t limit) {
                 zs.next_out = &probe;
                 zs.avail_out = 1;
                 result = inflate(&zs, Z_NO_FLUSH);
-                if (zs.avail_out == 0) result = Z_DATA_ERROR;
+                if (zs.avail_out == 0) {
+                    result = Z_DATA_ERROR;
+                    if (too_large != nullptr) *too_large = true;
+                }
                 break;
             }
             if (produced == capacity) {
@@ -364,6 +374,9 @@ bool gzip_compress(std::vector<std::uint8_t>& data) { return compress(data); }
 bool gzip_decompress(std::string& data, std::size_t limit) { return decompress(data, limit); }
 bool gzip_decompress(std::vector<std::uint8_t>& data, std::size_t limit) {
     return decompress(data, limit);
+}
+bool gzip_decompress(std::string& data, std::size_t limit, bool& too_large) {
+    return decompress(data, std::min(limit, gzip_inflate_limit), &too_large);
 }
 
 }  // namespace Core_Common

@@ -81,6 +81,10 @@ bool gzip_compress(std::vector<std::uint8_t>& data);
 // `limit` is the cap (gzip_inflate_limit unless given).
 bool gzip_decompress(std::string& data, std::size_t limit = gzip_inflate_limit);
 bool gzip_decompress(std::vector<std::uint8_t>& data, std::size_t limit = gzip_inflate_limit);
+// The same, telling a member too large apart: one that states or inflates to
+// more than `limit` bytes (at most gzip_inflate_limit) fails with `too_large`
+// set, as soon as that shows; `too_large` is cleared otherwise.
+bool gzip_decompress(std::string& data, std::size_t limit, bool& too_large);
 
 // The same for a member whose inflated bytes go to `sink` a piece at a time
 // (up to a megabyte each, in order) instead of into memory; `sink` returns

@@ -1,12 +1,16 @@
 #include "common/xml_node.h"
 
+#include <libxml/SAX2.h>
 #include <libxml/parser.h>
+#include <libxml/parserInternals.h>
 #include <libxml/tree.h>
 
 #include <algorithm>
 #include <charconv>
 #include <climits>
+#include <memory>
 #include <new>
+#include <utility>
 
 #include "common/fatal_error.h"
 #include "common/shared_record_pool.h"
@@ -58,6 +62,82 @@ std::string leaf_text(const xmlNode* element) {
         }
     }
     return out;
+}
+
+// What the parser checks while it reads (the context's _private).
+struct parse_guard_t {
+    xml_limits_t limits;
+    std::size_t depth = 0;
+    std::size_t elements = 0;
+    bool refused = false;
+};
+
+void refuse(xmlParserCtxtPtr context) {
+    static_cast<parse_guard_t*>(context->_private)->refused = true;
+    xmlStopParser(context);
+}
+
+// Any document type declaration, with an internal subset or an external
+// one: no document of this system has one, and entity definitions are how
+// a few bytes of input become gigabytes of text.
+void on_internal_subset(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
+    refuse(static_cast<xmlParserCtxtPtr>(context));
+}
+
+void on_start_element(void* context, const xmlChar* local_name, const xmlChar* prefix,
+                      const xmlChar* uri, int namespace_count, const xmlChar** namespaces,
+                      int attribute_count, int defaulted, const xmlChar** attributes) {
+    auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
+    auto& guard = *static_cast<parse_guard_t*>(ctxt->_private);
+    if (guard.refused) return;
+    if (++guard.depth > guard.limits.max_depth || ++guard.elements > guard.limits.max_elements)
+        return refuse(ctxt);
+    xmlSAX2StartElementNs(context, local_name, prefix, uri, namespace_count, namespaces,
+                          attribute_count, defaulted, attributes);
+}
+
+void on_end_element(void* context, const xmlChar* local_name, const xmlChar* prefix,
+                    const xmlChar* uri) {
+    auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
+    auto& guard = *static_cast<parse_guard_t*>(ctxt->_private);
+    if (guard.refused) return;
+    --guard.depth;
+    xmlSAX2EndElementNs(context, local_name, prefix, uri);
+}
+
+struct context_free {
+    void operator()(xmlParserCtxtPtr context) const {
+        if (context->myDoc != nullptr) {
+            xmlFreeDoc(context->myDoc);
+            context->myDoc = nullptr;
+        }
+        xmlFreeParserCtxt(context);
+    }
+};
+
+// Reads a document as xmlReadMemory() does, with the checks above; the
+// document or nullptr.
+xmlDoc* read_document(const char* data, std::size_t length, const std::string& encoding,
+                      const xml_limits_t& limits) {
+    std::unique_ptr<xmlParserCtxt, context_free> context(
+        xmlCreateMemoryParserCtxt(data, static_cast<int>(length)));
+    if (!context) return nullptr;
+    parse_guard_t guard;
+    guard.limits = limits;
+    context->_private = &guard;
+    xmlSAXHandler* sax = context->sax;
+    sax->internalSubset = &on_internal_subset;
+    sax->startElementNs = &on_start_element;
+    sax->endElementNs = &on_end_element;
+    xmlCtxtUseOptions(context.get(), XML_PARSE_NONET);
+    if (!encoding.empty()) {
+        // An encoding the library does not know leaves the declared one.
+        if (xmlCharEncodingHandlerPtr handler = xmlFindCharEncodingHandler(encoding.c_str()))
+            xmlSwitchToEncoding(context.get(), handler);
+    }
+    xmlParseDocument(context.get());
+    if (guard.refused || !context->wellFormed) return nullptr;
+    return std::exchange(context->myDoc, nullptr);
 }
 
 void fill_from_element(xml_node_t& node, const xmlNode* element) {
@@ -208,15 +288,22 @@ bool xml_node_t::get_attribute(std::u16string_view attr_name, std::string& value
 }
 
 bool xml_node_t::parse(const void* data, std::size_t length, std::string_view encoding) {
+    return parse_checked(data, length, encoding, xml_limits_t{});
+}
+
+bool xml_node_t::parse(std::string_view document, const xml_limits_t& limits) {
+    return parse_checked(document.data(), document.size(), {}, limits);
+}
+
+bool xml_node_t::parse_checked(const void* data, std::size_t length, std::string_view encoding,
+                               const xml_limits_t& limits) {
     clear();
     if (data == nullptr || length == 0 || length > static_cast<std::size_t>(INT_MAX)) return false;
     xml_library::init();
-    const std::string encoding_z(encoding);
     xmlDoc* doc;
     {
         xml_library::quiet_errors quiet;
-        doc = xmlReadMemory(static_cast<const char*>(data), static_cast<int>(length), nullptr,
-                            encoding.empty() ? nullptr : encoding_z.c_str(), 0);
+        doc = read_document(static_cast<const char*>(data), length, std::string(encoding), limits);
     }
     if (doc == nullptr) return false;
     const xmlNode* root = xmlDocGetRootElement(doc);

@@ -23,6 +23,7 @@
 // tree. Different trees may be used on different threads concurrently.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -30,6 +31,15 @@
 #include <vector>
 
 namespace Core_Common {
+
+// Bounds on a document read by xml_node_t::parse(), checked as the parser
+// meets each element, before the element is built: a document that breaks
+// one is refused whole. Without limits the XML library's own bound holds:
+// it refuses elements nested deeper than 257 levels.
+struct xml_limits_t {
+    std::size_t max_depth = SIZE_MAX;  // nesting of elements; the root element is at depth 1
+    std::size_t max_elements = SIZE_MAX;
+};
 
 class xml_node_t {
 public:
@@ -83,21 +93,24 @@ public:
     // Replaces this node's whole content by the root element of the document
     // in the buffer. `encoding`, when not empty, overrides the document's
     // declared encoding; otherwise the document's own declaration applies
-    // (UTF-8 by default). The parser runs with default options: no network
-    // access, no loading of external entities or DTDs, no entity substitution
-    // beyond the predefined entities and character references.
+    // (UTF-8 by default). No document of this system has a document type
+    // declaration: one is refused, whatever it holds, and with it every
+    // entity reference but the five predefined entities and character
+    // references. Nothing is loaded from the network or from files.
     //
     // An element without element children gets its whole text content
     // (text and CDATA of all descendants); an element with at least one
     // element child gets an empty text (text between children is dropped).
     // Comments and processing instructions are ignored.
     //
-    // Returns false for malformed XML, an empty buffer, a buffer longer than
-    // the parser accepts (2 GiB) or a document without root element; the node
-    // is then empty, never left with earlier or partial content.
+    // Returns false for malformed XML, a document type declaration, an empty
+    // buffer, a buffer longer than the parser accepts (2 GiB), a document
+    // without root element, or one beyond `limits`; the node is then empty,
+    // never left with earlier or partial content.
     bool parse(const void* data, std::size_t length, std::string_view encoding = {});
     bool parse(std::string_view document, std::string_view encoding = {});
     bool parse(const std::vector<std::uint8_t>& document, std::string_view encoding = {});
+    bool parse(std::string_view document, const xml_limits_t& limits);
 
     // ---- Output ----
 
@@ -151,6 +164,8 @@ public:
     std::vector<xml_node_t*> children;    // owned, in document order
 
 private:
+    bool parse_checked(const void* data, std::size_t length, std::string_view encoding,
+                       const xml_limits_t& limits);
     template <class Out>
     void serialize_into(Out& out, bool formatted) const;
 };

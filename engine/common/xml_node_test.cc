@@ -165,14 +165,6 @@ TEST(XmlNodeParse, EntitiesAndCharacterReferencesAreDecoded) {
     EXPECT_EQ(node.attributes[0].second, "\"\xC3\xA9");
 }
 
-TEST(XmlNodeParse, InternalEntitiesCountAsText) {
-    xml_node_t node;
-    ASSERT_TRUE(
-        node.parse("<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY e \"inner\">]>"
-                   "<r>a&e;<!-- c -->b</r>"));
-    EXPECT_EQ(node.text, "ainnerb");
-}
-
 TEST(XmlNodeParse, AttributesKeepDocumentOrderAndDuplicatesOfDifferentNamespaces) {
     xml_node_t node;
     ASSERT_TRUE(node.parse("<a z=\"1\" y=\"\" x=\"3\"/>"));
@@ -206,35 +198,61 @@ TEST(XmlNodeParse, ByteVectorAndEncodingOverride) {
     EXPECT_FALSE(node.parse(bytes));  // not UTF-8 without the override
 }
 
-TEST(XmlNodeParse, ExternalEntitiesAreNotLoaded) {
+TEST(XmlNodeParse, RefusesDocumentTypesAndEveryEntityButThePredefinedOnes) {
     const std::string secret_path = testing::TempDir() + "xml_node_secret.txt";
-    {
-        std::ofstream secret(secret_path);
-        secret << "SECRET";
+    std::ofstream(secret_path) << "SECRET";
+    // A billion laughs: 1.3 KB that would expand to gigabytes.
+    std::string laughs = "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY a0 \"xxxxxxxxxxxxxxxx\">";
+    for (int i = 1; i < 12; ++i) {
+        laughs += "<!ENTITY a" + std::to_string(i) + " \"";
+        for (int j = 0; j < 10; ++j) laughs += "&a" + std::to_string(i - 1) + ";";
+        laughs += "\">";
     }
-    const std::string doc = "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY e SYSTEM \"file://" +
-                            secret_path + "\">]><r>a&e;b</r>";
-    xml_node_t node;
-    ASSERT_TRUE(node.parse(doc));
-    EXPECT_EQ(node.text, "ab");
+    laughs += "]><r>&a11;</r>";
+    for (const std::string& doc : {
+             laughs,
+             std::string("<!DOCTYPE r [<!ENTITY e \"inner\">]><r>a&e;b</r>"),
+             "<!DOCTYPE r [<!ENTITY e SYSTEM \"file://" + secret_path + "\">]><r>a&e;b</r>",
+             std::string("<!DOCTYPE r SYSTEM \"http://127.0.0.1:9/r.dtd\"><r>x</r>"),
+             std::string("<!DOCTYPE r><r>x</r>"),
+             std::string("<r>&undeclared;</r>"),
+             std::string("<r a=\"&undeclared;\"/>"),
+         }) {
+        xml_node_t node;
+        ASSERT_TRUE(node.parse("<old>content</old>"));
+        EXPECT_FALSE(node.parse(doc)) << doc;
+        EXPECT_TRUE(node.name.empty() && node.text.empty() && node.children.empty()) << doc;
+    }
     std::remove(secret_path.c_str());
+    // The five predefined entities and character references stay.
+    xml_node_t node;
+    ASSERT_TRUE(node.parse("<r q=\"&apos;&quot;\">&lt;&gt;&amp;&#65;&#x42;</r>"));
+    EXPECT_EQ(node.text, "<>&AB");
+    EXPECT_EQ(node.attributes.at(0).second, "'\"");
 }
 
-TEST(XmlNodeParse, NestedEntityExpansionStaysBounded) {
-    std::string doc = "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY a0 \"xxxxxxxxxxxxxxxx\">";
-    for (int i = 1; i < 12; ++i) {
-        doc += "<!ENTITY a" + std::to_string(i) + " \"";
-        for (int j = 0; j < 10; ++j) doc += "&a" + std::to_string(i - 1) + ";";
-        doc += "\">";
-    }
-    doc += "]><r>&a11;</r>";
+TEST(XmlNodeParse, LimitsOnDepthAndElementsRefuseTheWholeDocument) {
+    auto nested = [](int depth) {
+        std::string doc;
+        for (int i = 0; i < depth; ++i) doc += "<e>";
+        for (int i = 0; i < depth; ++i) doc += "</e>";
+        return doc;
+    };
+    xml_limits_t limits;
+    limits.max_depth = 5;
+    limits.max_elements = 7;
     xml_node_t node;
-    const bool parsed = node.parse(doc);
-    // Either refused by the parser's amplification guard or expanded within bounds.
-    EXPECT_LT(node.text.size(), 64u * 1024 * 1024) << parsed;
-    if (!parsed) {
-        EXPECT_TRUE(node.name.empty());
-    }
+    EXPECT_TRUE(node.parse(nested(5), limits));
+    EXPECT_FALSE(node.parse(nested(6), limits));
+    EXPECT_TRUE(node.name.empty() && node.children.empty());
+    EXPECT_TRUE(node.parse("<r><a/><a/><a/><a/><a/><a/></r>", limits));
+    EXPECT_EQ(node.children.size(), 6u);
+    EXPECT_FALSE(node.parse("<r><a/><a/><a/><a/><a/><a/><a/></r>", limits));
+    EXPECT_TRUE(node.name.empty() && node.children.empty());
+    // Without limits the library's own nesting bound holds: 257 levels.
+    EXPECT_TRUE(node.parse(nested(257)));
+    EXPECT_FALSE(node.parse(nested(258)));
+    EXPECT_FALSE(node.parse(nested(100000)));
 }
 
 TEST(XmlNodeSerialize, FormattedLayout) {

@@ -9,13 +9,11 @@
 //
 //   - read_xml_events() reports the elements and character content that
 //     xml_node_t::parse() would keep, in document order, and accepts and
-//     rejects exactly the documents parse() accepts and rejects. Two kinds of
-//     document are left to parse() (the result says so): those with a
-//     document type declaration, which may define entities whose
-//     replacement text only the library's document form carries, and those
-//     with more than 10,000,000 bytes of character content in one run
-//     between child elements, handed over in several pieces, where the
-//     library's document has limits of its own.
+//     rejects exactly the documents parse() accepts and rejects (a document
+//     type declaration included). One kind of document is left to parse()
+//     (the result says so): those with more than 10,000,000 bytes of
+//     character content in one run between child elements, handed over in
+//     several pieces, where the library's document has limits of its own.
 //   - xml_writer_t writes, element by element, the bytes that
 //     xml_node_t::serialize() gives for the same elements, formatted or not.
 //
@@ -54,7 +52,7 @@ enum xml_stream_result_enum {
     XML_STREAM_READ = 0,    // the whole document was reported
     XML_STREAM_MALFORMED,   // parse() would return false; events so far are void
     XML_STREAM_STOPPED,     // a handler function returned false
-    XML_STREAM_NEEDS_TREE,  // a document type declaration or a huge text: read it with parse()
+    XML_STREAM_NEEDS_TREE,  // a huge text: read it with parse()
 };
 
 // Reads `document` (its own declared encoding, UTF-8 by default) and reports

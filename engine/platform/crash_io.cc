@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -58,10 +59,21 @@ bool match_map_line(const char* line, std::uintptr_t address, char* out, std::si
 }  // namespace
 
 int create_report_file(const char* name) {
+    // A report holds memory contents: private to the user. A link planted
+    // under the report's name must not make the report overwrite the file
+    // it points to, so symbolic links are not followed, and an existing file
+    // is truncated only when it is a regular file of ours with no other name.
     int fd;
     do {
-        fd = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_SYNC | O_CLOEXEC, 0644);
+        fd = ::open(name, O_WRONLY | O_CREAT | O_NOFOLLOW | O_SYNC | O_CLOEXEC, 0600);
     } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
+        st.st_uid != ::geteuid() || ::fchmod(fd, 0600) != 0 || ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        return -1;
+    }
     return fd;
 }
 

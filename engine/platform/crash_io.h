@@ -11,7 +11,10 @@
 namespace Core_Platform {
 
 // Creates (or truncates) `name` for writing, synchronously written through,
-// relative to the current directory; the descriptor or -1.
+// relative to the current directory, readable and writable by the user
+// alone (0600); the descriptor or -1. Fails, writing nothing, when `name` is
+// a symbolic link, not a regular file, another user's file, or a file with
+// other links to it.
 int create_report_file(const char* name);
 // Writes all of `data`; false when the system refuses part of it.
 bool write_fully(int fd, const void* data, std::size_t size);

@@ -1,6 +1,7 @@
 #include "platform/crash_io.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -40,6 +41,38 @@ TEST(CrashIo, CreatesAndWritesFiles) {
     std::ifstream in(name, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "de");
     EXPECT_LT(create_report_file((dir.path / "missing" / "x").string().c_str()), 0);
+}
+
+TEST(CrashIo, ReportFilesArePrivateAndNeverFollowAPlantedLink) {
+    scratch_dir dir;
+    const fs::path victim = dir.path / "victim";
+    std::ofstream(victim) << "precious";
+    auto content = [](const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    // A symbolic link and a second name of another file are refused; the
+    // file they reach keeps its content.
+    fs::create_symlink(victim, dir.path / "CRASHLOG.TXT");
+    EXPECT_LT(create_report_file((dir.path / "CRASHLOG.TXT").string().c_str()), 0);
+    fs::create_hard_link(victim, dir.path / "CRASH.DMP");
+    EXPECT_LT(create_report_file((dir.path / "CRASH.DMP").string().c_str()), 0);
+    EXPECT_EQ(content(victim), "precious");
+    // A new report and an old world-readable one end up 0600, whatever the
+    // umask.
+    const fs::path old_report = dir.path / "CRASHLOG.DAT";
+    std::ofstream(old_report) << "old";
+    fs::permissions(old_report, fs::perms::owner_read | fs::perms::owner_write |
+                                    fs::perms::group_read | fs::perms::others_read);
+    const mode_t saved = ::umask(0);
+    for (const fs::path& p : {dir.path / "new.txt", old_report}) {
+        const int fd = create_report_file(p.string().c_str());
+        ASSERT_GE(fd, 0) << p;
+        close_file(fd);
+        EXPECT_EQ(fs::status(p).permissions(), fs::perms::owner_read | fs::perms::owner_write) << p;
+        EXPECT_EQ(content(p), "");
+    }
+    ::umask(saved);
 }
 
 TEST(CrashIo, ReadsMemoryWithoutFaulting) {

@@ -97,7 +97,11 @@ bool open_reply(std::string body, Core_Common::xml_node_t& document, std::string
     if (!Core_Common::gzip_decompress(body)) return false;
     std::string xml_part;
     if (split_payload(body, xml_part).is_error()) return false;
-    if (!document.parse(xml_part)) return false;
+    if (xml_part.size() > kMaxReplyXmlBytes) return false;
+    Core_Common::xml_limits_t limits;
+    limits.max_depth = kMaxReplyXmlDepth;
+    limits.max_elements = kMaxReplyXmlElements;
+    if (!document.parse(xml_part, limits)) return false;
     if (document.find_path(u"Zorvane/Response") == nullptr) return false;
     data_part = std::move(body);
     return true;

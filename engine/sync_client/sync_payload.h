@@ -12,6 +12,7 @@
 // Thread rule: pure functions, callable from any thread.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -56,8 +57,15 @@ bool pack_payload(std::string& payload);
 // then have lost its first 8 + X bytes; `xml_part` is set only when X fits).
 Core_Common::service_error_t split_payload(std::string& buffer, std::string& xml_part);
 
+// Bounds on the XML part of a reply: a reply document has a handful of
+// elements, a few levels deep, with short texts.
+inline constexpr std::size_t kMaxReplyXmlBytes = 64 * 1024;
+inline constexpr std::size_t kMaxReplyXmlDepth = 8;
+inline constexpr std::size_t kMaxReplyXmlElements = 64;
+
 // Opens a reply body: decipher under kMessagePassphrase, gunzip, split, parse
-// the XML part, and find "Zorvane/Response" below its root element. On
+// the XML part (refused beyond the bounds above, or with a document type
+// declaration), and find "Zorvane/Response" below its root element. On
 // success returns true with the parsed document in `document` (so
 // document.find_path(u"Zorvane/Response") is not null) and the data part in
 // `data_part`. Any failing step returns false; the outputs are then

@@ -98,5 +98,34 @@ TEST(SyncPayload, OpenReplyFindsTheResponseAndTheDataPart) {
     EXPECT_FALSE(open_reply("", document, data));
 }
 
+TEST(SyncPayload, OpenReplyRefusesHostileDocuments) {
+    Core_Common::xml_node_t document;
+    std::string data;
+    // A reply of a hostile server: nested entities, a type declaration,
+    // a flood of elements, a deep or oversized document.
+    std::string laughs = "<!DOCTYPE Zorvane [<!ENTITY a0 \"xxxxxxxxxxxxxxxx\">";
+    for (int i = 1; i < 12; ++i) {
+        laughs += "<!ENTITY a" + std::to_string(i) + " \"";
+        for (int j = 0; j < 10; ++j) laughs += "&a" + std::to_string(i - 1) + ";";
+        laughs += "\">";
+    }
+    std::string flood;
+    for (int i = 0; i < 70; ++i) flood += "<a/>";
+    for (const std::string& xml :
+         {laughs + "]><Zorvane><Zorvane><Response result=\"&a11;\"/></Zorvane></Zorvane>",
+          std::string("<!DOCTYPE Zorvane><Zorvane><Zorvane><Response/></Zorvane></Zorvane>"),
+          "<Zorvane><Zorvane><Response>" + flood + "</Response></Zorvane></Zorvane>",
+          std::string("<Zorvane><Zorvane><Response><a><b><c><d><e><f/></e></d></c></b></a>"
+                      "</Response></Zorvane></Zorvane>"),
+          "<Zorvane><Zorvane><Response result_message=\"" + std::string(kMaxReplyXmlBytes, 'm') +
+              "\"/></Zorvane></Zorvane>"}) {
+        EXPECT_FALSE(open_reply(reply_body(xml), document, data)) << xml.substr(0, 80);
+    }
+    // Within the bounds: fine.
+    EXPECT_TRUE(open_reply(reply_body("<Zorvane><Zorvane><Response>" + flood.substr(0, 200) +
+                                      "</Response></Zorvane></Zorvane>"),
+                           document, data));
+}
+
 }  // namespace
 }  // namespace Core_ZorvaneClient
