@@ -58,7 +58,7 @@ const std::set<std::string> kCommands = {
 // Options that take a value, and options that are flags.
 const std::set<std::string> kValueOptions = {
     "--data-dir",  "--server", "--user", "--password-env", "--timeout",
-    "--component", "--tree",   "--out",  "--format", "--tls-ca",
+    "--component", "--tree",   "--out",  "--format",       "--tls-ca",
 };
 const std::set<std::string> kFlagOptions = {
     "--password-stdin", "--log", "--allow-mass-delete", "--help", "-h",
@@ -481,8 +481,9 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
                  std::to_string(port);
     }
     if (o.given("--tls-ca") && (!tls || !std::ifstream(o.value("--tls-ca")))) {
-        err << "zorvane: " << (tls ? "cannot read the TLS CA file " + o.value("--tls-ca")
-                                   : std::string("--tls-ca needs a tls:// server"))
+        err << "zorvane: "
+            << (tls ? "cannot read the TLS CA file " + o.value("--tls-ca")
+                    : std::string("--tls-ca needs a tls:// server"))
             << "\n";
         return kExitUsage;
     }

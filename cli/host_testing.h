@@ -175,8 +175,7 @@ public:
         const auto added = server_command({"user", "add", kUser, "--password-stdin"},
                                           std::string(kPassword) + "\n");
         ASSERT_EQ(added.status, 0) << added.out << added.err;
-        m_server =
-            std::make_unique<Core_Server::testing::server_process_t>(m_store, serve_options);
+        m_server = std::make_unique<Core_Server::testing::server_process_t>(m_store, serve_options);
     }
     bool started() const { return m_server != nullptr; }
 

@@ -1,8 +1,8 @@
 #include "session/soap_handler.h"
 
 #include <charconv>
-#include <string_view>
 #include <mutex>
+#include <string_view>
 
 #include "session/soap_session.h"
 

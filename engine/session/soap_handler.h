@@ -47,8 +47,8 @@ class InterfaceSOAPClientHandler;
 struct soap_servlet_t {
     std::string m_host;
     std::uint16_t m_port = 0;
-    bool m_tls = false;  // "tls://": the sessions run over TLS
     InterfaceSOAPClientSimpleHandler* m_list = nullptr;
+    bool m_tls = false;  // "tls://": the sessions run over TLS
 };
 
 // The connection state of a handler, created with it and destroyed with it.

@@ -288,12 +288,11 @@ void async_connection::do_read() {
     std::size_t want = allowance == kNoLimit ? kReceiveBufferSize
                                              : std::min<std::size_t>(allowance, kReceiveBufferSize);
     arm_timeout();
-    read_some(
-        asio::buffer(m_receive.data(), want),
-        asio::bind_executor(m_strand,
-                            [self = shared_from_this()](const error_code& ec, std::size_t n) {
-                                self->on_read(ec, n);
-                            }));
+    read_some(asio::buffer(m_receive.data(), want),
+              asio::bind_executor(m_strand,
+                                  [self = shared_from_this()](const error_code& ec, std::size_t n) {
+                                      self->on_read(ec, n);
+                                  }));
 }
 
 void async_connection::on_read(const error_code& ec, std::size_t n) {
@@ -341,10 +340,10 @@ void async_connection::pump_send() {
         arm_timeout();
         m_writing = true;
         write_all(asio::buffer(m_send),
-                  asio::bind_executor(m_strand, [self = shared_from_this()](const error_code& ec,
-                                                                            std::size_t n) {
-                      self->on_write(ec, n);
-                  }));
+                  asio::bind_executor(
+                      m_strand, [self = shared_from_this()](const error_code& ec, std::size_t n) {
+                          self->on_write(ec, n);
+                      }));
     }
 }
 

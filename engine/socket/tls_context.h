@@ -2,10 +2,11 @@
 // failed handshake.
 #pragma once
 
+#include <openssl/ssl.h>
+
 #include <boost/asio/ssl/context.hpp>
 #include <boost/system/error_code.hpp>
 #include <memory>
-#include <openssl/ssl.h>
 #include <string>
 
 namespace Core_Socket {

@@ -129,7 +129,8 @@ bool prepare_tls_peer(SSL* ssl, const std::string& host) {
         // An address is checked as an address, and is no server name.
         return X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host.c_str()) == 1;
     }
-    return SSL_set_tlsext_host_name(ssl, host.c_str()) == 1 && SSL_set1_host(ssl, host.c_str()) == 1;
+    return SSL_set_tlsext_host_name(ssl, host.c_str()) == 1 &&
+           SSL_set1_host(ssl, host.c_str()) == 1;
 }
 
 error_code handshake_error(SSL* ssl, const error_code& ec) {

@@ -30,8 +30,7 @@ void WireLinkPool::destroy_current() { g_pool.reset(); }
 WireLinkPool::~WireLinkPool() = default;
 
 bool WireLinkPool::connect_link(void* owner, WireLinkLayer*& link, const std::string& host,
-                                std::uint16_t port, std::uint8_t kind, bool at_front,
-                                bool tls) {
+                                std::uint16_t port, std::uint8_t kind, bool at_front, bool tls) {
     WireLinkLayer* created = create_link();
     created->m_tls = tls;
     link = created;
@@ -107,7 +106,8 @@ bool WireLinkPool::start_next_pending() {
         // Held so that the connection's first report waits until the link
         // knows its connection.
         std::lock_guard<std::mutex> guard(link->m_lock);
-        socket->tcp_connect(link, link->m_connection, link->m_host, link->m_remote_port, link->m_tls);
+        socket->tcp_connect(link, link->m_connection, link->m_host, link->m_remote_port,
+                            link->m_tls);
     }
     return true;
 }
