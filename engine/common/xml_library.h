@@ -3,6 +3,7 @@
 #pragma once
 
 #include <libxml/parser.h>
+#include <libxml/parserInternals.h>
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
 
@@ -27,6 +28,17 @@ struct context_free {
         xmlFreeParserCtxt(context);
     }
 };
+
+// True when a document parsed from memory was read to its last byte. The
+// library takes a NUL character for the end of its input, so a document
+// followed by a NUL and anything at all would otherwise read as well formed
+// (a reader fed in pieces refuses the same bytes). XML has no NUL character.
+inline bool read_to_end(const xmlParserCtxt& context) {
+    const xmlParserInput* input = context.input;
+    return input != nullptr && input->cur == input->end &&
+           (input->buf == nullptr || input->buf->raw == nullptr ||
+            xmlBufUse(input->buf->raw) == 0);
+}
 
 // Keeps the library quiet while it parses outside input: a malformed document
 // is an ordinary failure reported by the result, not by text on stderr. The

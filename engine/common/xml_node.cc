@@ -126,7 +126,8 @@ xmlDoc* read_document(const char* data, std::size_t length, const std::string& e
             xmlSwitchToEncoding(context.get(), handler);
     }
     xmlParseDocument(context.get());
-    if (guard.refused || !context->wellFormed) return nullptr;
+    if (guard.refused || !context->wellFormed || !xml_library::read_to_end(*context))
+        return nullptr;
     return std::exchange(context->myDoc, nullptr);
 }
 
