@@ -3,6 +3,8 @@
 #pragma once
 
 #include <libxml/parser.h>
+#include <libxml/parserInternals.h>
+#include <libxml/tree.h>
 #include <libxml/xmlerror.h>
 
 #include <mutex>
@@ -13,6 +15,29 @@ namespace Core_Common::xml_library {
 inline void init() {
     static std::once_flag once;
     std::call_once(once, [] { xmlInitParser(); });
+}
+
+// Frees a parser context and any document it was left holding (a parse
+// stopped half-way keeps its partial document); for std::unique_ptr.
+struct context_free {
+    void operator()(xmlParserCtxtPtr context) const {
+        if (context->myDoc != nullptr) {
+            xmlFreeDoc(context->myDoc);
+            context->myDoc = nullptr;
+        }
+        xmlFreeParserCtxt(context);
+    }
+};
+
+// True when a document parsed from memory was read to its last byte. The
+// library takes a NUL character for the end of its input, so a document
+// followed by a NUL and anything at all would otherwise read as well formed
+// (a reader fed in pieces refuses the same bytes). XML has no NUL character.
+inline bool read_to_end(const xmlParserCtxt& context) {
+    const xmlParserInput* input = context.input;
+    return input != nullptr && input->cur == input->end &&
+           (input->buf == nullptr || input->buf->raw == nullptr ||
+            xmlBufUse(input->buf->raw) == 0);
 }
 
 // Keeps the library quiet while it parses outside input: a malformed document

@@ -47,16 +47,6 @@ void end_with(stream_state_t& s, xml_stream_result_enum outcome) {
     xmlStopParser(s.context);
 }
 
-struct context_free {
-    void operator()(xmlParserCtxtPtr context) const {
-        if (context->myDoc != nullptr) {
-            xmlFreeDoc(context->myDoc);
-            context->myDoc = nullptr;
-        }
-        xmlFreeParserCtxt(context);
-    }
-};
-
 void on_start_element(void* context, const xmlChar* local_name, const xmlChar* prefix,
                       const xmlChar* uri, int, const xmlChar**, int, int, const xmlChar**) {
     stream_state_t& s = state_of(context);
@@ -150,22 +140,26 @@ xml_stream_result_enum read_xml_events(std::string_view document, xml_event_hand
     xml_library::quiet_errors quiet;
     // The context xmlReadMemory() makes, with the element and text callbacks
     // reporting instead of building a document.
-    std::unique_ptr<xmlParserCtxt, context_free> context(
+    std::unique_ptr<xmlParserCtxt, xml_library::context_free> context(
         xmlCreateMemoryParserCtxt(document.data(), static_cast<int>(document.size())));
     if (!context) return XML_STREAM_MALFORMED;
     stream_state_t state;
     state.handler = &handler;
     use_stream_callbacks(context.get(), state);
     xmlParseDocument(context.get());
-    return outcome_of(state, context.get());
+    const xml_stream_result_enum outcome = outcome_of(state, context.get());
+    if (outcome == XML_STREAM_READ && !xml_library::read_to_end(*context))
+        return XML_STREAM_MALFORMED;
+    return outcome;
 }
 
 struct xml_push_reader_t::state_t {
     stream_state_t stream;
-    std::unique_ptr<xmlParserCtxt, context_free> context;
+    std::unique_ptr<xmlParserCtxt, xml_library::context_free> context;
     std::size_t fed = 0;
     bool ended = false;  // malformed, stopped or needs the tree
     bool too_long = false;
+    std::string head;  // the first bytes, until the context is made
 };
 
 xml_push_reader_t::xml_push_reader_t(xml_event_handler_t& handler, bool long_texts)
@@ -187,25 +181,43 @@ bool xml_push_reader_t::feed(std::string_view piece) {
         return false;
     }
     s.fed += piece.size();
-    xml_library::quiet_errors quiet;
-    int result;
     if (!s.context) {
-        xml_library::init();
-        // The library looks at the first bytes for the encoding; it takes
-        // the rest through xmlParseChunk.
-        const int first = static_cast<int>(std::min<std::size_t>(piece.size(), 4));
-        s.context.reset(xmlCreatePushParserCtxt(nullptr, nullptr, piece.data(), first, nullptr));
-        if (!s.context) {
-            s.stream.outcome = XML_STREAM_MALFORMED;
-            s.ended = true;
-            return false;
+        // The library looks at the first four bytes for the encoding (a
+        // UTF-16 document has a NUL in every unit); they are kept until all
+        // four are here.
+        if (s.head.size() + piece.size() < kEncodingBytes) {
+            s.head.append(piece);
+            return true;
         }
-        use_stream_callbacks(s.context.get(), s.stream);
-        result = xmlParseChunk(s.context.get(), piece.data() + first,
-                               static_cast<int>(piece.size()) - first, 0);
-    } else {
-        result = xmlParseChunk(s.context.get(), piece.data(), static_cast<int>(piece.size()), 0);
+        const std::size_t from_piece = kEncodingBytes - s.head.size();
+        s.head.append(piece.substr(0, from_piece));
+        if (!start(s.head)) return false;
+        piece.remove_prefix(from_piece);
+        if (piece.empty()) return true;
     }
+    xml_library::quiet_errors quiet;
+    const int result =
+        xmlParseChunk(s.context.get(), piece.data(), static_cast<int>(piece.size()), 0);
+    return went_on(result);
+}
+
+bool xml_push_reader_t::start(std::string_view head) {
+    state_t& s = *m_state;
+    xml_library::init();
+    xml_library::quiet_errors quiet;
+    s.context.reset(xmlCreatePushParserCtxt(nullptr, nullptr, head.data(),
+                                            static_cast<int>(head.size()), nullptr));
+    if (!s.context) {
+        s.stream.outcome = XML_STREAM_MALFORMED;
+        s.ended = true;
+        return false;
+    }
+    use_stream_callbacks(s.context.get(), s.stream);
+    return went_on(0);
+}
+
+bool xml_push_reader_t::went_on(int result) {
+    state_t& s = *m_state;
     if (result != 0 || s.stream.outcome != XML_STREAM_READ || !s.context->wellFormed) {
         s.ended = true;
         return false;
@@ -215,7 +227,9 @@ bool xml_push_reader_t::feed(std::string_view piece) {
 
 xml_stream_result_enum xml_push_reader_t::finish() {
     state_t& s = *m_state;
-    if (s.too_long || !s.context) return XML_STREAM_MALFORMED;
+    if (s.too_long) return XML_STREAM_MALFORMED;
+    // A document shorter than the encoding bytes.
+    if (!s.context && (s.head.empty() || !start(s.head))) return XML_STREAM_MALFORMED;
     if (!s.ended) {
         xml_library::quiet_errors quiet;
         xmlParseChunk(s.context.get(), nullptr, 0, 1);

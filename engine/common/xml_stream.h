@@ -91,7 +91,13 @@ public:
     xml_stream_result_enum finish();
 
 private:
+    static constexpr std::size_t kEncodingBytes = 4;
     struct state_t;
+    // Makes the library's context from the document's first bytes.
+    bool start(std::string_view head);
+    // False (and the reader ended) when the library stopped or the document
+    // is no longer well formed.
+    bool went_on(int result);
     state_t* m_state;
 };
 

@@ -135,6 +135,29 @@ TEST(XmlStream, RefusesDocumentTypesAsTheTreeDoes) {
     }
 }
 
+// XML has no NUL character. The library reading from memory takes one for
+// the end of its input, so a document followed by a NUL and anything at all
+// read as well formed there while the reader in pieces refused it.
+TEST(XmlStream, RefusesNulCharactersWhereverTheyStand) {
+    using namespace std::string_literals;
+    for (const std::string& d : {"<r/>\0"s, "<r>a</r>\0\0a0\0=e\0"s, "<r>a\0b</r>"s, "\0<r/>"s,
+                                 "<?xml version=\"1.0\"?><r/>\n\0"s}) {
+        expect_agree(d);
+        xml_node_t parsed;
+        EXPECT_FALSE(parsed.parse(d)) << d.size();
+    }
+    // A document in UTF-16 (NUL bytes in every unit) still reads, whole and
+    // in pieces; with a NUL character after it, it does not.
+    std::string utf16 = "\xff\xfe";
+    for (char c : std::string("<r><a>x</a></r>")) utf16 += {c, '\0'};
+    expect_agree(utf16);
+    xml_node_t parsed;
+    ASSERT_TRUE(parsed.parse(utf16));
+    EXPECT_EQ(parsed.find_child(u"a")->text, "x");
+    expect_agree(utf16 + "\0\0"s);
+    EXPECT_FALSE(parsed.parse(utf16 + "\0\0"s));
+}
+
 TEST(XmlStream, StopsWhenTheHandlerSaysSo) {
     struct stopper final : xml_event_handler_t {
         int starts = 0;
