@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/big_endian.h"
 #include "schema.h"
 #include "utc_time.h"
 #include "version_history.h"
@@ -75,10 +76,9 @@ public:
     // bytea as raw bytes.
     std::int64_t integer(int row, int column) const {
         if (PQgetisnull(m_res, row, column)) return 0;
-        const auto* p = reinterpret_cast<const unsigned char*>(PQgetvalue(m_res, row, column));
         const int n = PQgetlength(m_res, row, column);
-        std::uint64_t v = 0;
-        for (int i = 0; i < n; ++i) v = (v << 8) | p[i];
+        const std::uint64_t v =
+            Core_Common::get_be(PQgetvalue(m_res, row, column), static_cast<std::size_t>(n));
         if (n == 4) return static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
         if (n == 2) return static_cast<std::int16_t>(static_cast<std::uint16_t>(v));
         return static_cast<std::int64_t>(v);
