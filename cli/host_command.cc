@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <istream>
@@ -57,7 +58,7 @@ const std::set<std::string> kCommands = {
 // Options that take a value, and options that are flags.
 const std::set<std::string> kValueOptions = {
     "--data-dir",  "--server", "--user", "--password-env", "--timeout",
-    "--component", "--tree",   "--out",  "--format",
+    "--component", "--tree",   "--out",  "--format",       "--tls-ca",
 };
 const std::set<std::string> kFlagOptions = {
     "--password-stdin", "--log", "--allow-mass-delete", "--help", "-h",
@@ -268,9 +269,11 @@ bool bring_in_account(host_session& s, std::chrono::seconds timeout, std::string
 
 // One line on standard error saying what a result other than OK means for
 // the user; nothing was synchronised and --out was not written.
-void explain_failure(const std::string& result, std::ostream& err) {
+void explain_failure(const std::string& result, std::ostream& err, const std::string& failure) {
     const char* why = nullptr;
-    if (result == "zorvane.kernel.status.connect_failed") {
+    if (result == "zorvane.kernel.status.connect_failed" && !failure.empty()) {
+        why = failure.c_str();
+    } else if (result == "zorvane.kernel.status.connect_failed") {
         why =
             "no usable answer from the server (not reached, or its answer did not read or did "
             "not store the tree)";
@@ -365,7 +368,12 @@ void print_host_help(std::ostream& out) {
            "                         ~/.local/share/zorvane/USER@HOST:PORT; created with\n"
            "                         mode 0700 when missing)\n"
            "  --server HOST[:PORT]   the server (default $ZORVANE_SERVER, or localhost;\n"
-           "                         port 8080; an IPv6 address in brackets: [::1]:8080)\n"
+           "                         port 8080; an IPv6 address in brackets: [::1]:8080);\n"
+           "                         tls://HOST[:PORT] talks TLS, checking the server's\n"
+           "                         certificate and name, and never falls back to clear text\n"
+           "  --tls-ca FILE          trust only the CA or pinned certificate(s) in FILE (PEM)\n"
+           "                         for a tls:// server (default $ZORVANE_TLS_CA, or the\n"
+           "                         system's CA store)\n"
            "  --user NAME            the account (required)\n"
            "  --password-env VAR     read the password from environment variable VAR\n"
            "  --password-stdin       read the password from the first line of stdin\n"
@@ -461,16 +469,24 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         return kExitUsage;
     }
     std::string server = server_or_default(o.value("--server"));
+    bool tls = false;  // the same server's directory serves TLS and clear text
     {
         std::string host;
         std::uint16_t port = 0;
-        if (!Core_SOAPClient::parse_server_address(server, 8080, host, port)) {
-            err << "zorvane: the server needs HOST, HOST:PORT or [IPV6]:PORT, the port a number "
-                   "from 1 to 65535\n";
+        if (!Core_SOAPClient::parse_server_address(server, 8080, host, port, &tls)) {
+            err << "zorvane: the server needs HOST, HOST:PORT or [IPV6]:PORT (tls:// before it "
+                   "for TLS), the port a number from 1 to 65535\n";
             return kExitUsage;
         }
         server = (host.find(':') == std::string::npos ? host : "[" + host + "]") + ":" +
                  std::to_string(port);
+    }
+    if (o.given("--tls-ca") && (!tls || !std::ifstream(o.value("--tls-ca")))) {
+        err << "zorvane: "
+            << (tls ? "cannot read the TLS CA file " + o.value("--tls-ca")
+                    : std::string("--tls-ca needs a tls:// server"))
+            << "\n";
+        return kExitUsage;
     }
 
     // The account's own directory unless one is given.
@@ -529,7 +545,9 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
     }
 
     host_session s(err);
-    if (!s.pass_settings(server, o.has("--log"), timeout)) return kExitFailure;
+    if (!s.pass_settings((tls ? "tls://" : "") + server, o.has("--log"), timeout,
+                         o.value("--tls-ca")))
+        return kExitFailure;
 
     // The tree file is read on a thread of its own while the component loads
     // and reads the data directory's record (for a large collection each
@@ -598,7 +616,7 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         }
         out << "result=" << result << "\n";
         if (result != kOk) {
-            explain_failure(result, err);
+            explain_failure(result, err, s.failure());
             return kExitFailure;
         }
         {
@@ -625,7 +643,7 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         if (!bring_in_account(s, timeout, result, err)) return kExitTimeout;
         if (result != kOk) {
             out << "result=" << result << "\n";
-            explain_failure(result, err);
+            explain_failure(result, err, s.failure());
             return kExitFailure;
         }
         // The update brought a tree in (a new version): the account holds one.
@@ -672,7 +690,7 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
         out << "result=" << result << "\n";
         if (result == kTooLarge) say_too_large("the merged bookmark tree", 0, err);
         if (result != kOk) {
-            explain_failure(result, err);
+            explain_failure(result, err, s.failure());
             return kExitFailure;
         }
         if (!o.given("--out")) {
