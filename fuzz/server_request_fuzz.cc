@@ -16,6 +16,7 @@
 #include "bookmarks/tree_xml.h"
 #include "common/crypto.h"
 #include "common/gzip.h"
+#include "common/wire_constants.h"
 #include "session_envelope.h"
 #include "sync_message.h"
 
@@ -51,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (data[0] == 1) {
         std::string body(input);
         if (Core_Common::gzip_compress(body) &&
-            Core_Common::encrypt(Core_Server::MESSAGE_PASSPHRASE, body)) {
+            Core_Common::encrypt(Core_Common::kMessagePassphrase, body)) {
             read_body(body);
         }
         return 0;

@@ -6,8 +6,10 @@
 #include <utility>
 #include <vector>
 
+#include "common/big_endian.h"
 #include "schema.h"
 #include "utc_time.h"
+#include "version_history.h"
 
 namespace Core_Server {
 
@@ -74,10 +76,9 @@ public:
     // bytea as raw bytes.
     std::int64_t integer(int row, int column) const {
         if (PQgetisnull(m_res, row, column)) return 0;
-        const auto* p = reinterpret_cast<const unsigned char*>(PQgetvalue(m_res, row, column));
         const int n = PQgetlength(m_res, row, column);
-        std::uint64_t v = 0;
-        for (int i = 0; i < n; ++i) v = (v << 8) | p[i];
+        const std::uint64_t v =
+            Core_Common::get_be(PQgetvalue(m_res, row, column), static_cast<std::size_t>(n));
         if (n == 4) return static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
         if (n == 2) return static_cast<std::int16_t>(static_cast<std::uint16_t>(v));
         return static_cast<std::int64_t>(v);
@@ -192,7 +193,8 @@ constexpr const char* MIGRATION_LOCK_KEY = "7405390261";
 
 void ignore_notice(void*, const char*) {}
 
-class postgres_store_t final : public InterfaceStore {
+// Writes lock the account's row (SELECT ... FOR UPDATE) before anything else.
+class postgres_store_t final : public InterfaceStore, private InterfaceVersionRows {
 public:
     postgres_store_t(std::string url, const store_options_t& options)
         : m_url(std::move(url)), m_described(redact_postgres_url(m_url)), m_options(options) {}
@@ -226,14 +228,28 @@ public:
                                         std::int64_t since, bool& yes) override;
 
 private:
+    store_status_t begin_write(const char* operation) override;
+    store_status_t end_write(const char* operation) override;
+    void abandon_write() override { plain("ROLLBACK"); }
+    store_status_t lock_account(const char* operation, std::int64_t account_id,
+                                bool& exists) override;
+    store_status_t read_head(const char* operation, std::int64_t account_id, bool with_tree,
+                             tree_version_t& out, bool& found) override;
+    store_status_t read_version(const char* operation, std::int64_t account_id,
+                                std::int32_t version, tree_version_t& out, bool& found) override;
+    store_status_t insert_version(const char* operation, std::int64_t account_id,
+                                  const tree_version_t& v) override;
+    store_status_t prune_versions(const char* operation, std::int64_t account_id,
+                                  std::int32_t last) override;
+
     std::string error_text(const result_t* res) const {
         std::string text = res && res->get() ? PQresultErrorMessage(res->get()) : "";
         if (text.empty()) text = PQerrorMessage(m_conn);
         while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
         return text.empty() ? "unknown error" : text;
     }
-    store_status_t failure(const char* operation, const result_t* res = nullptr) const {
-        return store_status_t::failed(std::string(operation) + " on store " + m_described + ": " +
+    store_status_t failure(const std::string& operation, const result_t* res = nullptr) const {
+        return store_status_t::failed(operation + " on store " + m_described + ": " +
                                       error_text(res));
     }
     result_t run(statement_enum which, params_t params = params_t()) {
@@ -258,10 +274,6 @@ private:
         plain("ROLLBACK");
         return status;
     }
-    // The account's newest version, with its tree only when `with_tree`.
-    bool head_version(std::int64_t account_id, bool with_tree, tree_version_t& out, bool& found,
-                      result_t& failed);
-    result_t insert_version(std::int64_t account_id, const tree_version_t& v);
 
     std::string m_url;
     std::string m_described;
@@ -451,7 +463,7 @@ store_status_t postgres_store_t::list_accounts(std::vector<account_summary_t>& o
     return store_status_t::success();
 }
 
-void read_version(const result_t& res, int row, bool with_tree, tree_version_t& out) {
+void read_row(const result_t& res, int row, bool with_tree, tree_version_t& out) {
     out.version = static_cast<std::int32_t>(res.integer(row, 0));
     out.date = res.bytes(row, 1);
     out.client_type = res.bytes(row, 2);
@@ -462,23 +474,13 @@ void read_version(const result_t& res, int row, bool with_tree, tree_version_t& 
 store_status_t postgres_store_t::latest_version(std::int64_t account_id, bool with_tree,
                                                 tree_version_t& out) {
     if (auto status = ready("read latest version"); !status.ok()) return status;
-    auto res = run(with_tree ? LATEST_FULL : LATEST_META, std::move(params_t().add(account_id)));
-    if (!res.tuples_ok()) return failure("read latest version", &res);
-    if (res.rows() == 0) return store_status_t::not_found("no stored tree");
-    read_version(res, 0, with_tree, out);
-    return store_status_t::success();
+    return read_latest_version(*this, account_id, with_tree, out);
 }
 
 store_status_t postgres_store_t::get_version(std::int64_t account_id, std::int32_t version,
                                              tree_version_t& out) {
     if (auto status = ready("read version"); !status.ok()) return status;
-    auto res = run(GET_VERSION, std::move(params_t().add(account_id).add(std::int64_t{version})));
-    if (!res.tuples_ok()) return failure("read version", &res);
-    if (res.rows() == 0) {
-        return store_status_t::not_found("version " + std::to_string(version) + " is not kept");
-    }
-    read_version(res, 0, true, out);
-    return store_status_t::success();
+    return read_kept_version(*this, account_id, version, out);
 }
 
 store_status_t postgres_store_t::list_versions(std::int64_t account_id,
@@ -489,26 +491,64 @@ store_status_t postgres_store_t::list_versions(std::int64_t account_id,
     std::vector<tree_version_t> list;
     for (int row = 0; row < res.rows(); ++row) {
         tree_version_t v;
-        read_version(res, row, false, v);
+        read_row(res, row, false, v);
         list.push_back(std::move(v));
     }
     out = std::move(list);
     return store_status_t::success();
 }
 
-bool postgres_store_t::head_version(std::int64_t account_id, bool with_tree, tree_version_t& out,
-                                    bool& found, result_t& failed) {
-    auto res = run(with_tree ? LATEST_FULL : LATEST_META, std::move(params_t().add(account_id)));
-    if (!res.tuples_ok()) {
-        failed = std::move(res);
-        return false;
-    }
-    found = res.rows() > 0;
-    if (found) read_version(res, 0, with_tree, out);
-    return true;
+store_status_t postgres_store_t::commit(commit_request_t request, commit_result_t& out) {
+    return commit_version(*this, m_options.keep_versions, std::move(request), out);
 }
 
-result_t postgres_store_t::insert_version(std::int64_t account_id, const tree_version_t& v) {
+store_status_t postgres_store_t::restore(std::int64_t account_id, std::int32_t version,
+                                         const std::string& date, tree_version_t& out) {
+    return restore_version(*this, m_options.keep_versions, account_id, version, date, out);
+}
+
+store_status_t postgres_store_t::begin_write(const char* operation) {
+    if (auto status = ready(operation); !status.ok()) return status;
+    if (auto res = plain("BEGIN"); !res.command_ok()) {
+        return failure(std::string("begin ") + operation, &res);
+    }
+    return store_status_t::success();
+}
+
+store_status_t postgres_store_t::end_write(const char* operation) {
+    if (auto res = plain("COMMIT"); !res.command_ok()) return failure(operation, &res);
+    return store_status_t::success();
+}
+
+store_status_t postgres_store_t::lock_account(const char* operation, std::int64_t account_id,
+                                              bool& exists) {
+    auto res = run(LOCK_ACCOUNT, std::move(params_t().add(account_id)));
+    if (!res.tuples_ok()) return failure(operation, &res);
+    exists = res.rows() > 0;
+    return store_status_t::success();
+}
+
+store_status_t postgres_store_t::read_head(const char* operation, std::int64_t account_id,
+                                           bool with_tree, tree_version_t& out, bool& found) {
+    auto res = run(with_tree ? LATEST_FULL : LATEST_META, std::move(params_t().add(account_id)));
+    if (!res.tuples_ok()) return failure(operation, &res);
+    found = res.rows() > 0;
+    if (found) read_row(res, 0, with_tree, out);
+    return store_status_t::success();
+}
+
+store_status_t postgres_store_t::read_version(const char* operation, std::int64_t account_id,
+                                              std::int32_t version, tree_version_t& out,
+                                              bool& found) {
+    auto res = run(GET_VERSION, std::move(params_t().add(account_id).add(std::int64_t{version})));
+    if (!res.tuples_ok()) return failure(operation, &res);
+    found = res.rows() > 0;
+    if (found) read_row(res, 0, true, out);
+    return store_status_t::success();
+}
+
+store_status_t postgres_store_t::insert_version(const char* operation, std::int64_t account_id,
+                                                const tree_version_t& v) {
     auto res = run(INSERT_VERSION, std::move(params_t()
                                                  .add(account_id)
                                                  .add(std::int64_t{v.version})
@@ -516,90 +556,14 @@ result_t postgres_store_t::insert_version(std::int64_t account_id, const tree_ve
                                                  .add(v.client_type)
                                                  .add(static_cast<std::int64_t>(v.tree.size()))
                                                  .add(v.tree)));
-    if (!res.command_ok()) return res;
-    return run(
-        PRUNE_VERSIONS,
-        std::move(
-            params_t().add(account_id).add(std::int64_t{v.version} - m_options.keep_versions)));
-}
-
-store_status_t postgres_store_t::commit(commit_request_t request, commit_result_t& out) {
-    if (auto status = ready("commit"); !status.ok()) return status;
-    if (auto res = plain("BEGIN"); !res.command_ok()) return failure("begin commit", &res);
-    {
-        auto res = run(LOCK_ACCOUNT, std::move(params_t().add(request.account_id)));
-        if (!res.tuples_ok()) return abandon(failure("commit", &res));
-        if (res.rows() == 0) return abandon(store_status_t::not_found("no such account"));
-    }
-    tree_version_t head;
-    bool found = false;
-    result_t failed;
-    // The stored tree is read only for a conflict's answer.
-    if (!head_version(request.account_id, false, head, found, failed)) {
-        return abandon(failure("commit", &failed));
-    }
-    if (found && !request.overwrite && request.baseline != head.version) {
-        if (!head_version(request.account_id, true, head, found, failed)) {
-            return abandon(failure("commit", &failed));
-        }
-        if (!found) return abandon(store_status_t::failed("commit: the stored version went"));
-        plain("ROLLBACK");
-        out.outcome = commit_outcome_enum::CONFLICT;
-        out.version = std::move(head);
-        return store_status_t::success();
-    }
-    tree_version_t next;
-    next.version = found ? head.version + 1 : 1;
-    next.date = request.date;
-    next.client_type = request.client_type;
-    next.size = static_cast<std::int64_t>(request.tree.size());
-    next.tree = std::move(request.tree);
-    if (auto res = insert_version(request.account_id, next); !res.command_ok()) {
-        return abandon(failure("commit", &res));
-    }
-    if (auto res = plain("COMMIT"); !res.command_ok()) return abandon(failure("commit", &res));
-    out.outcome = commit_outcome_enum::COMMITTED;
-    out.version = std::move(next);
+    if (!res.command_ok()) return failure(operation, &res);
     return store_status_t::success();
 }
 
-store_status_t postgres_store_t::restore(std::int64_t account_id, std::int32_t version,
-                                         const std::string& date, tree_version_t& out) {
-    if (auto status = ready("restore"); !status.ok()) return status;
-    if (auto res = plain("BEGIN"); !res.command_ok()) return failure("begin restore", &res);
-    {
-        auto res = run(LOCK_ACCOUNT, std::move(params_t().add(account_id)));
-        if (!res.tuples_ok()) return abandon(failure("restore", &res));
-        if (res.rows() == 0) return abandon(store_status_t::not_found("no such account"));
-    }
-    tree_version_t old;
-    {
-        auto res =
-            run(GET_VERSION, std::move(params_t().add(account_id).add(std::int64_t{version})));
-        if (!res.tuples_ok()) return abandon(failure("restore", &res));
-        if (res.rows() == 0) {
-            return abandon(
-                store_status_t::not_found("version " + std::to_string(version) + " is not kept"));
-        }
-        read_version(res, 0, true, old);
-    }
-    tree_version_t head;
-    bool found = false;
-    result_t failed;
-    if (!head_version(account_id, false, head, found, failed)) {
-        return abandon(failure("restore", &failed));
-    }
-    tree_version_t next;
-    next.version = head.version + 1;
-    next.date = date;
-    next.client_type = old.client_type;
-    next.size = old.size;
-    next.tree = std::move(old.tree);
-    if (auto res = insert_version(account_id, next); !res.command_ok()) {
-        return abandon(failure("restore", &res));
-    }
-    if (auto res = plain("COMMIT"); !res.command_ok()) return abandon(failure("restore", &res));
-    out = std::move(next);
+store_status_t postgres_store_t::prune_versions(const char* operation, std::int64_t account_id,
+                                                std::int32_t last) {
+    auto res = run(PRUNE_VERSIONS, std::move(params_t().add(account_id).add(std::int64_t{last})));
+    if (!res.command_ok()) return failure(operation, &res);
     return store_status_t::success();
 }
 

@@ -18,6 +18,7 @@
 
 #include "common/crypto.h"
 #include "common/gzip.h"
+#include "common/wire_constants.h"
 #include "password_hash.h"
 #include "server_process_testing.h"
 #include "session_envelope.h"
@@ -58,7 +59,7 @@ std::string packed(const std::string& xml, const std::string& data = "") {
             payload.push_back(static_cast<char>(n >> shift));
     payload += xml + data;
     if (!Core_Common::gzip_compress(payload) ||
-        !Core_Common::encrypt(MESSAGE_PASSPHRASE, payload)) {
+        !Core_Common::encrypt(Core_Common::kMessagePassphrase, payload)) {
         throw std::runtime_error("cannot pack");
     }
     return payload;

@@ -2,7 +2,7 @@
 // reply, seen from the server's side.
 //
 // Request (all integers unsigned big-endian):
-//   0   16  preamble, the ASCII text SESSION_PREAMBLE
+//   0   16  preamble, the ASCII text Core_Common::kSessionPreamble
 //   16  2   header_length = 22 + L
 //   18  2   version, 1
 //   20  4   body_length
@@ -21,10 +21,10 @@
 #include <string>
 #include <string_view>
 
+#include "common/wire_constants.h"
+
 namespace Core_Server {
 
-inline constexpr std::string_view SESSION_PREAMBLE = "3A9C1E07B5D2F846";
-inline constexpr std::uint16_t SESSION_VERSION = 1;
 // Preamble and the fixed part of the request header.
 inline constexpr std::size_t REQUEST_FIXED_SIZE = 38;
 inline constexpr std::size_t REPLY_HEADER_SIZE = 22;

@@ -64,7 +64,7 @@ TEST(SessionEnvelope, RandomBytesNeverReadPastTheInput) {
     std::mt19937 random(20261209);
     request_envelope_t e;
     for (int i = 0; i < 20000; ++i) {
-        std::string data = i % 2 ? std::string(SESSION_PREAMBLE) : std::string();
+        std::string data = i % 2 ? std::string(Core_Common::kSessionPreamble) : std::string();
         const std::size_t n = random() % 64;
         for (std::size_t k = 0; k < n; ++k) data.push_back(static_cast<char>(random()));
         const auto result = parse_request_header(data, e);

@@ -11,6 +11,7 @@
 
 #include "schema.h"
 #include "utc_time.h"
+#include "version_history.h"
 
 namespace Core_Server {
 namespace {
@@ -73,7 +74,9 @@ private:
     sqlite3_stmt* m_stmt;
 };
 
-class sqlite_store_t final : public InterfaceStore {
+// Writes take the database's write lock (BEGIN IMMEDIATE), which also locks
+// every account against other writers until the transaction ends.
+class sqlite_store_t final : public InterfaceStore, private InterfaceVersionRows {
 public:
     sqlite_store_t(std::string path, const store_options_t& options)
         : m_path(std::move(path)), m_options(options) {}
@@ -111,6 +114,20 @@ public:
                                         std::int64_t since, bool& yes) override;
 
 private:
+    store_status_t begin_write(const char* operation) override;
+    store_status_t end_write(const char* operation) override;
+    void abandon_write() override { run(ROLLBACK); }
+    store_status_t lock_account(const char* operation, std::int64_t account_id,
+                                bool& exists) override;
+    store_status_t read_head(const char* operation, std::int64_t account_id, bool with_tree,
+                             tree_version_t& out, bool& found) override;
+    store_status_t read_version(const char* operation, std::int64_t account_id,
+                                std::int32_t version, tree_version_t& out, bool& found) override;
+    store_status_t insert_version(const char* operation, std::int64_t account_id,
+                                  const tree_version_t& v) override;
+    store_status_t prune_versions(const char* operation, std::int64_t account_id,
+                                  std::int32_t last) override;
+
     enum statement_enum {
         BEGIN_IMMEDIATE,
         COMMIT,
@@ -136,8 +153,8 @@ private:
         STATEMENT_COUNT,
     };
 
-    store_status_t failure(const char* operation) const {
-        return store_status_t::failed(std::string(operation) + " on store " + describe() + ": " +
+    store_status_t failure(const std::string& operation) const {
+        return store_status_t::failed(operation + " on store " + describe() + ": " +
                                       sqlite3_errmsg(m_db));
     }
     statement_t& statement(statement_enum which) { return *m_statements[which]; }
@@ -149,16 +166,6 @@ private:
     bool exec_plain(const std::string& sql);
     store_status_t migrate();
     store_status_t prepare_statements();
-    // Inside a write transaction: the newest version (0 when none).
-    // The account's newest version, with its tree only when `with_tree`.
-    bool head_version(std::int64_t account_id, bool with_tree, tree_version_t& out, bool& found);
-    bool insert_version(std::int64_t account_id, const tree_version_t& v);
-    // Ends the current write transaction with a rollback and returns
-    // `status` unchanged.
-    store_status_t abandon(store_status_t status) {
-        run(ROLLBACK);
-        return status;
-    }
 
     std::string m_path;
     store_options_t m_options;
@@ -441,7 +448,7 @@ store_status_t sqlite_store_t::list_accounts(std::vector<account_summary_t>& out
 }
 
 namespace {
-void read_version(const use_t& use, bool with_tree, tree_version_t& out) {
+void read_row(const use_t& use, bool with_tree, tree_version_t& out) {
     out.version = static_cast<std::int32_t>(use.integer(0));
     out.date = use.text(1);
     out.client_type = use.text(2);
@@ -452,27 +459,12 @@ void read_version(const use_t& use, bool with_tree, tree_version_t& out) {
 
 store_status_t sqlite_store_t::latest_version(std::int64_t account_id, bool with_tree,
                                               tree_version_t& out) {
-    use_t use(statement(with_tree ? LATEST_FULL : LATEST_META));
-    use.bind(1, account_id);
-    const int rc = use.step();
-    if (rc == SQLITE_DONE) return store_status_t::not_found("no stored tree");
-    if (rc != SQLITE_ROW) return failure("read latest version");
-    read_version(use, with_tree, out);
-    return store_status_t::success();
+    return read_latest_version(*this, account_id, with_tree, out);
 }
 
 store_status_t sqlite_store_t::get_version(std::int64_t account_id, std::int32_t version,
                                            tree_version_t& out) {
-    use_t use(statement(GET_VERSION));
-    use.bind(1, account_id);
-    use.bind(2, std::int64_t{version});
-    const int rc = use.step();
-    if (rc == SQLITE_DONE) {
-        return store_status_t::not_found("version " + std::to_string(version) + " is not kept");
-    }
-    if (rc != SQLITE_ROW) return failure("read version");
-    read_version(use, true, out);
-    return store_status_t::success();
+    return read_kept_version(*this, account_id, version, out);
 }
 
 store_status_t sqlite_store_t::list_versions(std::int64_t account_id,
@@ -483,7 +475,7 @@ store_status_t sqlite_store_t::list_versions(std::int64_t account_id,
     int rc;
     while ((rc = use.step()) == SQLITE_ROW) {
         tree_version_t v;
-        read_version(use, false, v);
+        read_row(use, false, v);
         list.push_back(std::move(v));
     }
     if (rc != SQLITE_DONE) return failure("list versions");
@@ -491,98 +483,78 @@ store_status_t sqlite_store_t::list_versions(std::int64_t account_id,
     return store_status_t::success();
 }
 
-bool sqlite_store_t::head_version(std::int64_t account_id, bool with_tree, tree_version_t& out,
-                                  bool& found) {
-    use_t use(statement(with_tree ? LATEST_FULL : LATEST_META));
-    use.bind(1, account_id);
-    const int rc = use.step();
-    found = rc == SQLITE_ROW;
-    if (found) read_version(use, with_tree, out);
-    return rc == SQLITE_ROW || rc == SQLITE_DONE;
-}
-
-bool sqlite_store_t::insert_version(std::int64_t account_id, const tree_version_t& v) {
-    {
-        use_t use(statement(INSERT_VERSION));
-        use.bind(1, account_id);
-        use.bind(2, std::int64_t{v.version});
-        use.bind(3, v.date);
-        use.bind(4, v.client_type);
-        use.bind(5, static_cast<std::int64_t>(v.tree.size()));
-        use.bind_blob(6, v.tree);
-        if (use.step() != SQLITE_DONE) return false;
-    }
-    use_t use(statement(PRUNE_VERSIONS));
-    use.bind(1, account_id);
-    use.bind(2, std::int64_t{v.version} - m_options.keep_versions);
-    return use.step() == SQLITE_DONE;
-}
-
 store_status_t sqlite_store_t::commit(commit_request_t request, commit_result_t& out) {
-    if (!run(BEGIN_IMMEDIATE)) return failure("begin commit");
-    {
-        use_t use(statement(ACCOUNT_EXISTS));
-        use.bind(1, request.account_id);
-        const int rc = use.step();
-        if (rc == SQLITE_DONE) return abandon(store_status_t::not_found("no such account"));
-        if (rc != SQLITE_ROW) return abandon(failure("commit"));
-    }
-    tree_version_t head;
-    bool found = false;
-    // The stored tree is read only for a conflict's answer.
-    if (!head_version(request.account_id, false, head, found)) return abandon(failure("commit"));
-    if (found && !request.overwrite && request.baseline != head.version) {
-        if (!head_version(request.account_id, true, head, found) || !found) {
-            return abandon(failure("commit"));
-        }
-        run(ROLLBACK);
-        out.outcome = commit_outcome_enum::CONFLICT;
-        out.version = std::move(head);
-        return store_status_t::success();
-    }
-    tree_version_t next;
-    next.version = found ? head.version + 1 : 1;
-    next.date = request.date;
-    next.client_type = request.client_type;
-    next.size = static_cast<std::int64_t>(request.tree.size());
-    next.tree = std::move(request.tree);
-    if (!insert_version(request.account_id, next)) return abandon(failure("commit"));
-    if (!run(COMMIT)) return abandon(failure("commit"));
-    out.outcome = commit_outcome_enum::COMMITTED;
-    out.version = std::move(next);
-    return store_status_t::success();
+    return commit_version(*this, m_options.keep_versions, std::move(request), out);
 }
 
 store_status_t sqlite_store_t::restore(std::int64_t account_id, std::int32_t version,
                                        const std::string& date, tree_version_t& out) {
-    if (!run(BEGIN_IMMEDIATE)) return failure("begin restore");
-    tree_version_t old;
-    {
-        use_t use(statement(GET_VERSION));
-        use.bind(1, account_id);
-        use.bind(2, std::int64_t{version});
-        const int rc = use.step();
-        if (rc == SQLITE_DONE) {
-            return abandon(
-                store_status_t::not_found("version " + std::to_string(version) + " is not kept"));
-        }
-        if (rc != SQLITE_ROW) return abandon(failure("restore"));
-        read_version(use, true, old);
-    }
-    tree_version_t head;
-    bool found = false;
-    if (!head_version(account_id, false, head, found) || !found) {
-        return abandon(failure("restore"));
-    }
-    tree_version_t next;
-    next.version = head.version + 1;
-    next.date = date;
-    next.client_type = old.client_type;
-    next.size = old.size;
-    next.tree = std::move(old.tree);
-    if (!insert_version(account_id, next)) return abandon(failure("restore"));
-    if (!run(COMMIT)) return abandon(failure("restore"));
-    out = std::move(next);
+    return restore_version(*this, m_options.keep_versions, account_id, version, date, out);
+}
+
+store_status_t sqlite_store_t::begin_write(const char* operation) {
+    if (!run(BEGIN_IMMEDIATE)) return failure(std::string("begin ") + operation);
+    return store_status_t::success();
+}
+
+store_status_t sqlite_store_t::end_write(const char* operation) {
+    if (!run(COMMIT)) return failure(operation);
+    return store_status_t::success();
+}
+
+store_status_t sqlite_store_t::lock_account(const char* operation, std::int64_t account_id,
+                                            bool& exists) {
+    use_t use(statement(ACCOUNT_EXISTS));
+    use.bind(1, account_id);
+    const int rc = use.step();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return failure(operation);
+    exists = rc == SQLITE_ROW;
+    return store_status_t::success();
+}
+
+store_status_t sqlite_store_t::read_head(const char* operation, std::int64_t account_id,
+                                         bool with_tree, tree_version_t& out, bool& found) {
+    use_t use(statement(with_tree ? LATEST_FULL : LATEST_META));
+    use.bind(1, account_id);
+    const int rc = use.step();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return failure(operation);
+    found = rc == SQLITE_ROW;
+    if (found) read_row(use, with_tree, out);
+    return store_status_t::success();
+}
+
+store_status_t sqlite_store_t::read_version(const char* operation, std::int64_t account_id,
+                                            std::int32_t version, tree_version_t& out,
+                                            bool& found) {
+    use_t use(statement(GET_VERSION));
+    use.bind(1, account_id);
+    use.bind(2, std::int64_t{version});
+    const int rc = use.step();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return failure(operation);
+    found = rc == SQLITE_ROW;
+    if (found) read_row(use, true, out);
+    return store_status_t::success();
+}
+
+store_status_t sqlite_store_t::insert_version(const char* operation, std::int64_t account_id,
+                                              const tree_version_t& v) {
+    use_t use(statement(INSERT_VERSION));
+    use.bind(1, account_id);
+    use.bind(2, std::int64_t{v.version});
+    use.bind(3, v.date);
+    use.bind(4, v.client_type);
+    use.bind(5, static_cast<std::int64_t>(v.tree.size()));
+    use.bind_blob(6, v.tree);
+    if (use.step() != SQLITE_DONE) return failure(operation);
+    return store_status_t::success();
+}
+
+store_status_t sqlite_store_t::prune_versions(const char* operation, std::int64_t account_id,
+                                              std::int32_t last) {
+    use_t use(statement(PRUNE_VERSIONS));
+    use.bind(1, account_id);
+    use.bind(2, std::int64_t{last});
+    if (use.step() != SQLITE_DONE) return failure(operation);
     return store_status_t::success();
 }
 

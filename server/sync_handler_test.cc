@@ -9,6 +9,7 @@
 
 #include "common/crypto.h"
 #include "common/gzip.h"
+#include "common/wire_constants.h"
 #include "password_hash.h"
 #include "process_testing.h"
 #include "server_process_testing.h"
@@ -382,7 +383,7 @@ std::string packed(const std::string& xml, const std::string& data = "") {
             payload.push_back(static_cast<char>(n >> shift));
     payload += xml + data;
     EXPECT_TRUE(Core_Common::gzip_compress(payload));
-    EXPECT_TRUE(Core_Common::encrypt(MESSAGE_PASSPHRASE, payload));
+    EXPECT_TRUE(Core_Common::encrypt(Core_Common::kMessagePassphrase, payload));
     return payload;
 }
 

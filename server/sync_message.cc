@@ -5,8 +5,10 @@
 #include <utility>
 
 #include "account_name.h"
+#include "common/big_endian.h"
 #include "common/crypto.h"
 #include "common/gzip.h"
+#include "common/wire_constants.h"
 #include "common/xml_node.h"
 
 namespace Core_Server {
@@ -14,15 +16,9 @@ namespace {
 
 using Core_Common::xml_node_t;
 
-std::uint32_t read_be32(std::string_view data, std::size_t offset) {
-    std::uint32_t v = 0;
-    for (std::size_t i = 0; i < 4; ++i) v = (v << 8) | static_cast<unsigned char>(data[offset + i]);
-    return v;
-}
-
-void write_be32(std::string& out, std::uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>(v >> shift));
-}
+using Core_Common::get_be;
+using Core_Common::kMessagePassphrase;
+using Core_Common::put_be;
 
 // Opens a body whose payload unpacks to at most `limit` bytes and whose XML
 // part holds at most `max_xml` bytes; sets `too_large` when it would not.
@@ -30,15 +26,15 @@ bool open_payload(std::string_view body, std::string& xml, std::string& data,
                   std::size_t limit = Core_Common::gzip_inflate_limit,
                   std::size_t max_xml = SIZE_MAX, bool* too_large = nullptr) {
     std::string bytes(body);
-    if (!Core_Common::decrypt(MESSAGE_PASSPHRASE, bytes)) return false;
+    if (!Core_Common::decrypt(kMessagePassphrase, bytes)) return false;
     bool over = false;
     if (!Core_Common::gzip_decompress(bytes, limit, over)) {
         if (too_large != nullptr) *too_large = over;
         return false;
     }
     if (bytes.size() < 8) return false;
-    const std::uint32_t x = read_be32(bytes, 0);
-    const std::uint32_t d = read_be32(bytes, 4);
+    const auto x = static_cast<std::uint32_t>(get_be(bytes, 0, 4));
+    const auto d = static_cast<std::uint32_t>(get_be(bytes, 4, 4));
     if (x > bytes.size() - 8 || bytes.size() - 8 - x != d) return false;
     if (x > max_xml) return false;
     xml = bytes.substr(8, x);
@@ -57,8 +53,8 @@ bool pack_payload(const xml_node_t& document, std::string data, std::string& bod
     if (xml.empty() || xml.size() > 0xffffffffu || data.size() > 0xffffffffu) return false;
     std::string prefix;
     prefix.reserve(8 + xml.size());
-    write_be32(prefix, static_cast<std::uint32_t>(xml.size()));
-    write_be32(prefix, static_cast<std::uint32_t>(data.size()));
+    put_be(prefix, xml.size(), 4);
+    put_be(prefix, data.size(), 4);
     prefix += xml;
     // The lengths, the document and the data go through the packer in
     // turn: the payload is never put together (that moved or copied the
@@ -69,7 +65,7 @@ bool pack_payload(const xml_node_t& document, std::string data, std::string& bod
     if (!packer.add(prefix) || !packer.add(data)) return false;
     std::string().swap(data);
     if (!packer.finish(packed)) return false;
-    if (!Core_Common::encrypt(MESSAGE_PASSPHRASE, packed)) return false;
+    if (!Core_Common::encrypt(kMessagePassphrase, packed)) return false;
     body = std::move(packed);
     return true;
 }

@@ -2,7 +2,7 @@
 // envelope.
 //
 // A body is a payload packed by gzip and then enciphered under the message
-// passphrase, in both directions. The payload is two big-endian 32-bit
+// passphrase (common/wire_constants.h), in both directions. The payload is two big-endian 32-bit
 // lengths X and D, then X bytes of XML (the message document) and D bytes of
 // data (a bookmark tree document, or nothing).
 //
@@ -24,9 +24,6 @@
 #include "common/size_limits.h"
 
 namespace Core_Server {
-
-// The passphrase of every sync message, requests and replies alike.
-inline constexpr std::string_view MESSAGE_PASSPHRASE = "k7Tq#w2Lp9z";
 
 // Result names of the service, as the client knows them.
 namespace result_name {

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "common/wire_constants.h"
 #include "server_process_testing.h"
 #include "tls_testing.h"
 
@@ -139,7 +140,7 @@ TEST_F(TcpServerTest, DropsWhatIsNotARequestWithoutAnswering) {
     std::mt19937 random(4242);
     for (int i = 0; i < 50; ++i) {
         client_t client(m_server->port());
-        std::string bytes = i % 2 ? std::string(SESSION_PREAMBLE) : std::string();
+        std::string bytes = i % 2 ? std::string(Core_Common::kSessionPreamble) : std::string();
         const std::size_t n = 1 + random() % 200;
         for (std::size_t k = 0; k < n; ++k) bytes.push_back(static_cast<char>(random()));
         client.send_all(bytes);

@@ -2,28 +2,15 @@
 
 #include <algorithm>
 
+#include "common/big_endian.h"
 #include "common/size_limits.h"
 #include "session/soap_session.h"
 #include "wire/wire_link.h"
 
 namespace Core_SOAPClient {
-namespace {
 
-void put_be(std::string& out, std::uint64_t value, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i) {
-        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-    }
-}
-
-std::uint64_t get_be(const char* data, int bytes) {
-    std::uint64_t value = 0;
-    for (int i = 0; i < bytes; ++i) {
-        value = (value << 8) | static_cast<unsigned char>(data[i]);
-    }
-    return value;
-}
-
-}  // namespace
+using Core_Common::get_be;
+using Core_Common::put_be;
 
 std::string build_request_header(std::uint64_t sequence, std::uint32_t message_code,
                                  const std::string& header_text, std::size_t body_size) {
@@ -32,7 +19,7 @@ std::string build_request_header(std::uint64_t sequence, std::uint32_t message_c
         std::min<std::size_t>(header_text.size(), 0xFFFF - kRequestHeaderSize);
     std::string out;
     out.reserve(kSessionPreambleSize + kRequestHeaderSize + text_length);
-    out.append(kSessionPreamble, kSessionPreambleSize);
+    out.append(kSessionPreamble);
     put_be(out, kRequestHeaderSize + text_length, 2);
     put_be(out, kSessionVersion, 2);
     put_be(out, static_cast<std::uint32_t>(body_size), 4);

@@ -18,13 +18,15 @@
 #include <cstdint>
 #include <string>
 
+#include "common/wire_constants.h"
+
 namespace Core_SOAPClient {
 
 class soap_hold_t;
 
-inline constexpr char kSessionPreamble[] = "3A9C1E07B5D2F846";
-inline constexpr std::size_t kSessionPreambleSize = 16;
-inline constexpr std::uint16_t kSessionVersion = 1;
+using Core_Common::kSessionPreamble;
+using Core_Common::kSessionVersion;
+inline constexpr std::size_t kSessionPreambleSize = kSessionPreamble.size();
 inline constexpr std::size_t kRequestHeaderSize = 22;  // without the header text
 inline constexpr std::uint16_t kReplyHeaderMinimum = 20;
 

@@ -2,25 +2,17 @@
 
 #include <cstdint>
 
+#include "common/big_endian.h"
 #include "common/crypto.h"
 #include "common/gzip.h"
 
 namespace Core_ZorvaneClient {
 namespace {
 
-void put_be32(std::string& out, std::uint32_t value) {
-    out.push_back(static_cast<char>((value >> 24) & 0xFF));
-    out.push_back(static_cast<char>((value >> 16) & 0xFF));
-    out.push_back(static_cast<char>((value >> 8) & 0xFF));
-    out.push_back(static_cast<char>(value & 0xFF));
-}
+void put_be32(std::string& out, std::uint32_t value) { Core_Common::put_be(out, value, 4); }
 
 std::uint32_t get_be32(const std::string& in, std::size_t offset) {
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < 4; ++i) {
-        value = (value << 8) | static_cast<unsigned char>(in[offset + i]);
-    }
-    return value;
+    return static_cast<std::uint32_t>(Core_Common::get_be(in, offset, 4));
 }
 
 Core_Common::service_error_t invalid_payload() {

@@ -18,12 +18,13 @@
 #include <string_view>
 
 #include "common/service_error.h"
+#include "common/wire_constants.h"
 #include "common/xml_node.h"
 
 namespace Core_ZorvaneClient {
 
 // The passphrase of requests and replies alike.
-inline constexpr std::string_view kMessagePassphrase = "k7Tq#w2Lp9z";
+using Core_Common::kMessagePassphrase;
 
 // The message of every split_payload failure.
 inline constexpr const char16_t* kInvalidExtendProtocolText = u"Invalid Extend Protocol.";
