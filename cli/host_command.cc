@@ -3,9 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <istream>
-#include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -17,9 +15,10 @@
 #include "data_directory.h"
 #include "host_session.h"
 #include "mass_delete_guard.h"
-#include "platform/environment.h"
 #include "platform/host_process.h"
 #include "platform/strings.h"
+#include "programs/command_line.h"
+#include "programs/password_input.h"
 #include "session/soap_handler.h"
 #include "tree_file.h"
 
@@ -35,63 +34,13 @@ constexpr const char* kTooLarge = "zorvane.kernel.status.too_large";
 constexpr std::chrono::seconds kDeadlineGrace{5};
 
 // Options that take a value, and options that are flags.
-const std::set<std::string> kValueOptions = {
-    "--data-dir",  "--server", "--user", "--password-env", "--timeout",
-    "--component", "--tree",   "--out",  "--format",
-};
-const std::set<std::string> kFlagOptions = {
-    "--password-stdin", "--log", "--allow-mass-delete", "--help", "-h",
+const Zorvane_Programs::option_set_t kOptions = {
+    {"--data-dir", "--server", "--user", Zorvane_Programs::kPasswordEnvOption, "--timeout",
+     "--component", "--tree", "--out", "--format"},
+    {Zorvane_Programs::kPasswordStdinOption, "--log", "--allow-mass-delete"},
 };
 
-struct host_options_t {
-    std::map<std::string, std::string> values;
-    std::set<std::string> flags;
-    std::vector<std::string> operands;
-    bool has(const std::string& name) const { return flags.count(name) != 0; }
-    std::string value(const std::string& name) const {
-        auto it = values.find(name);
-        return it == values.end() ? std::string() : it->second;
-    }
-    bool given(const std::string& name) const { return values.count(name) != 0; }
-};
-
-bool parse(const std::vector<std::string>& args, host_options_t& out, std::string& error) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i];
-        if (arg.rfind("-", 0) != 0) {
-            out.operands.push_back(arg);
-            continue;
-        }
-        std::string value;
-        bool inline_value = false;
-        if (const auto eq = arg.find('='); eq != std::string::npos && arg.rfind("--", 0) == 0) {
-            value = arg.substr(eq + 1);
-            arg = arg.substr(0, eq);
-            inline_value = true;
-        }
-        if (kFlagOptions.count(arg) != 0 && !inline_value) {
-            out.flags.insert(arg == "-h" ? "--help" : arg);
-        } else if (kValueOptions.count(arg) != 0) {
-            if (!inline_value) {
-                if (i + 1 >= args.size()) {
-                    error = "option " + arg + " needs a value";
-                    return false;
-                }
-                value = args[++i];
-            }
-            out.values[arg] = value;
-        } else if (arg == "--password") {
-            error =
-                "passwords are not taken on the command line; use --password-env VAR or "
-                "--password-stdin";
-            return false;
-        } else {
-            error = "unknown option " + arg;
-            return false;
-        }
-    }
-    return true;
-}
+using host_options_t = Zorvane_Programs::command_line_t;
 
 std::string text_of(const nsString& s) { return Core_Platform::wide_to_utf8(s.view()); }
 
@@ -456,31 +405,32 @@ int prepare(const host_command_t& c, const host_options_t& o, host_run_t& r, std
         err << "zorvane: unexpected argument '" << o.operands[1] << "'\n";
         return kExitUsage;
     }
-    if (c.needs_tree && !o.given("--tree")) {
+    if (c.needs_tree && !o.has("--tree")) {
         err << "zorvane: " << r.command << " needs --tree FILE\n";
         return kExitUsage;
     }
-    if (!c.needs_tree && o.given("--tree")) {
+    if (!c.needs_tree && o.has("--tree")) {
         err << "zorvane: " << r.command << " takes no --tree\n";
         return kExitUsage;
     }
-    if (r.command == "export" && !o.given("--out")) {
+    if (r.command == "export" && !o.has("--out")) {
         err << "zorvane: export needs --out FILE\n";
         return kExitUsage;
     }
-    if (o.given("--data-dir") && o.value("--data-dir").empty()) {
+    if (o.has("--data-dir") && o.value("--data-dir").empty()) {
         err << "zorvane: --data-dir needs a directory\n";
         return kExitUsage;
     }
-    if (!o.given("--user") || o.value("--user").empty()) {
+    if (!o.has("--user") || o.value("--user").empty()) {
         err << "zorvane: --user NAME is required\n";
         return kExitUsage;
     }
-    if (o.given("--password-env") && o.has("--password-stdin")) {
-        err << "zorvane: give --password-env or --password-stdin, not both\n";
+    if (o.has(Zorvane_Programs::kPasswordEnvOption) &&
+        o.has(Zorvane_Programs::kPasswordStdinOption)) {
+        err << "zorvane: " << Zorvane_Programs::kOnePasswordSource << "\n";
         return kExitUsage;
     }
-    if (o.given("--timeout")) {
+    if (o.has("--timeout")) {
         const std::string t = o.value("--timeout");
         if (t.empty() || t.size() > 6 || t.find_first_not_of("0123456789") != std::string::npos ||
             std::stoi(t) == 0) {
@@ -489,7 +439,7 @@ int prepare(const host_command_t& c, const host_options_t& o, host_run_t& r, std
         }
         r.timeout = std::chrono::seconds(std::stoi(t));
     }
-    if (o.given("--server") && o.value("--server").empty()) {
+    if (o.has("--server") && o.value("--server").empty()) {
         err << "zorvane: --server needs HOST or HOST:PORT\n";
         return kExitUsage;
     }
@@ -530,17 +480,11 @@ int prepare(const host_command_t& c, const host_options_t& o, host_run_t& r, std
         return kExitFailure;
     }
 
-    if (o.given("--password-env")) {
-        if (!Core_Platform::environment_value(o.value("--password-env"), r.password)) {
-            err << "zorvane: environment variable " << o.value("--password-env") << " is not set\n";
-            return kExitUsage;
-        }
-    } else if (o.has("--password-stdin")) {
-        if (!std::getline(r.in, r.password)) {
-            err << "zorvane: no password on standard input\n";
-            return kExitUsage;
-        }
-        if (!r.password.empty() && r.password.back() == '\r') r.password.pop_back();
+    const Zorvane_Programs::password_result_t password =
+        Zorvane_Programs::read_password(o, r.in, r.password);
+    if (!password.read() && !password.message.empty()) {
+        err << "zorvane: " << password.message << "\n";
+        return kExitUsage;
     }
     if (c.needs_password && r.password.empty()) {
         err << "zorvane: " << r.command << " needs the password (--password-env VAR or "
@@ -548,7 +492,7 @@ int prepare(const host_command_t& c, const host_options_t& o, host_run_t& r, std
         return kExitUsage;
     }
 
-    const std::string format = o.given("--format") ? o.value("--format") : "xml";
+    const std::string format = o.has("--format") ? o.value("--format") : "xml";
     if (format != "xml" && format != "html") {
         err << "zorvane: --format is xml or html\n";
         return kExitUsage;
@@ -630,12 +574,12 @@ void print_host_help(std::ostream& out) {
 int run_host_command(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
                      std::ostream& err) {
     host_options_t o;
-    std::string error;
-    if (!parse(args, o, error)) {
-        err << "zorvane: " << error << " (try 'zorvane --help')\n";
+    Zorvane_Programs::command_line_error_t error;
+    if (!Zorvane_Programs::parse_command_line(args, kOptions, o, error)) {
+        err << "zorvane: " << error.text('\'') << " (try 'zorvane --help')\n";
         return kExitUsage;
     }
-    if (o.has("--help")) {
+    if (o.help) {
         out << kUsage << "\n";
         print_host_help(out);
         return kExitOk;
