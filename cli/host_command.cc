@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <fstream>
 #include <istream>
 #include <optional>
 #include <string>
@@ -36,7 +37,7 @@ constexpr std::chrono::seconds kDeadlineGrace{5};
 // Options that take a value, and options that are flags.
 const Zorvane_Programs::option_set_t kOptions = {
     {"--data-dir", "--server", "--user", Zorvane_Programs::kPasswordEnvOption, "--timeout",
-     "--component", "--tree", "--out", "--format"},
+     "--component", "--tree", "--out", "--format", "--tls-ca"},
     {Zorvane_Programs::kPasswordStdinOption, "--log", "--allow-mass-delete"},
 };
 
@@ -63,6 +64,10 @@ struct host_run_t {
     std::string out_path;   // --out; empty when not given
     bool allow_mass_delete = false;
     bool html = false;
+    // The server talks TLS ("tls://"); the data directory is the same as for
+    // clear text. `tls_ca` is --tls-ca, empty when not given.
+    bool tls = false;
+    std::string tls_ca;
     std::chrono::seconds timeout{60};
     // The tree file, read while the component loads, then taken into
     // `document` (the tree document handed over) and `browser_tree` (what it
@@ -135,9 +140,11 @@ bool bring_in_account(host_run_t& r, std::string& result) {
 
 // One line on standard error saying what a result other than OK means for
 // the user; nothing was synchronised and --out was not written.
-void explain_failure(const std::string& result, std::ostream& err) {
+void explain_failure(const std::string& result, std::ostream& err, const std::string& failure) {
     const char* why = nullptr;
-    if (result == "zorvane.kernel.status.connect_failed") {
+    if (result == "zorvane.kernel.status.connect_failed" && !failure.empty()) {
+        why = failure.c_str();
+    } else if (result == "zorvane.kernel.status.connect_failed") {
         why =
             "no usable answer from the server (not reached, or its answer did not read or did "
             "not store the tree)";
@@ -161,7 +168,7 @@ void explain_failure(const std::string& result, std::ostream& err) {
 int report_result(host_run_t& r, const std::string& result) {
     r.out << "result=" << result << "\n";
     if (result == kOk) return kExitOk;
-    explain_failure(result, r.err);
+    explain_failure(result, r.err, r.session.failure());
     return kExitFailure;
 }
 
@@ -275,7 +282,7 @@ int run_sync(host_run_t& r) {
     r.out << "result=" << result << "\n";
     if (result == kTooLarge) say_too_large("the merged bookmark tree", 0, r.err);
     if (result != kOk) {
-        explain_failure(result, r.err);
+        explain_failure(result, r.err, r.session.failure());
         return kExitFailure;
     }
     if (r.out_path.empty()) {
@@ -447,14 +454,22 @@ int prepare(const host_command_t& c, const host_options_t& o, host_run_t& r, std
     {
         std::string host;
         std::uint16_t port = 0;
-        if (!Core_SOAPClient::parse_server_address(server, 8080, host, port)) {
-            err << "zorvane: the server needs HOST, HOST:PORT or [IPV6]:PORT, the port a number "
-                   "from 1 to 65535\n";
+        if (!Core_SOAPClient::parse_server_address(server, 8080, host, port, &r.tls)) {
+            err << "zorvane: the server needs HOST, HOST:PORT or [IPV6]:PORT (tls:// before it "
+                   "for TLS), the port a number from 1 to 65535\n";
             return kExitUsage;
         }
         server = (host.find(':') == std::string::npos ? host : "[" + host + "]") + ":" +
                  std::to_string(port);
     }
+    if (o.has("--tls-ca") && (!r.tls || !std::ifstream(o.value("--tls-ca")))) {
+        err << "zorvane: "
+            << (r.tls ? "cannot read the TLS CA file " + o.value("--tls-ca")
+                      : std::string("--tls-ca needs a tls:// server"))
+            << "\n";
+        return kExitUsage;
+    }
+    r.tls_ca = o.value("--tls-ca");
     r.user = o.value("--user");
     r.tree_path = o.value("--tree");
     r.out_path = o.value("--out");
@@ -547,7 +562,12 @@ void print_host_help(std::ostream& out) {
            "                         ~/.local/share/zorvane/USER@HOST:PORT; created with\n"
            "                         mode 0700 when missing)\n"
            "  --server HOST[:PORT]   the server (default $ZORVANE_SERVER, or localhost;\n"
-           "                         port 8080; an IPv6 address in brackets: [::1]:8080)\n"
+           "                         port 8080; an IPv6 address in brackets: [::1]:8080);\n"
+           "                         tls://HOST[:PORT] talks TLS, checking the server's\n"
+           "                         certificate and name, and never falls back to clear text\n"
+           "  --tls-ca FILE          trust only the CA or pinned certificate(s) in FILE (PEM)\n"
+           "                         for a tls:// server (default $ZORVANE_TLS_CA, or the\n"
+           "                         system's CA store)\n"
            "  --user NAME            the account (required)\n"
            "  --password-env VAR     read the password from environment variable VAR\n"
            "  --password-stdin       read the password from the first line of stdin\n"
@@ -593,7 +613,8 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
     host_run_t r(s, in, out, err);
     std::string server;
     if (const int status = prepare(*c, o, r, server); status != kExitOk) return status;
-    if (!s.pass_settings(server, o.has("--log"), r.timeout)) return kExitFailure;
+    if (!s.pass_settings((r.tls ? "tls://" : "") + server, o.has("--log"), r.timeout, r.tls_ca))
+        return kExitFailure;
 
     // The tree file is read on a thread of its own while the component loads
     // and reads the data directory's record (for a large collection each

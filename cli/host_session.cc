@@ -78,8 +78,9 @@ host_session::~host_session() {
 }
 
 bool host_session::pass_settings(const std::string& server, bool log,
-                                 std::chrono::seconds request_timeout) {
+                                 std::chrono::seconds request_timeout, const std::string& tls_ca) {
     if (!Core_Platform::set_environment_value("ZORVANE_SERVER", server) ||
+        (!tls_ca.empty() && !Core_Platform::set_environment_value("ZORVANE_TLS_CA", tls_ca)) ||
         (log && !Core_Platform::set_environment_value("ZORVANE_LOG", "1")) ||
         (request_timeout.count() > 0 &&
          !Core_Platform::set_environment_value("ZORVANE_REPLY_TIMEOUT",
@@ -167,6 +168,15 @@ std::string host_session::tree() const {
 void host_session::tree_text(std::optional<nsString>& out) const {
     out.emplace();
     m_info->getTree(*out);
+}
+
+std::string host_session::failure() const {
+    nsCOMPtr<IZorvaneFailure> why;
+    nsString text;
+    if (NS_SUCCEEDED(m_info->QueryInterface(ZORVANE_IFAILURE_IID, why.receive_void()))) {
+        why->getFailure(text);
+    }
+    return text_of(text);
 }
 
 std::string host_session::date() const {

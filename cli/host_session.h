@@ -16,6 +16,7 @@
 #include <string>
 
 #include "component/zorvane_extension.h"
+#include "component/zorvane_failure.h"
 #include "xpcom/ns_com_ptr.h"
 #include "xpcom/ns_observer.h"
 #include "xpcom/ns_observer_service.h"
@@ -70,8 +71,11 @@ public:
     // may take, connecting included, to the component through the
     // environment. Called before any other thread of the program starts
     // (changing the environment is not safe while another thread reads it).
+    // `tls_ca`, when given, is the CA file or pinned certificate that
+    // "tls://" servers are checked against instead of the system's store.
     bool pass_settings(const std::string& server, bool log,
-                       std::chrono::seconds request_timeout = std::chrono::seconds(0));
+                       std::chrono::seconds request_timeout = std::chrono::seconds(0),
+                       const std::string& tls_ca = std::string());
 
     // Loads the component and signs the user in (the record of the data
     // directory is read). Nothing is written and nothing is sent.
@@ -97,6 +101,9 @@ public:
     // collection each form is a hundred megabytes or more).
     void tree_text(std::optional<nsString>& out) const;
     std::string date() const;
+    // Why the last action could not talk to the server when the engine can
+    // say more than its status key (an untrusted certificate); else empty.
+    std::string failure() const;
 
 private:
     std::ostream& m_err;

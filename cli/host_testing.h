@@ -169,12 +169,13 @@ public:
     static constexpr const char* kPassword = "horse battery";
     static constexpr const char* kPasswordVariable = "ZV_TEST_PW";
 
-    void start(const std::string& store_url) {
+    // `serve_options` are added to the server's serve command (TLS, ...).
+    void start(const std::string& store_url, const std::vector<std::string>& serve_options = {}) {
         m_store = store_url;
         const auto added = server_command({"user", "add", kUser, "--password-stdin"},
                                           std::string(kPassword) + "\n");
         ASSERT_EQ(added.status, 0) << added.out << added.err;
-        m_server = std::make_unique<Core_Server::testing::server_process_t>(m_store);
+        m_server = std::make_unique<Core_Server::testing::server_process_t>(m_store, serve_options);
     }
     bool started() const { return m_server != nullptr; }
 

@@ -19,7 +19,7 @@ endfunction()
 # scripts/with-postgres (its own throw-away cluster, named in
 # ZV_TEST_POSTGRES_URL), with a time limit of ZV_POSTGRES_TEST_TIMEOUT
 # seconds.
-set(ZV_POSTGRES_TEST_TIMEOUT 300)
+set(ZV_POSTGRES_TEST_TIMEOUT 900)
 function(zv_test_program name dir)
   cmake_parse_arguments(ZT "THREADS" "POSTGRES_TESTS" "LIBS" ${ARGN})
   file(GLOB tests CONFIGURE_DEPENDS ${dir}/*_test.cc)

@@ -122,18 +122,23 @@ async function sendTree(port, records, batch) {
 // --- applying a sync -----------------------------------------------------------
 
 // Applies the operations the host computed, pulled in pages: parents are
-// created first, then updates and moves, removals last. Returns the number
-// of operations the browser refused.
+// created first, then updates and moves, removals last. The host hears
+// which creates the browser refused (an address it does not take): it keeps
+// those bookmarks on the account rather than take their absence for a
+// deletion. Returns the number of operations the browser refused.
 async function applyOperations(port, pageOps) {
   const refs = new Map();
   const key = (k) => (k.startsWith('@') ? refs.get(k.slice(1)) : k);
   let offset = 0;
   let created = {};
+  let refusedCreates = [];
   let refused = 0;
   let total = 0;
   for (;;) {
-    const page = await port.call('operations', { offset, created, limit: pageOps });
+    const page = await port.call('operations',
+                                 { offset, created, refused: refusedCreates, limit: pageOps });
     created = {};
+    refusedCreates = [];
     total = page.total;
     for (const op of page.ops) {
       try {
@@ -161,13 +166,16 @@ async function applyOperations(port, pageOps) {
         }
       } catch (e) {
         refused++;
+        if (op.o === 'create') refusedCreates.push(op.ref);
         console.warn('zorvane: the browser refused', op.o, e && e.message);
       }
     }
     if (page.next === null || page.next === undefined) break;
     offset = page.next;
   }
-  if (Object.keys(created).length) await port.call('operations', { offset: total, created });
+  if (Object.keys(created).length || refusedCreates.length) {
+    await port.call('operations', { offset: total, created, refused: refusedCreates });
+  }
   return refused;
 }
 
@@ -223,8 +231,11 @@ async function runSync(reason, choice) {
   if (!s.user) return record({ status: 'not_configured', reason });
   const o = await options();
   const started = Date.now();
-  const stored = await api.storage.local.get(['lastChange', 'syncedAt']);
+  const stored = await api.storage.local.get(['lastChange', 'syncedAt', 'applyingSince']);
   const dirty = (stored.lastChange || 0) >= (stored.syncedAt || 0);
+  // After an apply that was cut short (the background stopped), the host
+  // goes on with it only when the user changed nothing since.
+  const edited = !stored.applyingSince || (stored.lastChange || 0) >= stored.applyingSince;
   await api.storage.local.set({ pending: { reason, choice: choice || null, since: started } });
   const port = new HostPort();
   // Where the time goes, for the popup's details and the benchmarks.
@@ -252,7 +263,7 @@ async function runSync(reason, choice) {
       await sendTree(port, records, o.batch);
       lap('send');
       sent = true;
-      r = await port.call('sync', { mode: choice || 'ask' });
+      r = await port.call('sync', { mode: choice || 'ask', edited });
       lap('sync');
     }
     if (r.question) {
@@ -266,6 +277,7 @@ async function runSync(reason, choice) {
     let equal = true;
     let refused = 0;
     if (r.operations > 0) {
+      await api.storage.local.set({ applyingSince: started });
       muted = true;
       try {
         refused = await applyOperations(port, o.pageOps);
@@ -280,7 +292,10 @@ async function runSync(reason, choice) {
       }
     }
     const done = { pending: null, question: null };
-    if (equal) done.syncedAt = started;
+    if (equal) {
+      done.syncedAt = started;
+      done.applyingSince = null;
+    }
     await api.storage.local.set(done);
     if (!equal) await onBookmarkEvent();
     return record({
@@ -343,7 +358,9 @@ async function handleMessage(msg) {
     case 'note':
       if (!s.user) return { text: '' };
       return withHost(async (p) => {
-        await p.call('open', { profile: s.profile, server: s.server, user: s.user });
+        // The popup waits a little for a sync that has the account open,
+        // not the host's full minute.
+        await p.call('open', { profile: s.profile, server: s.server, user: s.user, wait: 5 });
         return p.call('note', { action: msg.action, text: msg.text });
       });
     default:

@@ -41,7 +41,14 @@ std::u16string engine_title(int kind, const std::u16string& title, const std::st
 
 bool has_address(int kind) { return kind == zm::NODE_BOOKMARK || kind == zm::NODE_QUERY; }
 
-bool holdable(const zorvane_node_t& node, browser_enum browser) {
+bool holdable(const zorvane_node_t& node, const layout_t& layout) {
+    const browser_enum browser = layout.browser;
+    // What the browser refused to create stays on the account as it is,
+    // until its address changes there.
+    if (!layout.refused.empty()) {
+        auto it = layout.refused.find(node.guid);
+        if (it != layout.refused.end() && it->second == refusal_key(node)) return false;
+    }
     if (node.type == zm::NODE_FOLDER) return true;
     if (node.type == zm::NODE_BOOKMARK) return !node.url.empty();
     if (node.type == zm::NODE_SEPARATOR) return browser == browser_enum::firefox;
@@ -96,6 +103,11 @@ void content_index(const zorvane_node_t& folder,
 }
 
 }  // namespace
+
+std::string refusal_key(const zorvane_node_t& node) {
+    return node.type == zm::NODE_FOLDER ? std::string("folder")
+                                        : "address " + zm::comparison_key(node.url);
+}
 
 bool read_records(const std::vector<browser_record_t>& records, browser_enum browser,
                   view_node_t& tree, layout_t& layout, std::string& error) {
@@ -242,13 +254,18 @@ void assign_guids(view_node_t& tree, layout_t& layout, const id_table_t& table,
         for (const view_node_t& c : unfiled->children)
             if (is_stand_in_guid(c.guid)) layout.stand_ins.push_back(c.guid);
     }
-    // By content, then new.
+    // By content, then new. The index of the stored tree's content is only
+    // built when the table left a node without an identifier.
     std::unordered_map<std::string, std::deque<std::string>> by_content;
-    content_index(stored, by_content);
+    bool indexed = false;
     std::function<void(view_node_t&)> by_match = [&](view_node_t& folder) {
         int separators = 0;
         for (view_node_t& c : folder.children) {
             if (c.guid.empty() && !c.fixed) {
+                if (!indexed) {
+                    content_index(stored, by_content);
+                    indexed = true;
+                }
                 auto it =
                     by_content.find(content_key(c.kind, folder.guid, c.title, c.url, separators));
                 if (it != by_content.end()) {
@@ -275,6 +292,24 @@ void assign_guids(view_node_t& tree, layout_t& layout, const id_table_t& table,
 
 namespace {
 
+// The node's own fields: copying a folder whole would copy its subtree only
+// to drop it.
+zorvane_node_t without_children(const zorvane_node_t& s) {
+    zorvane_node_t out;
+    out.guid = s.guid;
+    out.type = s.type;
+    out.title = s.title;
+    out.description = s.description;
+    out.tag = s.tag;
+    out.keyword = s.keyword;
+    out.url = s.url;
+    out.feed_url = s.feed_url;
+    out.created = s.created;
+    out.modified = s.modified;
+    out.index = s.index;
+    return out;
+}
+
 struct engine_builder {
     const layout_t& layout;
     std::unordered_map<std::string, const zorvane_node_t*> stored_by_guid;
@@ -289,8 +324,7 @@ struct engine_builder {
     // A copy of a node the browser does not hold, without the nodes the
     // browser holds elsewhere.
     zorvane_node_t ghost(const zorvane_node_t& s) const {
-        zorvane_node_t out = s;
-        out.children.clear();
+        zorvane_node_t out = without_children(s);
         for (const zorvane_node_t& c : s.children)
             if (used.count(c.guid) == 0) out.children.push_back(ghost(c));
         return out;
@@ -301,8 +335,7 @@ struct engine_builder {
         const zorvane_node_t* s = it == stored_by_guid.end() ? nullptr : it->second;
         zorvane_node_t out;
         if (s != nullptr) {
-            out = *s;
-            out.children.clear();
+            out = without_children(*s);
         } else {
             out.guid = v.guid;
             out.created = v.created;
@@ -315,7 +348,8 @@ struct engine_builder {
                                    : v.title;
         if (has_address(v.kind)) {
             // The stored form is kept while it means the same address.
-            if (s == nullptr || zm::comparison_key(s->url) != zm::comparison_key(v.url))
+            if (s == nullptr ||
+                (s->url != v.url && zm::comparison_key(s->url) != zm::comparison_key(v.url)))
                 out.url = v.url;
         } else {
             out.url.clear();
@@ -341,7 +375,7 @@ struct engine_builder {
                         break;
                     }
                 }
-            } else if (!holdable(c, layout.browser)) {
+            } else if (!holdable(c, layout)) {
                 out.children.insert(out.children.begin() + static_cast<std::ptrdiff_t>(cursor),
                                     ghost(c));
                 ++cursor;
@@ -435,7 +469,7 @@ zorvane_node_t to_engine(const view_node_t& tree, const layout_t& layout,
 
 namespace {
 
-view_node_t view_of(const zorvane_node_t& s, browser_enum browser) {
+view_node_t view_of(const zorvane_node_t& s, const layout_t& layout) {
     view_node_t v;
     v.guid = s.guid;
     v.kind = s.type;
@@ -443,13 +477,13 @@ view_node_t view_of(const zorvane_node_t& s, browser_enum browser) {
     v.url = s.url;
     v.created = s.created;
     for (const zorvane_node_t& c : s.children)
-        if (holdable(c, browser)) v.children.push_back(view_of(c, browser));
+        if (holdable(c, layout)) v.children.push_back(view_of(c, layout));
     return v;
 }
 
-bool has_holdable(const zorvane_node_t& s, browser_enum browser) {
+bool has_holdable(const zorvane_node_t& s, const layout_t& layout) {
     for (const zorvane_node_t& c : s.children)
-        if (holdable(c, browser)) return true;
+        if (holdable(c, layout)) return true;
     return false;
 }
 
@@ -486,7 +520,7 @@ view_node_t to_view(const zorvane_node_t& synced, const layout_t& layout,
     for (const auto& [id, guid] : slots) {
         view_node_t v;
         if (const zorvane_node_t* s = guid.empty() ? nullptr : top(guid)) {
-            v = view_of(*s, layout.browser);
+            v = view_of(*s, layout);
         } else if (!guid.empty()) {
             v.guid = guid;
         } else if (current != nullptr) {
@@ -506,8 +540,8 @@ view_node_t to_view(const zorvane_node_t& synced, const layout_t& layout,
                     current != nullptr ? find_view(*current, g) != nullptr
                                        : std::find(layout.stand_ins.begin(), layout.stand_ins.end(),
                                                    g) != layout.stand_ins.end();
-                if ((s != nullptr && has_holdable(*s, layout.browser)) || present) {
-                    view_node_t st = s != nullptr ? view_of(*s, layout.browser) : view_node_t();
+                if ((s != nullptr && has_holdable(*s, layout)) || present) {
+                    view_node_t st = s != nullptr ? view_of(*s, layout) : view_node_t();
                     st.guid = g;
                     st.kind = zm::NODE_FOLDER;
                     st.title = g == kMenu ? kMenuStandInTitle : kMobileStandInTitle;

@@ -58,7 +58,16 @@ struct layout_t {
     std::map<std::string, std::string> slots;  // "toolbar", "menu", ... -> browser id
     bool mobile_root_used = false;             // Chromium's own mobile folder is the mobile folder
     std::vector<std::string> stand_ins;        // the stand-ins Chromium has (their identifiers)
+    // The nodes the browser refused to create: engine identifier ->
+    // refusal_key of the node it refused. While the synchronised node has
+    // that key the browser is taken not to hold it, like a separator in
+    // Chromium: kept on the account where it stands, never planned for the
+    // browser again. Not set by read_records; the caller keeps it.
+    std::map<std::string, std::string> refused;
 };
+
+// What a refusal of `node` depends on: its address (a folder: its kind).
+std::string refusal_key(const Core_ZorvaneMerge::zorvane_node_t& node);
 
 // A node of the browser's tree: `id` is the browser's (empty for one not
 // created yet), `guid` the engine's ("" for a fixed folder the host leaves

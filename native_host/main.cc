@@ -1,10 +1,5 @@
 // zorvane-native-host: the program the browsers start for the Zorvane
 // extension (native messaging), and its install command.
-#include <poll.h>
-#include <signal.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <iostream>
 #include <string>
@@ -15,6 +10,7 @@
 #include "native_host.h"
 #include "native_messages.h"
 #include "platform/host_process.h"
+#include "platform/standard_streams.h"
 
 namespace {
 
@@ -34,17 +30,6 @@ const char* kHelp =
     "holds the record of the last sync, the note, the browser's identity table\n"
     "and, without a keyring, the password (mode 0600).\n";
 
-bool write_all(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -60,12 +45,12 @@ int main(int argc, char** argv) {
     // Standard output carries frames only: the frames get a descriptor of
     // their own, and anything else written to standard output goes to
     // standard error.
-    const int frames = ::dup(STDOUT_FILENO);
-    if (frames < 0 || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+    const int frames = Core_Platform::take_standard_output();
+    if (frames < 0) {
         std::cerr << "zorvane-native-host: cannot set up standard output\n";
         return 1;
     }
-    ::signal(SIGPIPE, SIG_IGN);
+    Core_Platform::ignore_broken_pipes();
 
     std::string exe = Core_Platform::host_executable_path();
     const auto slash = exe.rfind('/');
@@ -81,7 +66,7 @@ int main(int argc, char** argv) {
                           << " bytes is over the browsers' limit; not sent\n";
                 return;
             }
-            output_open = write_all(frames, Zorvane_Native::encode_frame(json));
+            output_open = Core_Platform::write_all(frames, Zorvane_Native::encode_frame(json));
         },
         std::cerr, component);
 
@@ -89,12 +74,10 @@ int main(int argc, char** argv) {
     std::vector<Zorvane_Native::frame_event_t> events;
     std::vector<char> buffer(64 * 1024);
     for (;;) {
-        pollfd in = {STDIN_FILENO, POLLIN, 0};
-        const int ready = ::poll(&in, 1, host.busy() ? 5 : -1);
-        if (ready < 0 && errno != EINTR) break;
+        const int ready = Core_Platform::wait_for_standard_input(host.busy() ? 5 : -1);
+        if (ready < 0) break;
         if (ready > 0) {
-            const ssize_t n = ::read(STDIN_FILENO, buffer.data(), buffer.size());
-            if (n < 0 && errno == EINTR) continue;
+            const ssize_t n = Core_Platform::read_standard_input(buffer.data(), buffer.size());
             if (n <= 0) break;
             events.clear();
             reader.feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)), events);

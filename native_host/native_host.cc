@@ -1,13 +1,18 @@
 #include "native_host.h"
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "bookmarks/tree_compare.h"
 #include "bookmarks/tree_xml.h"
+#include "bookmarks/url_forms.h"
 #include "browser_view.h"
 #include "common/whole_file.h"
 #include "data_directory.h"
@@ -134,11 +139,16 @@ struct native_host::state {
     std::vector<browser_record_t> incoming;
     bool receiving = false;
     std::optional<std::vector<browser_record_t>> records;
+    // The tree of `records`, as read when it came, until first used.
+    std::optional<std::pair<view_node_t, layout_t>> parsed;
 
     // The identity table and the browser's fixed folders, as last saved.
+    // Read from its file when first needed: a sync with nothing new on
+    // either side needs none of it.
     id_table_t table;
     layout_t layout;
     bool have_layout = false;
+    bool table_loaded = false;
     bool table_dirty = false;
 
     // The running action.
@@ -151,7 +161,14 @@ struct native_host::state {
     view_node_t current;
     std::int32_t version_before = -1;
     bool same_as_stored = false;  // the tree handed over was the stored one
-    std::string handed_doc;       // an unchanged sync's document, until it ends
+    // The browser may not show the stored tree: a sync's operations went
+    // out and the browser's tree was not found equal since. Kept in a file
+    // of the account's directory, so the next host sees it.
+    bool applying = false;
+    std::string apply_mark;
+    bool resuming = false;  // this sync goes on with an interrupted apply
+    // An unchanged sync's document as the engine gave it, until the sync ends.
+    std::optional<nsString> handed_doc;
     std::vector<operation_t> operations;
 
     state(std::function<void(const std::string&)> s, std::ostream& l, std::string c)
@@ -201,12 +218,19 @@ struct native_host::state {
             layout.slots = j.at("slots").get<std::map<std::string, std::string>>();
             layout.mobile_root_used = j.value("mobileRootUsed", false);
             layout.stand_ins = j.value("standIns", std::vector<std::string>());
+            layout.refused = j.value("refused", std::map<std::string, std::string>());
             table = j.at("ids").get<id_table_t>();
             have_layout = true;
         } catch (const json::exception&) {
             table.clear();
             log << "zorvane-native-host: " << ids_path << " does not read; matching by content\n";
         }
+    }
+
+    void ensure_table() {
+        if (table_loaded) return;
+        table_loaded = true;
+        load_table();
     }
 
     void save_table() {
@@ -216,6 +240,7 @@ struct native_host::state {
                   {"slots", layout.slots},
                   {"mobileRootUsed", layout.mobile_root_used},
                   {"standIns", layout.stand_ins},
+                  {"refused", layout.refused},
                   {"ids", table}};
         if (Core_Platform::path_kind(ids_path) == Core_Platform::path_kind_enum::missing) {
             const int fd = Core_Platform::file_create_new(ids_path, 0600);
@@ -266,7 +291,8 @@ struct native_host::state {
                 {"date", session->date()},
                 {"status", Core_Platform::wide_to_utf8(status.view())},
                 {"first", version == -1},
-                {"known", have_layout}};
+                {"known", have_layout},
+                {"applying", applying}};
     }
 
     void call(const json& id, const std::string& method, const json& params) {
@@ -286,25 +312,51 @@ struct native_host::state {
             if (!load_password(key, password))
                 throw call_error{"no_password", "no password is kept for " + key.user};
             // One host per account directory at a time: a host whose port
-            // closed may still be seeing its sync through.
-            lock = Core_Platform::file_open(key.directory + "/.lock", false);
-            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(70);
-            while (lock >= 0 && !Core_Platform::file_try_lock(lock)) {
-                if (std::chrono::steady_clock::now() > until) {
+            // closed may still be seeing its sync through. `wait` (seconds,
+            // at most 70, the default) is how long this one waits for it.
+            std::int64_t wait = 70;
+            if (auto w = params.find("wait"); w != params.end()) {
+                if (!w->is_number_unsigned() || w->get<std::int64_t>() > 70)
+                    throw call_error{"bad_params", "\"wait\" is 0 to 70 seconds"};
+                wait = w->get<std::int64_t>();
+            }
+            const std::string lock_path = key.directory + "/.lock";
+            if (Core_Platform::path_kind(lock_path) == Core_Platform::path_kind_enum::missing) {
+                const int fd = Core_Platform::file_create_new(lock_path, 0600);
+                if (fd >= 0) Core_Platform::file_close(fd);
+            }
+            lock = Core_Platform::file_open(lock_path, false);
+            if (lock < 0)
+                throw call_error{"data_directory",
+                                 "cannot open " + lock_path + ": " + std::strerror(errno)};
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(wait);
+            while (!Core_Platform::file_try_lock(lock)) {
+                if (std::chrono::steady_clock::now() >= until) {
                     Core_Platform::file_close(lock);
                     lock = -1;
-                    throw call_error{"busy", "another sync of this account runs"};
+                    throw call_error{"busy",
+                                     "another zorvane-native-host has this account open (a sync "
+                                     "of it runs); try again when it ends"};
                 }
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
             }
             auto s = std::make_unique<Zorvane_Cli::host_session>(log, "zorvane-native-host");
             if (!s->pass_settings(key.server, false) ||
-                !s->open(component, key.directory, key.user, password))
+                !s->open(component, key.directory, key.user, password)) {
+                Core_Platform::file_close(lock);
+                lock = -1;
                 throw call_error{"component", "the engine does not start (see the log)"};
+            }
             session = std::move(s);
             account = key;
             ids_path = key.directory + "/browser_ids.json";
-            load_table();
+            // Read when a call needs it; that it exists says the browser is known.
+            table_loaded = false;
+            have_layout =
+                Core_Platform::path_kind(ids_path) == Core_Platform::path_kind_enum::regular;
+            apply_mark = key.directory + "/apply_pending";
+            applying =
+                Core_Platform::path_kind(apply_mark) == Core_Platform::path_kind_enum::regular;
             return reply(id, status_json());
         }
         if (method == "beginTree") {
@@ -314,6 +366,7 @@ struct native_host::state {
             browser = b == "chromium" ? browser_enum::chromium : browser_enum::firefox;
             incoming.clear();
             receiving = true;
+            parsed.reset();
             return reply(id, {{"received", 0}});
         }
         if (method == "addNodes") {
@@ -346,13 +399,15 @@ struct native_host::state {
         if (method == "endTree") {
             if (!receiving) throw call_error{"bad_order", "endTree before beginTree"};
             receiving = false;
-            view_node_t check;
+            parsed.reset();
+            view_node_t view;
             layout_t l;
             std::string error;
-            if (!read_records(incoming, browser, check, l, error)) {
+            if (!read_records(incoming, browser, view, l, error)) {
                 incoming.clear();
                 throw call_error{"bad_tree", error};
             }
+            parsed.emplace(std::move(view), std::move(l));
             records = std::move(incoming);
             incoming = {};
             return reply(id, {{"nodes", records->size()}});
@@ -380,7 +435,9 @@ struct native_host::state {
             view_node_t view = browser_view(synced);
             const zorvane_node_t built = to_engine(view, layout, synced);
             remember(view);
-            return reply(id, {{"equal", Core_ZorvaneMerge::trees_equal(built, synced)}});
+            const bool equal = Core_ZorvaneMerge::trees_equal(built, synced);
+            if (equal) mark_applying(false);
+            return reply(id, {{"equal", equal}});
         }
         if (method == "note") {
             nsCOMPtr<IZorvaneLocalNote> note;
@@ -413,6 +470,8 @@ struct native_host::state {
             }
             Core_Platform::file_unlink(ids_path);
             table.clear();
+            layout.refused.clear();
+            table_loaded = true;
             have_layout = false;
             table_dirty = false;
             return reply(id, {{"ok", true}});
@@ -453,6 +512,21 @@ struct native_host::state {
             if (mode != "ask" && mode != "delete" && mode != "keep")
                 throw call_error{"bad_params", "\"mode\" is ask, delete or keep"};
             unchanged = method == "sync" && bool_param(params, "unchanged");
+            resuming = false;
+            if (applying && method == "sync") {
+                // The browser's tree must be read: it may lack part of the
+                // last sync. When the extension says the user did not edit
+                // it since ("edited": false), the sync goes on with that
+                // apply; otherwise the browser's tree is merged in, so
+                // nothing it lacks is taken for a deletion.
+                if (unchanged) return reply(id, {{"needTree", true}});
+                auto edited = params.find("edited");
+                if (edited != params.end() && edited->is_boolean() && !edited->get<bool>()) {
+                    resuming = true;
+                } else if (mode == "ask") {
+                    mode = "keep";
+                }
+            }
             if (method != "update" && !unchanged && !records)
                 throw call_error{"no_tree", "send the browser's tree first"};
             if (unchanged && (!have_layout || session->version() == -1))
@@ -485,12 +559,22 @@ struct native_host::state {
     // The browser's tree just sent, with engine identifiers, against `stored`.
     view_node_t browser_view(const zorvane_node_t& stored) {
         if (!records) throw call_error{"no_tree", "send the browser's tree first"};
+        ensure_table();
         view_node_t view;
         layout_t l;
-        std::string error;
-        if (!read_records(*records, browser, view, l, error)) throw call_error{"bad_tree", error};
+        if (parsed) {
+            // Read when it came; used once.
+            view = std::move(parsed->first);
+            l = std::move(parsed->second);
+            parsed.reset();
+        } else {
+            std::string error;
+            if (!read_records(*records, browser, view, l, error))
+                throw call_error{"bad_tree", error};
+        }
         assign_guids(view, l, table, stored);
-        layout = l;
+        l.refused = std::move(layout.refused);
+        layout = std::move(l);
         return view;
     }
 
@@ -504,47 +588,67 @@ struct native_host::state {
     // Hands the tree to the engine (the account's tree is current).
     void start(bool first) {
         version_before = session->version();
-        std::string doc;
         if (unchanged) {
-            // The browser shows the stored tree: hand it over as it is; the
-            // browser's view of it is only worked out when the server
-            // brought something new.
-            doc = session->tree();
-            handed_doc = doc;
+            // The browser shows the stored tree: hand it back as the engine
+            // gave it, never converted; the browser's view of it is only
+            // worked out when the server brought something new.
+            session->tree_text(handed_doc);
             same_as_stored = true;
-        } else {
-            const zorvane_node_t stored = stored_tree();
-            const bool have_stored = stored.type != Core_ZorvaneMerge::NODE_NONE;
-            current = browser_view(stored);
-            const zorvane_node_t built = to_engine(current, layout, stored);
-            same_as_stored = have_stored && Core_ZorvaneMerge::trees_equal(built, stored);
-            const bool merge =
-                action == action_enum::sync && have_stored && (first || mode == "keep");
-            if (!merge && have_stored && mode != "delete" && !same_as_stored) {
-                const Zorvane_Cli::removal_count_t count =
-                    Zorvane_Cli::count_removals(stored, built);
-                if (Zorvane_Cli::is_mass_delete(count)) {
-                    action = action_enum::none;
-                    return reply(action_id,
-                                 {{"question",
-                                   {{"removed", count.removed}, {"total", count.synchronised}}}});
-                }
+            ext()->sync(*handed_doc);
+            return;
+        }
+        const zorvane_node_t stored = stored_tree();
+        const bool have_stored = stored.type != Core_ZorvaneMerge::NODE_NONE;
+        current = browser_view(stored);
+        std::optional<nsString> text;
+        if (resuming && have_stored) {
+            // The browser was left part-way through the last sync's
+            // operations, and the user changed nothing since: what it lacks
+            // is no deletion. The stored tree goes to the engine as it is,
+            // and the operations are planned from what the browser has.
+            same_as_stored = true;
+            session->tree_text(text);
+            ext()->sync(*text);
+            return;
+        }
+        resuming = false;
+        const zorvane_node_t built = to_engine(current, layout, stored);
+        same_as_stored = have_stored && Core_ZorvaneMerge::trees_equal(built, stored);
+        const bool merge = action == action_enum::sync && have_stored && (first || mode == "keep");
+        if (!merge && have_stored && mode != "delete" && !same_as_stored) {
+            const Zorvane_Cli::removal_count_t count = Zorvane_Cli::count_removals(stored, built);
+            if (Zorvane_Cli::is_mass_delete(count)) {
+                action = action_enum::none;
+                return reply(
+                    action_id,
+                    {{"question", {{"removed", count.removed}, {"total", count.synchronised}}}});
             }
+        }
+        if (same_as_stored && !merge) {
+            // The stored tree's own document: no writing and no conversion.
+            session->tree_text(text);
+        } else {
+            std::string doc;
             Core_ZorvaneMerge::write_tree(built, doc);
             if (merge) {
                 same_as_stored = false;
-                {
-                    const Zorvane_Cli::wide_document handed(doc);
-                    ext()->mergeBrowserTree(handed.text());
-                }
-                doc = session->tree();
+                const Zorvane_Cli::wide_document handed(doc);
+                ext()->mergeBrowserTree(handed.text());
+                session->tree_text(text);
+            } else {
+                const Zorvane_Cli::wide_document handed(doc);
+                hand_over(handed.text());
+                return;
             }
         }
-        const Zorvane_Cli::wide_document handed(doc);
+        hand_over(*text);
+    }
+
+    void hand_over(const nsAString& tree) {
         if (action == action_enum::overwrite) {
-            ext()->overwrite(handed.text());
+            ext()->overwrite(tree);
         } else {
-            ext()->sync(handed.text());
+            ext()->sync(tree);
         }
     }
 
@@ -558,38 +662,107 @@ struct native_host::state {
             r["date"] = st["date"];
             if (was == action_enum::sync || was == action_enum::overwrite) {
                 operations.clear();
-                if (same_as_stored && session->version() == version_before) {
+                if (same_as_stored && session->version() == version_before && !resuming) {
                     // Nothing changed on either side: nothing to do in the
                     // browser, and the table holds every node already
                     // unless some were matched by content just now.
                     if (!unchanged && table_of(current) != table) remember(current);
                 } else {
+                    ensure_table();
                     const zorvane_node_t synced = stored_tree();
                     bool known = true;
-                    if (unchanged) {
+                    if (unchanged && !handed_doc) {
+                        known = false;
+                    } else if (unchanged) {
                         zorvane_node_t before;
-                        Core_ZorvaneMerge::read_tree(handed_doc, before);
+                        Core_ZorvaneMerge::read_tree(
+                            Core_Platform::wide_to_utf8(handed_doc->view()), before);
                         current = to_view(before, layout, nullptr);
                         known = fill_ids(current, layout, table);
                     }
                     if (known) {
                         operations = plan_operations(current, to_view(synced, layout, &current));
                         if (!unchanged) remember(current);
+                        mark_applying(!operations.empty());
                     } else {
                         // Ids the table lacks: the browser's tree must be read.
                         r["needTree"] = true;
                     }
                     r["nodes"] = Zorvane_Cli::node_count(synced);
+                    forget_stale_refusals(synced);
                 }
-                std::string().swap(handed_doc);
+                handed_doc.reset();
                 r["operations"] = operations.size();
             }
         }
         reply(action_id, r);
     }
 
+    void mark_applying(bool on) {
+        if (on == applying) return;
+        if (on) {
+            const int fd = Core_Platform::file_create_new(apply_mark, 0600);
+            if (fd >= 0) Core_Platform::file_close(fd);
+            applying = fd >= 0;
+            if (!applying) log << "zorvane-native-host: cannot write " << apply_mark << "\n";
+        } else {
+            Core_Platform::file_unlink(apply_mark);
+            applying = false;
+        }
+    }
+
+    // A refusal stands while the account's node is what the browser
+    // refused; one whose node went or changed is forgotten, so the browser
+    // is asked again.
+    void forget_stale_refusals(const zorvane_node_t& synced) {
+        if (layout.refused.empty()) return;
+        std::map<std::string, std::string> kept;
+        std::function<void(const zorvane_node_t&)> walk = [&](const zorvane_node_t& n) {
+            for (const zorvane_node_t& c : n.children) {
+                auto it = layout.refused.find(c.guid);
+                if (it != layout.refused.end() && it->second == refusal_key(c)) kept.insert(*it);
+                walk(c);
+            }
+        };
+        walk(synced);
+        if (kept.size() != layout.refused.size()) {
+            layout.refused = std::move(kept);
+            table_dirty = true;
+        }
+    }
+
+    // Takes note of the creates the browser refused (their engine
+    // identifiers): those nodes stay on the account untouched by this
+    // browser. A node whose parent was refused too is not noted, as it only
+    // failed for want of its parent.
+    void note_refusals(const json& refused) {
+        if (!refused.is_array() || refused.empty()) return;
+        std::unordered_map<std::string, const operation_t*> creates;
+        for (const operation_t& op : operations)
+            if (op.op == operation_t::CREATE) creates.emplace(op.key, &op);
+        std::set<std::string> listed;
+        for (const json& r : refused)
+            if (r.is_string() && creates.count(r.get<std::string>()))
+                listed.insert(r.get<std::string>());
+        for (const std::string& guid : listed) {
+            const operation_t& op = *creates.at(guid);
+            if (op.parent.rfind('@', 0) == 0 && listed.count(op.parent.substr(1))) continue;
+            zorvane_node_t node;
+            node.type = op.kind;
+            node.url = op.url.empty()
+                           ? std::string()
+                           : Core_ZorvaneMerge::to_stored_form(Core_Platform::utf8_to_wide(op.url));
+            layout.refused[guid] = refusal_key(node);
+            table_dirty = true;
+            log << "zorvane-native-host: the browser refused a " << kind_name(op.kind)
+                << "; it stays on the account as it is\n";
+        }
+    }
+
     void page_of_operations(const json& id, const json& params) {
         ext();
+        ensure_table();
+        if (auto refused = params.find("refused"); refused != params.end()) note_refusals(*refused);
         auto created = params.find("created");
         if (created != params.end() && created->is_object()) {
             for (const auto& [guid, browser_id] : created->items()) {

@@ -9,15 +9,21 @@
 //
 // The methods:
 //   setAccount {profile, server, user, password}  keep the password (keyring or file)
-//   open {profile, server, user}     load the component, sign in from the kept password
-//   status                           user, verified, version, date, status, first
+//   open {profile, server, user, wait}  load the component, sign in from the kept
+//                                    password; one host per account: waits `wait`
+//                                    seconds (default and most 70) for another
+//   status                           user, verified, version, date, status, first,
+//                                    known, applying (an apply was cut short)
 //   beginTree {browser} / addNodes {nodes: [[id, parent, kind, title, url, added, root]...]}
 //     / endTree                      the browser's tree, in batches
-//   sync {mode: "ask"|"delete"|"keep", unchanged}  the first sync merges without
-//                                    deleting; a mass deletion asks (mode "ask")
+//   sync {mode: "ask"|"delete"|"keep", unchanged, edited}  the first sync merges
+//                                    without deleting; a mass deletion asks (mode
+//                                    "ask"); after an apply cut short, `edited`
+//                                    false goes on with it, else the tree is merged
 //   overwrite {mode} / update
-//   operations {offset, created}     the page of operations from offset; `created`
-//                                    the browser ids of the nodes the last page made
+//   operations {offset, created, refused}  the page of operations from offset;
+//                                    `created` the browser ids of the nodes the last
+//                                    page made, `refused` the creates it refused
 //   verify                           is the browser's tree (sent again) the synchronised one?
 //   tree {offset}                    the synchronised tree's document, in pages
 //   note {action: get|set|delete, text}, forget, wipe, cancel

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <libxml/parser.h>
+#include <libxml/tree.h>
 #include <libxml/xmlerror.h>
 
 #include <mutex>
@@ -14,6 +15,18 @@ inline void init() {
     static std::once_flag once;
     std::call_once(once, [] { xmlInitParser(); });
 }
+
+// Frees a parser context and any document it was left holding (a parse
+// stopped half-way keeps its partial document); for std::unique_ptr.
+struct context_free {
+    void operator()(xmlParserCtxtPtr context) const {
+        if (context->myDoc != nullptr) {
+            xmlFreeDoc(context->myDoc);
+            context->myDoc = nullptr;
+        }
+        xmlFreeParserCtxt(context);
+    }
+};
 
 // Keeps the library quiet while it parses outside input: a malformed document
 // is an ordinary failure reported by the result, not by text on stderr. The

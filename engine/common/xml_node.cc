@@ -105,21 +105,11 @@ void on_end_element(void* context, const xmlChar* local_name, const xmlChar* pre
     xmlSAX2EndElementNs(context, local_name, prefix, uri);
 }
 
-struct context_free {
-    void operator()(xmlParserCtxtPtr context) const {
-        if (context->myDoc != nullptr) {
-            xmlFreeDoc(context->myDoc);
-            context->myDoc = nullptr;
-        }
-        xmlFreeParserCtxt(context);
-    }
-};
-
 // Reads a document as xmlReadMemory() does, with the checks above; the
 // document or nullptr.
 xmlDoc* read_document(const char* data, std::size_t length, const std::string& encoding,
                       const xml_limits_t& limits) {
-    std::unique_ptr<xmlParserCtxt, context_free> context(
+    std::unique_ptr<xmlParserCtxt, xml_library::context_free> context(
         xmlCreateMemoryParserCtxt(data, static_cast<int>(length)));
     if (!context) return nullptr;
     parse_guard_t guard;

@@ -47,16 +47,6 @@ void end_with(stream_state_t& s, xml_stream_result_enum outcome) {
     xmlStopParser(s.context);
 }
 
-struct context_free {
-    void operator()(xmlParserCtxtPtr context) const {
-        if (context->myDoc != nullptr) {
-            xmlFreeDoc(context->myDoc);
-            context->myDoc = nullptr;
-        }
-        xmlFreeParserCtxt(context);
-    }
-};
-
 void on_start_element(void* context, const xmlChar* local_name, const xmlChar* prefix,
                       const xmlChar* uri, int, const xmlChar**, int, int, const xmlChar**) {
     stream_state_t& s = state_of(context);
@@ -150,7 +140,7 @@ xml_stream_result_enum read_xml_events(std::string_view document, xml_event_hand
     xml_library::quiet_errors quiet;
     // The context xmlReadMemory() makes, with the element and text callbacks
     // reporting instead of building a document.
-    std::unique_ptr<xmlParserCtxt, context_free> context(
+    std::unique_ptr<xmlParserCtxt, xml_library::context_free> context(
         xmlCreateMemoryParserCtxt(document.data(), static_cast<int>(document.size())));
     if (!context) return XML_STREAM_MALFORMED;
     stream_state_t state;
@@ -162,7 +152,7 @@ xml_stream_result_enum read_xml_events(std::string_view document, xml_event_hand
 
 struct xml_push_reader_t::state_t {
     stream_state_t stream;
-    std::unique_ptr<xmlParserCtxt, context_free> context;
+    std::unique_ptr<xmlParserCtxt, xml_library::context_free> context;
     std::size_t fed = 0;
     bool ended = false;  // malformed, stopped or needs the tree
     bool too_long = false;

@@ -8,10 +8,12 @@
 #include "bookmarks/tree_xml.h"
 #include "common/log_dispatcher.h"
 #include "component/sync_date.h"
+#include "component/zorvane_failure.h"
 #include "framework/framework.h"
 #include "framework/start_up_settings.h"
 #include "platform/environment.h"
 #include "platform/strings.h"
+#include "socket/tls_trust.h"
 #include "sync_client/client_settings.h"
 #include "sync_client/completion_callbacks.h"
 #include "sync_client/zorvane_client.h"
@@ -39,6 +41,9 @@ constexpr const char* kLogVariable = "ZORVANE_LOG";
 // Whole seconds a request may take, connecting included (the session's
 // whole-reply deadline); a host that bounds its wait hands its bound down.
 constexpr const char* kReplyTimeoutVariable = "ZORVANE_REPLY_TIMEOUT";
+// A CA file or pinned certificate to trust for "tls://" servers instead of
+// the system's store.
+constexpr const char* kTlsCaVariable = "ZORVANE_TLS_CA";
 
 ZorvaneClient* client() { return ZorvaneClient::instance(); }
 
@@ -177,6 +182,9 @@ void start_engine() {
     Core_ZorvaneClient::set_server_host(
         Core_Platform::environment_value(kServerVariable, value) ? value : std::string());
     value.clear();
+    Core_Socket::set_tls_ca_file(
+        Core_Platform::environment_value(kTlsCaVariable, value) ? value : std::string());
+    value.clear();
     if (Core_Platform::environment_value(kLogVariable, value) && !value.empty() && value != "0") {
         Core_Common::set_log_enabled(true);
     }
@@ -204,9 +212,15 @@ nsresult answer(Interface* self, const nsIID& own, const nsIID& iid, void** resu
     return NS_NOINTERFACE;
 }
 
-class InterfaceZorvaneInfo final : public IZorvaneInfo {
+// The info object also answers IZorvaneFailure (both share one count).
+class InterfaceZorvaneInfo final : public IZorvaneInfo, public IZorvaneFailure {
 public:
     nsresult QueryInterface(const nsIID& iid, void** result) override {
+        if (result != nullptr && iid.Equals(ZORVANE_IFAILURE_IID)) {
+            AddRef();
+            *result = static_cast<IZorvaneFailure*>(this);
+            return NS_OK;
+        }
         return answer<IZorvaneInfo>(this, ZORVANE_IINFO_IID, iid, result);
     }
     nsrefcnt AddRef() override { return ++m_refs; }
@@ -261,6 +275,15 @@ public:
                 break;
         }
         return set_wide(status, key);
+    }
+    nsresult getFailure(nsAString& failure) override {
+        const ZorvaneClient* c = client();
+        // Only what the user can act on (trust, TLS) is worth more than the
+        // status key; the socket errors' texts are not.
+        if (c == nullptr || !Core_Socket::is_tls_error(c->transport_error())) {
+            return set_wide(failure, std::u16string());
+        }
+        return set_utf8(failure, c->transport_error().message());
     }
 
 private:

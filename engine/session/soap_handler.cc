@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <mutex>
+#include <string_view>
 
 #include "session/soap_session.h"
 
@@ -53,7 +54,8 @@ void InterfaceSOAPClientSimpleHandler::set_server(const std::string& address,
     m_list_id = 0;
     soap_servlet_t servlet;
     m_soap_servlet.clear();
-    if (parse_server_address(address, default_port, servlet.m_host, servlet.m_port)) {
+    if (parse_server_address(address, default_port, servlet.m_host, servlet.m_port,
+                             &servlet.m_tls)) {
         servlet.m_list = this;
         m_soap_servlet.assign(1, servlet);
     }
@@ -97,10 +99,18 @@ void InterfaceSOAPClientSimpleHandler::cancel() { dispose_current(); }
 
 bool InterfaceSOAPClientSimpleHandler::busy() const { return m_connection->m_current != nullptr; }
 
-bool parse_server_address(const std::string& address, std::uint16_t default_port, std::string& host,
-                          std::uint16_t& port) {
+bool parse_server_address(const std::string& full_address, std::uint16_t default_port,
+                          std::string& host, std::uint16_t& port, bool* tls) {
     host.clear();
     port = default_port;
+    if (tls != nullptr) *tls = false;
+    constexpr std::string_view kTlsScheme = "tls://";
+    std::string_view address = full_address;
+    const bool secure = address.substr(0, kTlsScheme.size()) == kTlsScheme;
+    if (secure) {
+        if (tls == nullptr) return false;
+        address.remove_prefix(kTlsScheme.size());
+    }
     std::string name;
     std::string rest;
     if (!address.empty() && address[0] == '[') {
@@ -131,6 +141,7 @@ bool parse_server_address(const std::string& address, std::uint16_t default_port
     }
     host = std::move(name);
     port = value;
+    if (tls != nullptr) *tls = secure;
     return true;
 }
 

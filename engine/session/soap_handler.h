@@ -48,6 +48,7 @@ struct soap_servlet_t {
     std::string m_host;
     std::uint16_t m_port = 0;
     InterfaceSOAPClientSimpleHandler* m_list = nullptr;
+    bool m_tls = false;  // "tls://": the sessions run over TLS
 };
 
 // The connection state of a handler, created with it and destroyed with it.
@@ -123,7 +124,10 @@ private:
 };
 
 // The server address rule of set_server: "HOST", "HOST:PORT", "[IPV6]" or
-// "[IPV6]:PORT" (an IPv6 literal in brackets, given on without them). PORT
+// "[IPV6]:PORT" (an IPv6 literal in brackets, given on without them), each
+// optionally after "tls://" (the sessions then run over TLS, and `*tls` is
+// set; without `tls` such an address is refused, so no caller that ignores
+// the scheme talks clear text to a server meant for TLS). PORT
 // is 1 to 65535 in decimal digits alone; without it the port is
 // `default_port`. Returns false, with `host` empty and `port` the default,
 // for anything else: an empty host, a port that is empty or not such a
@@ -131,6 +135,6 @@ private:
 // host without brackets (an IPv6 literal needs them). set_server then keeps
 // no server, so every request fails without reaching anyone.
 bool parse_server_address(const std::string& address, std::uint16_t default_port, std::string& host,
-                          std::uint16_t& port);
+                          std::uint16_t& port, bool* tls = nullptr);
 
 }  // namespace Core_SOAPClient

@@ -468,12 +468,35 @@ TEST(ServerAddress, HostAndPortFollowTheAddressRule) {
         EXPECT_EQ(parse_server_address(c.text, 8080, host, port), c.valid);
         EXPECT_EQ(host, c.host);
         EXPECT_EQ(port, c.port);
+        // The same after "tls://", which only a caller that asks about TLS
+        // is given; one that does not is refused rather than sent clear
+        // text.
+        bool tls = false;
+        EXPECT_EQ(parse_server_address("tls://" + c.text, 8080, host, port, &tls), c.valid);
+        EXPECT_EQ(host, c.host);
+        EXPECT_EQ(port, c.port);
+        EXPECT_EQ(tls, c.valid);
+        EXPECT_FALSE(parse_server_address("tls://" + c.text, 8080, host, port));
+        EXPECT_TRUE(parse_server_address(c.text, 8080, host, port, &tls) == c.valid && !tls);
+    }
+    {
+        std::string host;
+        std::uint16_t port = 0;
+        bool tls = true;
+        EXPECT_FALSE(parse_server_address("TLS://sync.example", 8080, host, port, &tls));
+        EXPECT_FALSE(parse_server_address("tls:/sync.example", 8080, host, port, &tls));
+        EXPECT_FALSE(tls);
     }
     recording_handler handler;
     handler.set_server("[::1]:9000", 8080, 0, 0);
     ASSERT_EQ(handler.servlets().size(), 1u);
     EXPECT_EQ(handler.servlets()[0].m_host, "::1");
     EXPECT_EQ(handler.servlets()[0].m_port, 9000);
+    EXPECT_FALSE(handler.servlets()[0].m_tls);
+    handler.set_server("tls://[::1]:9000", 8080, 0, 0);
+    ASSERT_EQ(handler.servlets().size(), 1u);
+    EXPECT_EQ(handler.servlets()[0].m_host, "::1");
+    EXPECT_TRUE(handler.servlets()[0].m_tls);
     handler.set_server("sync.example:80.5", 8080, 0, 0);
     EXPECT_TRUE(handler.servlets().empty()) << "no server rather than port 80";
 }

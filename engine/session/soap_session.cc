@@ -44,7 +44,7 @@ void soap_hold_t::start(soap_wire_handler_t* waiting, std::string body, std::uin
                             "session reply deadline", [this] { on_deadline(); });
     }
     Core_Wire::connect_link(static_cast<soap_wire_t*>(this), m_link, m_servlet.m_host,
-                            m_servlet.m_port, kind, priority != 0);
+                            m_servlet.m_port, kind, priority != 0, m_servlet.m_tls);
 }
 
 void soap_hold_t::cancel() {

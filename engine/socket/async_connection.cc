@@ -12,6 +12,8 @@
 #include "socket/host_table.h"
 #include "socket/socket_callback.h"
 #include "socket/socket_module.h"
+#include "socket/tls_context.h"
+#include "socket/tls_trust.h"
 
 namespace Core_Socket {
 
@@ -80,8 +82,29 @@ async_connection::async_connection(async_service& service, asio::io_context& con
 
 async_connection::~async_connection() = default;
 
-void async_connection::start_connect(const std::string& host, std::uint16_t port) {
-    asio::post(m_strand, [self = shared_from_this(), host, port] { self->do_connect(host, port); });
+void async_connection::start_connect(const std::string& host, std::uint16_t port, bool tls) {
+    asio::post(m_strand, [self = shared_from_this(), host, port, tls] {
+        self->m_use_tls = tls;
+        self->do_connect(host, port);
+    });
+}
+
+template <class Buffers, class Handler>
+void async_connection::read_some(const Buffers& buffers, Handler&& handler) {
+    if (m_tls) {
+        m_tls->async_read_some(buffers, std::forward<Handler>(handler));
+    } else {
+        m_socket.async_read_some(buffers, std::forward<Handler>(handler));
+    }
+}
+
+template <class Buffers, class Handler>
+void async_connection::write_all(const Buffers& buffers, Handler&& handler) {
+    if (m_tls) {
+        asio::async_write(*m_tls, buffers, std::forward<Handler>(handler));
+    } else {
+        asio::async_write(m_socket, buffers, std::forward<Handler>(handler));
+    }
 }
 
 void async_connection::send() {
@@ -108,6 +131,17 @@ void async_connection::do_connect(const std::string& host, std::uint16_t port) {
         return;
     }
     arm_connect_deadline();
+    if (m_use_tls) {
+        // The trust set is read before anything goes out: a CA file that
+        // does not read fails the connection, never falls back.
+        error_code trust_error;
+        m_tls_context = client_tls_context(trust_error);
+        if (!m_tls_context) {
+            do_close(trust_error);
+            return;
+        }
+        m_tls_host = host;
+    }
     error_code parse_error;
     asio::ip::address numeric = asio::ip::make_address(host, parse_error);
     if (!parse_error) {
@@ -186,6 +220,38 @@ void async_connection::on_connect(endpoint_list endpoints, std::size_t index,
 }
 
 void async_connection::on_established() {
+    error_code ignored;
+    m_socket.set_option(asio::ip::tcp::no_delay(true), ignored);
+    if (m_use_tls) {
+        start_handshake();
+        return;
+    }
+    report_connected();
+}
+
+void async_connection::start_handshake() {
+    m_tls.emplace(m_socket, *m_tls_context);
+    if (!prepare_tls_peer(m_tls->native_handle(), m_tls_host)) {
+        do_close(error_code(TLS_HANDSHAKE_FAILED, tls_category()));
+        return;
+    }
+    // The connect deadline keeps running: a server that never finishes the
+    // handshake fails the connect like one that never answers.
+    m_tls->async_handshake(
+        asio::ssl::stream_base::client,
+        asio::bind_executor(m_strand, [self = shared_from_this()](const error_code& ec) {
+            if (self->m_user == nullptr) {
+                return;
+            }
+            if (ec) {
+                self->do_close(handshake_error(self->m_tls->native_handle(), ec));
+                return;
+            }
+            self->report_connected();
+        }));
+}
+
+void async_connection::report_connected() {
     error_code remote_error;
     error_code local_error;
     asio::ip::tcp::endpoint remote = m_socket.remote_endpoint(remote_error);
@@ -196,7 +262,6 @@ void async_connection::on_established() {
     // The connect deadline is over; reading re-arms the timer for the
     // inactivity time-out (when there is one).
     m_timeout_timer.cancel(ignored);
-    m_socket.set_option(asio::ip::tcp::no_delay(true), ignored);
     if (InterfaceSocketCallback* callback = InterfaceSocket::tcp_callback()) {
         callback->on_tcp_connected(this, m_user, local_address, local_error ? 0 : local.port(),
                                    remote_address, remote_error ? 0 : remote.port());
@@ -223,12 +288,11 @@ void async_connection::do_read() {
     std::size_t want = allowance == kNoLimit ? kReceiveBufferSize
                                              : std::min<std::size_t>(allowance, kReceiveBufferSize);
     arm_timeout();
-    m_socket.async_read_some(
-        asio::buffer(m_receive.data(), want),
-        asio::bind_executor(m_strand,
-                            [self = shared_from_this()](const error_code& ec, std::size_t n) {
-                                self->on_read(ec, n);
-                            }));
+    read_some(asio::buffer(m_receive.data(), want),
+              asio::bind_executor(m_strand,
+                                  [self = shared_from_this()](const error_code& ec, std::size_t n) {
+                                      self->on_read(ec, n);
+                                  }));
 }
 
 void async_connection::on_read(const error_code& ec, std::size_t n) {
@@ -275,11 +339,11 @@ void async_connection::pump_send() {
     if (!m_send.empty()) {
         arm_timeout();
         m_writing = true;
-        asio::async_write(m_socket, asio::buffer(m_send),
-                          asio::bind_executor(m_strand, [self = shared_from_this()](
-                                                            const error_code& ec, std::size_t n) {
-                              self->on_write(ec, n);
-                          }));
+        write_all(asio::buffer(m_send),
+                  asio::bind_executor(
+                      m_strand, [self = shared_from_this()](const error_code& ec, std::size_t n) {
+                          self->on_write(ec, n);
+                      }));
     }
 }
 

@@ -11,9 +11,17 @@
 // open connection; every pending operation holds another, so a closed
 // connection is destroyed when its last completion has run.
 //
-// Connecting (resolution and every attempt) has a deadline of
-// `connect_timeout_seconds`: a connection not established by then closes
-// with 10060 (timed out). Once established, the inactivity time-out runs.
+// Connecting (resolution, every attempt and, for TLS, the handshake) has a
+// deadline of `connect_timeout_seconds`: a connection not established by
+// then closes with 10060 (timed out). Once established, the inactivity
+// time-out runs.
+//
+// A TLS connection (start_connect with `tls` set) counts as established only
+// once its handshake has checked the server (socket/tls_trust.h); until then
+// it takes nothing from the user, and a failed check closes it with the
+// error of tls_category. Afterwards the user's bytes travel inside TLS
+// unchanged, and a graceful close shuts the TCP sending direction down (no
+// TLS close notice: the peer reads the end of the stream).
 //
 // When the user allows no reading or sending for now, the connection asks
 // again after a real wait of 1 to 49 ms (never a spin).
@@ -28,6 +36,8 @@
 
 #include <array>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl/context.hpp>
+#include <boost/asio/ssl/stream.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/system/error_code.hpp>
 #include <cstdint>
@@ -58,8 +68,8 @@ public:
     async_connection& operator=(const async_connection&) = delete;
 
     // Starts connecting to host:port (a numeric address is used as it is,
-    // a name is resolved first).
-    void start_connect(const std::string& host, std::uint16_t port);
+    // a name is resolved first), over TLS when `tls` is set.
+    void start_connect(const std::string& host, std::uint16_t port, bool tls = false);
     // Runs the send pump once.
     void send();
     // Closes abortively and reports `ec` through on_tcp_closed (once).
@@ -78,6 +88,12 @@ private:
     void on_connect(endpoint_list endpoints, std::size_t index,
                     const boost::system::error_code& ec);
     void on_established();
+    void start_handshake();
+    void report_connected();
+    template <class Buffers, class Handler>
+    void read_some(const Buffers& buffers, Handler&& handler);
+    template <class Buffers, class Handler>
+    void write_all(const Buffers& buffers, Handler&& handler);
     void do_read();
     void on_read(const boost::system::error_code& ec, std::size_t n);
     void pump_send();
@@ -103,6 +119,12 @@ private:
     socket_timer m_read_retry_timer;
     socket_timer m_write_retry_timer;
     std::optional<boost::asio::ip::tcp::resolver> m_resolver;
+    // TLS: the host the certificate must name, the shared client context,
+    // and the stream over m_socket (present from the handshake on).
+    bool m_use_tls = false;
+    std::string m_tls_host;
+    std::shared_ptr<boost::asio::ssl::context> m_tls_context;
+    std::optional<boost::asio::ssl::stream<boost::asio::ip::tcp::socket&>> m_tls;
 };
 
 // The socket error a completion reports, as the layers above see it:

@@ -307,7 +307,7 @@ TEST(AsyncConnection, CloseBeforeTheConnectCompletesIsReportedOnce) {
     recording_user user;
     started_socket_module socket(&user);
     void* conn = nullptr;
-    InterfaceSocket::tcp_connect(&user, conn, "127.0.0.1", testing::refused_port(), true);
+    InterfaceSocket::tcp_connect(&user, conn, "127.0.0.1", testing::refused_port(), false);
     // Like the wire layer, close only while the connection has not reported
     // its close (the user's lock holds that report back meanwhile).
     user.read([&] {

@@ -106,7 +106,7 @@ void InterfaceSocket::set_tcp_callback(InterfaceSocketCallback* callback) {
 }
 
 void InterfaceSocket::tcp_connect(void* link, void*& connection, const std::string& host,
-                                  std::uint16_t port, bool /*flag*/) {
+                                  std::uint16_t port, bool tls) {
     InterfaceSocket* module = instance();
     if (module == nullptr ||
         (module->m_state != STATE_STARTED && module->m_state != STATE_STOPPED) || !g_tcp_service) {
@@ -119,7 +119,7 @@ void InterfaceSocket::tcp_connect(void* link, void*& connection, const std::stri
             Core_Platform::make_socket_error(Core_Platform::SOCKET_ERROR_CONNECTION_ABORTED));
         return;
     }
-    created->start_connect(host, port);
+    created->start_connect(host, port, tls);
 }
 
 void InterfaceSocket::tcp_send(void* /*link*/, void* connection) {

@@ -73,7 +73,7 @@ public:
     // fatal_error() unless the module exists and is started (2) or stopped
     // (3); in state 3 the new connection is closed at once with 10053.
     static void tcp_connect(void* link, void*& connection, const std::string& host,
-                            std::uint16_t port, bool flag);
+                            std::uint16_t port, bool tls);
     static void tcp_send(void* link, void* connection);
     static void tcp_close(void* link, void* connection, bool graceful);
     static void udp_send();

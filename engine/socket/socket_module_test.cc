@@ -123,7 +123,7 @@ TEST(SocketModule, ConnectBeforeStartIsAFatalError) {
     InterfaceSocket::instance()->initialize();
     InterfaceSocket::instance()->m_state = Core_Common::InterfaceModule::STATE_INITIALIZED;
     void* conn = nullptr;
-    EXPECT_THROW(InterfaceSocket::tcp_connect(&user, conn, "127.0.0.1", 1, true),
+    EXPECT_THROW(InterfaceSocket::tcp_connect(&user, conn, "127.0.0.1", 1, false),
                  std::runtime_error);
     EXPECT_EQ(conn, nullptr);
     InterfaceSocket::reset_instance();

@@ -182,7 +182,7 @@ private:
 // Connects `user` (as its own link) to host:port through the module.
 inline void connect_user(recording_user& user, const std::string& host, std::uint16_t port) {
     void* conn = nullptr;
-    InterfaceSocket::tcp_connect(&user, conn, host, port, true);
+    InterfaceSocket::tcp_connect(&user, conn, host, port, false);
     user.read([&] { return user.m_conn = conn; });
 }
 

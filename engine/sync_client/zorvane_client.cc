@@ -415,11 +415,15 @@ std::string ZorvaneClient::peer_id() const { return peer_id_in(data_directory())
 // ---- Requests ----
 
 void ZorvaneClient::send_update_request() {
+    m_transport_failure = Core_Common::service_error_t();
+    m_transport_error = boost::system::error_code();
     m_sync_commit = false;
     send_packed(update_request_document(m_account, peer_id(), m_last_sync.version), nullptr);
 }
 
 void ZorvaneClient::send_commit_request(std::uint32_t baseline) {
+    m_transport_failure = Core_Common::service_error_t();
+    m_transport_error = boost::system::error_code();
     m_sync_commit = true;
     ++m_commit_rounds;
     send_packed(commit_request_document(m_account, peer_id(), client_type_name(), baseline),
@@ -506,8 +510,10 @@ void ZorvaneClient::on_reply(const Core_Common::soap_client_received_t& received
     }
 }
 
-void ZorvaneClient::on_error(const Core_Common::service_error_t& /*error*/,
-                             const boost::system::error_code& /*ec*/) {
+void ZorvaneClient::on_error(const Core_Common::service_error_t& error,
+                             const boost::system::error_code& ec) {
+    m_transport_failure = error;
+    m_transport_error = ec;
     fail_action(make_error_code(ZORVANE_TRANSPORT_FAILED));
 }
 

@@ -155,6 +155,11 @@ public:
     const Core_ZorvaneMerge::zorvane_node_t& working_tree() const;
     const std::string& submit_client_type() const { return m_submit_client_type; }
     const boost::system::error_code& last_error() const { return m_last_error; }
+    // Why the last request did not reach the server or read its answer: the
+    // session client's outcome and its error code, as on_error received
+    // them. Empty (code 0) once a request is sent or answered again.
+    const Core_Common::service_error_t& transport_failure() const { return m_transport_failure; }
+    const boost::system::error_code& transport_error() const { return m_transport_error; }
     bool local_changes() const { return m_local_changes; }
 
     // The most commits one sync sends: the first and the renewed ones after
@@ -259,6 +264,8 @@ private:
     account_t m_account;
     std::string m_submit_client_type;
     boost::system::error_code m_last_error;
+    Core_Common::service_error_t m_transport_failure;
+    boost::system::error_code m_transport_error;
     std::int32_t m_action = ACTION_IDLE;
     bool m_local_changes = false;
     // The working tree while local changes brought in by merge_browser_tree

@@ -25,11 +25,12 @@ public:
     virtual ~InterfaceSocketFunc() = default;
 
     // Creates a connection reporting to `link`, stores it in `connection`
-    // before anything else happens, and starts connecting to host:port.
-    // `flag` is accepted and not used. The outcome arrives through the
-    // socket callbacks (on_tcp_connected, or on_tcp_closed with the error).
+    // before anything else happens, and starts connecting to host:port, over
+    // TLS when `tls` is set (socket/tls_trust.h). The outcome arrives through
+    // the socket callbacks (on_tcp_connected, or on_tcp_closed with the
+    // error).
     virtual void tcp_connect(void* link, void*& connection, const std::string& host,
-                             std::uint16_t port, bool flag) = 0;
+                             std::uint16_t port, bool tls) = 0;
     // Runs the connection's send pump once.
     virtual void tcp_send(void* link, void* connection) = 0;
     // Graceful: shuts the sending direction down (the connection ends by the
@@ -49,8 +50,8 @@ template <class T>
 class InterfaceSocketFuncTemplate final : public InterfaceSocketFunc {
 public:
     void tcp_connect(void* link, void*& connection, const std::string& host, std::uint16_t port,
-                     bool flag) override {
-        T::tcp_connect(link, connection, host, port, flag);
+                     bool tls) override {
+        T::tcp_connect(link, connection, host, port, tls);
     }
     void tcp_send(void* link, void* connection) override { T::tcp_send(link, connection); }
     void tcp_close(void* link, void* connection, bool graceful) override {

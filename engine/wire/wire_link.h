@@ -72,6 +72,7 @@ public:
     byte_budget m_send_budget;
     wire_group_t* m_groups[2] = {nullptr, nullptr};
     std::string m_host;
+    bool m_tls = false;  // the connection is opened over TLS
     std::uint32_t m_remote_address = 0;
     std::uint16_t m_remote_port = 0;
     std::uint32_t m_local_address = 0;

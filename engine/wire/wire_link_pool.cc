@@ -30,8 +30,9 @@ void WireLinkPool::destroy_current() { g_pool.reset(); }
 WireLinkPool::~WireLinkPool() = default;
 
 bool WireLinkPool::connect_link(void* owner, WireLinkLayer*& link, const std::string& host,
-                                std::uint16_t port, std::uint8_t kind, bool at_front) {
+                                std::uint16_t port, std::uint8_t kind, bool at_front, bool tls) {
     WireLinkLayer* created = create_link();
+    created->m_tls = tls;
     link = created;
     created->m_client_index = static_cast<std::uint8_t>(InterfaceWire::soap_client_index);
     created->m_owner = owner;
@@ -105,7 +106,8 @@ bool WireLinkPool::start_next_pending() {
         // Held so that the connection's first report waits until the link
         // knows its connection.
         std::lock_guard<std::mutex> guard(link->m_lock);
-        socket->tcp_connect(link, link->m_connection, link->m_host, link->m_remote_port, true);
+        socket->tcp_connect(link, link->m_connection, link->m_host, link->m_remote_port,
+                            link->m_tls);
     }
     return true;
 }
@@ -189,13 +191,13 @@ void WireLinkPool::report(std::ostream& out) {
 }
 
 bool connect_link(void* owner, WireLinkLayer*& link, const std::string& host, std::uint16_t port,
-                  std::uint8_t kind, bool at_front) {
+                  std::uint8_t kind, bool at_front, bool tls) {
     WireLinkPool* pool = WireLinkPool::current();
     if (pool == nullptr) {
         link = nullptr;
         return false;
     }
-    return pool->connect_link(owner, link, host, port, kind, at_front);
+    return pool->connect_link(owner, link, host, port, kind, at_front, tls);
 }
 
 }  // namespace Core_Wire

@@ -42,8 +42,9 @@ public:
     // Creates a pending link owned by `owner` for host:port with caller kind
     // `kind`, stores it in `link` before anything else, queues it and runs
     // the pump once. Returns the pump's result (true: a link was started).
+    // With `tls` the connection is opened over TLS.
     bool connect_link(void* owner, WireLinkLayer*& link, const std::string& host,
-                      std::uint16_t port, std::uint8_t kind, bool at_front);
+                      std::uint16_t port, std::uint8_t kind, bool at_front, bool tls = false);
     // Starts the front pending link unless a limit holds it back; true when
     // one was started.
     bool start_next_pending();
@@ -71,6 +72,6 @@ private:
 
 // connect_link on the current pool; false (and `link` empty) without one.
 bool connect_link(void* owner, WireLinkLayer*& link, const std::string& host, std::uint16_t port,
-                  std::uint8_t kind, bool at_front);
+                  std::uint8_t kind, bool at_front, bool tls = false);
 
 }  // namespace Core_Wire
