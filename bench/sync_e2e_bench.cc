@@ -30,9 +30,7 @@
 //
 // --keep leaves the temporary directory (files, store, data directories)
 // in place for running the steps by hand; REPEATS 0 only prepares it.
-#include <fcntl.h>
 #include <malloc.h>
-#include <poll.h>
 #include <sys/resource.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -52,6 +50,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/child_process.h"
 #include "server_process_testing.h"
 
 namespace {
@@ -629,60 +628,22 @@ struct run_t {
     long max_rss_kb = 0;  // ru_maxrss
 };
 
-double seconds_of(const timeval& tv) {
-    return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) / 1e6;
-}
-
 run_t run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
           const std::string& input) {
-    run_t result;
-    int in[2], out[2], err[2];
-    if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) return result;
+    Core_Platform::child_options_t options;
+    options.environment.assign(env.begin(), env.end());
+    options.input = input;
+    options.separate_error = true;
     const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid < 0) return result;
-    if (pid == 0) {
-        dup2(in[0], 0);
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
-        for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
-        std::vector<char*> argv;
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
-    if (!input.empty() && write(in[1], input.data(), input.size()) < 0) {
-        std::perror("sync_e2e_bench: write to child");
-    }
-    close(in[1]);
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    for (int open_fds = 2; open_fds > 0;) {
-        if (poll(fds, 2, -1) < 0) break;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            char buffer[4096];
-            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-            if (n <= 0) {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                --open_fds;
-            } else {
-                (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(n));
-            }
-        }
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
+    Core_Platform::child_result_t child = Core_Platform::run_child_process(
+        args[0], std::vector<std::string>(args.begin() + 1, args.end()), options);
+    run_t result;
     result.wall_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.cpu_s = seconds_of(usage.ru_utime) + seconds_of(usage.ru_stime);
-    result.max_rss_kb = usage.ru_maxrss;
+    result.status = child.signal != 0 ? 128 + child.signal : child.exit_code;
+    result.out = std::move(child.output);
+    result.err = std::move(child.error);
+    result.cpu_s = child.cpu_seconds;
+    result.max_rss_kb = child.max_rss_kb;
     return result;
 }
 
@@ -766,7 +727,6 @@ double max_of(const std::vector<sample_t>& s, F f) {
     return m;
 }
 
-
 // The targets of one collection size.
 struct targets_t {
     double first_s, no_change_s;  // wall time of a first and a no-change sync
@@ -780,11 +740,12 @@ struct targets_t {
 // 6 s, no-change sync at most 2 s, client and server at most 600 MB each.
 targets_t targets_for(int bookmarks) {
     if (bookmarks <= 50000) {
-        return {3.0, 1.0, false, 300.0, 0.0,
-                "first sync < 3 s, no-change sync < 1 s, client < 300 MB"};
+        return {3.0,   1.0, false,
+                300.0, 0.0, "first sync < 3 s, no-change sync < 1 s, client < 300 MB"};
     }
-    return {6.0, 2.0, true, 600.0, 600.0,
-            "first sync <= 6 s, no-change sync <= 2 s, client <= 600 MB, server <= 600 MB"};
+    return {6.0,   2.0,
+            true,  600.0,
+            600.0, "first sync <= 6 s, no-change sync <= 2 s, client <= 600 MB, server <= 600 MB"};
 }
 
 bool within(double value, double target, bool inclusive) {
@@ -1054,7 +1015,8 @@ int main(int argc, char** argv) {
     }
     if (sizes.size() > 1) {
         for (const auto& [bookmarks, met] : verdicts) {
-            std::printf("%d bookmarks: %s\n", bookmarks, met ? "all targets met" : "targets MISSED");
+            std::printf("%d bookmarks: %s\n", bookmarks,
+                        met ? "all targets met" : "targets MISSED");
         }
     }
     return status;

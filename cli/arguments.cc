@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "programs/command_line.h"
+
 namespace Zorvane_Cli {
 
 bool arguments_t::has(const std::string& option) const {
@@ -11,20 +13,18 @@ bool arguments_t::has(const std::string& option) const {
 bool parse_arguments(const std::vector<std::string>& args, const std::vector<std::string>& known,
                      arguments_t& out, std::string& error) {
     out = arguments_t{};
-    bool options_end = false;
-    for (const std::string& a : args) {
-        if (options_end || a.size() < 2 || a[0] != '-') {
-            out.operands.push_back(a);
-        } else if (a == "--") {
-            options_end = true;
-        } else if (a == "--help" || a == "-h") {
-            out.help = true;
-        } else if (std::find(known.begin(), known.end(), a) != known.end()) {
-            if (!out.has(a)) out.options.push_back(a);
-        } else {
-            error = "unknown option '" + a + "'";
-            return false;
-        }
+    Zorvane_Programs::option_set_t set;
+    set.flags = known;
+    Zorvane_Programs::command_line_t line;
+    Zorvane_Programs::command_line_error_t fault;
+    if (!Zorvane_Programs::parse_command_line(args, set, line, fault)) {
+        error = fault.text('\'');
+        return false;
+    }
+    out.operands = std::move(line.operands);
+    out.help = line.help;
+    for (const auto& option : line.options) {
+        if (!out.has(option.first)) out.options.push_back(option.first);
     }
     return true;
 }

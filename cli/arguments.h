@@ -20,10 +20,11 @@ struct arguments_t {
     bool has(const std::string& option) const;
 };
 
-// Splits `args` into operands and options. Arguments starting with "-" are
-// options: "--help" and "-h" set `help`; every other option must be one of
-// `known` (written with its dashes, e.g. "--skip-deletes"). A lone "--" ends
-// the options; everything after it is an operand. Returns false, with a
+// Splits `args` into operands and options, the way every program does
+// (programs/command_line.h), for a command whose options are flags: "--help"
+// and "-h" set `help` (and end the parsing); every other option must be one
+// of `known` (written with its dashes, e.g. "--skip-deletes"). A lone "--"
+// ends the options; everything after it is an operand. Returns false, with a
 // one-line reason in `error`, for an unknown option.
 bool parse_arguments(const std::vector<std::string>& args, const std::vector<std::string>& known,
                      arguments_t& out, std::string& error);

@@ -1,35 +1,27 @@
 #include "host_command.h"
 
-#include <libxml/parser.h>
-#include <malloc.h>
-
 #include <chrono>
 #include <cstdint>
 #include <fstream>
-#include <functional>
-#include <future>
 #include <istream>
-#include <map>
 #include <optional>
-#include <set>
-#include <sstream>
 #include <string>
-#include <thread>
+#include <vector>
 
 #include "arguments.h"
+#include "bookmarks/bookmarks_html.h"
 #include "bookmarks/tree_xml.h"
-#include "bookmarks_html.h"
 #include "common/size_limits.h"
-#include "common/whole_file.h"
 #include "component/zorvane_extension.h"
 #include "data_directory.h"
 #include "host_session.h"
 #include "mass_delete_guard.h"
-#include "platform/environment.h"
 #include "platform/host_process.h"
 #include "platform/strings.h"
+#include "programs/command_line.h"
+#include "programs/password_input.h"
 #include "session/soap_handler.h"
-#include "sync_client/local_store.h"
+#include "tree_file.h"
 
 namespace Zorvane_Cli {
 namespace {
@@ -42,147 +34,51 @@ constexpr const char* kTooLarge = "zorvane.kernel.status.too_large";
 // How much longer than its --timeout the host waits for the engine's answer.
 constexpr std::chrono::seconds kDeadlineGrace{5};
 
-const std::set<std::string> kCommands = {
-    "update",
-    "sync",
-    "overwrite",
-    "status",
-    "export",
-    "note",
-    "forget",
-    "wipe",
-    "roots-unchanged",
-    "merge-browser-tree",
-    "import-foreign-tree",
-};
 // Options that take a value, and options that are flags.
-const std::set<std::string> kValueOptions = {
-    "--data-dir",  "--server", "--user", "--password-env", "--timeout",
-    "--component", "--tree",   "--out",  "--format",       "--tls-ca",
-};
-const std::set<std::string> kFlagOptions = {
-    "--password-stdin", "--log", "--allow-mass-delete", "--help", "-h",
+const Zorvane_Programs::option_set_t kOptions = {
+    {"--data-dir", "--server", "--user", Zorvane_Programs::kPasswordEnvOption, "--timeout",
+     "--component", "--tree", "--out", "--format", "--tls-ca"},
+    {Zorvane_Programs::kPasswordStdinOption, "--log", "--allow-mass-delete"},
 };
 
-struct host_options_t {
-    std::map<std::string, std::string> values;
-    std::set<std::string> flags;
-    std::vector<std::string> operands;
-    bool has(const std::string& name) const { return flags.count(name) != 0; }
-    std::string value(const std::string& name) const {
-        auto it = values.find(name);
-        return it == values.end() ? std::string() : it->second;
-    }
-    bool given(const std::string& name) const { return values.count(name) != 0; }
-};
-
-bool parse(const std::vector<std::string>& args, host_options_t& out, std::string& error) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i];
-        if (arg.rfind("-", 0) != 0) {
-            out.operands.push_back(arg);
-            continue;
-        }
-        std::string value;
-        bool inline_value = false;
-        if (const auto eq = arg.find('='); eq != std::string::npos && arg.rfind("--", 0) == 0) {
-            value = arg.substr(eq + 1);
-            arg = arg.substr(0, eq);
-            inline_value = true;
-        }
-        if (kFlagOptions.count(arg) != 0 && !inline_value) {
-            out.flags.insert(arg == "-h" ? "--help" : arg);
-        } else if (kValueOptions.count(arg) != 0) {
-            if (!inline_value) {
-                if (i + 1 >= args.size()) {
-                    error = "option " + arg + " needs a value";
-                    return false;
-                }
-                value = args[++i];
-            }
-            out.values[arg] = value;
-        } else if (arg == "--password") {
-            error =
-                "passwords are not taken on the command line; use --password-env VAR or "
-                "--password-stdin";
-            return false;
-        } else {
-            error = "unknown option " + arg;
-            return false;
-        }
-    }
-    return true;
-}
-
-std::u16string wide(const std::string& utf8) { return Core_Platform::utf8_to_wide(utf8); }
+using host_options_t = Zorvane_Programs::command_line_t;
 
 std::string text_of(const nsString& s) { return Core_Platform::wide_to_utf8(s.view()); }
 
-// Reads the tree file into `document` (the tree document handed to the
-// component) and `tree` (what that document reads as). Either kind of file
-// is handed over as the tree document written from what it reads as: the
-// same form the component gives back, so that an unchanged tree shows as
-// an equal document.
-bool read_tree_file(const std::string& path, bool html, std::string& document, zorvane_node_t& tree,
-                    std::ostream& err) {
-    if (!Core_Common::read_whole_file(wide(path), document)) {
-        err << "zorvane: cannot read the tree file " << path << "\n";
-        return false;
-    }
-    if (html) {
-        std::string why;
-        if (!read_bookmarks_html(document, tree, &why)) {
-            err << "zorvane: " << path << ": " << why << "\n";
-            return false;
-        }
-        Core_ZorvaneMerge::write_tree(tree, document);
-        return true;
-    }
-    std::string why;
-    Core_ZorvaneMerge::read_tree(document, tree, why);
-    if (tree.type == Core_ZorvaneMerge::NODE_NONE) {
-        err << "zorvane: " << path << " is not a bookmark tree document (" << why << ")\n";
-        return false;
-    }
-    Core_ZorvaneMerge::write_tree(tree, document);
-    return true;
-}
+// What a host command works with: the command line as read, and the session
+// once the component is open.
+struct host_run_t {
+    host_run_t(host_session& s, std::istream& i, std::ostream& o, std::ostream& e)
+        : session(s), in(i), out(o), err(e) {}
 
-// A tree file as read by read_tree_file, with what it reported.
-struct tree_file_t {
-    bool ok = false;
+    host_session& session;
+    std::istream& in;
+    std::ostream& out;
+    std::ostream& err;
+    std::string command;
+    std::string note_action;  // get, set or delete for "note"
+    std::string user;
+    std::string password;
+    std::string data_dir;
+    std::string tree_path;  // --tree
+    std::string out_path;   // --out; empty when not given
+    bool allow_mass_delete = false;
+    bool html = false;
+    // The server talks TLS ("tls://"); the data directory is the same as for
+    // clear text. `tls_ca` is --tls-ca, empty when not given.
+    bool tls = false;
+    std::string tls_ca;
+    std::chrono::seconds timeout{60};
+    // The tree file, read while the component loads, then taken into
+    // `document` (the tree document handed over) and `browser_tree` (what it
+    // reads as).
+    pending_tree_file tree_file;
     std::string document;
-    zorvane_node_t tree;
-    std::string errors;
+    zorvane_node_t browser_tree;
+
+    IZorvaneExtension* extension() const { return session.extension(); }
+    bool take_tree_file() { return tree_file.take(document, browser_tree, err); }
 };
-
-// read_tree_file on a thread of its own.
-std::future<tree_file_t> read_tree_file_async(const std::string& path, bool html) {
-    // The XML library's global tables are set up before a second thread
-    // parses.
-    xmlInitParser();
-    return std::async(std::launch::async, [path, html] {
-        tree_file_t file;
-        std::ostringstream errors;
-        file.ok = read_tree_file(path, html, file.document, file.tree, errors);
-        file.errors = errors.str();
-        // What the reading left free on this thread's heap goes back to the
-        // system now, rather than staying resident while the sync runs.
-        malloc_trim(0);
-        return file;
-    });
-}
-
-// Writes the tree `document` (XML form), which reads as `tree`, to `path`;
-// as HTML when `html`.
-bool write_file(const std::string& path, bool html, const std::string& document,
-                const zorvane_node_t& tree, std::ostream& err) {
-    if (!Core_Common::write_whole_file(wide(path), html ? write_bookmarks_html(tree) : document)) {
-        err << "zorvane: cannot write " << path << "\n";
-        return false;
-    }
-    return true;
-}
 
 // The stored tree as a document and as a tree.
 struct stored_tree_t {
@@ -197,6 +93,13 @@ stored_tree_t stored_tree(const host_session& s) {
     return t;
 }
 
+// The nodes of the stored tree, counted in the component's form.
+std::size_t stored_nodes(const host_session& s) {
+    std::optional<nsString> stored;
+    s.tree_text(stored);
+    return nodes_in_document(stored->view());
+}
+
 // What the host says when a tree is larger than a sync carries; `what` names
 // the tree and `bytes` is the size of its document (0: not known here).
 void say_too_large(const std::string& what, std::size_t bytes, std::ostream& err) {
@@ -206,50 +109,19 @@ void say_too_large(const std::string& what, std::size_t bytes, std::ostream& err
         << " bytes at most); nothing was sent or written\n";
 }
 
-// The number of nodes of a tree document the component wrote: write_tree
-// gives every node one "<node>" start tag, and a "<" in any text is
-// escaped, so counting the tags counts the nodes without reading the tree.
-// The document is the component's UTF-16 form, counted without converting it.
-std::size_t nodes_in_document(std::u16string_view document) {
-    std::size_t count = 0;
-    for (std::size_t at = document.find(u"<node>"); at != std::u16string_view::npos;
-         at = document.find(u"<node>", at + 6)) {
-        ++count;
-    }
-    return count;
-}
-
-// Whether `wide` converts to exactly `utf8`, found a piece at a time (no
-// surrogate pair cut) rather than by converting it whole.
-bool same_document(std::u16string_view wide, std::string_view utf8) {
-    constexpr std::size_t kPiece = 256 * 1024;
-    std::string piece;
-    std::size_t matched = 0;
-    for (std::size_t at = 0; at < wide.size();) {
-        std::size_t n = std::min(wide.size() - at, kPiece);
-        if (at + n < wide.size() && wide[at + n - 1] >= 0xD800 && wide[at + n - 1] <= 0xDBFF) --n;
-        Core_Platform::wide_to_utf8(wide.substr(at, n), piece);
-        if (utf8.substr(matched, piece.size()) != piece) return false;
-        matched += piece.size();
-        at += n;
-    }
-    return matched == utf8.size();
-}
-
-void print_record(host_session& s, std::size_t nodes, std::ostream& out) {
+void print_record(const host_session& s, std::size_t nodes, std::ostream& out) {
     out << "version=" << s.version() << "\n"
         << "date=" << s.date() << "\n"
         << "nodes=" << nodes << "\n";
 }
 
-// Waits for `topic`. The engine ends each request within `timeout` (the
-// deadline the host handed down) and reports the failure; the host waits a
-// little longer, so that is what it hears. Returns false on time-out
-// (reported).
-bool run_action(host_session& s, const char* topic, std::chrono::seconds timeout,
-                std::string& result, std::ostream& err) {
-    if (s.wait(topic, timeout + kDeadlineGrace, result)) return true;
-    err << "zorvane: no answer within " << timeout.count() << " s (topic " << topic << ")\n";
+// Waits for `topic`. The engine ends each request within the run's timeout
+// (the deadline the host handed down) and reports the failure; the host
+// waits a little longer, so that is what it hears. Returns false on
+// time-out (reported).
+bool run_action(host_run_t& r, const char* topic, std::string& result) {
+    if (r.session.wait(topic, r.timeout + kDeadlineGrace, result)) return true;
+    r.err << "zorvane: no answer within " << r.timeout.count() << " s (topic " << topic << ")\n";
     return false;
 }
 
@@ -257,12 +129,11 @@ bool run_action(host_session& s, const char* topic, std::chrono::seconds timeout
 // data directory holds no record yet: an update brings the account's tree
 // in. Sets `result` to the update's outcome ("OK" also for an account
 // without bookmarks). Returns false on time-out.
-bool bring_in_account(host_session& s, std::chrono::seconds timeout, std::string& result,
-                      std::ostream& err) {
+bool bring_in_account(host_run_t& r, std::string& result) {
     result = kOk;
-    if (s.version() != -1) return true;
-    s.extension()->update();
-    if (!run_action(s, ZORVANE_UPDATE_TOPIC, timeout, result, err)) return false;
+    if (r.session.version() != -1) return true;
+    r.extension()->update();
+    if (!run_action(r, ZORVANE_UPDATE_TOPIC, result)) return false;
     if (result == kNoRecord) result = kOk;
     return true;
 }
@@ -293,52 +164,375 @@ void explain_failure(const std::string& result, std::ostream& err, const std::st
     }
 }
 
-// Whether the record of `data_dir` holds local changes that wait for a
-// commit (a first sync that did not finish): a sync then deletes nothing.
-bool local_changes_pending(const std::string& data_dir, const std::string& user,
-                           const std::string& password) {
-    Core_ZorvaneClient::account_t account;
-    account.user_name = wide(user);
-    account.password = wide(password);
-    Core_ZorvaneClient::sync_record_t record;
-    std::string client_type;
-    bool pending = false;
-    return Core_ZorvaneClient::load_record_file(wide(data_dir), account, record, client_type,
-                                                &pending) == Core_ZorvaneClient::RECORD_LOADED &&
-           pending;
+// "result=" and, for anything but OK, what it means; the exit status.
+int report_result(host_run_t& r, const std::string& result) {
+    r.out << "result=" << result << "\n";
+    if (result == kOk) return kExitOk;
+    explain_failure(result, r.err, r.session.failure());
+    return kExitFailure;
 }
 
-// The guard; true when the action may go on. `last_document` is the stored
-// tree's document as the component gives it (empty without one),
-// `document` the one about to be handed over, which reads as `browser`.
-bool guard_allows(std::u16string_view last_document, const std::string& document,
-                  const zorvane_node_t& browser, bool allowed, const char* action,
-                  const std::function<bool()>& deletes_nothing, std::ostream& err) {
-    // The same document removes nothing; reading the stored tree (tens of
-    // megabytes for a large collection) is only needed when they differ.
-    if (last_document.empty() || same_document(last_document, document)) return true;
-    zorvane_node_t last;
-    Core_ZorvaneMerge::read_tree(Core_Platform::wide_to_utf8(last_document), last);
-    const removal_count_t count = count_removals(last, browser);
-    if (!is_mass_delete(count)) return true;
-    // A first sync that did not finish: the engine merges without deleting.
-    if (std::string_view(action) == "sync" && deletes_nothing()) return true;
-    if (allowed) {
-        err << "zorvane: " << action << " removes " << count.removed << " of " << count.synchronised
-            << " bookmarks (allowed by --allow-mass-delete)\n";
-        return true;
+// Says that the data directory holds no synchronised tree.
+int no_stored_tree(const host_run_t& r) {
+    r.err << "zorvane: no synchronised tree for " << r.user << " in " << r.data_dir << "\n";
+    return kExitFailure;
+}
+
+int run_status(host_run_t& r) {
+    nsString user, status;
+    std::int32_t verified = 0;
+    r.session.info()->getUserName(user);
+    r.session.info()->getVerified(&verified);
+    r.session.info()->getStatus(status);
+    r.out << "user=" << text_of(user) << "\n"
+          << "data_dir=" << r.data_dir << "\n"
+          << "verified=" << verified << "\n"
+          << "version=" << r.session.version() << "\n"
+          << "date=" << r.session.date() << "\n"
+          << "status=" << text_of(status) << "\n";
+    return kExitOk;
+}
+
+int run_update(host_run_t& r) {
+    std::string result;
+    if (r.session.version() == -1) {
+        r.extension()->update();
+        if (!run_action(r, ZORVANE_UPDATE_TOPIC, result)) return kExitTimeout;
+    } else {
+        // A record is stored already: handing its own tree to a sync
+        // changes nothing locally and brings in any newer server tree.
+        {
+            // The component reads it into its own tree at once.
+            std::optional<nsString> stored;
+            r.session.tree_text(stored);
+            r.extension()->sync(*stored);
+        }
+        if (!run_action(r, ZORVANE_SYNC_TOPIC, result)) return kExitTimeout;
     }
-    err << "zorvane: refusing to " << action << ": it would remove " << count.removed << " of "
-        << count.synchronised
-        << " synchronised bookmarks; check the tree file, or give --allow-mass-delete\n";
-    return false;
+    // An account without bookmarks is up to date, as for a first sync;
+    // there is no record to show (version=-1).
+    if (result == kNoRecord && r.session.version() == -1) {
+        r.err << "zorvane: the account holds no bookmarks yet\n";
+        result = kOk;
+    }
+    if (const int status = report_result(r, result); status != kExitOk) return status;
+    print_record(r.session, stored_nodes(r.session), r.out);
+    return kExitOk;
+}
+
+// sync and overwrite.
+int run_sync(host_run_t& r) {
+    host_session& s = r.session;
+    const bool sync = r.command == "sync";
+    const bool first = s.version() == -1;
+    // With a record, the stored tree is fetched for the guard while the
+    // tree file may still be being read.
+    std::optional<nsString> last_document;
+    if (!first) s.tree_text(last_document);
+    if (!r.take_tree_file()) return kExitFailure;
+    // Refused before anything is sent (the first sync's update
+    // included) or written.
+    if (r.document.size() > Core_Common::max_tree_bytes) {
+        say_too_large("the bookmark tree of " + r.tree_path, r.document.size(), r.err);
+        r.out << "result=" << kTooLarge << "\n";
+        return kExitFailure;
+    }
+    std::string result;
+    if (!bring_in_account(r, result)) return kExitTimeout;
+    if (result != kOk) return report_result(r, result);
+    // The update brought a tree in (a new version): the account holds one.
+    const bool merge_first = sync && first && s.version() > 0;
+    // The nodes of the stored tree before the sync, when the guard
+    // fetched it.
+    std::optional<std::size_t> nodes_before;
+    const std::int32_t version_before = s.version();
+    if (merge_first) {
+        // First sync of this data directory over an account that holds a
+        // tree: the engine merges the file's tree into the account's
+        // without deletions (the browser has not seen the account's tree
+        // yet), so neither side loses a bookmark; nothing to guard.
+    } else {
+        // A first sync brought the account's tree in just now.
+        if (first) s.tree_text(last_document);
+        const std::u16string_view last =
+            last_document ? last_document->view() : std::u16string_view();
+        const auto pending = [&] { return local_changes_pending(r.data_dir, r.user, r.password); };
+        if (!guard_allows(last, r.document, r.browser_tree, r.allow_mass_delete, r.command.c_str(),
+                          pending, r.err)) {
+            r.out << "result=refused\n";
+            return kExitFailure;
+        }
+        if (!last.empty()) nodes_before = nodes_in_document(last);
+        last_document.reset();
+    }
+    // The component reads what it is handed into its own tree; the
+    // host's forms go as soon as the next one exists.
+    r.browser_tree = zorvane_node_t();
+    {
+        const wide_document handed(r.document);
+        std::string().swap(r.document);
+        if (sync) {
+            r.extension()->sync(handed.text());
+        } else {
+            r.extension()->overwrite(handed.text());
+        }
+    }
+    if (!run_action(r, sync ? ZORVANE_SYNC_TOPIC : ZORVANE_OVERWRITE_TOPIC, result))
+        return kExitTimeout;
+    r.out << "result=" << result << "\n";
+    if (result == kTooLarge) say_too_large("the merged bookmark tree", 0, r.err);
+    if (result != kOk) {
+        explain_failure(result, r.err, r.session.failure());
+        return kExitFailure;
+    }
+    if (r.out_path.empty()) {
+        // A sync that kept the version kept the stored tree (a new tree
+        // always comes with a new version): its nodes were counted
+        // before, without fetching the tree again.
+        const bool kept =
+            sync && nodes_before && version_before > 0 && s.version() == version_before;
+        print_record(s, kept ? *nodes_before : stored_nodes(s), r.out);
+        return kExitOk;
+    }
+    const stored_tree_t synced = stored_tree(s);
+    print_record(s, node_count(synced.tree), r.out);
+    if (!write_tree_file(r.out_path, r.html, synced.document, synced.tree, r.err))
+        return kExitFailure;
+    return kExitOk;
+}
+
+int run_export(host_run_t& r) {
+    const stored_tree_t stored = stored_tree(r.session);
+    if (stored.document.empty()) return no_stored_tree(r);
+    if (!write_tree_file(r.out_path, r.html, stored.document, stored.tree, r.err))
+        return kExitFailure;
+    print_record(r.session, node_count(stored.tree), r.out);
+    return kExitOk;
+}
+
+int run_note(host_run_t& r) {
+    nsCOMPtr<IZorvaneLocalNote> note;
+    r.extension()->getLocalNote(note.receive());
+    if (r.note_action == "get") {
+        nsString text;
+        note->getNote(text);
+        r.out << text_of(text);
+    } else if (r.note_action == "set") {
+        std::string text((std::istreambuf_iterator<char>(r.in)), std::istreambuf_iterator<char>());
+        note->setNote(nsString(Core_Platform::utf8_to_wide(text)));
+    } else {
+        note->deleteNote();
+    }
+    return kExitOk;
+}
+
+int run_forget(host_run_t& r) {
+    r.extension()->forgetUser();
+    r.out << "result=OK\n";
+    return kExitOk;
+}
+
+int run_wipe(host_run_t& r) {
+    r.extension()->deleteLocalData();
+    r.out << "result=OK\n";
+    return kExitOk;
+}
+
+int run_roots_unchanged(host_run_t& r) {
+    std::int32_t unchanged = 0;
+    r.extension()->rootsUnchanged(wide_document(r.document).text(), &unchanged);
+    r.out << "unchanged=" << unchanged << "\n";
+    return kExitOk;
+}
+
+// merge-browser-tree, import-foreign-tree: the stored tree changed in
+// memory, written out; the data directory keeps the synchronised record.
+int run_merge_in_memory(host_run_t& r) {
+    if (r.session.tree().empty()) return no_stored_tree(r);
+    if (r.command == "merge-browser-tree") {
+        r.extension()->mergeBrowserTree(wide_document(r.document).text());
+    } else {
+        r.extension()->importForeignTree(wide_document(r.document).text());
+    }
+    const stored_tree_t merged = stored_tree(r.session);
+    if (!r.out_path.empty()) {
+        return write_tree_file(r.out_path, r.html, merged.document, merged.tree, r.err)
+                   ? kExitOk
+                   : kExitFailure;
+    }
+    r.out << (r.html ? Core_ZorvaneMerge::write_bookmarks_html(merged.tree) : merged.document);
+    return kExitOk;
+}
+
+// One host command and what it needs before it runs.
+struct host_command_t {
+    const char* name;
+    bool needs_tree;       // --tree FILE is required (and refused otherwise)
+    bool needs_password;   // an empty password is wrong usage
+    bool writes;           // talks to the server: the data directory must take a record
+    bool takes_tree_late;  // takes the tree file itself, after its own preparations
+    int (*run)(host_run_t&);
+};
+
+const host_command_t kCommands[] = {
+    {"update", false, true, true, false, &run_update},
+    {"sync", true, true, true, true, &run_sync},
+    {"overwrite", true, true, true, true, &run_sync},
+    {"status", false, true, false, false, &run_status},
+    {"export", false, true, false, false, &run_export},
+    {"note", false, false, false, false, &run_note},
+    {"forget", false, true, false, false, &run_forget},
+    {"wipe", false, false, false, false, &run_wipe},
+    {"roots-unchanged", true, true, false, false, &run_roots_unchanged},
+    {"merge-browser-tree", true, true, false, false, &run_merge_in_memory},
+    {"import-foreign-tree", true, true, false, false, &run_merge_in_memory},
+};
+
+const host_command_t* find_command(const std::string& name) {
+    for (const host_command_t& c : kCommands) {
+        if (name == c.name) return &c;
+    }
+    return nullptr;
+}
+
+// Checks the command line of `c` and reads what it needs into `r`: the
+// settings, the data directory (made ready when the command writes) and the
+// password. Returns kExitOk, or the exit status after a one-line complaint.
+int prepare(const host_command_t& c, const host_options_t& o, host_run_t& r, std::string& server) {
+    std::ostream& err = r.err;
+    r.command = c.name;
+    if (r.command == "note") {
+        if (o.operands.size() != 2 ||
+            (o.operands[1] != "get" && o.operands[1] != "set" && o.operands[1] != "delete")) {
+            err << "zorvane: note needs one of get, set, delete\n";
+            return kExitUsage;
+        }
+        r.note_action = o.operands[1];
+    } else if (o.operands.size() != 1) {
+        err << "zorvane: unexpected argument '" << o.operands[1] << "'\n";
+        return kExitUsage;
+    }
+    if (c.needs_tree && !o.has("--tree")) {
+        err << "zorvane: " << r.command << " needs --tree FILE\n";
+        return kExitUsage;
+    }
+    if (!c.needs_tree && o.has("--tree")) {
+        err << "zorvane: " << r.command << " takes no --tree\n";
+        return kExitUsage;
+    }
+    if (r.command == "export" && !o.has("--out")) {
+        err << "zorvane: export needs --out FILE\n";
+        return kExitUsage;
+    }
+    if (o.has("--data-dir") && o.value("--data-dir").empty()) {
+        err << "zorvane: --data-dir needs a directory\n";
+        return kExitUsage;
+    }
+    if (!o.has("--user") || o.value("--user").empty()) {
+        err << "zorvane: --user NAME is required\n";
+        return kExitUsage;
+    }
+    if (o.has(Zorvane_Programs::kPasswordEnvOption) &&
+        o.has(Zorvane_Programs::kPasswordStdinOption)) {
+        err << "zorvane: " << Zorvane_Programs::kOnePasswordSource << "\n";
+        return kExitUsage;
+    }
+    if (o.has("--timeout")) {
+        const std::string t = o.value("--timeout");
+        if (t.empty() || t.size() > 6 || t.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoi(t) == 0) {
+            err << "zorvane: --timeout needs a whole number of seconds (1 or more)\n";
+            return kExitUsage;
+        }
+        r.timeout = std::chrono::seconds(std::stoi(t));
+    }
+    if (o.has("--server") && o.value("--server").empty()) {
+        err << "zorvane: --server needs HOST or HOST:PORT\n";
+        return kExitUsage;
+    }
+    server = server_or_default(o.value("--server"));
+    {
+        std::string host;
+        std::uint16_t port = 0;
+        if (!Core_SOAPClient::parse_server_address(server, 8080, host, port, &r.tls)) {
+            err << "zorvane: the server needs HOST, HOST:PORT or [IPV6]:PORT (tls:// before it "
+                   "for TLS), the port a number from 1 to 65535\n";
+            return kExitUsage;
+        }
+        server = (host.find(':') == std::string::npos ? host : "[" + host + "]") + ":" +
+                 std::to_string(port);
+    }
+    if (o.has("--tls-ca") && (!r.tls || !std::ifstream(o.value("--tls-ca")))) {
+        err << "zorvane: "
+            << (r.tls ? "cannot read the TLS CA file " + o.value("--tls-ca")
+                      : std::string("--tls-ca needs a tls:// server"))
+            << "\n";
+        return kExitUsage;
+    }
+    r.tls_ca = o.value("--tls-ca");
+    r.user = o.value("--user");
+    r.tree_path = o.value("--tree");
+    r.out_path = o.value("--out");
+    r.allow_mass_delete = o.has("--allow-mass-delete");
+
+    // The account's own directory unless one is given.
+    std::string error;
+    r.data_dir = o.value("--data-dir");
+    if (r.data_dir.empty()) {
+        r.data_dir = default_data_directory(r.user, server, error);
+        if (r.data_dir.empty()) {
+            err << "zorvane: " << error << "\n";
+            return kExitFailure;
+        }
+    }
+    // An action that talks to the server or writes the note must be able to
+    // keep its record: without one every sync would be a first sync, and a
+    // bookmark deleted from the file would come back. Nothing is sent before
+    // the directory is there and takes a file.
+    const bool writes = c.writes || r.note_action == "set";
+    if (writes && !prepare_data_directory(r.data_dir, error)) {
+        err << "zorvane: " << error << "\n";
+        return kExitFailure;
+    }
+
+    const Zorvane_Programs::password_result_t password =
+        Zorvane_Programs::read_password(o, r.in, r.password);
+    if (!password.read() && !password.message.empty()) {
+        err << "zorvane: " << password.message << "\n";
+        return kExitUsage;
+    }
+    if (c.needs_password && r.password.empty()) {
+        err << "zorvane: " << r.command << " needs the password (--password-env VAR or "
+            << "--password-stdin)\n";
+        return kExitUsage;
+    }
+
+    const std::string format = o.has("--format") ? o.value("--format") : "xml";
+    if (format != "xml" && format != "html") {
+        err << "zorvane: --format is xml or html\n";
+        return kExitUsage;
+    }
+    r.html = format == "html";
+    return kExitOk;
+}
+
+// The component library beside the program unless one is given.
+std::string component_path(const host_options_t& o) {
+    std::string component = o.value("--component");
+    if (component.empty()) {
+        std::string exe = Core_Platform::host_executable_path();
+        const auto slash = exe.rfind('/');
+        component = (slash == std::string::npos ? std::string(".") : exe.substr(0, slash)) +
+                    "/../lib/libzorvane_component.so";
+    }
+    return component;
 }
 
 const char* kUsage = "Usage: zorvane [OPTIONS] COMMAND [COMMAND OPTIONS]\n";
 
 }  // namespace
 
-bool is_host_command(const std::string& name) { return kCommands.count(name) != 0; }
+bool is_host_command(const std::string& name) { return find_command(name) != nullptr; }
 
 void print_host_help(std::ostream& out) {
     out << "Sync commands (they load the component and talk to the server):\n"
@@ -400,383 +594,39 @@ void print_host_help(std::ostream& out) {
 int run_host_command(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
                      std::ostream& err) {
     host_options_t o;
-    std::string error;
-    if (!parse(args, o, error)) {
-        err << "zorvane: " << error << " (try 'zorvane --help')\n";
+    Zorvane_Programs::command_line_error_t error;
+    if (!Zorvane_Programs::parse_command_line(args, kOptions, o, error)) {
+        err << "zorvane: " << error.text('\'') << " (try 'zorvane --help')\n";
         return kExitUsage;
     }
-    if (o.has("--help")) {
+    if (o.help) {
         out << kUsage << "\n";
         print_host_help(out);
         return kExitOk;
     }
-    if (o.operands.empty() || !is_host_command(o.operands[0])) {
+    const host_command_t* c = o.operands.empty() ? nullptr : find_command(o.operands[0]);
+    if (c == nullptr) {
         err << "zorvane: missing or unknown command (try 'zorvane --help')\n";
         return kExitUsage;
     }
-    const std::string command = o.operands[0];
-    std::string note_action;
-    if (command == "note") {
-        if (o.operands.size() != 2 ||
-            (o.operands[1] != "get" && o.operands[1] != "set" && o.operands[1] != "delete")) {
-            err << "zorvane: note needs one of get, set, delete\n";
-            return kExitUsage;
-        }
-        note_action = o.operands[1];
-    } else if (o.operands.size() != 1) {
-        err << "zorvane: unexpected argument '" << o.operands[1] << "'\n";
-        return kExitUsage;
-    }
-    const bool needs_tree = command == "sync" || command == "overwrite" ||
-                            command == "roots-unchanged" || command == "merge-browser-tree" ||
-                            command == "import-foreign-tree";
-    if (needs_tree && !o.given("--tree")) {
-        err << "zorvane: " << command << " needs --tree FILE\n";
-        return kExitUsage;
-    }
-    if (!needs_tree && o.given("--tree")) {
-        err << "zorvane: " << command << " takes no --tree\n";
-        return kExitUsage;
-    }
-    if (command == "export" && !o.given("--out")) {
-        err << "zorvane: export needs --out FILE\n";
-        return kExitUsage;
-    }
-    if (o.given("--data-dir") && o.value("--data-dir").empty()) {
-        err << "zorvane: --data-dir needs a directory\n";
-        return kExitUsage;
-    }
-    if (!o.given("--user") || o.value("--user").empty()) {
-        err << "zorvane: --user NAME is required\n";
-        return kExitUsage;
-    }
-    if (o.given("--password-env") && o.has("--password-stdin")) {
-        err << "zorvane: give --password-env or --password-stdin, not both\n";
-        return kExitUsage;
-    }
-    std::chrono::seconds timeout{60};
-    if (o.given("--timeout")) {
-        const std::string t = o.value("--timeout");
-        if (t.empty() || t.size() > 6 || t.find_first_not_of("0123456789") != std::string::npos ||
-            std::stoi(t) == 0) {
-            err << "zorvane: --timeout needs a whole number of seconds (1 or more)\n";
-            return kExitUsage;
-        }
-        timeout = std::chrono::seconds(std::stoi(t));
-    }
-    if (o.given("--server") && o.value("--server").empty()) {
-        err << "zorvane: --server needs HOST or HOST:PORT\n";
-        return kExitUsage;
-    }
-    std::string server = server_or_default(o.value("--server"));
-    bool tls = false;  // the same server's directory serves TLS and clear text
-    {
-        std::string host;
-        std::uint16_t port = 0;
-        if (!Core_SOAPClient::parse_server_address(server, 8080, host, port, &tls)) {
-            err << "zorvane: the server needs HOST, HOST:PORT or [IPV6]:PORT (tls:// before it "
-                   "for TLS), the port a number from 1 to 65535\n";
-            return kExitUsage;
-        }
-        server = (host.find(':') == std::string::npos ? host : "[" + host + "]") + ":" +
-                 std::to_string(port);
-    }
-    if (o.given("--tls-ca") && (!tls || !std::ifstream(o.value("--tls-ca")))) {
-        err << "zorvane: "
-            << (tls ? "cannot read the TLS CA file " + o.value("--tls-ca")
-                    : std::string("--tls-ca needs a tls:// server"))
-            << "\n";
-        return kExitUsage;
-    }
-
-    // The account's own directory unless one is given.
-    std::string data_dir = o.value("--data-dir");
-    if (data_dir.empty()) {
-        data_dir = default_data_directory(o.value("--user"), server, error);
-        if (data_dir.empty()) {
-            err << "zorvane: " << error << "\n";
-            return kExitFailure;
-        }
-    }
-    // An action that talks to the server or writes the note must be able to
-    // keep its record: without one every sync would be a first sync, and a
-    // bookmark deleted from the file would come back. Nothing is sent before
-    // the directory is there and takes a file.
-    const bool writes = command == "update" || command == "sync" || command == "overwrite" ||
-                        (command == "note" && note_action == "set");
-    if (writes && !prepare_data_directory(data_dir, error)) {
-        err << "zorvane: " << error << "\n";
-        return kExitFailure;
-    }
-
-    std::string password;
-    if (o.given("--password-env")) {
-        if (!Core_Platform::environment_value(o.value("--password-env"), password)) {
-            err << "zorvane: environment variable " << o.value("--password-env") << " is not set\n";
-            return kExitUsage;
-        }
-    } else if (o.has("--password-stdin")) {
-        if (!std::getline(in, password)) {
-            err << "zorvane: no password on standard input\n";
-            return kExitUsage;
-        }
-        if (!password.empty() && password.back() == '\r') password.pop_back();
-    }
-    const bool needs_password = command != "note" && command != "wipe";
-    if (needs_password && password.empty()) {
-        err << "zorvane: " << command << " needs the password (--password-env VAR or "
-            << "--password-stdin)\n";
-        return kExitUsage;
-    }
-
-    const std::string format = o.given("--format") ? o.value("--format") : "xml";
-    if (format != "xml" && format != "html") {
-        err << "zorvane: --format is xml or html\n";
-        return kExitUsage;
-    }
-    const bool html = format == "html";
-
-    std::string component = o.value("--component");
-    if (component.empty()) {
-        std::string exe = Core_Platform::host_executable_path();
-        const auto slash = exe.rfind('/');
-        component = (slash == std::string::npos ? std::string(".") : exe.substr(0, slash)) +
-                    "/../lib/libzorvane_component.so";
-    }
-
     host_session s(err);
-    if (!s.pass_settings((tls ? "tls://" : "") + server, o.has("--log"), timeout,
-                         o.value("--tls-ca")))
+    host_run_t r(s, in, out, err);
+    std::string server;
+    if (const int status = prepare(*c, o, r, server); status != kExitOk) return status;
+    if (!s.pass_settings((r.tls ? "tls://" : "") + server, o.has("--log"), r.timeout, r.tls_ca))
         return kExitFailure;
 
     // The tree file is read on a thread of its own while the component loads
     // and reads the data directory's record (for a large collection each
     // takes a good part of a second, and they share nothing); it is taken
     // before anything is sent or written.
-    std::future<tree_file_t> tree_file;
-    if (needs_tree) tree_file = read_tree_file_async(o.value("--tree"), html);
-    std::string document;
-    zorvane_node_t browser_tree;
-    auto take_tree_file = [&]() {
-        if (!tree_file.valid()) return true;
-        tree_file_t file = tree_file.get();
-        if (!file.ok) {
-            err << file.errors;
-            return false;
-        }
-        document = std::move(file.document);
-        browser_tree = std::move(file.tree);
-        return true;
-    };
-    const bool opened = s.open(component, data_dir, o.value("--user"), password);
-    if (!opened) {
-        take_tree_file();  // its complaint, if any, is reported too
+    if (c->needs_tree) r.tree_file.start(r.tree_path, r.html);
+    if (!s.open(component_path(o), r.data_dir, r.user, r.password)) {
+        r.take_tree_file();  // its complaint, if any, is reported too
         return kExitFailure;
     }
-    // Only a sync or an overwrite has something to do before it needs the
-    // tree file.
-    if (command != "sync" && command != "overwrite" && !take_tree_file()) return kExitFailure;
-    IZorvaneExtension* ext = s.extension();
-    std::string result;
-
-    if (command == "status") {
-        nsString user, status;
-        std::int32_t verified = 0;
-        s.info()->getUserName(user);
-        s.info()->getVerified(&verified);
-        s.info()->getStatus(status);
-        out << "user=" << text_of(user) << "\n"
-            << "data_dir=" << data_dir << "\n"
-            << "verified=" << verified << "\n"
-            << "version=" << s.version() << "\n"
-            << "date=" << s.date() << "\n"
-            << "status=" << text_of(status) << "\n";
-        return kExitOk;
-    }
-    if (command == "update") {
-        if (s.version() == -1) {
-            ext->update();
-            if (!run_action(s, ZORVANE_UPDATE_TOPIC, timeout, result, err)) return kExitTimeout;
-        } else {
-            // A record is stored already: handing its own tree to a sync
-            // changes nothing locally and brings in any newer server tree.
-            {
-                // The component reads it into its own tree at once.
-                std::optional<nsString> stored;
-                s.tree_text(stored);
-                ext->sync(*stored);
-            }
-            if (!run_action(s, ZORVANE_SYNC_TOPIC, timeout, result, err)) return kExitTimeout;
-        }
-        // An account without bookmarks is up to date, as for a first sync;
-        // there is no record to show (version=-1).
-        if (result == kNoRecord && s.version() == -1) {
-            err << "zorvane: the account holds no bookmarks yet\n";
-            result = kOk;
-        }
-        out << "result=" << result << "\n";
-        if (result != kOk) {
-            explain_failure(result, err, s.failure());
-            return kExitFailure;
-        }
-        {
-            std::optional<nsString> stored;
-            s.tree_text(stored);
-            print_record(s, nodes_in_document(stored->view()), out);
-        }
-        return kExitOk;
-    }
-    if (command == "sync" || command == "overwrite") {
-        const bool first = s.version() == -1;
-        // With a record, the stored tree is fetched for the guard while the
-        // tree file may still be being read.
-        std::optional<nsString> last_document;
-        if (!first) s.tree_text(last_document);
-        if (!take_tree_file()) return kExitFailure;
-        // Refused before anything is sent (the first sync's update
-        // included) or written.
-        if (document.size() > Core_Common::max_tree_bytes) {
-            say_too_large("the bookmark tree of " + o.value("--tree"), document.size(), err);
-            out << "result=" << kTooLarge << "\n";
-            return kExitFailure;
-        }
-        if (!bring_in_account(s, timeout, result, err)) return kExitTimeout;
-        if (result != kOk) {
-            out << "result=" << result << "\n";
-            explain_failure(result, err, s.failure());
-            return kExitFailure;
-        }
-        // The update brought a tree in (a new version): the account holds one.
-        const bool merge_first = command == "sync" && first && s.version() > 0;
-        // The nodes of the stored tree before the sync, when the guard
-        // fetched it.
-        std::optional<std::size_t> nodes_before;
-        const std::int32_t version_before = s.version();
-        if (merge_first) {
-            // First sync of this data directory over an account that holds a
-            // tree: the engine merges the file's tree into the account's
-            // without deletions (the browser has not seen the account's tree
-            // yet), so neither side loses a bookmark; nothing to guard.
-        } else {
-            // A first sync brought the account's tree in just now.
-            if (first) s.tree_text(last_document);
-            const std::u16string_view last =
-                last_document ? last_document->view() : std::u16string_view();
-            const auto pending = [&] {
-                return local_changes_pending(data_dir, o.value("--user"), password);
-            };
-            if (!guard_allows(last, document, browser_tree, o.has("--allow-mass-delete"),
-                              command.c_str(), pending, err)) {
-                out << "result=refused\n";
-                return kExitFailure;
-            }
-            if (!last.empty()) nodes_before = nodes_in_document(last);
-            last_document.reset();
-        }
-        const char* topic = command == "sync" ? ZORVANE_SYNC_TOPIC : ZORVANE_OVERWRITE_TOPIC;
-        // The component reads what it is handed into its own tree; the
-        // host's forms go as soon as the next one exists.
-        browser_tree = zorvane_node_t();
-        {
-            const wide_document handed(document);
-            std::string().swap(document);
-            if (command == "sync") {
-                ext->sync(handed.text());
-            } else {
-                ext->overwrite(handed.text());
-            }
-        }
-        if (!run_action(s, topic, timeout, result, err)) return kExitTimeout;
-        out << "result=" << result << "\n";
-        if (result == kTooLarge) say_too_large("the merged bookmark tree", 0, err);
-        if (result != kOk) {
-            explain_failure(result, err, s.failure());
-            return kExitFailure;
-        }
-        if (!o.given("--out")) {
-            // A sync that kept the version kept the stored tree (a new tree
-            // always comes with a new version): its nodes were counted
-            // before, without fetching the tree again.
-            const bool kept = command == "sync" && nodes_before && version_before > 0 &&
-                              s.version() == version_before;
-            std::size_t nodes = nodes_before.value_or(0);
-            if (!kept) {
-                std::optional<nsString> stored;
-                s.tree_text(stored);
-                nodes = nodes_in_document(stored->view());
-            }
-            print_record(s, nodes, out);
-            return kExitOk;
-        }
-        const stored_tree_t synced = stored_tree(s);
-        print_record(s, node_count(synced.tree), out);
-        if (!write_file(o.value("--out"), html, synced.document, synced.tree, err))
-            return kExitFailure;
-        return kExitOk;
-    }
-    if (command == "export") {
-        const stored_tree_t stored = stored_tree(s);
-        if (stored.document.empty()) {
-            err << "zorvane: no synchronised tree for " << o.value("--user") << " in " << data_dir
-                << "\n";
-            return kExitFailure;
-        }
-        if (!write_file(o.value("--out"), html, stored.document, stored.tree, err))
-            return kExitFailure;
-        print_record(s, node_count(stored.tree), out);
-        return kExitOk;
-    }
-    if (command == "note") {
-        nsCOMPtr<IZorvaneLocalNote> note;
-        ext->getLocalNote(note.receive());
-        if (note_action == "get") {
-            nsString text;
-            note->getNote(text);
-            out << text_of(text);
-        } else if (note_action == "set") {
-            std::string text((std::istreambuf_iterator<char>(in)),
-                             std::istreambuf_iterator<char>());
-            note->setNote(nsString(wide(text)));
-        } else {
-            note->deleteNote();
-        }
-        return kExitOk;
-    }
-    if (command == "forget") {
-        ext->forgetUser();
-        out << "result=OK\n";
-        return kExitOk;
-    }
-    if (command == "wipe") {
-        ext->deleteLocalData();
-        out << "result=OK\n";
-        return kExitOk;
-    }
-    if (command == "roots-unchanged") {
-        std::int32_t unchanged = 0;
-        ext->rootsUnchanged(wide_document(document).text(), &unchanged);
-        out << "unchanged=" << unchanged << "\n";
-        return kExitOk;
-    }
-    // merge-browser-tree, import-foreign-tree: the stored tree changed in
-    // memory, written out; the data directory keeps the synchronised record.
-    if (s.tree().empty()) {
-        err << "zorvane: no synchronised tree for " << o.value("--user") << " in " << data_dir
-            << "\n";
-        return kExitFailure;
-    }
-    if (command == "merge-browser-tree") {
-        ext->mergeBrowserTree(wide_document(document).text());
-    } else {
-        ext->importForeignTree(wide_document(document).text());
-    }
-    const stored_tree_t merged = stored_tree(s);
-    if (o.given("--out")) {
-        return write_file(o.value("--out"), html, merged.document, merged.tree, err) ? kExitOk
-                                                                                     : kExitFailure;
-    }
-    out << (html ? write_bookmarks_html(merged.tree) : merged.document);
-    return kExitOk;
+    if (!c->takes_tree_late && !r.take_tree_file()) return kExitFailure;
+    return c->run(r);
 }
 
 }  // namespace Zorvane_Cli

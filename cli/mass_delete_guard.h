@@ -7,6 +7,10 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <string_view>
 
 #include "bookmarks/bookmark_node.h"
 
@@ -30,5 +34,25 @@ bool is_mass_delete(const removal_count_t& count);
 
 // The number of nodes in `tree`, its top included; 0 for the empty tree.
 std::size_t node_count(const Core_ZorvaneMerge::zorvane_node_t& tree);
+
+// Whether `wide` converts to exactly `utf8`, found a piece at a time (no
+// surrogate pair cut) rather than by converting it whole.
+bool same_document(std::u16string_view wide, std::string_view utf8);
+
+// Whether the record of `data_dir` holds local changes that wait for a
+// commit (a first sync that did not finish): a sync then deletes nothing.
+bool local_changes_pending(const std::string& data_dir, const std::string& user,
+                           const std::string& password);
+
+// The guard itself; true when `action` ("sync" or "overwrite") may go on.
+// `last_document` is the stored tree's document as the component gives it
+// (empty without one), `document` the one about to be handed over, which
+// reads as `browser`. `allowed` is --allow-mass-delete; `deletes_nothing`
+// is asked, only when needed, whether a sync merges without deleting. A
+// refusal, or an allowed mass delete, is told in one line on `err`.
+bool guard_allows(std::u16string_view last_document, const std::string& document,
+                  const Core_ZorvaneMerge::zorvane_node_t& browser, bool allowed,
+                  const char* action, const std::function<bool()>& deletes_nothing,
+                  std::ostream& err);
 
 }  // namespace Zorvane_Cli

@@ -3,14 +3,14 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
-#include <map>
 
 #include "arguments.h"
 #include "bookmarks/tree_xml.h"
 #include "common/whole_file.h"
 #include "data_directory.h"
-#include "platform/environment.h"
 #include "platform/strings.h"
+#include "programs/command_line.h"
+#include "programs/password_input.h"
 #include "sync_client/local_store.h"
 
 namespace Zorvane_Cli {
@@ -53,64 +53,13 @@ const char kShowHelp[] =
     "open (another user, another password, a damaged or missing file) gives a\n"
     "one-line reason on stderr and exit status 1; wrong usage exits with 2.\n";
 
-// Options that take a value, and flags.
-const std::vector<std::string> kValueOptions = {"--data-dir", "--server", "--user",
-                                                "--password-env", "--tree"};
-const std::vector<std::string> kFlagOptions = {"--password-stdin"};
-
-struct show_options_t {
-    std::map<std::string, std::string> values;
-    bool password_stdin = false;
-    bool help = false;
+// Options that take a value, each at most once, and flags.
+const Zorvane_Programs::option_set_t kShowOptions = {
+    {"--data-dir", "--server", "--user", Zorvane_Programs::kPasswordEnvOption, "--tree"},
+    {Zorvane_Programs::kPasswordStdinOption},
+    false,
+    true,
 };
-
-bool contains(const std::vector<std::string>& list, const std::string& item) {
-    for (const std::string& s : list) {
-        if (s == item) return true;
-    }
-    return false;
-}
-
-// Accepts "--name VALUE" and "--name=VALUE"; each option at most once.
-bool parse_show(const std::vector<std::string>& args, show_options_t& out, std::string& error) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--help" || a == "-h") {
-            out.help = true;
-            continue;
-        }
-        if (contains(kFlagOptions, a)) {
-            out.password_stdin = true;
-            continue;
-        }
-        std::string name = a;
-        std::string value;
-        bool has_value = false;
-        if (const std::size_t eq = a.find('='); a.rfind("--", 0) == 0 && eq != std::string::npos) {
-            name = a.substr(0, eq);
-            value = a.substr(eq + 1);
-            has_value = true;
-        }
-        if (!contains(kValueOptions, name)) {
-            error = a.rfind("-", 0) == 0 ? "unknown option '" + a + "'"
-                                         : "unexpected argument '" + a + "'";
-            return false;
-        }
-        if (!has_value) {
-            if (i + 1 >= args.size()) {
-                error = "option " + name + " needs a value";
-                return false;
-            }
-            value = args[++i];
-        }
-        if (out.values.count(name) != 0) {
-            error = "option " + name + " given twice";
-            return false;
-        }
-        out.values[name] = value;
-    }
-    return true;
-}
 
 std::size_t count_nodes(const zorvane_node_t& node) {
     std::size_t count = 1;
@@ -125,34 +74,31 @@ int usage_error(std::ostream& err, const std::string& reason) {
 
 int show(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
          std::ostream& err) {
-    show_options_t options;
-    std::string error;
-    if (!parse_show(args, options, error)) return usage_error(err, error);
+    Zorvane_Programs::command_line_t options;
+    Zorvane_Programs::command_line_error_t fault;
+    if (!Zorvane_Programs::parse_command_line(args, kShowOptions, options, fault)) {
+        return usage_error(err, fault.text('\''));
+    }
     if (options.help) {
         out << "Usage: " << kShowUsage << "\n\n" << kShowHelp;
         return kExitOk;
     }
-    if (options.values.count("--user") == 0) return usage_error(err, "missing --user");
-    if (options.values.count("--data-dir") != 0 && options.values.count("--server") != 0) {
+    if (!options.operands.empty()) {
+        return usage_error(err, "unexpected argument '" + options.operands[0] + "'");
+    }
+    if (!options.has("--user")) return usage_error(err, "missing --user");
+    if (options.has("--data-dir") && options.has("--server")) {
         return usage_error(err, "give --data-dir or --server, not both");
     }
-    const bool from_env = options.values.count("--password-env") != 0;
-    if (from_env == options.password_stdin) {
-        return usage_error(err, "give exactly one of --password-env and --password-stdin");
-    }
-
     std::string password_bytes;
-    if (from_env) {
-        const std::string& variable = options.values["--password-env"];
-        if (!Core_Platform::environment_value(variable, password_bytes)) {
-            return usage_error(err, "environment variable " + variable + " is not set");
-        }
-    } else {
-        std::getline(in, password_bytes);
-        if (!password_bytes.empty() && password_bytes.back() == '\r') password_bytes.pop_back();
+    const Zorvane_Programs::password_result_t password =
+        Zorvane_Programs::read_password(options, in, password_bytes);
+    if (password.outcome == Zorvane_Programs::password_outcome_enum::NOT_GIVEN) {
+        return usage_error(err, Zorvane_Programs::kOnePasswordSource);
     }
+    if (!password.read()) return usage_error(err, password.message);
     Core_ZorvaneClient::account_t account;
-    account.user_name = Core_Platform::ansi_to_wide(options.values["--user"]);
+    account.user_name = Core_Platform::ansi_to_wide(options.value("--user"));
     account.password = Core_Platform::ansi_to_wide(password_bytes);
     if (account.user_name.empty())
         return usage_error(err, "the user name is empty or not valid text");
@@ -160,10 +106,11 @@ int show(const std::vector<std::string>& args, std::istream& in, std::ostream& o
         return usage_error(err, "the password is not valid text");
     }
 
-    std::string directory = options.values["--data-dir"];
+    std::string error;
+    std::string directory = options.value("--data-dir");
     if (directory.empty()) {
-        directory = default_data_directory(options.values["--user"],
-                                           server_or_default(options.values["--server"]), error);
+        directory = default_data_directory(options.value("--user"),
+                                           server_or_default(options.value("--server")), error);
         if (directory.empty()) {
             err << "zorvane store show: " << error << "\n";
             return kExitFailure;
@@ -180,14 +127,14 @@ int show(const std::vector<std::string>& args, std::istream& in, std::ostream& o
     }
 
     const bool present = Core_ZorvaneClient::tree_present(record.tree);
-    out << "user=" << options.values["--user"] << "\n"
+    out << "user=" << options.value("--user") << "\n"
         << "version=" << record.version << "\n"
         << "date=" << record.date << "\n"
         << "client_type=" << client_type << "\n"
         << "nodes=" << (present ? count_nodes(record.tree) : 0) << "\n";
 
-    if (options.values.count("--tree") != 0) {
-        const std::string& target = options.values["--tree"];
+    if (options.has("--tree")) {
+        const std::string target = options.value("--tree");
         if (!present) {
             err << "zorvane store show: the record holds no readable tree; " << target
                 << " not written\n";

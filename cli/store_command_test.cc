@@ -156,6 +156,17 @@ TEST_F(StoreCommand, UsageErrorsExitWith2) {
     EXPECT_EQ(run_zorvane({"store", "list"}, out, err), kExitUsage);
 }
 
+// An empty standard input is said as such, as in every program, rather than
+// tried as an empty password.
+TEST_F(StoreCommand, EmptyStandardInputIsNoPassword) {
+    EXPECT_EQ(run({"--data-dir", m_dir.string(), "--user", "alice", "--password-stdin"}, ""),
+              kExitUsage);
+    EXPECT_NE(m_err.str().find("no password on standard input"), std::string::npos)
+        << m_err.str();
+    EXPECT_EQ(lines_of_err(), 1);
+    EXPECT_EQ(m_out.str(), "");
+}
+
 TEST_F(StoreCommand, HelpOnEveryLevel) {
     std::ostringstream out, err;
     EXPECT_EQ(run_zorvane({"--help"}, out, err), kExitOk);

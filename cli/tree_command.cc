@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "arguments.h"
-#include "bookmarks_html.h"
+#include "bookmarks/bookmarks_html.h"
 #include "bookmarks/change_list.h"
 #include "bookmarks/merge.h"
 #include "bookmarks/tree_compare.h"

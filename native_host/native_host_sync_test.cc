@@ -9,6 +9,7 @@
 
 #include "host_process_testing.h"
 #include "native_host.h"
+#include "platform/temp_dir_testing.h"
 #include "process_testing.h"
 #include "server_process_testing.h"
 
@@ -28,9 +29,8 @@ constexpr const char* kPassword = "horse battery";
 class NativeHostSync : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string dir = std::filesystem::temp_directory_path().string() + "/zvhost.XXXXXX";
-        ASSERT_NE(mkdtemp(dir.data()), nullptr);
-        m_dir = dir;
+        m_temp = std::make_unique<Core_Platform::testing::temp_dir_t>("zvhost");
+        m_dir = m_temp->path().string();
         const std::string store = "sqlite:" + path("server.db");
         const auto added = Core_Server::testing::run_process(
             ZV_SERVER_BINARY, {"--store", store, "user", "add", kUser, "--password-stdin"}, {},
@@ -40,7 +40,7 @@ protected:
     }
     void TearDown() override {
         m_server.reset();
-        if (!m_dir.empty()) std::filesystem::remove_all(m_dir);
+        m_temp.reset();
     }
 
     std::string path(const std::string& name) const { return m_dir + "/" + name; }
@@ -82,6 +82,7 @@ protected:
         return out;
     }
 
+    std::unique_ptr<Core_Platform::testing::temp_dir_t> m_temp;
     std::string m_dir;
     std::unique_ptr<Core_Server::testing::server_process_t> m_server;
 };

@@ -10,6 +10,8 @@
 #include "password_hash.h"
 #include "platform/strings.h"
 #include "postgres_store.h"
+#include "programs/command_line.h"
+#include "programs/password_input.h"
 #include "serve_command.h"
 #include "store_open.h"
 #include "utc_time.h"
@@ -121,37 +123,31 @@ bool parse_int(const std::string& text, int& value) {
 // Reads the password as the options in `args` (after NAME) say.
 bool read_password(const context_t& ctx, const std::string& command,
                    const std::vector<std::string>& args, std::string& password, int& status) {
-    std::string env_name;
-    bool from_stdin = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--password-env" && i + 1 < args.size()) {
-            env_name = args[++i];
-        } else if (args[i].rfind("--password-env=", 0) == 0) {
-            env_name = args[i].substr(15);
-        } else if (args[i] == "--password-stdin") {
-            from_stdin = true;
-        } else {
-            status = ctx.usage(command, "unexpected argument \"" + args[i] + "\"");
-            return false;
-        }
-    }
-    if (from_stdin == !env_name.empty()) {
-        status = ctx.usage(command, "give exactly one of --password-env VAR and --password-stdin");
+    const Zorvane_Programs::option_set_t options = {{Zorvane_Programs::kPasswordEnvOption},
+                                                    {Zorvane_Programs::kPasswordStdinOption}};
+    Zorvane_Programs::command_line_t line;
+    Zorvane_Programs::command_line_error_t fault;
+    if (!Zorvane_Programs::parse_command_line(args, options, line, fault)) {
+        status = ctx.usage(command, fault.text());
         return false;
     }
-    if (from_stdin) {
-        if (!std::getline(ctx.in, password)) {
-            status = ctx.fail(command, "no password on standard input");
+    if (!line.operands.empty()) {
+        status = ctx.usage(command, "unexpected argument \"" + line.operands[0] + "\"");
+        return false;
+    }
+    const Zorvane_Programs::password_result_t read =
+        Zorvane_Programs::read_password(line, ctx.in, password);
+    switch (read.outcome) {
+        case Zorvane_Programs::password_outcome_enum::READ:
+            break;
+        case Zorvane_Programs::password_outcome_enum::NOT_GIVEN:
+        case Zorvane_Programs::password_outcome_enum::BOTH_GIVEN:
+            status = ctx.usage(command, Zorvane_Programs::kOnePasswordSource);
             return false;
-        }
-        if (!password.empty() && password.back() == '\r') password.pop_back();
-    } else {
-        const char* value = std::getenv(env_name.c_str());
-        if (!value) {
-            status = ctx.fail(command, "environment variable " + env_name + " is not set");
+        case Zorvane_Programs::password_outcome_enum::NOT_SET:
+        case Zorvane_Programs::password_outcome_enum::NO_INPUT:
+            status = ctx.fail(command, read.message);
             return false;
-        }
-        password = value;
     }
     if (password.empty()) {
         status = ctx.fail(command, "the password is empty");
@@ -214,8 +210,8 @@ int user_command(const context_t& ctx, const std::vector<std::string>& args) {
     if (!hashed) return ctx.fail(command, "cannot hash the password (OpenSSL failed)");
     auto store = ctx.open(command, status);
     if (!store) return status;
-    const auto r = verb == "add" ? store->add_account(name, record)
-                                 : store->set_password_hash(name, record);
+    const auto r =
+        verb == "add" ? store->add_account(name, record) : store->set_password_hash(name, record);
     if (!r.ok()) return ctx.fail(command, r.message);
     ctx.out << (verb == "add" ? "added account \"" : "changed the password of \"") << name
             << "\"\n";
@@ -311,45 +307,31 @@ int maintenance_command(const context_t& ctx, const std::vector<std::string>& ar
 
 }  // namespace
 
-int run_operator_command(const std::vector<std::string>& args, std::istream& in,
-                         std::ostream& out, std::ostream& err) {
+int run_operator_command(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+                         std::ostream& err) {
     const char* env_store = std::getenv(STORE_ENV);
     context_t ctx{env_store && *env_store ? env_store : DEFAULT_STORE_URL, store_options_t{}, in,
                   out, err};
-    std::size_t i = 0;
-    for (; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "-h" || a == "--help") {
-            out << MAIN_HELP;
-            return EXIT_OK;
-        }
-        if (a == "--store" || a == "--keep-versions") {
-            if (i + 1 >= args.size()) {
-                err << PROGRAM << ": " << a << " needs a value (see " << PROGRAM << " --help)\n";
-                return EXIT_USAGE;
-            }
-            const std::string& value = args[++i];
-            if (a == "--store") {
-                ctx.store_url = value;
-            } else if (!parse_int(value, ctx.options.keep_versions) ||
-                       ctx.options.keep_versions < 1) {
-                err << PROGRAM << ": --keep-versions: \"" << value
-                    << "\" is not a positive number\n";
-                return EXIT_USAGE;
-            }
-            continue;
-        }
-        if (a.rfind("--store=", 0) == 0) {
-            ctx.store_url = a.substr(8);
-            continue;
-        }
-        if (a.rfind("-", 0) == 0) {
-            err << PROGRAM << ": unknown option \"" << a << "\" (see " << PROGRAM << " --help)\n";
+    const Zorvane_Programs::option_set_t options = {{"--store", "--keep-versions"}, {}, true};
+    Zorvane_Programs::command_line_t line;
+    Zorvane_Programs::command_line_error_t fault;
+    if (!Zorvane_Programs::parse_command_line(args, options, line, fault)) {
+        err << PROGRAM << ": " << fault.text() << " (see " << PROGRAM << " --help)\n";
+        return EXIT_USAGE;
+    }
+    if (line.help) {
+        out << MAIN_HELP;
+        return EXIT_OK;
+    }
+    for (const auto& [name, value] : line.options) {
+        if (name == "--store") {
+            ctx.store_url = value;
+        } else if (!parse_int(value, ctx.options.keep_versions) || ctx.options.keep_versions < 1) {
+            err << PROGRAM << ": --keep-versions: \"" << value << "\" is not a positive number\n";
             return EXIT_USAGE;
         }
-        break;
     }
-    if (i >= args.size()) {
+    if (line.operands.empty()) {
         err << MAIN_HELP;
         return EXIT_USAGE;
     }
@@ -358,8 +340,8 @@ int run_operator_command(const std::vector<std::string>& args, std::istream& in,
             << "\" is not a store (expected sqlite:PATH or postgresql://...)\n";
         return EXIT_USAGE;
     }
-    const std::string& command = args[i];
-    const std::vector<std::string> rest(args.begin() + static_cast<long>(i) + 1, args.end());
+    const std::string& command = line.operands[0];
+    const std::vector<std::string> rest(line.operands.begin() + 1, line.operands.end());
     if (command == "serve") return run_serve_command(ctx.store_url, ctx.options, rest, out, err);
     if (command == "user") return user_command(ctx, rest);
     if (command == "history") return history_command(ctx, rest);

@@ -14,6 +14,7 @@
 #include "maintenance_watch.h"
 #include "operator_command.h"
 #include "postgres_store.h"
+#include "programs/command_line.h"
 #include "request_log.h"
 #include "store_pool.h"
 #include "sync_handler.h"
@@ -111,21 +112,27 @@ int run_serve_command(std::string store_url, const store_options_t& store_option
     bool workers_given = false;
     int timeout_seconds = 30;
     int header_timeout_seconds = 10;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "-h" || a == "--help") {
-            out << SERVE_HELP;
-            return EXIT_OK;
-        }
+    const Zorvane_Programs::option_set_t options = {
+        {"--listen", "--store", "--tls-cert", "--tls-key", "--threads", "--network-threads",
+         "--queue", "--password-checks", "--max-request", "--max-buffered", "--max-connections",
+         "--max-per-address", "--max-tree", "--header-timeout", "--timeout"},
+        {"--require-tls"},
+    };
+    Zorvane_Programs::command_line_t line;
+    Zorvane_Programs::command_line_error_t fault;
+    if (!Zorvane_Programs::parse_command_line(args, options, line, fault)) {
+        return usage(fault.text());
+    }
+    if (line.help) {
+        out << SERVE_HELP;
+        return EXIT_OK;
+    }
+    if (!line.operands.empty()) return usage("unexpected argument \"" + line.operands[0] + "\"");
+    for (const auto& [a, v] : line.options) {
         if (a == "--require-tls") {
             net.require_tls = true;
             continue;
         }
-        if (i + 1 >= args.size()) {
-            return a.rfind("--", 0) == 0 ? usage(a + " needs a value")
-                                         : usage("unexpected argument \"" + a + "\"");
-        }
-        const std::string& v = args[++i];
         bool ok = true;
         if (a == "--listen") {
             ok = parse_listen(v, net.address, net.port);
@@ -163,8 +170,6 @@ int run_serve_command(std::string store_url, const store_options_t& store_option
             ok = parse_number(v, header_timeout_seconds, 1);
         } else if (a == "--timeout") {
             ok = parse_number(v, timeout_seconds, 1);
-        } else {
-            return usage("unknown option \"" + a + "\"");
         }
         if (!ok) return usage(a + ": \"" + v + "\" is not a valid value");
     }

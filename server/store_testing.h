@@ -19,6 +19,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/temp_dir_testing.h"
+
 namespace Core_Server::testing {
 
 enum class backend_enum { SQLITE, POSTGRESQL };
@@ -32,26 +34,7 @@ inline const char* postgres_test_url() {
     return url && *url ? url : nullptr;
 }
 
-// A new empty directory under the system's temporary directory, removed with
-// everything in it when the object goes.
-class temp_dir_t {
-public:
-    temp_dir_t() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "zvtest.XXXXXX").string();
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        m_path = pattern;
-    }
-    temp_dir_t(const temp_dir_t&) = delete;
-    temp_dir_t& operator=(const temp_dir_t&) = delete;
-    ~temp_dir_t() {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-    const std::filesystem::path& path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
+using temp_dir_t = Core_Platform::testing::temp_dir_t;
 
 class scratch_store_t {
 public:

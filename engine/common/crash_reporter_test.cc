@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/child_process.h"
+#include "platform/temp_dir_testing.h"
 
 namespace Core_Common {
 namespace {
@@ -18,23 +19,9 @@ namespace {
 namespace fs = std::filesystem;
 
 // A fresh directory per run, removed afterwards.
-class scratch_dir {
+class scratch_dir : public Core_Platform::testing::temp_dir_t {
 public:
-    scratch_dir() {
-        static std::atomic<int> counter{0};
-        m_path = fs::temp_directory_path() /
-                 ("zorvane_crash_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
-        fs::remove_all(m_path);
-        fs::create_directories(m_path);
-    }
-    ~scratch_dir() {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    const fs::path& path() const { return m_path; }
-
-private:
-    fs::path m_path;
+    scratch_dir() : temp_dir_t("zorvane_crash") {}
 };
 
 std::string read_file(const fs::path& path) {

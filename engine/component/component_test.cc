@@ -85,7 +85,7 @@ TEST(ExtensionWithoutServer, FreshStateAnswersEmptyAndRefusesUnverifiedSync) {
     use_server("127.0.0.1:" + std::to_string(closed_port()));
     runtime_with_component runtime;
     nsCOMPtr<IZorvaneExtension> ext = make_extension();
-    ext->setDataDirectory(nsString(u16(data.path)));
+    ext->setDataDirectory(nsString(u16(data.text())));
     ext->setUser(nsString(u"alice"), nsString(u"pw"));
 
     nsCOMPtr<IZorvaneInfo> info;
@@ -123,7 +123,7 @@ TEST(ExtensionWithoutServer, RefusedConnectionGivesConnectFailed) {
     use_server("127.0.0.1:" + std::to_string(closed_port()));
     runtime_with_component runtime;
     nsCOMPtr<IZorvaneExtension> ext = make_extension();
-    ext->setDataDirectory(nsString(u16(data.path)));
+    ext->setDataDirectory(nsString(u16(data.text())));
     ext->setUser(nsString(u"alice"), nsString(u"pw"));
     ext->update();
     ASSERT_TRUE(pump_until(ext.get(), [&] { return !runtime.seen().empty(); }));
@@ -141,7 +141,7 @@ TEST(ExtensionWithoutServer, ObjectMadeAfterTheLastOneWentHasAWorkingEngine) {
         first->processEvents();
     }  // the framework stops here
     nsCOMPtr<IZorvaneExtension> again = make_extension();
-    again->setDataDirectory(nsString(u16(data.path)));
+    again->setDataDirectory(nsString(u16(data.text())));
     again->setUser(nsString(u"bob"), nsString(u"pw"));
     nsCOMPtr<IZorvaneInfo> info;
     again->getInfo(info.receive());
@@ -158,7 +158,7 @@ TEST(ExtensionWithoutServer, MissingObserverServiceSkipsTheNotification) {
     use_server("127.0.0.1:" + std::to_string(closed_port()));
     runtime_with_component runtime(ZV_RUNTIME_NO_OBSERVER_SERVICE);
     nsCOMPtr<IZorvaneExtension> ext = make_extension();
-    ext->setDataDirectory(nsString(u16(data.path)));
+    ext->setDataDirectory(nsString(u16(data.text())));
     ext->setUser(nsString(u"alice"), nsString(u"pw"));
     nsCOMPtr<IZorvaneInfo> info;
     ext->getInfo(info.receive());
@@ -202,7 +202,7 @@ protected:
         use_server(server.address());
         runtime = std::make_unique<runtime_with_component>();
         ext = make_extension();
-        ext->setDataDirectory(nsString(u16(data.path)));
+        ext->setDataDirectory(nsString(u16(data.text())));
         ext->setUser(nsString(u"alice"), nsString(u"s3cret pass"));
         ext->getInfo(info.receive());
     }

@@ -21,6 +21,7 @@
 #include "bookmarks/tree_xml.h"
 #include "component/zorvane_extension.h"
 #include "host/component_loader.h"
+#include "platform/temp_dir_testing.h"
 #include "process_testing.h"
 #include "server_process_testing.h"
 #include "xpcom/ns_com_ptr.h"
@@ -173,20 +174,10 @@ inline std::uint16_t closed_port() {
 }
 
 // A fresh temporary directory, removed by the destructor.
-class temp_dir {
+class temp_dir : public Core_Platform::testing::temp_dir_t {
 public:
-    temp_dir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "zv_component_XXXXXX").string();
-        path = mkdtemp(pattern.data());
-    }
-    ~temp_dir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-    temp_dir(const temp_dir&) = delete;
-    temp_dir& operator=(const temp_dir&) = delete;
-    std::string path;
+    temp_dir() : temp_dir_t("zv_component") {}
+    std::string text() const { return path().string(); }
 };
 
 // A zorvane-server on a free loopback port over a temporary SQLite store,
@@ -195,7 +186,7 @@ class test_server {
 public:
     explicit test_server(const std::string& user = "alice",
                          const std::string& password = "s3cret pass") {
-        const std::string store = "sqlite:" + m_dir.path + "/server.db";
+        const std::string store = "sqlite:" + m_dir.text() + "/server.db";
         const auto added = Core_Server::testing::run_process(
             ZV_SERVER_BINARY, {"--store", store, "user", "add", user, "--password-stdin"}, {},
             password + "\n");

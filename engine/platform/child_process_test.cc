@@ -29,6 +29,36 @@ TEST(ChildProcess, WaitsForWhatItsChildLeftRunning) {
     EXPECT_EQ(r.output, "early\nlate\n");
 }
 
+TEST(ChildProcess, TakesInputAnEnvironmentAndKeepsErrorApart) {
+    ::setenv("ZV_CHILD_TEST_REMOVED", "there", 1);
+    child_options_t options;
+    options.environment = {{"ZV_CHILD_TEST_SET", "v a l"}, {"ZV_CHILD_TEST_REMOVED", ""}};
+    options.input = std::string("first line\nsecond\n");
+    options.separate_error = true;
+    const child_result_t r = run_child_process(
+        "/bin/sh",
+        {"-c",
+         "read line; echo \"$line|$ZV_CHILD_TEST_SET|${ZV_CHILD_TEST_REMOVED-unset}\"; "
+         "echo oops >&2; cat"},
+        options);
+    ::unsetenv("ZV_CHILD_TEST_REMOVED");
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.output, "first line|v a l|unset\nsecond\n");
+    EXPECT_EQ(r.error, "oops\n");
+}
+
+// Input larger than a pipe holds, which the child never reads: the caller
+// neither blocks nor dies of SIGPIPE.
+TEST(ChildProcess, InputTheChildLeavesUnreadIsDropped) {
+    child_options_t options;
+    options.input = std::string(1 << 20, 'x');
+    const child_result_t r = run_child_process("/bin/sh", {"-c", "exit 3"}, options);
+    EXPECT_EQ(r.exit_code, 3);
+    options.input = std::string();
+    const child_result_t empty = run_child_process("/bin/sh", {"-c", "cat; echo end"}, options);
+    EXPECT_EQ(empty.output, "end\n");
+}
+
 TEST(ChildProcess, MissingProgram) {
     const child_result_t r = run_child_process("/nonexistent/program", {}, "/");
     EXPECT_FALSE(r.started);

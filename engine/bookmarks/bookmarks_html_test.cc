@@ -1,4 +1,4 @@
-#include "bookmarks_html.h"
+#include "bookmarks/bookmarks_html.h"
 
 #include <gtest/gtest.h>
 
@@ -8,10 +8,8 @@
 
 #include "bookmarks/tree_xml.h"
 
-namespace Zorvane_Cli {
+namespace Core_ZorvaneMerge {
 namespace {
-
-using Core_ZorvaneMerge::zorvane_node_t;
 
 const char* kExport = R"(<!DOCTYPE NETSCAPE-Bookmark-file-1>
 <META HTTP-EQUIV="Content-Type" CONTENT="text/html; charset=UTF-8">
@@ -57,15 +55,15 @@ TEST(BookmarksHtml, ReadsFoldersBookmarksSeparatorsAndKernelFolders) {
     EXPECT_EQ(child(menu, 0).title, u"Menu item");
     ASSERT_EQ(toolbar.children.size(), 3u);
     const zorvane_node_t& news = child(toolbar, 0);
-    EXPECT_EQ(news.type, Core_ZorvaneMerge::NODE_BOOKMARK);
+    EXPECT_EQ(news.type, NODE_BOOKMARK);
     EXPECT_EQ(news.title, u"News & more");
     EXPECT_EQ(news.keyword, u"news");
     EXPECT_EQ(news.tag, u"daily,read");
     EXPECT_EQ(news.description, u"The morning paper");
     EXPECT_EQ(news.created, 1300000001LL * 1000000);
-    EXPECT_EQ(child(toolbar, 1).type, Core_ZorvaneMerge::NODE_SEPARATOR);
+    EXPECT_EQ(child(toolbar, 1).type, NODE_SEPARATOR);
     const zorvane_node_t& work = child(toolbar, 2);
-    EXPECT_EQ(work.type, Core_ZorvaneMerge::NODE_FOLDER);
+    EXPECT_EQ(work.type, NODE_FOLDER);
     ASSERT_EQ(work.children.size(), 1u);
     EXPECT_EQ(child(work, 0).title, u"Wiki");
     ASSERT_EQ(unfiled.children.size(), 1u);
@@ -73,10 +71,10 @@ TEST(BookmarksHtml, ReadsFoldersBookmarksSeparatorsAndKernelFolders) {
 
     // The tree is acceptable to the engine as it stands.
     std::string document;
-    Core_ZorvaneMerge::write_tree(tree, document);
+    write_tree(tree, document);
     zorvane_node_t back;
-    Core_ZorvaneMerge::read_tree(document, back);
-    EXPECT_NE(back.type, Core_ZorvaneMerge::NODE_NONE);
+    read_tree(document, back);
+    EXPECT_NE(back.type, NODE_NONE);
 }
 
 // What browsers and hand-edited files really hold: any letter case, tags
@@ -103,14 +101,14 @@ second line
     ASSERT_EQ(menu.children.size(), 3u) << "the anchor without an address is left out";
 
     const zorvane_node_t& b = child(menu, 0);
-    EXPECT_EQ(b.type, Core_ZorvaneMerge::NODE_FEED);
+    EXPECT_EQ(b.type, NODE_FEED);
     EXPECT_EQ(b.title, u"B bold <tag>");
     EXPECT_EQ(b.created, 1300000002LL * 1000000);
     EXPECT_NE(b.url.find("x=1&y=2"), std::string::npos) << b.url;
     EXPECT_EQ(b.description, u"first line\nsecond line");
 
     const zorvane_node_t& folder = child(menu, 1);
-    EXPECT_EQ(folder.type, Core_ZorvaneMerge::NODE_FOLDER);
+    EXPECT_EQ(folder.type, NODE_FOLDER);
     EXPECT_EQ(folder.title, u"Not marked: the attribute has no value");
     ASSERT_EQ(folder.children.size(), 2u);
     EXPECT_EQ(child(folder, 0).title, u"http://c.example/") << "an empty title shows the address";
@@ -129,14 +127,14 @@ TEST(BookmarksHtml, SameFileGivesSameTreeAndWritingReadsBack) {
     ASSERT_TRUE(read_bookmarks_html(kExport, first));
     ASSERT_TRUE(read_bookmarks_html(kExport, second));
     std::string a, b;
-    Core_ZorvaneMerge::write_tree(first, a);
-    Core_ZorvaneMerge::write_tree(second, b);
+    write_tree(first, a);
+    write_tree(second, b);
     EXPECT_EQ(a, b);
 
     zorvane_node_t again;
     ASSERT_TRUE(read_bookmarks_html(write_bookmarks_html(first), again));
     std::string c;
-    Core_ZorvaneMerge::write_tree(again, c);
+    write_tree(again, c);
     EXPECT_EQ(a, c);
 
     zorvane_node_t untouched;
@@ -215,4 +213,4 @@ TEST(BookmarksHtml, IdentifiersFollowContentNotPlace) {
 }
 
 }  // namespace
-}  // namespace Zorvane_Cli
+}  // namespace Core_ZorvaneMerge

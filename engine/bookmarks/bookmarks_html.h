@@ -1,4 +1,4 @@
-// The zorvane program: the bookmark-file HTML that browsers import and
+// Public engine surface: the bookmark-file HTML that browsers import and
 // export, read into and written from the engine's bookmark tree.
 //
 // Reading maps folders (H3), bookmarks (A), separators (HR), descriptions
@@ -20,17 +20,16 @@
 
 #include "bookmarks/bookmark_node.h"
 
-namespace Zorvane_Cli {
+namespace Core_ZorvaneMerge {
 
 // Reads a bookmark file. Returns false, leaving `tree` unchanged and the
 // reason in `*error` (when given), when the text holds no bookmark list (no
 // DL element) at all, declares entities or a document type subset, or nests
 // folders deeper than the engine's trees may (kMaxTreeDepth).
-bool read_bookmarks_html(std::string_view html, Core_ZorvaneMerge::zorvane_node_t& tree,
-                         std::string* error = nullptr);
+bool read_bookmarks_html(std::string_view html, zorvane_node_t& tree, std::string* error = nullptr);
 
 // The bookmark file of `tree` (UTF-8): the menu folder's content at the top,
 // the toolbar and unfiled folders as marked folders inside it.
-std::string write_bookmarks_html(const Core_ZorvaneMerge::zorvane_node_t& tree);
+std::string write_bookmarks_html(const zorvane_node_t& tree);
 
-}  // namespace Zorvane_Cli
+}  // namespace Core_ZorvaneMerge

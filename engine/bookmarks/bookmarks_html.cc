@@ -1,4 +1,4 @@
-#include "bookmarks_html.h"
+#include "bookmarks/bookmarks_html.h"
 
 #include <libxml/HTMLparser.h>
 #include <libxml/parserInternals.h>
@@ -16,10 +16,8 @@
 #include "bookmarks/url_forms.h"
 #include "platform/strings.h"
 
-namespace Zorvane_Cli {
+namespace Core_ZorvaneMerge {
 namespace {
-
-using Core_ZorvaneMerge::zorvane_node_t;
 
 constexpr std::int64_t kMicroseconds = 1000000;
 
@@ -46,7 +44,7 @@ constexpr std::uint32_t kNone = UINT32_MAX;
 // Elements nested deeper than this refuse the file: a folder takes two or
 // three levels (DT, DL, and P where the file has one), so every tree the
 // engine accepts fits.
-constexpr std::size_t kMaxNesting = 3 * Core_ZorvaneMerge::kMaxTreeDepth + 16;
+constexpr std::size_t kMaxNesting = 3 * kMaxTreeDepth + 16;
 
 // An element (with the attributes the reader uses) or a run of text.
 struct html_node_t {
@@ -313,7 +311,7 @@ void read_list(const html_builder_t& tree, const html_node_t& node, zorvane_node
                read_state_t& state) {
     if (node.tag == TAG_H3) {
         zorvane_node_t f;
-        f.type = Core_ZorvaneMerge::NODE_FOLDER;
+        f.type = NODE_FOLDER;
         f.title = Core_Platform::utf8_to_wide(own_text(tree, node));
         if (f.title.empty()) f.title = u"(untitled)";
         f.created = seconds_attribute(node, ATTR_ADD_DATE);
@@ -334,10 +332,9 @@ void read_list(const html_builder_t& tree, const html_node_t& node, zorvane_node
         zorvane_node_t b;
         const std::string feed = attribute(node, ATTR_FEEDURL);
         const std::string href = attribute(node, ATTR_HREF);
-        b.type = feed.empty() ? Core_ZorvaneMerge::NODE_BOOKMARK : Core_ZorvaneMerge::NODE_FEED;
-        b.url = Core_ZorvaneMerge::to_stored_form(Core_Platform::utf8_to_wide(href));
-        if (!feed.empty())
-            b.feed_url = Core_ZorvaneMerge::to_stored_form(Core_Platform::utf8_to_wide(feed));
+        b.type = feed.empty() ? NODE_BOOKMARK : NODE_FEED;
+        b.url = to_stored_form(Core_Platform::utf8_to_wide(href));
+        if (!feed.empty()) b.feed_url = to_stored_form(Core_Platform::utf8_to_wide(feed));
         b.title = Core_Platform::utf8_to_wide(own_text(tree, node));
         if (b.title.empty()) b.title = Core_Platform::utf8_to_wide(href);
         b.keyword = Core_Platform::utf8_to_wide(attribute(node, ATTR_SHORTCUTURL));
@@ -349,7 +346,7 @@ void read_list(const html_builder_t& tree, const html_node_t& node, zorvane_node
         state.last = &add(folder, std::move(b));
     } else if (node.tag == TAG_HR) {
         zorvane_node_t s;
-        s.type = Core_ZorvaneMerge::NODE_SEPARATOR;
+        s.type = NODE_SEPARATOR;
         state.pending = nullptr;
         state.last = &add(folder, std::move(s));
     } else if (node.tag == TAG_DD) {
@@ -375,7 +372,7 @@ const html_node_t* find_list(const html_builder_t& tree, const html_node_t& node
 zorvane_node_t kernel_folder(std::string_view guid, const char16_t* title) {
     zorvane_node_t f;
     f.guid = std::string(guid);
-    f.type = Core_ZorvaneMerge::NODE_FOLDER;
+    f.type = NODE_FOLDER;
     f.title = title;
     return f;
 }
@@ -417,19 +414,18 @@ void write_items(const zorvane_node_t& folder, int depth, std::string& out);
 void write_item(const zorvane_node_t& node, int depth, const char* mark, std::string& out) {
     const std::string pad(static_cast<std::size_t>(depth) * 4, ' ');
     auto u8 = [](const std::u16string& s) { return escape(Core_Platform::wide_to_utf8(s)); };
-    if (node.type == Core_ZorvaneMerge::NODE_FOLDER) {
+    if (node.type == NODE_FOLDER) {
         out += pad + "<DT><H3" + dates(node) + mark + ">" + u8(node.title) + "</H3>\n";
         if (!node.description.empty()) out += pad + "<DD>" + u8(node.description) + "\n";
         out += pad + "<DL><p>\n";
         write_items(node, depth + 1, out);
         out += pad + "</DL><p>\n";
-    } else if (node.type == Core_ZorvaneMerge::NODE_SEPARATOR) {
+    } else if (node.type == NODE_SEPARATOR) {
         out += pad + "<HR>\n";
     } else if (!node.url.empty()) {
-        out += pad + "<DT><A HREF=\"" + u8(Core_ZorvaneMerge::to_display_form(node.url)) + "\"" +
-               dates(node);
+        out += pad + "<DT><A HREF=\"" + u8(to_display_form(node.url)) + "\"" + dates(node);
         if (!node.feed_url.empty())
-            out += " FEEDURL=\"" + u8(Core_ZorvaneMerge::to_display_form(node.feed_url)) + "\"";
+            out += " FEEDURL=\"" + u8(to_display_form(node.feed_url)) + "\"";
         if (!node.keyword.empty()) out += " SHORTCUTURL=\"" + u8(node.keyword) + "\"";
         if (!node.tag.empty()) out += " TAGS=\"" + u8(node.tag) + "\"";
         out += ">" + u8(node.title) + "</A>\n";
@@ -448,8 +444,8 @@ bool read_bookmarks_html(std::string_view html, zorvane_node_t& tree, std::strin
         if (error != nullptr) *error = std::move(why);
         return false;
     };
-    const std::string too_deep = "folders nested deeper than " +
-                                 std::to_string(Core_ZorvaneMerge::kMaxTreeDepth - 2) + " levels";
+    const std::string too_deep =
+        "folders nested deeper than " + std::to_string(kMaxTreeDepth - 2) + " levels";
     if (has_declarations(html)) return refuse("an entity declaration or a document type subset");
     html_builder_t parsed;
     if (!parse_html(html, parsed)) return refuse("the HTML parser cannot start");
@@ -458,22 +454,21 @@ bool read_bookmarks_html(std::string_view html, zorvane_node_t& tree, std::strin
     if (list == nullptr) return refuse("no bookmark list in this file");
 
     zorvane_node_t top;
-    top.guid = std::string(Core_ZorvaneMerge::kMenuGuid);
+    top.guid = std::string(kMenuGuid);
     read_state_t state;
     read_children(parsed, *list, top, state);
     // The parsed file is not needed any more.
     parsed = html_builder_t();
 
-    zorvane_node_t root = kernel_folder(Core_ZorvaneMerge::kRootGuid, u"root");
-    zorvane_node_t menu = kernel_folder(Core_ZorvaneMerge::kMenuGuid, u"Bookmarks Menu");
-    zorvane_node_t toolbar = kernel_folder(Core_ZorvaneMerge::kToolbarGuid, u"Bookmarks Toolbar");
-    zorvane_node_t unfiled = kernel_folder(Core_ZorvaneMerge::kUnfiledGuid, u"Other Bookmarks");
+    zorvane_node_t root = kernel_folder(kRootGuid, u"root");
+    zorvane_node_t menu = kernel_folder(kMenuGuid, u"Bookmarks Menu");
+    zorvane_node_t toolbar = kernel_folder(kToolbarGuid, u"Bookmarks Toolbar");
+    zorvane_node_t unfiled = kernel_folder(kUnfiledGuid, u"Other Bookmarks");
     for (zorvane_node_t& child : top.children) {
-        if (child.type == Core_ZorvaneMerge::NODE_FOLDER && child.keyword == u"\x01toolbar") {
+        if (child.type == NODE_FOLDER && child.keyword == u"\x01toolbar") {
             toolbar.title = child.title;
             toolbar.children = std::move(child.children);
-        } else if (child.type == Core_ZorvaneMerge::NODE_FOLDER &&
-                   child.keyword == u"\x01unfiled") {
+        } else if (child.type == NODE_FOLDER && child.keyword == u"\x01unfiled") {
             unfiled.title = child.title;
             unfiled.children = std::move(child.children);
         } else {
@@ -495,8 +490,7 @@ bool read_bookmarks_html(std::string_view html, zorvane_node_t& tree, std::strin
     // only the counts matter, not any order.
     std::unordered_map<std::string, int> seen_addresses;
     std::function<void(zorvane_node_t&)> clear = [&](zorvane_node_t& n) {
-        if (n.type == Core_ZorvaneMerge::NODE_FOLDER && !n.keyword.empty() &&
-            n.keyword[0] == u'\x01')
+        if (n.type == NODE_FOLDER && !n.keyword.empty() && n.keyword[0] == u'\x01')
             n.keyword.clear();
         std::unordered_map<std::string, int> seen_here;  // folder titles and separators in `n`
         for (std::size_t i = 0; i < n.children.size(); ++i) {
@@ -518,7 +512,7 @@ bool read_bookmarks_html(std::string_view html, zorvane_node_t& tree, std::strin
         }
     };
     root.children = {std::move(menu), std::move(toolbar), std::move(unfiled)};
-    if (!Core_ZorvaneMerge::within_depth(root)) return refuse(too_deep);
+    if (!within_depth(root)) return refuse(too_deep);
     clear(root);
     tree = std::move(root);
     return true;
@@ -529,11 +523,9 @@ std::string write_bookmarks_html(const zorvane_node_t& tree) {
         "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n"
         "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=UTF-8\">\n"
         "<TITLE>Bookmarks</TITLE>\n<H1>Bookmarks</H1>\n\n<DL><p>\n";
-    const zorvane_node_t* menu = Core_ZorvaneMerge::find_child(tree, Core_ZorvaneMerge::kMenuGuid);
-    const zorvane_node_t* toolbar =
-        Core_ZorvaneMerge::find_child(tree, Core_ZorvaneMerge::kToolbarGuid);
-    const zorvane_node_t* unfiled =
-        Core_ZorvaneMerge::find_child(tree, Core_ZorvaneMerge::kUnfiledGuid);
+    const zorvane_node_t* menu = find_child(tree, kMenuGuid);
+    const zorvane_node_t* toolbar = find_child(tree, kToolbarGuid);
+    const zorvane_node_t* unfiled = find_child(tree, kUnfiledGuid);
     if (menu) write_items(*menu, 1, out);
     if (toolbar) write_item(*toolbar, 1, " PERSONAL_TOOLBAR_FOLDER=\"true\"", out);
     if (unfiled) write_item(*unfiled, 1, " UNFILED_BOOKMARKS_FOLDER=\"true\"", out);
@@ -544,4 +536,4 @@ std::string write_bookmarks_html(const zorvane_node_t& tree) {
     return out;
 }
 
-}  // namespace Zorvane_Cli
+}  // namespace Core_ZorvaneMerge
