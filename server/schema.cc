@@ -58,6 +58,26 @@ const std::vector<migration_t>& schema_migrations() {
              " last_login BIGINT NOT NULL,"
              " PRIMARY KEY (account_id, peer_id))",
          }},
+        // An account's number is never given again once the account is
+        // deleted: a request that signed in as the old account and commits
+        // a moment later must not land in a new account of the same number.
+        // SQLite reuses the largest rowid unless the key is AUTOINCREMENT,
+        // which only a new table gives (the tree versions and logins keep
+        // their rows; foreign keys are off while the schema changes).
+        // PostgreSQL's identity column never reuses a number.
+        {3,
+         {
+             "CREATE TABLE accounts_numbered ("
+             " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+             " name TEXT NOT NULL UNIQUE,"
+             " password_hash TEXT NOT NULL,"
+             " created TEXT NOT NULL)",
+             "INSERT INTO accounts_numbered (id, name, password_hash, created)"
+             " SELECT id, name, password_hash, created FROM accounts",
+             "DROP TABLE accounts",
+             "ALTER TABLE accounts_numbered RENAME TO accounts",
+         },
+         {}},
     };
     return migrations;
 }

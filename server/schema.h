@@ -3,7 +3,7 @@
 //
 // Tables (the same on SQLite and PostgreSQL, in each one's own types):
 //   schema_version(version)                  one row: the last migration applied
-//   accounts(id, name UNIQUE, password_hash, created)
+//   accounts(id, name UNIQUE, password_hash, created)   an id is never reused
 //   tree_versions(account_id -> accounts ON DELETE CASCADE, version, date,
 //                 client_type, size, tree;  PRIMARY KEY (account_id, version))
 //   settings(name PRIMARY KEY, value)        "maintenance" = "on" | "off"

@@ -238,10 +238,14 @@ store_status_t sqlite_store_t::open() {
                                           use.text(0) + ")");
         }
     }
-    if (!exec_plain("PRAGMA synchronous=FULL") || !exec_plain("PRAGMA foreign_keys=ON")) {
+    // Foreign keys are enforced once the schema is current: a migration that
+    // rebuilds a table drops the old one, which would otherwise delete the
+    // rows that refer to it. The pragma has no effect inside a transaction.
+    if (!exec_plain("PRAGMA synchronous=FULL") || !exec_plain("PRAGMA foreign_keys=OFF")) {
         return failure("configure connection");
     }
     if (auto status = migrate(); !status.ok()) return status;
+    if (!exec_plain("PRAGMA foreign_keys=ON")) return failure("configure connection");
     return prepare_statements();
 }
 
@@ -283,6 +287,13 @@ store_status_t sqlite_store_t::migrate() {
             if (!exec_plain(sql)) return rollback("apply schema migration");
         }
         current = migration.version;
+    }
+    {
+        // The rebuilt tables still satisfy every reference.
+        statement_t s;
+        if (!s.prepare(m_db, "PRAGMA foreign_key_check")) return rollback("check references");
+        use_t use(s);
+        if (use.step() != SQLITE_DONE) return rollback("check references after the migration");
     }
     {
         statement_t s;

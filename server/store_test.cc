@@ -1,6 +1,7 @@
 #include "store.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -99,6 +100,18 @@ TEST_P(StoreTest, AccountsAreAddedFoundListedRepasswordedAndDeleted) {
     EXPECT_EQ(m_store->latest_version(again, false, latest).code, store_status_t::NOT_FOUND);
     EXPECT_EQ(m_store->commit(request(bob.id, 1, "<t/>"), committed).code,
               store_status_t::NOT_FOUND);
+
+    // A number is never given again, not even the largest one and not after
+    // reopening: a request that signed in as a deleted account and commits a
+    // moment later must not land in a new account.
+    const auto last = add_user(*m_store, "carol");
+    ASSERT_TRUE(m_store->delete_account("carol").ok());
+    m_store = open(m_options);
+    const auto next = add_user(*m_store, "dave");
+    EXPECT_GT(next, last);
+    EXPECT_EQ(m_store->commit(request(last, 0, "<t/>"), committed).code,
+              store_status_t::NOT_FOUND);
+    EXPECT_EQ(m_store->latest_version(next, false, latest).code, store_status_t::NOT_FOUND);
 }
 
 TEST_P(StoreTest, CommitsFollowTheBaselineRules) {
@@ -281,6 +294,50 @@ TEST_P(StoreTest, PeerLoginsAndPasswordRecordsReplacedOnlyWhileUnchanged) {
     EXPECT_EQ(m_store->record_peer_login(id, peer, 4000, 0).code, store_status_t::NOT_FOUND);
     ASSERT_TRUE(m_store->peer_logged_in_since(id, peer, 0, yes).ok());
     EXPECT_FALSE(yes);
+}
+
+// A database of the schema before account numbers were kept from reuse
+// keeps its accounts, versions and logins when a newer program opens it, and
+// from then on numbers are not reused.
+TEST(SqliteStore, MigratingKeepsAccountsVersionsAndLogins) {
+    testing::temp_dir_t dir;
+    const std::string path = (dir.path() / "old.db").string();
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        std::string sql = "CREATE TABLE schema_version (version INTEGER NOT NULL);"
+                          "INSERT INTO schema_version VALUES (2);";
+        for (const auto& m : schema_migrations()) {
+            if (m.version > 2) break;
+            for (const auto& statement : m.sqlite) sql += statement + ";";
+        }
+        sql += "INSERT INTO accounts VALUES (1, 'ann', 'rec-a', 'c'), (2, 'ben', 'rec-b', 'c');"
+               "INSERT INTO tree_versions VALUES (2, 1, 'd', 'desktop', 4, x'74726565');"
+               "INSERT INTO peer_logins VALUES (2, 'p', 1000);";
+        ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+            << sqlite3_errmsg(db);
+        sqlite3_close(db);
+    }
+    std::unique_ptr<InterfaceStore> store;
+    const auto opened = open_store("sqlite:" + path, store_options_t{}, store);
+    ASSERT_TRUE(opened.ok()) << opened.message;
+    account_t ben;
+    ASSERT_TRUE(store->find_account("ben", ben).ok());
+    EXPECT_EQ(ben.id, 2);
+    EXPECT_EQ(ben.password_hash, "rec-b");
+    tree_version_t latest;
+    ASSERT_TRUE(store->latest_version(2, true, latest).ok());
+    EXPECT_EQ(latest.tree, "tree");
+    bool logged_in = false;
+    ASSERT_TRUE(store->peer_logged_in_since(2, "p", 999, logged_in).ok());
+    EXPECT_TRUE(logged_in);
+    // Deleting still takes the account's rows along.
+    ASSERT_TRUE(store->delete_account("ben").ok());
+    ASSERT_TRUE(store->add_account("cy", "rec-c").ok());
+    account_t cy;
+    ASSERT_TRUE(store->find_account("cy", cy).ok());
+    EXPECT_EQ(cy.id, 3);
+    EXPECT_EQ(store->latest_version(2, false, latest).code, store_status_t::NOT_FOUND);
 }
 
 TEST(SqliteStore, TheDatabaseAndItsLogsArePrivate) {
