@@ -109,8 +109,7 @@ TEST_P(StoreTest, AccountsAreAddedFoundListedRepasswordedAndDeleted) {
     m_store = open(m_options);
     const auto next = add_user(*m_store, "dave");
     EXPECT_GT(next, last);
-    EXPECT_EQ(m_store->commit(request(last, 0, "<t/>"), committed).code,
-              store_status_t::NOT_FOUND);
+    EXPECT_EQ(m_store->commit(request(last, 0, "<t/>"), committed).code, store_status_t::NOT_FOUND);
     EXPECT_EQ(m_store->latest_version(next, false, latest).code, store_status_t::NOT_FOUND);
 }
 
@@ -305,15 +304,17 @@ TEST(SqliteStore, MigratingKeepsAccountsVersionsAndLogins) {
     {
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-        std::string sql = "CREATE TABLE schema_version (version INTEGER NOT NULL);"
-                          "INSERT INTO schema_version VALUES (2);";
+        std::string sql =
+            "CREATE TABLE schema_version (version INTEGER NOT NULL);"
+            "INSERT INTO schema_version VALUES (2);";
         for (const auto& m : schema_migrations()) {
             if (m.version > 2) break;
             for (const auto& statement : m.sqlite) sql += statement + ";";
         }
-        sql += "INSERT INTO accounts VALUES (1, 'ann', 'rec-a', 'c'), (2, 'ben', 'rec-b', 'c');"
-               "INSERT INTO tree_versions VALUES (2, 1, 'd', 'desktop', 4, x'74726565');"
-               "INSERT INTO peer_logins VALUES (2, 'p', 1000);";
+        sql +=
+            "INSERT INTO accounts VALUES (1, 'ann', 'rec-a', 'c'), (2, 'ben', 'rec-b', 'c');"
+            "INSERT INTO tree_versions VALUES (2, 1, 'd', 'desktop', 4, x'74726565');"
+            "INSERT INTO peer_logins VALUES (2, 'p', 1000);";
         ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
             << sqlite3_errmsg(db);
         sqlite3_close(db);
