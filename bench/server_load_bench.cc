@@ -22,6 +22,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -89,6 +90,7 @@ struct tls_side_t {
     SSL_CTX* context = nullptr;
     SSL_SESSION* session = nullptr;
     bool resume = false;
+    long resumed = 0;  // handshakes that resumed the previous session
     ~tls_side_t() {
         if (session) SSL_SESSION_free(session);
         if (context) SSL_CTX_free(context);
@@ -114,6 +116,7 @@ bool tls_round_trip(std::uint16_t port, const std::string& request, tls_side_t& 
         if (n <= 0) break;
         reply_size += static_cast<std::size_t>(n);
     }
+    if (ok && SSL_session_reused(ssl)) ++side.resumed;
     if (ok && side.resume) {
         if (side.session) SSL_SESSION_free(side.session);
         side.session = SSL_get1_session(ssl);
@@ -129,7 +132,16 @@ struct figures_t {
     double p50_ms = 0, p99_ms = 0, max_ms = 0;
     long failures = 0;
     double server_cpu_ms = 0;  // the server's threads' processor time per request
+    double client_cpu_ms = 0;  // the clients' (this process's other threads) per request
+    long resumed = 0;          // TLS handshakes that resumed a session
 };
+
+// Processor time so far of this whole process, in milliseconds.
+double process_cpu_ms() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_nsec) / 1e6;
+}
 
 // Processor time so far of this process's threads whose names start with
 // "zv-" (the server's network and worker threads), in milliseconds.
@@ -159,7 +171,9 @@ figures_t load(std::uint16_t port, const std::string& request, int clients, doub
                const std::string& tls_ca = "", bool resume = false) {
     std::vector<std::vector<double>> latencies(static_cast<std::size_t>(clients));
     std::atomic<long> failures{0};
+    std::atomic<long> resumed{0};
     const double cpu_before = server_cpu_ms();
+    const double process_before = process_cpu_ms();
     const auto end = clock_type::now() + std::chrono::duration<double>(seconds);
     std::vector<std::thread> threads;
     const auto begin = clock_type::now();
@@ -181,6 +195,7 @@ figures_t load(std::uint16_t port, const std::string& request, int clients, doub
                 latencies[static_cast<std::size_t>(c)].push_back(
                     std::chrono::duration<double, std::milli>(clock_type::now() - t0).count());
             }
+            resumed += side.resumed;
         });
     }
     for (auto& t : threads) t.join();
@@ -191,7 +206,11 @@ figures_t load(std::uint16_t port, const std::string& request, int clients, doub
     figures_t f;
     if (all.empty()) return f;
     f.per_second = static_cast<double>(all.size()) / elapsed;
-    f.server_cpu_ms = (server_cpu_ms() - cpu_before) / static_cast<double>(all.size());
+    const double server_ms = server_cpu_ms() - cpu_before;
+    f.server_cpu_ms = server_ms / static_cast<double>(all.size());
+    f.client_cpu_ms =
+        (process_cpu_ms() - process_before - server_ms) / static_cast<double>(all.size());
+    f.resumed = resumed;
     f.p50_ms = all[all.size() / 2];
     f.p99_ms = all[std::min(all.size() - 1, all.size() * 99 / 100)];
     f.max_ms = all.back();
@@ -199,11 +218,21 @@ figures_t load(std::uint16_t port, const std::string& request, int clients, doub
     return f;
 }
 
+// The clients run on the same cores as the server, so besides what was
+// served the figures say what the server alone could serve on this
+// machine's cores at its processor time per request.
 void print(const char* what, const figures_t& f) {
+    const double alone = f.server_cpu_ms > 0
+                             ? 1000.0 * static_cast<double>(std::thread::hardware_concurrency()) /
+                                   f.server_cpu_ms
+                             : 0.0;
     std::printf(
         "%-28s %6.0f req/s  p50 %6.2f ms  p99 %6.2f ms  max %7.2f ms  failures %ld  "
-        "server %.2f ms CPU/req\n",
-        what, f.per_second, f.p50_ms, f.p99_ms, f.max_ms, f.failures, f.server_cpu_ms);
+        "server %.2f ms CPU/req (alone %5.0f req/s)  clients %.2f ms CPU/req",
+        what, f.per_second, f.p50_ms, f.p99_ms, f.max_ms, f.failures, f.server_cpu_ms, alone,
+        f.client_cpu_ms);
+    if (f.resumed > 0) std::printf("  resumed %ld", f.resumed);
+    std::printf("\n");
 }
 
 bool met(const figures_t& f) { return f.per_second >= 3000 && f.p99_ms < 50 && f.failures == 0; }
