@@ -50,6 +50,7 @@
 #include <string>
 #include <vector>
 
+#include "bookmarks/bookmarks_html.h"
 #include "platform/child_process.h"
 #include "server_process_testing.h"
 
@@ -412,34 +413,6 @@ void count(const item_t& f, counts_t& c) {
     }
 }
 
-// Text and attribute values the way browsers escape them.
-std::string html_escape(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&#39;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
 std::string xml_escape(const std::string& text) {
     std::string out;
     out.reserve(text.size());
@@ -476,26 +449,32 @@ void write_html_item(const item_t& i, int depth, const char* mark, std::string& 
     const std::string pad(static_cast<std::size_t>(depth) * 4, ' ');
     if (i.kind == kind_t::FOLDER) {
         out += pad + "<DT><H3 ADD_DATE=\"" + std::to_string(i.added) + "\" LAST_MODIFIED=\"" +
-               std::to_string(i.modified) + "\"" + mark + ">" + html_escape(i.title) + "</H3>\n";
-        if (!i.description.empty()) out += pad + "<DD>" + html_escape(i.description) + "\n";
+               std::to_string(i.modified) + "\"" + mark + ">" +
+               Core_ZorvaneMerge::html_escape(i.title) + "</H3>\n";
+        if (!i.description.empty())
+            out += pad + "<DD>" + Core_ZorvaneMerge::html_escape(i.description) + "\n";
         out += pad + "<DL><p>\n";
         write_html_items(i, depth + 1, out);
         out += pad + "</DL><p>\n";
     } else if (i.kind == kind_t::SEPARATOR) {
         out += pad + "<HR>\n";
     } else {
-        out += pad + "<DT><A HREF=\"" + html_escape(i.url) + "\" ADD_DATE=\"" +
+        out += pad + "<DT><A HREF=\"" + Core_ZorvaneMerge::html_escape(i.url) + "\" ADD_DATE=\"" +
                std::to_string(i.added) + "\"";
         if (i.modified) out += " LAST_MODIFIED=\"" + std::to_string(i.modified) + "\"";
-        if (i.kind == kind_t::FEED) out += " FEEDURL=\"" + html_escape(i.feed_url) + "\"";
+        if (i.kind == kind_t::FEED)
+            out += " FEEDURL=\"" + Core_ZorvaneMerge::html_escape(i.feed_url) + "\"";
         if (i.icon) {
-            out += " ICON_URI=\"" + html_escape(i.url.substr(0, i.url.find('/', 8))) +
+            out += " ICON_URI=\"" +
+                   Core_ZorvaneMerge::html_escape(i.url.substr(0, i.url.find('/', 8))) +
                    "/favicon.ico\" ICON=\"" + icon_data(static_cast<long>(i.added)) + "\"";
         }
-        if (!i.keyword.empty()) out += " SHORTCUTURL=\"" + html_escape(i.keyword) + "\"";
-        if (!i.tags.empty()) out += " TAGS=\"" + html_escape(i.tags) + "\"";
-        out += ">" + html_escape(i.title) + "</A>\n";
-        if (!i.description.empty()) out += pad + "<DD>" + html_escape(i.description) + "\n";
+        if (!i.keyword.empty())
+            out += " SHORTCUTURL=\"" + Core_ZorvaneMerge::html_escape(i.keyword) + "\"";
+        if (!i.tags.empty()) out += " TAGS=\"" + Core_ZorvaneMerge::html_escape(i.tags) + "\"";
+        out += ">" + Core_ZorvaneMerge::html_escape(i.title) + "</A>\n";
+        if (!i.description.empty())
+            out += pad + "<DD>" + Core_ZorvaneMerge::html_escape(i.description) + "\n";
     }
 }
 

@@ -377,29 +377,6 @@ zorvane_node_t kernel_folder(std::string_view guid, const char16_t* title) {
     return f;
 }
 
-std::string escape(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
 std::string dates(const zorvane_node_t& node) {
     std::string out;
     if (node.created > 0)
@@ -413,7 +390,7 @@ void write_items(const zorvane_node_t& folder, int depth, std::string& out);
 
 void write_item(const zorvane_node_t& node, int depth, const char* mark, std::string& out) {
     const std::string pad(static_cast<std::size_t>(depth) * 4, ' ');
-    auto u8 = [](const std::u16string& s) { return escape(Core_Platform::wide_to_utf8(s)); };
+    auto u8 = [](const std::u16string& s) { return html_escape(Core_Platform::wide_to_utf8(s)); };
     if (node.type == NODE_FOLDER) {
         out += pad + "<DT><H3" + dates(node) + mark + ">" + u8(node.title) + "</H3>\n";
         if (!node.description.empty()) out += pad + "<DD>" + u8(node.description) + "\n";
@@ -516,6 +493,30 @@ bool read_bookmarks_html(std::string_view html, zorvane_node_t& tree, std::strin
     clear(root);
     tree = std::move(root);
     return true;
+}
+
+std::string html_escape(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
 }
 
 std::string write_bookmarks_html(const zorvane_node_t& tree) {
