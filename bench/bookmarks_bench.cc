@@ -94,11 +94,14 @@ int main(int argc, char** argv) {
     std::printf("  generated 100k trees (%zu nodes each) in %.1f s\n", count_nodes(big.base),
                 seconds_since(gen_start));
     const timing_t merge_100k = time_merge(big, 11, false);
-    const double peak_mb = static_cast<double>(Core_Platform::peak_resident_bytes()) / (1024.0 * 1024.0);
-    std::printf("  merge_trees, 100k bookmarks, 1%% edits each side: median %.1f ms, processor %.1f ms"
-                " (target <= 150 ms)\n",
-                merge_100k.wall * 1e3, merge_100k.cpu * 1e3);
-    std::printf("  peak resident memory after the 100k merges: %.0f MB (target < 500 MB)\n", peak_mb);
+    const double peak_mb =
+        static_cast<double>(Core_Platform::peak_resident_bytes()) / (1024.0 * 1024.0);
+    std::printf(
+        "  merge_trees, 100k bookmarks, 1%% edits each side: median %.1f ms, processor %.1f ms"
+        " (target <= 150 ms)\n",
+        merge_100k.wall * 1e3, merge_100k.cpu * 1e3);
+    std::printf("  peak resident memory after the 100k merges: %.0f MB (target < 500 MB)\n",
+                peak_mb);
     ok = ok && merge_100k.wall <= 0.150 && peak_mb < 500;
 
     if (merge_only) return 0;
@@ -108,9 +111,10 @@ int main(int argc, char** argv) {
     const timing_t fast_20k = time_merge(mid, 11, false);
     const timing_t literal_20k = time_merge(mid, 3, true);
     const double ratio = literal_20k.wall / fast_20k.wall;
-    std::printf("  20k bookmarks: fast %.2f ms, literal %.1f ms, ratio %.0fx (processor time ratio %.0fx)"
-                " (target >= 50x)\n",
-                fast_20k.wall * 1e3, literal_20k.wall * 1e3, ratio, literal_20k.cpu / fast_20k.cpu);
+    std::printf(
+        "  20k bookmarks: fast %.2f ms, literal %.1f ms, ratio %.0fx (processor time ratio %.0fx)"
+        " (target >= 50x)\n",
+        fast_20k.wall * 1e3, literal_20k.wall * 1e3, ratio, literal_20k.cpu / fast_20k.cpu);
     ok = ok && ratio >= 50;
 
     // 3. Document form of the 100,000-bookmark tree.
@@ -133,9 +137,10 @@ int main(int argc, char** argv) {
     }
     const double rw = median(times);
     const double mb = static_cast<double>(document.size()) / (1024.0 * 1024.0);
-    std::printf("  read_tree + write_tree, %.1f MB document: median %.0f ms, %.1f MB/s; processor %.0f ms,"
-                " %.1f MB/s (target >= 40 MB/s)\n",
-                mb, rw * 1e3, mb / rw, median(cpu) * 1e3, mb / median(cpu));
+    std::printf(
+        "  read_tree + write_tree, %.1f MB document: median %.0f ms, %.1f MB/s; processor %.0f ms,"
+        " %.1f MB/s (target >= 40 MB/s)\n",
+        mb, rw * 1e3, mb / rw, median(cpu) * 1e3, mb / median(cpu));
     ok = ok && mb / rw >= 40;
 
     std::printf("  %s\n", ok ? "all targets met" : "a target was missed");

@@ -222,10 +222,10 @@ figures_t load(std::uint16_t port, const std::string& request, int clients, doub
 // served the figures say what the server alone could serve on this
 // machine's cores at its processor time per request.
 void print(const char* what, const figures_t& f) {
-    const double alone = f.server_cpu_ms > 0
-                             ? 1000.0 * static_cast<double>(std::thread::hardware_concurrency()) /
-                                   f.server_cpu_ms
-                             : 0.0;
+    const double alone =
+        f.server_cpu_ms > 0
+            ? 1000.0 * static_cast<double>(std::thread::hardware_concurrency()) / f.server_cpu_ms
+            : 0.0;
     std::printf(
         "%-28s %6.0f req/s  p50 %6.2f ms  p99 %6.2f ms  max %7.2f ms  failures %ld  "
         "server %.2f ms CPU/req (alone %5.0f req/s)  clients %.2f ms CPU/req",
@@ -267,9 +267,9 @@ int main(int argc, char** argv) {
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?><nodeset><node><guid>ROOT</guid>"
             "<type>folder</type><name>r</name><children>";
         for (int i = 0; i < 1000; ++i) {
-            tree += "<node><guid>b" + std::to_string(i) + "</guid><type>bookmark</type><name>Page " +
-                    std::to_string(i) + "</name><url>http://example.org/" + std::to_string(i) +
-                    "</url></node>";
+            tree += "<node><guid>b" + std::to_string(i) +
+                    "</guid><type>bookmark</type><name>Page " + std::to_string(i) +
+                    "</name><url>http://example.org/" + std::to_string(i) + "</url></node>";
         }
         tree += "</children></node></nodeset>";
         commit_request_t first;
@@ -326,8 +326,7 @@ int main(int argc, char** argv) {
             store_pool_t pool(url, store_options_t{});
             authenticator_t authenticator{authenticator_options_t{}};
             maintenance_watch_t maintenance(pool, std::chrono::seconds(1));
-            sync_handler_t handler(sync_handler_options_t{}, pool, authenticator, maintenance,
-                                   log);
+            sync_handler_t handler(sync_handler_options_t{}, pool, authenticator, maintenance, log);
             tcp_server_t server(net, handler, log);
             std::string error;
             if (!server.start(error)) {

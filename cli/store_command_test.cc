@@ -161,8 +161,7 @@ TEST_F(StoreCommand, UsageErrorsExitWith2) {
 TEST_F(StoreCommand, EmptyStandardInputIsNoPassword) {
     EXPECT_EQ(run({"--data-dir", m_dir.string(), "--user", "alice", "--password-stdin"}, ""),
               kExitUsage);
-    EXPECT_NE(m_err.str().find("no password on standard input"), std::string::npos)
-        << m_err.str();
+    EXPECT_NE(m_err.str().find("no password on standard input"), std::string::npos) << m_err.str();
     EXPECT_EQ(lines_of_err(), 1);
     EXPECT_EQ(m_out.str(), "");
 }

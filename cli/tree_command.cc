@@ -48,7 +48,9 @@ struct subcommand_t {
     std::function<int(const arguments_t&, std::ostream&, std::ostream&)> run;
 };
 
-std::u16string path_of(const std::string& argument) { return Core_Platform::ansi_to_wide(argument); }
+std::u16string path_of(const std::string& argument) {
+    return Core_Platform::ansi_to_wide(argument);
+}
 
 // Reads and parses a tree document; on failure tells why on `err`.
 bool load_tree(const std::string& path, zorvane_node_t& tree, std::ostream& err) {
@@ -97,10 +99,14 @@ std::string json_string(std::string_view s) {
 
 const char* op_name(std::int32_t op) {
     switch (op) {
-        case change_path: return "path";
-        case change_put: return "put";
-        case change_delete: return "delete";
-        case change_move: return "move";
+        case change_path:
+            return "path";
+        case change_put:
+            return "put";
+        case change_delete:
+            return "delete";
+        case change_move:
+            return "move";
     }
     return "unknown";
 }
@@ -128,7 +134,8 @@ int diff(const arguments_t& a, std::ostream& out, std::ostream& err) {
     list.insert(list.end(), moves.begin(), moves.end());
     for (const change_record& r : list) {
         out << "{\"op\":\"" << op_name(r.op) << "\",\"guid\":" << json_string(r.node.guid)
-            << ",\"parent\":" << json_string(r.parent_guid) << ",\"index\":" << r.node.index << "}\n";
+            << ",\"parent\":" << json_string(r.parent_guid) << ",\"index\":" << r.node.index
+            << "}\n";
     }
     return kExitOk;
 }
@@ -196,7 +203,8 @@ void outline(const zorvane_node_t& folder, int depth, std::ostream& out) {
                 break;
         }
         out << title;
-        if (!c.url.empty()) out << "  <" << Core_Platform::wide_to_utf8(to_display_form(c.url)) << ">";
+        if (!c.url.empty())
+            out << "  <" << Core_Platform::wide_to_utf8(to_display_form(c.url)) << ">";
         if (c.type == NODE_FEED) out << " (feed)";
         if (c.type == NODE_QUERY) out << " (query)";
         if (c.type == NODE_NOTE) out << " (note)";
@@ -227,41 +235,62 @@ int show(const arguments_t& a, std::ostream& out, std::ostream& err) {
 
 const std::vector<subcommand_t>& subcommands() {
     static const std::vector<subcommand_t> list = {
-        {"normalize", "IN OUT",
-         "Reads the tree document IN and writes it to OUT in the engine's exact form.\n", 2, {},
+        {"normalize",
+         "IN OUT",
+         "Reads the tree document IN and writes it to OUT in the engine's exact form.\n",
+         2,
+         {},
          &normalize},
-        {"equal", "A B",
+        {"equal",
+         "A B",
          "Prints true when the trees of A and B are equal (same nodes in the same order,\n"
          "addresses compared by their comparison key, times ignored), else false.\n",
-         2, {}, &equal},
-        {"diff", "NEW OLD",
+         2,
+         {},
+         &equal},
+        {"diff",
+         "NEW OLD",
          "Prints what turns the tree OLD into NEW, one JSON object per line:\n"
          "  {\"op\":\"path|put|delete|move\",\"guid\":\"...\",\"parent\":\"...\",\"index\":N}\n"
          "first the path, put and delete records, then the moves that give OLD the order\n"
          "of NEW. \"index\" is the node's position (a move's target position).\n",
-         2, {}, &diff},
-        {"merge", "REMOTE BASE LOCAL OUT [--skip-deletes]",
+         2,
+         {},
+         &diff},
+        {"merge",
+         "REMOTE BASE LOCAL OUT [--skip-deletes]",
          "Merges the changes of REMOTE and LOCAL since their common state BASE and writes\n"
          "the result to OUT. Where both changed a node, LOCAL's fields win. Each folder\n"
          "keeps LOCAL's order if LOCAL reordered it, else REMOTE's if REMOTE did.\n"
          "  --skip-deletes   remove nothing that BASE has\n",
-         4, {"--skip-deletes"}, &merge},
-        {"adopt", "CLIENT_TYPE INCOMING LOCAL OUT",
+         4,
+         {"--skip-deletes"},
+         &merge},
+        {"adopt",
+         "CLIENT_TYPE INCOMING LOCAL OUT",
          "Writes to OUT the tree a browser with the tree LOCAL adopts when the server's\n"
          "tree INCOMING was written by CLIENT_TYPE (FIREFOX and WEB trees are taken as\n"
          "they are; otherwise LOCAL's menu queries are kept and INCOMING is added).\n",
-         4, {}, &adopt},
-        {"url", "key|stored|display TEXT",
+         4,
+         {},
+         &adopt},
+        {"url",
+         "key|stored|display TEXT",
          "Prints a form of the address TEXT: 'key' the comparison key of TEXT taken as a\n"
          "stored address, 'stored' the stored form of TEXT, 'display' the display form\n"
          "of TEXT taken as a stored address.\n",
-         2, {}, &url},
-        {"show", "FILE [--html]",
+         2,
+         {},
+         &url},
+        {"show",
+         "FILE [--html]",
          "Prints the tree of FILE as an outline, two spaces of indent per level: folders\n"
          "as 'Title/', bookmarks as 'Title  <address>' (the display form), separators as\n"
          "'----'.\n"
          "  --html   FILE is a browser's bookmark-file HTML, not a tree document\n",
-         1, {"--html"}, &show},
+         1,
+         {"--html"},
+         &show},
     };
     return list;
 }
@@ -281,8 +310,8 @@ int run_tree_command(const std::vector<std::string>& args, std::ostream& out, st
         if (args[0] != s.name) continue;
         arguments_t parsed;
         std::string error;
-        if (!parse_arguments(std::vector<std::string>(args.begin() + 1, args.end()), s.options, parsed,
-                             error)) {
+        if (!parse_arguments(std::vector<std::string>(args.begin() + 1, args.end()), s.options,
+                             parsed, error)) {
             err << "zorvane tree " << s.name << ": " << error << " (usage: zorvane tree " << s.name
                 << " " << s.usage << ")\n";
             return kExitUsage;

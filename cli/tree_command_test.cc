@@ -4,8 +4,8 @@
 
 #include <sstream>
 
-#include "bookmarks/tree_xml.h"
 #include "arguments.h"
+#include "bookmarks/tree_xml.h"
 #include "command.h"
 #include "common/whole_file.h"
 #include "platform/strings.h"
@@ -50,8 +50,8 @@ protected:
             children += std::string("<node><guid>") + c + "</guid><type>bookmark</type><name>" + c +
                         "</name><url>http://example.com/" + c + "</url></node>";
         }
-        return "<nodeset><node><guid>ROOT</guid><type>folder</type><name>R</name><children>" + children +
-               "</children></node></nodeset>";
+        return "<nodeset><node><guid>ROOT</guid><type>folder</type><name>R</name><children>" +
+               children + "</children></node></nodeset>";
     }
     int run(const std::vector<std::string>& args) {
         m_out.str("");
@@ -83,7 +83,8 @@ TEST_F(TreeCommand, NormalizeWritesTheExactForm) {
 }
 
 TEST_F(TreeCommand, RejectedTreeWritesNothing) {
-    std::string bad = file("bad.xml", "<nodeset><node><guid>x</guid><type>nonsense</type></node></nodeset>");
+    std::string bad =
+        file("bad.xml", "<nodeset><node><guid>x</guid><type>nonsense</type></node></nodeset>");
     std::string out = target("out.xml");
     EXPECT_EQ(run({"tree", "normalize", bad, out}), kExitFailure);
     EXPECT_FALSE(Core_Common::is_regular_file(wide(out)));
@@ -135,10 +136,15 @@ TEST_F(TreeCommand, AdoptTakesWebTreesAsTheyAre) {
 TEST_F(TreeCommand, UrlForms) {
     ASSERT_EQ(run({"tree", "url", "key", "HTTP://Example.COM#top"}), kExitOk);
     EXPECT_EQ(m_out.str(), "http://example.com/\n");
-    ASSERT_EQ(run({"tree", "url", "stored", "http://B\xC3\xBC" "cher.example/a b"}), kExitOk);
+    ASSERT_EQ(run({"tree", "url", "stored",
+                   "http://B\xC3\xBC"
+                   "cher.example/a b"}),
+              kExitOk);
     EXPECT_EQ(m_out.str(), "http://B%C3%BCcher.example/a%20b\n");
     ASSERT_EQ(run({"tree", "url", "display", "http://B%C3%BCcher.example/a%20b"}), kExitOk);
-    EXPECT_EQ(m_out.str(), "http://B\xC3\xBC" "cher.example/a b\n");
+    EXPECT_EQ(m_out.str(),
+              "http://B\xC3\xBC"
+              "cher.example/a b\n");
 }
 
 TEST_F(TreeCommand, ShowPrintsAnOutlineOfEitherForm) {

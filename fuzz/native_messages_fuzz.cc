@@ -2,10 +2,9 @@
 // sends, cut into pieces at the places the input's first bytes choose, and
 // every message it yields through the depth check and the JSON parser the
 // host uses.
-#include <nlohmann/json.hpp>
-
 #include <cstddef>
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string_view>
 #include <vector>
 
@@ -26,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             Zorvane_Native::kMaxJsonDepth)
             continue;
         const auto j = nlohmann::json::parse(e.text, nullptr, false);
-        if (!j.is_discarded()) (void)j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        if (!j.is_discarded())
+            (void)j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     }
     return 0;
 }

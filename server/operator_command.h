@@ -31,7 +31,7 @@ inline constexpr int EXIT_USAGE = 2;   // bad command line or configuration
 // Results go to `out`, errors to `err` as one line naming the command and the
 // reason; `in` supplies a password for --password-stdin. Returns the exit
 // status. Not thread-safe (reads the environment).
-int run_operator_command(const std::vector<std::string>& args, std::istream& in,
-                         std::ostream& out, std::ostream& err);
+int run_operator_command(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+                         std::ostream& err);
 
 }  // namespace Core_Server

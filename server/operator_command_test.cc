@@ -11,9 +11,9 @@
 namespace Core_Server {
 namespace {
 
+using testing::backend_enum;
 using ::testing::HasSubstr;
 using ::testing::Not;
-using testing::backend_enum;
 using testing::process_result_t;
 using testing::scratch_store_t;
 
@@ -73,10 +73,18 @@ TEST_P(OperatorCommandTest, ManagesAccountsWithPasswordsFromEnvironmentOrStdin) 
     EXPECT_EQ(r.status, EXIT_FAILED);
     EXPECT_THAT(r.err, HasSubstr("no account \"carol\""));
 
-    ASSERT_EQ(run({"user", "add", "al\xc3\xaf" "ce", "--password-stdin"}, {}, "pw\n").status, 0);
+    ASSERT_EQ(run({"user", "add",
+                   "al\xc3\xaf"
+                   "ce",
+                   "--password-stdin"},
+                  {}, "pw\n")
+                  .status,
+              0);
     r = run({"user", "list"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "al\xc3\xaf" "ce\tno bookmarks\nbob\tno bookmarks\n");
+    EXPECT_EQ(r.out,
+              "al\xc3\xaf"
+              "ce\tno bookmarks\nbob\tno bookmarks\n");
 
     r = run({"user", "del", "bob"});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -97,19 +105,45 @@ TEST_P(OperatorCommandTest, RefusesPasswordsItCannotTakeSafely) {
     const std::vector<case_t> cases = {
         {{"user", "add", "bob"}, {}, "", EXIT_USAGE, "exactly one of --password-env"},
         {{"user", "add", "bob", "--password-env", "PW", "--password-stdin"},
-         {{"PW", "x"}}, "x\n", EXIT_USAGE, "exactly one of --password-env"},
+         {{"PW", "x"}},
+         "x\n",
+         EXIT_USAGE,
+         "exactly one of --password-env"},
         {{"user", "add", "bob", "s3cret"}, {}, "", EXIT_USAGE, "unexpected argument"},
-        {{"user", "add", "bob", "--password-env", "ZV_UNSET_VARIABLE"}, {}, "", EXIT_FAILED,
+        {{"user", "add", "bob", "--password-env", "ZV_UNSET_VARIABLE"},
+         {},
+         "",
+         EXIT_FAILED,
          "environment variable ZV_UNSET_VARIABLE is not set"},
-        {{"user", "add", "bob", "--password-stdin"}, {}, "", EXIT_FAILED,
+        {{"user", "add", "bob", "--password-stdin"},
+         {},
+         "",
+         EXIT_FAILED,
          "no password on standard input"},
-        {{"user", "add", "bob", "--password-stdin"}, {}, "\n", EXIT_FAILED, "the password is empty"},
-        {{"user", "add", "", "--password-stdin"}, {}, "pw\n", EXIT_USAGE, "not a valid account name"},
-        {{"user", "add", "a\tb", "--password-stdin"}, {}, "pw\n", EXIT_USAGE,
+        {{"user", "add", "bob", "--password-stdin"},
+         {},
+         "\n",
+         EXIT_FAILED,
+         "the password is empty"},
+        {{"user", "add", "", "--password-stdin"},
+         {},
+         "pw\n",
+         EXIT_USAGE,
          "not a valid account name"},
-        {{"user", "add", "\xff", "--password-stdin"}, {}, "pw\n", EXIT_USAGE,
+        {{"user", "add", "a\tb", "--password-stdin"},
+         {},
+         "pw\n",
+         EXIT_USAGE,
          "not a valid account name"},
-        {{"user", "add", std::string(256, 'a'), "--password-stdin"}, {}, "pw\n", EXIT_USAGE,
+        {{"user", "add", "\xff", "--password-stdin"},
+         {},
+         "pw\n",
+         EXIT_USAGE,
+         "not a valid account name"},
+        {{"user", "add", std::string(256, 'a'), "--password-stdin"},
+         {},
+         "pw\n",
+         EXIT_USAGE,
          "not a valid account name"},
     };
     for (const auto& c : cases) {
@@ -212,9 +246,13 @@ TEST(OperatorCommand, HelpIsThereForEveryCommand) {
                              "--store URL", "--keep-versions N", "ZORVANE_STORE"}) {
         EXPECT_THAT(r.out, HasSubstr(word));
     }
-    for (const auto& command : std::vector<std::vector<std::string>>{
-             {"user", "--help"}, {"user", "add", "--help"}, {"history", "--help"},
-             {"restore", "-h"}, {"maintenance", "--help"}, {"serve", "--help"}, {"help"}}) {
+    for (const auto& command : std::vector<std::vector<std::string>>{{"user", "--help"},
+                                                                     {"user", "add", "--help"},
+                                                                     {"history", "--help"},
+                                                                     {"restore", "-h"},
+                                                                     {"maintenance", "--help"},
+                                                                     {"serve", "--help"},
+                                                                     {"help"}}) {
         r = server(command);
         EXPECT_EQ(r.status, 0) << command[0];
         EXPECT_THAT(r.out, HasSubstr("Usage: zorvane-server")) << command[0];
@@ -222,8 +260,9 @@ TEST(OperatorCommand, HelpIsThereForEveryCommand) {
     }
     EXPECT_THAT(server({"user", "--help"}).out, HasSubstr("--password-stdin"));
     r = server({"serve", "--help"});
-    for (const char* word : {"--listen ADDR:PORT", "--store URL", "--threads N", "--max-request BYTES",
-                             "--max-connections N", "--max-tree BYTES", "--timeout SECONDS"}) {
+    for (const char* word :
+         {"--listen ADDR:PORT", "--store URL", "--threads N", "--max-request BYTES",
+          "--max-connections N", "--max-tree BYTES", "--timeout SECONDS"}) {
         EXPECT_THAT(r.out, HasSubstr(word));
     }
 }
@@ -267,12 +306,16 @@ TEST(OperatorCommand, BadConfigurationFailsClearly) {
 
 TEST(OperatorCommand, AccountNamesAreNonEmptyCleanUtf8) {
     EXPECT_TRUE(is_valid_account_name("bob"));
-    EXPECT_TRUE(is_valid_account_name("b\xc3\xb6" "b@example.org"));
+    EXPECT_TRUE(
+        is_valid_account_name("b\xc3\xb6"
+                              "b@example.org"));
     EXPECT_TRUE(is_valid_account_name(std::string(255, 'x')));
     EXPECT_FALSE(is_valid_account_name(""));
     EXPECT_FALSE(is_valid_account_name(std::string(256, 'x')));
     EXPECT_FALSE(is_valid_account_name("a\nb"));
-    EXPECT_FALSE(is_valid_account_name("a\x01" "b"));
+    EXPECT_FALSE(
+        is_valid_account_name("a\x01"
+                              "b"));
     EXPECT_FALSE(is_valid_account_name("\xc3"));
     EXPECT_FALSE(is_valid_account_name("\xed\xa0\x80"));  // an encoded surrogate
 }

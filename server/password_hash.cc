@@ -68,10 +68,9 @@ bool derive(std::string_view password, const std::string& salt,
     // scrypt needs 128*r*(N + p + 2) bytes; leave room for OpenSSL's own.
     const std::uint64_t maxmem = 128 * r * (n + p + 2) + (std::uint64_t{1} << 20);
     std::string key(length, '\0');
-    const int ok = EVP_PBE_scrypt(password.data(), password.size(),
-                                  reinterpret_cast<const unsigned char*>(salt.data()), salt.size(),
-                                  n, r, p, maxmem, reinterpret_cast<unsigned char*>(key.data()),
-                                  key.size());
+    const int ok = EVP_PBE_scrypt(
+        password.data(), password.size(), reinterpret_cast<const unsigned char*>(salt.data()),
+        salt.size(), n, r, p, maxmem, reinterpret_cast<unsigned char*>(key.data()), key.size());
     if (ok != 1) return false;
     out = std::move(key);
     return true;

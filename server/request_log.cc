@@ -12,8 +12,9 @@ namespace {
 
 std::string time_stamp() {
     const auto now = std::chrono::system_clock::now();
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        now.time_since_epoch()) .count() % 1000;
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
     char suffix[8];
     std::snprintf(suffix, sizeof suffix, ".%03d", static_cast<int>(ms));
     return format_utc(now) + suffix;

@@ -81,8 +81,8 @@ public:
     server_process_t(const std::string& store_url, const std::vector<std::string>& extra = {}) {
         int err[2];
         if (pipe(err) != 0) throw std::runtime_error("pipe");
-        std::vector<std::string> args = {ZV_SERVER_BINARY, "--store", store_url, "serve",
-                                         "--listen", "127.0.0.1:0"};
+        std::vector<std::string> args = {ZV_SERVER_BINARY, "--store",  store_url,
+                                         "serve",          "--listen", "127.0.0.1:0"};
         args.insert(args.end(), extra.begin(), extra.end());
         m_pid = fork();
         if (m_pid < 0) throw std::runtime_error("fork");

@@ -52,8 +52,8 @@ public:
                    std::to_string(random() % 1000000);
         run_admin(base, "CREATE SCHEMA " + m_schema);
         const std::string b = base;
-        m_url = b + (b.find('?') == std::string::npos ? "?" : "&") +
-                "options=-csearch_path%3D" + m_schema;
+        m_url = b + (b.find('?') == std::string::npos ? "?" : "&") + "options=-csearch_path%3D" +
+                m_schema;
     }
     scratch_store_t(const scratch_store_t&) = delete;
     scratch_store_t& operator=(const scratch_store_t&) = delete;
@@ -99,7 +99,8 @@ private:
             PQfinish(conn);
             throw std::runtime_error(std::string("cannot connect to ") + url + ": " + text);
         }
-        PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
+        PQsetNoticeProcessor(
+            conn, [](void*, const char*) {}, nullptr);
         PGresult* res = PQexec(conn, sql.c_str());
         const bool ok = PQresultStatus(res) == PGRES_COMMAND_OK;
         const std::string text = PQresultErrorMessage(res);
@@ -117,10 +118,10 @@ private:
 }  // namespace Core_Server::testing
 
 // Skips the current test, loudly, when `scratch` cannot be had.
-#define ZV_REQUIRE_STORE(scratch)                                                             \
-    do {                                                                                      \
-        if (!(scratch).available()) {                                                         \
-            GTEST_SKIP() << "PostgreSQL not tested: ZV_TEST_POSTGRES_URL is not set (run "   \
-                            "the tests through scripts/with-postgres, as ctest does)";       \
-        }                                                                                     \
+#define ZV_REQUIRE_STORE(scratch)                                                          \
+    do {                                                                                   \
+        if (!(scratch).available()) {                                                      \
+            GTEST_SKIP() << "PostgreSQL not tested: ZV_TEST_POSTGRES_URL is not set (run " \
+                            "the tests through scripts/with-postgres, as ctest does)";     \
+        }                                                                                  \
     } while (0)

@@ -167,9 +167,10 @@ public:
         const auto remote = m_socket.remote_endpoint(ec);
         if (!ec) {
             m_request.peer_address = remote.address().to_string();
-            m_request.peer = remote.address().is_v6()
-                                 ? "[" + m_request.peer_address + "]:" + std::to_string(remote.port())
-                                 : m_request.peer_address + ":" + std::to_string(remote.port());
+            m_request.peer =
+                remote.address().is_v6()
+                    ? "[" + m_request.peer_address + "]:" + std::to_string(remote.port())
+                    : m_request.peer_address + ":" + std::to_string(remote.port());
         }
         ++m_server.open;
     }
@@ -434,9 +435,9 @@ private:
         entry.bytes_in = m_bytes_in;
         entry.bytes_out = m_bytes_out;
         entry.tls = m_request.tls;
-        entry.milliseconds = std::chrono::duration<double, std::milli>(
-                                 std::chrono::steady_clock::now() - m_started)
-                                 .count();
+        entry.milliseconds =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_started)
+                .count();
         m_server.log.write(entry);
         ++m_server.finished;
     }
@@ -554,8 +555,8 @@ bool tcp_server_t::start(std::string& error) {
     error_code ec;
     const auto address = asio::ip::make_address(s.options.address, ec);
     if (ec) {
-        error = "cannot listen on " + where + ": \"" + s.options.address +
-                "\" is not an IP address";
+        error =
+            "cannot listen on " + where + ": \"" + s.options.address + "\" is not an IP address";
         return false;
     }
     const tcp::endpoint endpoint(address, s.options.port);

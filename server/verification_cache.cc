@@ -19,8 +19,7 @@ void append_field(std::string& out, std::string_view field) {
 
 }  // namespace
 
-verification_cache_t::verification_cache_t(std::chrono::milliseconds lifetime,
-                                           std::size_t capacity)
+verification_cache_t::verification_cache_t(std::chrono::milliseconds lifetime, std::size_t capacity)
     : m_lifetime(lifetime), m_capacity(capacity), m_secret(32, '\0') {
     if (RAND_bytes(reinterpret_cast<unsigned char*>(m_secret.data()),
                    static_cast<int>(m_secret.size())) != 1) {
@@ -28,9 +27,7 @@ verification_cache_t::verification_cache_t(std::chrono::milliseconds lifetime,
     }
 }
 
-verification_cache_t::~verification_cache_t() {
-    OPENSSL_cleanse(m_secret.data(), m_secret.size());
-}
+verification_cache_t::~verification_cache_t() { OPENSSL_cleanse(m_secret.data(), m_secret.size()); }
 
 std::string verification_cache_t::key(std::string_view name, std::string_view password,
                                       std::string_view record) const {

@@ -49,17 +49,17 @@ inline constexpr std::string_view kNotesGuid = "BOOKMARK_NOTES";
 inline constexpr std::size_t kMaxTreeDepth = 100;
 
 struct zorvane_node_t {
-    std::string guid;             // unique within a tree (by expectation, not enforced)
-    std::int32_t type = 0;        // node_type_enum; other values have no name
-    std::u16string title;         // display name
-    std::u16string description;   // for a note: the note's body
-    std::u16string tag;           // tags, as one string
+    std::string guid;            // unique within a tree (by expectation, not enforced)
+    std::int32_t type = 0;       // node_type_enum; other values have no name
+    std::u16string title;        // display name
+    std::u16string description;  // for a note: the note's body
+    std::u16string tag;          // tags, as one string
     std::u16string keyword;
-    std::string url;              // stored form (url_forms.h)
-    std::string feed_url;         // stored form, feeds only
-    std::int64_t created = 0;     // carried through, never interpreted
-    std::int64_t modified = 0;    // carried through, never interpreted
-    std::int32_t index = 0;       // position among the parent's children when read
+    std::string url;                       // stored form (url_forms.h)
+    std::string feed_url;                  // stored form, feeds only
+    std::int64_t created = 0;              // carried through, never interpreted
+    std::int64_t modified = 0;             // carried through, never interpreted
+    std::int32_t index = 0;                // position among the parent's children when read
     std::vector<zorvane_node_t> children;  // in display order
 
     zorvane_node_t() = default;

@@ -30,8 +30,8 @@ TEST(NodeKinds, NamesAndCodes) {
 }
 
 TEST(NodeKinds, KernelNodesAreFoldersWithFixedIdentifiers) {
-    for (const char* g : {"ROOT", "BOOKMARK_TOOLBAR", "BOOKMARK_MENU", "BOOKMARK_UNFILED",
-                          "BOOKMARK_NOTES"}) {
+    for (const char* g :
+         {"ROOT", "BOOKMARK_TOOLBAR", "BOOKMARK_MENU", "BOOKMARK_UNFILED", "BOOKMARK_NOTES"}) {
         EXPECT_TRUE(is_kernel_node(folder(g))) << g;
         EXPECT_FALSE(is_kernel_node(bookmark(g))) << g;
     }
@@ -66,7 +66,8 @@ TEST(FindNode, RootIsAlwaysTheTop) {
 
 TEST(FindNode, PreOrderWithDirectChildBeforeItsSubtree) {
     // "x" directly under the top and again below it.
-    zorvane_node_t tree = folder("ROOT", {folder("x", {bookmark("x")}), folder("f", {bookmark("x")})});
+    zorvane_node_t tree =
+        folder("ROOT", {folder("x", {bookmark("x")}), folder("f", {bookmark("x")})});
     EXPECT_EQ(find_node(tree, "x"), &tree.children[0]);
     // Pre-order: the subtree of an earlier sibling comes before a later sibling.
     zorvane_node_t deep = folder("ROOT", {folder("f", {bookmark("y")}), bookmark("y")});

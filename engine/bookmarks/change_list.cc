@@ -30,7 +30,8 @@ void list_moves(const zorvane_node_t& x, const zorvane_node_t& y, change_list& o
     // Without repeated identifiers a child is therefore already in place
     // exactly when it is the first of that rest; with repeats, the order is
     // replayed one record at a time.
-    const bool unique = unique_identifiers(y.children, in_y) && unique_identifiers(x.children, in_x);
+    const bool unique =
+        unique_identifiers(y.children, in_y) && unique_identifiers(x.children, in_x);
     std::vector<bool> placed;
     std::size_t first_rest = 0;
     std::vector<const zorvane_node_t*> current;
@@ -57,8 +58,9 @@ void list_moves(const zorvane_node_t& x, const zorvane_node_t& y, change_list& o
             if (!in_place) {
                 const zorvane_node_t* moved = *at;
                 current.erase(at);
-                current.insert(current.begin() + static_cast<std::ptrdiff_t>(std::min(i, current.size())),
-                               moved);
+                current.insert(
+                    current.begin() + static_cast<std::ptrdiff_t>(std::min(i, current.size())),
+                    moved);
             }
         }
         if (!in_place) {
@@ -93,9 +95,12 @@ change_list moves_between(const zorvane_node_t& new_tree, const zorvane_node_t& 
 void apply_changes(zorvane_node_t& tree, const change_list& list, change_filter_enum filter) {
     auto selected = [filter](std::int32_t op) {
         switch (filter) {
-            case FILTER_PUT: return op == change_path || op == change_put;
-            case FILTER_DELETE: return op == change_delete;
-            case FILTER_MOVE: return op == change_move;
+            case FILTER_PUT:
+                return op == change_path || op == change_put;
+            case FILTER_DELETE:
+                return op == change_delete;
+            case FILTER_MOVE:
+                return op == change_move;
         }
         return false;
     };
@@ -108,10 +113,18 @@ void apply_changes(zorvane_node_t& tree, const change_list& list, change_filter_
     for (const change_record& r : list) {
         if (!selected(r.op)) continue;
         switch (r.op) {
-            case change_path: work.apply_path(r.node, r.parent_guid); break;
-            case change_put: work.apply_put(r.node, r.parent_guid); break;
-            case change_delete: work.apply_delete(r.node.guid, r.parent_guid); break;
-            case change_move: work.apply_move(r.node.guid, r.node.index, r.parent_guid); break;
+            case change_path:
+                work.apply_path(r.node, r.parent_guid);
+                break;
+            case change_put:
+                work.apply_put(r.node, r.parent_guid);
+                break;
+            case change_delete:
+                work.apply_delete(r.node.guid, r.parent_guid);
+                break;
+            case change_move:
+                work.apply_move(r.node.guid, r.node.index, r.parent_guid);
+                break;
         }
     }
     tree = work.release();

@@ -29,11 +29,11 @@ enum change_op_enum : std::int32_t {
 };
 
 struct change_record {
-    std::int32_t op = 0;       // change_op_enum
-    zorvane_node_t node;       // put, delete, move: the node with its subtree;
-                               // path: the node's own fields without children
-    std::string parent_guid;   // the parent under which the change applies;
-                               // empty for a change at the top of the tree
+    std::int32_t op = 0;      // change_op_enum
+    zorvane_node_t node;      // put, delete, move: the node with its subtree;
+                              // path: the node's own fields without children
+    std::string parent_guid;  // the parent under which the change applies;
+                              // empty for a change at the top of the tree
 };
 
 using change_list = std::vector<change_record>;

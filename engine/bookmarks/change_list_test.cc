@@ -46,7 +46,8 @@ TEST(DiffTrees, TreeAgainstItselfIsEmpty) {
 }
 
 TEST(DiffTrees, AddedBookmarkListsItsPathThenThePut) {
-    zorvane_node_t old_tree = folder("ROOT", {folder("BOOKMARK_MENU", {folder("F", {bookmark("a")})})});
+    zorvane_node_t old_tree =
+        folder("ROOT", {folder("BOOKMARK_MENU", {folder("F", {bookmark("a")})})});
     zorvane_node_t new_tree = old_tree;
     new_tree.children[0].children[0].children.push_back(bookmark("new"));
 
@@ -221,7 +222,8 @@ TEST(MovesBetween, PropertyOverRandomPermutationsAndEdits) {
         apply_changes(applied, moves_between(new_tree, old_tree), FILTER_MOVE);
 
         // Check folder by folder, matched from the top.
-        std::vector<std::pair<const zorvane_node_t*, const zorvane_node_t*>> pending{{&new_tree, &applied}};
+        std::vector<std::pair<const zorvane_node_t*, const zorvane_node_t*>> pending{
+            {&new_tree, &applied}};
         while (!pending.empty()) {
             auto [n, a] = pending.back();
             pending.pop_back();
@@ -235,8 +237,8 @@ TEST(MovesBetween, PropertyOverRandomPermutationsAndEdits) {
             expected.insert(expected.end(), old_only.begin(), old_only.end());
             std::vector<std::string> actual;
             for (const auto& c : a->children) actual.push_back(c.guid);
-            ASSERT_EQ(actual, expected) << "seed " << seed << " round " << round << " folder " << n->guid
-                                        << "\nnew " << tree_generator::outline(new_tree)
+            ASSERT_EQ(actual, expected) << "seed " << seed << " round " << round << " folder "
+                                        << n->guid << "\nnew " << tree_generator::outline(new_tree)
                                         << "\nold " << tree_generator::outline(old_tree);
             for (const auto& c : n->children) {
                 if (const zorvane_node_t* m = find_child(a, c.guid)) pending.emplace_back(&c, m);
@@ -258,7 +260,8 @@ TEST(ChangeListDifferential, MatchesLiteralImplementation) {
         zorvane_node_t a = gen.make_tree(options);
         zorvane_node_t b = round % 5 == 0 ? gen.make_tree(options) : a;
         gen.edit(b, gen.below(10));
-        const std::string where = "seed " + std::to_string(seed) + " round " + std::to_string(round);
+        const std::string where =
+            "seed " + std::to_string(seed) + " round " + std::to_string(round);
 
         change_list fast = diff_trees(b, a);
         change_list slow = literal::diff_trees(b, a);
@@ -280,8 +283,9 @@ TEST(ChangeListDifferential, MatchesLiteralImplementation) {
         zorvane_node_t x = a, y = a;
         apply_changes(x, fast_moves, FILTER_MOVE);
         literal::apply_changes(y, slow_moves, FILTER_MOVE);
-        ASSERT_TRUE(tree_generator::identical(x, y)) << where << "\n" << tree_generator::outline(x)
-                                                     << "\n" << tree_generator::outline(y);
+        ASSERT_TRUE(tree_generator::identical(x, y)) << where << "\n"
+                                                     << tree_generator::outline(x) << "\n"
+                                                     << tree_generator::outline(y);
     }
 }
 

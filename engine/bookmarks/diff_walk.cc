@@ -25,7 +25,8 @@ private:
     // Same identifiers at the same positions, in an old tree without
     // repeated identifiers: each child's match is the child at its position.
     bool same_identifiers(const zorvane_node_t& n, const zorvane_node_t* o) const {
-        if (m_old_has_repeats || o == nullptr || n.children.size() != o->children.size()) return false;
+        if (m_old_has_repeats || o == nullptr || n.children.size() != o->children.size())
+            return false;
         for (std::size_t i = 0; i < n.children.size(); ++i) {
             if (n.children[i].guid != o->children[i].guid) return false;
         }

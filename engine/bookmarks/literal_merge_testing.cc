@@ -1,9 +1,9 @@
 #include "bookmarks/literal_merge_testing.h"
 
 #include <algorithm>
-#include <unordered_set>
 #include <functional>
 #include <string_view>
+#include <unordered_set>
 
 #include "bookmarks/moved_nodes.h"
 #include "bookmarks/tree_compare.h"
@@ -55,8 +55,8 @@ void moves(const zorvane_node_t& x, const zorvane_node_t& y, change_list& out) {
             out.push_back(r);
             std::string moved = current[j];
             current.erase(current.begin() + static_cast<std::ptrdiff_t>(j));
-            current.insert(current.begin() + static_cast<std::ptrdiff_t>(std::min(i, current.size())),
-                           moved);
+            current.insert(
+                current.begin() + static_cast<std::ptrdiff_t>(std::min(i, current.size())), moved);
         }
         ++i;
         moves(c, *match, out);
@@ -96,7 +96,8 @@ void apply_one(zorvane_node_t& tree, const change_record& r) {
                 zorvane_node_t moved = std::move(*child);
                 kids.erase(kids.begin() + static_cast<std::ptrdiff_t>(pos));
                 std::int64_t k = std::max<std::int64_t>(0, r.node.index);
-                if (k > static_cast<std::int64_t>(kids.size())) k = static_cast<std::int64_t>(kids.size());
+                if (k > static_cast<std::int64_t>(kids.size()))
+                    k = static_cast<std::int64_t>(kids.size());
                 kids.insert(kids.begin() + k, std::move(moved));
             }
             break;
@@ -162,7 +163,8 @@ void arrange(std::vector<zorvane_node_t>& kids, const zorvane_node_t& side) {
         used[best] = true;
         for (std::size_t i : groups[best]) out.push_back(kids[i]);
     }
-    for (std::size_t i = static_cast<std::size_t>(last) + 1; i < kids.size(); ++i) out.push_back(kids[i]);
+    for (std::size_t i = static_cast<std::size_t>(last) + 1; i < kids.size(); ++i)
+        out.push_back(kids[i]);
     kids = out;
 }
 

@@ -59,9 +59,10 @@ void arrange(working_node_t* folder, const zorvane_node_t& side) {
 }
 
 bool same_sequence(const std::vector<zorvane_node_t>& a, const std::vector<zorvane_node_t>& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [](const zorvane_node_t& x, const zorvane_node_t& y) { return x.guid == y.guid; });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](const zorvane_node_t& x, const zorvane_node_t& y) {
+                                                  return x.guid == y.guid;
+                                              });
 }
 
 // Orders the children of `folder` and, recursively, of its subfolders; `base`,
@@ -87,7 +88,8 @@ void order_children(working_node_t* folder, const zorvane_node_t* base,
 
     // Without repeated identifiers, children that stand where they stood in
     // the base are matched by position.
-    const bool by_position = !base_repeats && base && same_identifiers(folder->kids, base->children);
+    const bool by_position =
+        !base_repeats && base && same_identifiers(folder->kids, base->children);
     child_locator in_base(base ? &base->children : nullptr);
     child_locator in_remote(remote ? &remote->children : nullptr);
     child_locator in_local(local ? &local->children : nullptr);
@@ -98,7 +100,8 @@ void order_children(working_node_t* folder, const zorvane_node_t* base,
         const zorvane_node_t* b = by_position ? &base->children[k] : in_base.find_node(g);
         const zorvane_node_t* r =
             by_position && remote_as_base ? &remote->children[k] : in_remote.find_node(g);
-        const zorvane_node_t* l = by_position && local_as_base ? &local->children[k] : in_local.find_node(g);
+        const zorvane_node_t* l =
+            by_position && local_as_base ? &local->children[k] : in_local.find_node(g);
         order_children(kid, b, r, l, base_repeats);
     }
 }

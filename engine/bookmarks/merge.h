@@ -26,7 +26,7 @@ struct merge_input {
 struct adopt_input {
     std::string client_type;  // the client type that produced `incoming`
     zorvane_node_t incoming;
-    zorvane_node_t local;     // the browser's current tree
+    zorvane_node_t local;  // the browser's current tree
 };
 
 // Combines both sides' changes since `base` into `out` (replaced whole):

@@ -107,14 +107,16 @@ public:
             }
             auto moved = [&](const place_t& p, const zorvane_node_t& top) {
                 if (base_place == nullptr) return true;
-                const bool at_top = p.parent == &top, base_at_top = base_place->parent == &input.base;
+                const bool at_top = p.parent == &top,
+                           base_at_top = base_place->parent == &input.base;
                 if (at_top || base_at_top) return at_top != base_at_top;
                 return p.parent->guid != base_place->parent->guid;
             };
             const auto local = m_local.find(guid);
             const auto remote = m_remote.find(guid);
             const bool local_moved = local != m_local.end() && moved(local->second, input.local);
-            const bool remote_moved = remote != m_remote.end() && moved(remote->second, input.remote);
+            const bool remote_moved =
+                remote != m_remote.end() && moved(remote->second, input.remote);
             if (local != m_local.end() && (local_moved || !remote_moved)) {
                 group.decider = &local->second;
                 group.decider_top = &input.local;
@@ -275,7 +277,8 @@ private:
         if (kids->second.count(child.guid) == 0) return false;
         auto [own, first] = m_base_children.try_emplace(group.decider->node);
         if (first) {
-            for (const zorvane_node_t& d : group.decider->node->children) own->second.insert(d.guid);
+            for (const zorvane_node_t& d : group.decider->node->children)
+                own->second.insert(d.guid);
         }
         return own->second.count(child.guid) == 0;
     }
@@ -298,7 +301,8 @@ private:
             const copy_t* at = find_copy(x);
             if (at == nullptr) return false;
             const zorvane_node_t* next = nullptr;
-            for (auto a = at->ancestors.rbegin(); a != at->ancestors.rend() && next == nullptr; ++a) {
+            for (auto a = at->ancestors.rbegin(); a != at->ancestors.rend() && next == nullptr;
+                 ++a) {
                 auto w = m_winner_of.find(*a);
                 if (w != m_winner_of.end()) next = w->second;
             }

@@ -44,8 +44,9 @@ void arrange_by_side(std::vector<Kid>& kids, RankFn rank) {
     // The run after the last ranked child stays at the end.
     groups.back().end = last_ranked + 1;
     // Fast exit when the side's order is already the order here.
-    bool sorted = std::is_sorted(groups.begin(), groups.end(),
-                                 [](const group_t& a, const group_t& b) { return a.rank < b.rank; });
+    bool sorted =
+        std::is_sorted(groups.begin(), groups.end(),
+                       [](const group_t& a, const group_t& b) { return a.rank < b.rank; });
     if (sorted) return;
     std::stable_sort(groups.begin(), groups.end(),
                      [](const group_t& a, const group_t& b) { return a.rank < b.rank; });

@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <random>
-#include <tuple>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "bookmarks/bookmark_node.h"
@@ -19,11 +19,11 @@ namespace Core_ZorvaneMerge {
 class tree_generator {
 public:
     struct options_t {
-        std::size_t bookmarks = 100;       // ordinary nodes below the fixed folders
-        std::size_t folder_every = 12;     // about one folder per this many nodes
+        std::size_t bookmarks = 100;    // ordinary nodes below the fixed folders
+        std::size_t folder_every = 12;  // about one folder per this many nodes
         std::size_t max_depth = 5;
-        double repeat_guid = 0.0;          // chance that a node reuses an earlier identifier
-        std::size_t guid_alphabet = 0;     // when not 0: identifiers drawn from this many values
+        double repeat_guid = 0.0;       // chance that a node reuses an earlier identifier
+        std::size_t guid_alphabet = 0;  // when not 0: identifiers drawn from this many values
     };
 
     explicit tree_generator(std::uint64_t seed) : m_rng(seed) {}
@@ -58,9 +58,12 @@ public:
         for (std::size_t n = 0; n < options.bookmarks; ++n) {
             std::size_t pick = below(folder_ids.size());
             // Prefer recent folders so that folders fill up and nest.
-            if (chance(0.6) && folder_ids.size() > 3) pick = folder_ids.size() - 1 - below(std::min<std::size_t>(4, folder_ids.size() - 3));
+            if (chance(0.6) && folder_ids.size() > 3)
+                pick =
+                    folder_ids.size() - 1 - below(std::min<std::size_t>(4, folder_ids.size() - 3));
             std::size_t parent = folder_ids[pick];
-            bool folder = below(options.folder_every) == 0 && folder_depth[pick] < options.max_depth;
+            bool folder =
+                below(options.folder_every) == 0 && folder_depth[pick] < options.max_depth;
             protos.push_back({folder ? make_folder() : make_leaf(), parent});
             if (folder) {
                 folder_ids.push_back(protos.size() - 1);
@@ -110,7 +113,8 @@ public:
     }
 
     std::string new_guid() {
-        if (m_options.guid_alphabet != 0) return "g" + std::to_string(below(m_options.guid_alphabet));
+        if (m_options.guid_alphabet != 0)
+            return "g" + std::to_string(below(m_options.guid_alphabet));
         if (!m_used.empty() && m_options.repeat_guid > 0 && chance(m_options.repeat_guid)) {
             return m_used[below(m_used.size())];
         }
@@ -131,8 +135,8 @@ public:
     std::string url() {
         static const char* kHosts[] = {"www.example.com", "news.example.org", "docs.example.net",
                                        "shop.example.co.uk", "blog.example.io"};
-        return std::string("https://") + kHosts[below(5)] + "/section/" + std::to_string(below(1000)) +
-               "/page-" + std::to_string(below(100000)) + ".html";
+        return std::string("https://") + kHosts[below(5)] + "/section/" +
+               std::to_string(below(1000)) + "/page-" + std::to_string(below(100000)) + ".html";
     }
 
     // Applies `count` random edits to `tree`: additions, deletions, renames,
@@ -188,7 +192,8 @@ public:
         if (a.guid != b.guid || a.type != b.type || a.title != b.title ||
             a.description != b.description || a.tag != b.tag || a.keyword != b.keyword ||
             a.url != b.url || a.feed_url != b.feed_url || a.created != b.created ||
-            a.modified != b.modified || a.index != b.index || a.children.size() != b.children.size()) {
+            a.modified != b.modified || a.index != b.index ||
+            a.children.size() != b.children.size()) {
             return false;
         }
         for (std::size_t i = 0; i < a.children.size(); ++i) {
@@ -219,7 +224,8 @@ public:
 private:
     void insert_at(zorvane_node_t& folder, zorvane_node_t node) {
         std::size_t at = below(folder.children.size() + 1);
-        folder.children.insert(folder.children.begin() + static_cast<std::ptrdiff_t>(at), std::move(node));
+        folder.children.insert(folder.children.begin() + static_cast<std::ptrdiff_t>(at),
+                               std::move(node));
     }
 
     // Picks a random (parent, position) of an ordinary node.

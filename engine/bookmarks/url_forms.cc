@@ -299,10 +299,14 @@ std::u16string decode_for_display(std::string_view bytes, bool host) {
         }
         // A run of escapes that makes up one UTF-8 sequence.
         auto byte_at = [&](std::size_t k) {
-            return static_cast<unsigned char>(hex_value(bytes[k + 1]) * 16 + hex_value(bytes[k + 2]));
+            return static_cast<unsigned char>(hex_value(bytes[k + 1]) * 16 +
+                                              hex_value(bytes[k + 2]));
         };
         unsigned char lead = byte_at(i);
-        std::size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : 4;
+        std::size_t length = lead < 0x80             ? 1
+                             : (lead & 0xE0) == 0xC0 ? 2
+                             : (lead & 0xF0) == 0xE0 ? 3
+                                                     : 4;
         std::string seq;
         std::size_t k = i;
         while (seq.size() < length && k + 2 < bytes.size() && bytes[k] == '%' &&
@@ -344,7 +348,8 @@ std::string percent_decode(std::string_view bytes) {
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (bytes[i] == '%' && i + 2 < bytes.size() && hex_value(bytes[i + 1]) >= 0 &&
             hex_value(bytes[i + 2]) >= 0) {
-            out.push_back(static_cast<char>(hex_value(bytes[i + 1]) * 16 + hex_value(bytes[i + 2])));
+            out.push_back(
+                static_cast<char>(hex_value(bytes[i + 1]) * 16 + hex_value(bytes[i + 2])));
             i += 2;
         } else {
             out.push_back(bytes[i]);
@@ -457,9 +462,8 @@ std::u16string to_display_form_in_full(std::string_view stored) {
 
     wide_url_record plain = r;
     plain.host = decode_to_wide(wide_to_ansi(r.host));
-    plain.path = map_segments(r.path, [](std::u16string_view segment) {
-        return decode_to_wide(wide_to_ansi(segment));
-    });
+    plain.path = map_segments(
+        r.path, [](std::u16string_view segment) { return decode_to_wide(wide_to_ansi(segment)); });
     if (file) plain.path = escape_hashes(plain.path);
     std::u16string display = build_url(plain);
     if (stored.find('%') == stored.npos) return display;
@@ -495,7 +499,8 @@ std::string comparison_key(std::string_view stored) {
         for (char& c : r.path) {
             if (c == '\\') c = '/';
         }
-        while (!r.path.empty() && (r.path.back() == ' ' || r.path.back() == '\t')) r.path.pop_back();
+        while (!r.path.empty() && (r.path.back() == ' ' || r.path.back() == '\t'))
+            r.path.pop_back();
         normal = build_url(r);
     }
 

@@ -27,15 +27,15 @@ template <class CharT>
 struct basic_url_record {
     using string_type = std::basic_string<CharT>;
 
-    string_type scheme;     // text before the scheme colon, case as written
-    string_type separator;  // "//" when present after the scheme colon, else empty
-    string_type user;       // user name before "@"
-    string_type password;   // text after the first ":" of the user part
-    string_type host;       // without user part and without a valid port
-    std::uint16_t port = 0; // the scheme's default port unless written; 0 when unknown
-    string_type path;       // from the first "/" or "\" after the host, separator included
-    string_type query;      // text after "?" up to the fragment, without the "?"
-    string_type fragment;   // from "#" to the end, "#" included
+    string_type scheme;      // text before the scheme colon, case as written
+    string_type separator;   // "//" when present after the scheme colon, else empty
+    string_type user;        // user name before "@"
+    string_type password;    // text after the first ":" of the user part
+    string_type host;        // without user part and without a valid port
+    std::uint16_t port = 0;  // the scheme's default port unless written; 0 when unknown
+    string_type path;        // from the first "/" or "\" after the host, separator included
+    string_type query;       // text after "?" up to the fragment, without the "?"
+    string_type fragment;    // from "#" to the end, "#" included
 
     basic_url_record() : separator{CharT('/'), CharT('/')} {}
 };

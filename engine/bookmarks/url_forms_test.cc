@@ -137,7 +137,8 @@ TEST(StoredForm, EncodesHostAndPathSegments) {
     EXPECT_EQ(to_stored_form(u"http://Bücher.example/a b/it's"),
               "http://B%C3%BCcher.example/a%20b/it%27s");
     EXPECT_EQ(to_stored_form(u"http://h/%7Euser//x\\y"), "http://h/~user//x\\y");
-    EXPECT_EQ(to_stored_form(u"http://h/caf%C3%A9?q=é#é"), "http://h/caf%C3%A9?q=\xC3\xA9#\xC3\xA9");
+    EXPECT_EQ(to_stored_form(u"http://h/caf%C3%A9?q=é#é"),
+              "http://h/caf%C3%A9?q=\xC3\xA9#\xC3\xA9");
     EXPECT_EQ(to_stored_form(u"plain text é"), "plain text \xC3\xA9");
     const std::string stored = "http://B%C3%BCcher.example/a%20b/it%27s";
     EXPECT_EQ(to_stored_form(to_display_form(stored)), stored);

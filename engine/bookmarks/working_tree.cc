@@ -73,7 +73,8 @@ working_tree::slot_t* working_tree::lookup(std::string_view guid, std::size_t ha
     const std::size_t mask = m_slots.size() - 1;
     for (std::size_t s = hash & mask;; s = (s + 1) & mask) {
         const slot_t& slot = m_slots[s];
-        if (!slot.used || (slot.hash == hash && slot.key == guid)) return const_cast<slot_t*>(&slot);
+        if (!slot.used || (slot.hash == hash && slot.key == guid))
+            return const_cast<slot_t*>(&slot);
     }
 }
 
@@ -198,9 +199,9 @@ void working_tree::apply_move(std::string_view guid, std::int32_t position,
 
 void working_tree::compact(working_node_t* node) {
     auto& kids = node->kids;
-    kids.erase(std::remove_if(kids.begin(), kids.end(),
-                              [](const working_node_t* k) { return !k->live; }),
-               kids.end());
+    kids.erase(
+        std::remove_if(kids.begin(), kids.end(), [](const working_node_t* k) { return !k->live; }),
+        kids.end());
 }
 
 void working_tree::reorder(working_node_t* node, std::vector<working_node_t*> kids) {

@@ -32,14 +32,14 @@ namespace Core_ZorvaneMerge {
 struct working_node_t {
     const zorvane_node_t* fields = nullptr;  // own fields (children there are ignored)
     working_node_t* parent = nullptr;
-    std::vector<working_node_t*> kids;       // in order; may hold dead entries
-    working_node_t* next_same = nullptr;     // other indexed nodes with the same identifier
+    std::vector<working_node_t*> kids;    // in order; may hold dead entries
+    working_node_t* next_same = nullptr;  // other indexed nodes with the same identifier
     working_node_t* prev_same = nullptr;
-    std::uint32_t order = 0;                 // grows with the position among siblings
-    std::uint32_t next_order = 0;            // order of the next appended child
+    std::uint32_t order = 0;       // grows with the position among siblings
+    std::uint32_t next_order = 0;  // order of the next appended child
     std::int32_t index = 0;
     bool live = true;
-    bool movable = false;                    // `fields` may be moved from on release
+    bool movable = false;  // `fields` may be moved from on release
 
     const std::string& guid() const { return fields->guid; }
 };

@@ -106,8 +106,8 @@ TEST(GzipCompress, MemberLayoutHeaderStreamCrcAndLength) {
 // front, for this codec and for zlib's own gzip reader alike.
 TEST(GzipWriter, AHeadPackedLastComesFirst) {
     const std::string rest = sample_text(2000000, 5) + random_bytes_of(70000, 6);
-    for (const std::string& head : {std::string(), std::string("12345678<Zorvane/>"),
-                                    sample_text(300000, 7)}) {
+    for (const std::string& head :
+         {std::string(), std::string("12345678<Zorvane/>"), sample_text(300000, 7)}) {
         gzip_writer_t writer;
         for (std::size_t at = 0; at < rest.size(); at += 65536) {
             ASSERT_TRUE(writer.add(std::string_view(rest).substr(at, 65536)));

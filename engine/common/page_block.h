@@ -2,8 +2,8 @@
 //
 // A page_block_t owns committed read-write memory from the process-wide
 // pool_block: its size is the requested size rounded up to whole pages (of
-// the system's page size, 4096 bytes here), and the memory goes back to the allocator when the block is
-// destroyed. A block of size 0 holds no memory (data() is nullptr).
+// the system's page size, 4096 bytes here), and the memory goes back to the allocator when the
+// block is destroyed. A block of size 0 holds no memory (data() is nullptr).
 //
 // Failure: construction raises fatal_error() when the allocator does
 // (common/pool_block.h); a constructed block always holds its memory.

@@ -36,8 +36,7 @@ struct context_free {
 inline bool read_to_end(const xmlParserCtxt& context) {
     const xmlParserInput* input = context.input;
     return input != nullptr && input->cur == input->end &&
-           (input->buf == nullptr || input->buf->raw == nullptr ||
-            xmlBufUse(input->buf->raw) == 0);
+           (input->buf == nullptr || input->buf->raw == nullptr || xmlBufUse(input->buf->raw) == 0);
 }
 
 // Keeps the library quiet while it parses outside input: a malformed document

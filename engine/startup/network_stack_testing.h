@@ -13,11 +13,11 @@
 #include "common/interface_timer.h"
 #include "common/message_queue.h"
 #include "common/timer_queue.h"
-#include "startup/layer_bindings.h"
 #include "framework/registry.h"
 #include "session/soap_client_module.h"
 #include "socket/socket_module.h"
 #include "socket/socket_settings.h"
+#include "startup/layer_bindings.h"
 #include "wire/wire_module.h"
 
 namespace Core_Wire::testing {

@@ -179,8 +179,7 @@ record_fields_enum read_record_fields(const std::string& document, record_fields
 // its tree read already; on RECORD_LOADED the outputs are set.
 record_load_enum take_record(const xml_node_t& marks, const account_t& account,
                              Core_ZorvaneMerge::zorvane_node_t&& tree, bool has_content,
-                             sync_record_t& record, std::string& client_type,
-                             bool* local_changes) {
+                             sync_record_t& record, std::string& client_type, bool* local_changes) {
     std::u16string user_name;
     if (!marks.get_child(kRecordUsername, user_name)) return RECORD_MALFORMED;
     if (user_name != account.user_name) return RECORD_OTHER_USER;
