@@ -165,6 +165,12 @@ TEST_P(SyncFaults, AnswersThatStoreNothingChangeNothingAndALostAccountIsUploaded
         Core_Server::testing::server_process_t small(m_rig.store(), {"--max-tree", "1500"});
         m_rig.route_through("127.0.0.1:" + std::to_string(small.port()));
         changes_nothing("POLICY", kException);
+        // An overwrite the server refuses is no success either.
+        const auto run = m_rig.zorvane("desktop", {"overwrite", "--tree", edited});
+        EXPECT_EQ(run.status, 1) << run.out << run.err;
+        EXPECT_EQ(parse_lines(run.out)["result"], kException) << run.out;
+        EXPECT_TRUE(
+            testing::same_files(before, testing::directory_bytes(m_rig.data_dir("desktop"))));
     }
     m_rig.route_through(m_proxy->server());
     m_proxy->set_rule(on_commits({fault_enum::REPLY, Core_Server::sync_reply_t{}}));

@@ -101,10 +101,7 @@ bool ZorvaneClient::handle_sync_reply(const std::string& body, boost::system::er
             send_commit_request(0);
             return false;
         }
-        // "POLICY": the server refused to store the tree.
-        error = result.code == Core_Common::SERVICE_POLICY
-                    ? make_error_code(ZORVANE_SERVER_EXCEPTION)
-                    : client_error_from_service(result);
+        error = client_error_from_service(result);
         return fail();
     }
 

@@ -45,6 +45,9 @@ boost::system::error_code client_error_from_service(const Core_Common::service_e
         case Core_Common::SERVICE_MAINTENANCE:
             return make_error_code(ZORVANE_SERVER_MAINTENANCE);
         case Core_Common::SERVICE_EXCEPTION:
+        // "POLICY": the server refused to store what it was sent (a tree
+        // too large for it); like a server failure, nothing was stored.
+        case Core_Common::SERVICE_POLICY:
             return make_error_code(ZORVANE_SERVER_EXCEPTION);
         case Core_Common::SERVICE_NO_RECORD:
             return make_error_code(ZORVANE_NOT_FOUND);

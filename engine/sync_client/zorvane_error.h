@@ -52,7 +52,7 @@ const boost::system::error_category& zorvane_category_instance();
 boost::system::error_code make_error_code(zorvane_error_enum value);
 
 // The client error for a service result, by its code alone (the message is
-// not used): MAINTENANCE → 1, EXCEPTION → 4, NO_RECORD → 5,
+// not used): MAINTENANCE → 1, EXCEPTION and POLICY → 4, NO_RECORD → 5,
 // INVALID_PASSWORD → 6, OUT_OF_DATE → 2, INVALID_VERSION → 7, anything else
 // (OK included) → 3.
 boost::system::error_code client_error_from_service(const Core_Common::service_error_t& result);

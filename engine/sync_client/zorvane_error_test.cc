@@ -42,11 +42,12 @@ error_code from(std::int32_t code) {
 TEST(ClientErrorFromService, MapsByCodeIntoTheCategory) {
     EXPECT_EQ(from(Core_Common::SERVICE_MAINTENANCE).value(), 1);
     EXPECT_EQ(from(Core_Common::SERVICE_EXCEPTION).value(), 4);
+    EXPECT_EQ(from(Core_Common::SERVICE_POLICY).value(), 4);
     EXPECT_EQ(from(Core_Common::SERVICE_NO_RECORD).value(), 5);
     EXPECT_EQ(from(Core_Common::SERVICE_INVALID_PASSWORD).value(), 6);
     EXPECT_EQ(from(Core_Common::SERVICE_OUT_OF_DATE).value(), 2);
     EXPECT_EQ(from(INT32_MIN).value(), 7);
-    for (std::int32_t other : {0, 2, 3, 4, 7, 12, 20, 21, 23, 24, 99, -5}) {
+    for (std::int32_t other : {0, 2, 3, 4, 7, 12, 20, 23, 24, 99, -5}) {
         EXPECT_EQ(from(other).value(), 3) << other;
     }
     EXPECT_EQ(&from(1).category(), &zorvane_category_instance());
