@@ -130,8 +130,10 @@ void wide_to_utf8(std::u16string_view wide, std::string& out) {
                    wide[i + 1] <= 0xDFFF) {
             bytes += 4;
             ++i;
+        } else if (cu >= 0xD800 && cu <= 0xDFFF) {
+            bytes += 1;  // a lone surrogate becomes '_'
         } else {
-            bytes += 3;  // the character, or U+FFFD for a lone surrogate
+            bytes += 3;
         }
     }
     out.resize(bytes);
@@ -145,7 +147,7 @@ void wide_to_utf8(std::u16string_view wide, std::string& out) {
             o = put_utf8(o, 0x10000 + ((cu - 0xD800) << 10) + (wide[i + 1] - 0xDC00));
             ++i;
         } else if (cu >= 0xD800 && cu <= 0xDFFF) {
-            o = put_utf8(o, 0xFFFD);
+            *o++ = '_';
         } else {
             o = put_utf8(o, cu);
         }

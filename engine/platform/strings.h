@@ -34,7 +34,8 @@ std::u16string utf8_to_wide(std::string_view utf8);
 bool utf8_to_wide_into(std::string_view utf8, char16_t* out, std::size_t& count);
 
 // Encodes UTF-16 as UTF-8. Surrogate pairs become one four-byte sequence; an
-// unpaired surrogate becomes U+FFFD, the default character of the code page.
+// unpaired surrogate, which is no XML character, becomes '_' as it does when
+// text is decoded.
 std::string wide_to_utf8(std::u16string_view wide);
 
 // The same conversions into a string the caller keeps: its content is
