@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/main_thread.h"
 #include "common/timer_queue.h"
 #include "platform/socket_errors.h"
 #include "platform/strings.h"
@@ -30,6 +31,7 @@ soap_hold_t::soap_hold_t(const soap_servlet_t& servlet, std::uint64_t sequence)
 
 void soap_hold_t::start(soap_wire_handler_t* waiting, std::string body, std::uint32_t message_code,
                         const std::string& header_text, std::uint8_t kind, std::uint8_t priority) {
+    Core_Common::expect_main_thread();
     m_waiting = waiting;
     m_message_code = message_code;
     m_header_text = header_text;
@@ -48,6 +50,7 @@ void soap_hold_t::start(soap_wire_handler_t* waiting, std::string body, std::uin
 }
 
 void soap_hold_t::cancel() {
+    Core_Common::expect_main_thread();
     m_waiting = nullptr;
     m_body.clear();
     delete this;  // releases the link: the connection closes at once
@@ -57,6 +60,7 @@ void soap_hold_t::release() { delete this; }
 
 void soap_hold_t::on_closed(Core_Wire::WireLinkLayer* /*link*/,
                             const boost::system::error_code& ec) {
+    Core_Common::expect_main_thread();
     if (m_link == nullptr) {
         return;
     }
@@ -73,6 +77,7 @@ void soap_hold_t::on_closed(Core_Wire::WireLinkLayer* /*link*/,
 
 void soap_hold_t::on_received(Core_Wire::WireLinkLayer* /*link*/, const char* data,
                               std::size_t size, std::int32_t& consumed) {
+    Core_Common::expect_main_thread();
     bool delivered = false;
     consumed = parse_reply(*this, data, size, delivered);
     if (delivered) {
@@ -81,6 +86,7 @@ void soap_hold_t::on_received(Core_Wire::WireLinkLayer* /*link*/, const char* da
 }
 
 void soap_hold_t::on_deadline() {
+    Core_Common::expect_main_thread();
     if (m_waiting == nullptr) {
         return;  // answered already; the session goes with its link
     }
@@ -103,6 +109,7 @@ void soap_hold_t::on_deadline() {
 }
 
 void soap_hold_t::on_connected(Core_Wire::WireLinkLayer* /*link*/) {
+    Core_Common::expect_main_thread();
     m_connected = true;
     if (m_waiting != nullptr) {
         write_request(*this);
@@ -111,6 +118,7 @@ void soap_hold_t::on_connected(Core_Wire::WireLinkLayer* /*link*/) {
 
 void soap_hold_t::on_connect_failed(Core_Wire::WireLinkLayer* /*link*/,
                                     const boost::system::error_code& ec) {
+    Core_Common::expect_main_thread();
     if (m_waiting != nullptr) {
         soap_wire_handler_t* waiting = m_waiting;
         m_waiting = nullptr;

@@ -9,6 +9,7 @@
 #include "common/log_dispatcher.h"
 #include "common/log_file_sink.h"
 #include "common/log_module.h"
+#include "common/main_thread.h"
 #include "common/message_queue.h"
 #include "common/timer_queue.h"
 #include "framework/registry.h"
@@ -135,9 +136,7 @@ void process_pending() {
 void stop_framework() {
     // Refuse a foreign thread before anything is torn down, not only at the
     // pump of step 3.
-    if (TimerQueue* timers = TimerQueue::current()) {
-        timers->check_owner();
-    }
+    expect_main_thread();
     Core_ZorvaneClient::InterfaceZorvaneClient::reset_client();
     if (Core_Socket::InterfaceSocket* socket = Core_Socket::InterfaceSocket::instance()) {
         socket->close_listeners();

@@ -28,6 +28,7 @@
 #include "socket/socket_module.h"
 #include "socket/socket_settings.h"
 #include "startup/start_up_settings.h"
+#include "sync_client/zorvane_client.h"
 #include "sync_client/zorvane_client_module.h"
 #include "wire/wire_module.h"
 #include "wire/wire_settings.h"
@@ -378,20 +379,32 @@ TEST_F(Framework, ShutdownRunsThePumpOnce) {
     EXPECT_EQ(ran, 1);
 }
 
-TEST_F(Framework, ShutdownFromAForeignThreadIsRefused) {
+// Shutdown, and the sync client's entry points, refuse a thread other than
+// the one that started the framework before they change anything.
+TEST_F(Framework, AForeignThreadIsRefusedBeforeItChangesAnything) {
     start_framework();
     start_modules();
-    std::string caught;
-    std::thread foreign([&caught] {
-        try {
-            stop_framework();
-        } catch (const std::runtime_error& e) {
-            caught = e.what();
-        }
-    });
-    foreign.join();
-    EXPECT_EQ(caught, "crash");
+    Core_ZorvaneClient::ZorvaneClient* client = Core_ZorvaneClient::ZorvaneClient::instance();
+    ASSERT_NE(client, nullptr);
+    std::vector<std::string> caught;
+    const auto on_foreign_thread = [&caught](auto call) {
+        std::thread foreign([&] {
+            try {
+                call();
+                caught.emplace_back("ran");
+            } catch (const std::runtime_error& e) {
+                caught.emplace_back(e.what());
+            }
+        });
+        foreign.join();
+    };
+    on_foreign_thread([] { stop_framework(); });
+    on_foreign_thread([client] { client->set_user(u"alice", u"secret", 1); });
+    on_foreign_thread([client] { client->start_update(true); });
+    EXPECT_EQ(caught, (std::vector<std::string>{"crash", "crash", "crash"}));
     EXPECT_EQ(registered_modules().size(), 8u);
+    EXPECT_TRUE(client->account().user_name.empty());
+    EXPECT_EQ(client->status(), Core_ZorvaneClient::ACTION_IDLE);
 }
 
 }  // namespace

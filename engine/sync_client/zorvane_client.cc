@@ -4,6 +4,7 @@
 #include "bookmarks/tree_compare.h"
 #include "bookmarks/tree_xml.h"
 #include "common/log_dispatcher.h"
+#include "common/main_thread.h"
 #include "common/service_error.h"
 #include "common/size_limits.h"
 #include "platform/strings.h"
@@ -46,6 +47,7 @@ ZorvaneClient::ZorvaneClient() {
 ZorvaneClient::~ZorvaneClient() = default;
 
 void ZorvaneClient::reset() {
+    Core_Common::expect_main_thread();
     cancel();
     m_action = ACTION_IDLE;
 }
@@ -98,6 +100,7 @@ void ZorvaneClient::start_update(bool force) {
 }
 
 bool ZorvaneClient::accept_tree(const zorvane_node_t& tree, const char* invalid_message) {
+    Core_Common::expect_main_thread();
     if (m_account.user_name.empty() || !m_account.verified) {
         m_last_error = make_error_code(ZORVANE_NOT_LOGGED_IN);
         return false;
@@ -299,6 +302,7 @@ void ZorvaneClient::merge_without_deletions(zorvane_node_t& local, zorvane_node_
 }
 
 void ZorvaneClient::merge_browser_tree(zorvane_node_t browser) {
+    Core_Common::expect_main_thread();
     if (!tree_present(browser)) return;
     if (!tree_present(working_tree())) {
         set_local_tree(std::move(browser));
@@ -317,6 +321,7 @@ void ZorvaneClient::merge_browser_tree(zorvane_node_t browser) {
 }
 
 void ZorvaneClient::import_foreign_tree(std::string_view tree) {
+    Core_Common::expect_main_thread();
     const zorvane_node_t& working = working_tree();
     if (!tree_present(working)) return;
     zorvane_node_t browser = parse_tree(tree);
@@ -477,6 +482,7 @@ void ZorvaneClient::notify_sync(boost::system::error_code error) const {
 }
 
 void ZorvaneClient::on_reply(const Core_Common::soap_client_received_t& received) {
+    Core_Common::expect_main_thread();
     switch (m_action) {
         case ACTION_UPDATING: {
             m_last_error = boost::system::error_code();
@@ -512,6 +518,7 @@ void ZorvaneClient::on_reply(const Core_Common::soap_client_received_t& received
 
 void ZorvaneClient::on_error(const Core_Common::service_error_t& error,
                              const boost::system::error_code& ec) {
+    Core_Common::expect_main_thread();
     m_transport_failure = error;
     m_transport_error = ec;
     fail_action(make_error_code(ZORVANE_TRANSPORT_FAILED));

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/fatal_error.h"
+#include "common/main_thread.h"
 #include "platform/socket_errors.h"
 #include "wire/socket_func.h"
 #include "wire/wire_context.h"
@@ -31,6 +32,7 @@ WireLinkPool::~WireLinkPool() = default;
 
 bool WireLinkPool::connect_link(void* owner, WireLinkLayer*& link, const std::string& host,
                                 std::uint16_t port, std::uint8_t kind, bool at_front, bool tls) {
+    Core_Common::expect_main_thread();
     WireLinkLayer* created = create_link();
     created->m_tls = tls;
     link = created;
@@ -57,6 +59,7 @@ bool WireLinkPool::connect_link(void* owner, WireLinkLayer*& link, const std::st
 }
 
 bool WireLinkPool::start_next_pending() {
+    Core_Common::expect_main_thread();
     WireContext* context = WireContext::current();
     if (context != nullptr) {
         std::lock_guard<std::mutex> guard(context->m_lock);
@@ -113,6 +116,7 @@ bool WireLinkPool::start_next_pending() {
 }
 
 void WireLinkPool::cancel_all_pending() {
+    Core_Common::expect_main_thread();
     std::deque<WireLinkLayer*> dropped;
     {
         std::lock_guard<std::mutex> guard(m_lock);
@@ -133,6 +137,7 @@ void WireLinkPool::cancel_all_pending() {
 }
 
 bool WireLinkPool::remove_pending(WireLinkLayer* link) {
+    Core_Common::expect_main_thread();
     std::lock_guard<std::mutex> guard(m_lock);
     for (auto it = m_pending.begin(); it != m_pending.end(); ++it) {
         if (*it == link) {
