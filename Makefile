@@ -18,7 +18,7 @@ endif
 
 configure = cmake -S . -B $(1) -G Ninja $(LAUNCHER) $(CMAKE_FLAGS) $(2) >/dev/null
 
-.PHONY: all build deps check check-asan check-tsan bench fuzz demo extension clean
+.PHONY: all build deps check check-asan check-tsan bench fuzz tidy demo extension clean
 
 all: build
 
@@ -60,6 +60,12 @@ fuzz: deps
 		echo "== $$n for $(FUZZ_SECONDS) s"; \
 		"$$f" -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=2048 -print_final_stats=1 \
 			build-fuzz/corpus/$$n $$seeds; done
+
+# The checks of .clang-tidy (a function-size limit) over every C++ file of
+# the build; a function beyond the limit fails it. About half an hour on two
+# cores, so not part of check.
+tidy: deps build
+	run-clang-tidy-14 -quiet -p $(BUILD) -j $(JOBS) '$(CURDIR)/(engine|server|cli|native_host|runtime|programs|crash_report|bench|fuzz)/'
 
 # The main job on this machine: a local server on SQLite and two computers
 # syncing the sample bookmark exports in examples/ (scripts/demo).

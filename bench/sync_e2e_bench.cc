@@ -731,13 +731,93 @@ bool within(double value, double target, bool inclusive) {
     return inclusive ? value <= target : value < target;
 }
 
+// Prints the table of the steps' medians and maxima against the targets of
+// the size; returns whether every target was met.
+bool print_summary(const std::vector<step_t>& steps, const targets_t& targets, long server_hwm_kb,
+                   const std::string& load_during, int bookmarks, bool failed) {
+    auto wall = [](const sample_t& s) { return s.wall_s; };
+    auto cpu = [](const sample_t& s) { return s.cpu_s; };
+    auto rss = [](const sample_t& s) { return static_cast<double>(s.rss_kb) / 1024.0; };
+    auto server_cpu = [](const sample_t& s) { return s.server_cpu_s; };
+    std::printf("\n%-28s %15s %15s %17s %13s %10s %s\n", "step (median / max)", "wall s",
+                "client cpu s", "client rss MB", "server cpu s", "target", "");
+    double client_peak_mb = 0;
+    bool all_met = true;
+    const char* relation = targets.inclusive ? "<=" : "<";
+    for (const step_t& s : steps) {
+        const double peak = max_of(s.samples, rss);
+        client_peak_mb = std::max(client_peak_mb, peak);
+        std::string target = "-", verdict;
+        if (s.wall_target_s > 0) {
+            char t[32];
+            std::snprintf(t, sizeof t, "%s %.0f s", relation, s.wall_target_s);
+            target = t;
+            // Judged on the median; a maximum over the target is flagged.
+            const bool met = within(median_of(s.samples, wall), s.wall_target_s, targets.inclusive);
+            verdict = met ? "PASS" : "MISS";
+            if (met && !within(max_of(s.samples, wall), s.wall_target_s, targets.inclusive))
+                verdict += " (max over)";
+            all_met = all_met && met;
+        }
+        std::printf("%-28s %6.2f / %6.2f %6.2f / %6.2f %7.1f / %7.1f %5.2f / %5.2f %10s %s\n",
+                    s.name.c_str(), median_of(s.samples, wall), max_of(s.samples, wall),
+                    median_of(s.samples, cpu), max_of(s.samples, cpu), median_of(s.samples, rss),
+                    peak, median_of(s.samples, server_cpu), max_of(s.samples, server_cpu),
+                    target.c_str(), verdict.c_str());
+    }
+    char memory_target[32];
+    std::snprintf(memory_target, sizeof memory_target, "%s %.0f MB", relation, targets.client_mb);
+    const bool memory_met = within(client_peak_mb, targets.client_mb, targets.inclusive);
+    all_met = all_met && memory_met;
+    std::printf("%-28s %64.1f MB %10s %s\n", "client peak memory (all)", client_peak_mb,
+                memory_target, memory_met ? "PASS" : "MISS");
+    const double server_mb = static_cast<double>(server_hwm_kb) / 1024.0;
+    if (targets.server_mb > 0) {
+        const bool server_met = within(server_mb, targets.server_mb, targets.inclusive);
+        all_met = all_met && server_met;
+        std::snprintf(memory_target, sizeof memory_target, "%s %.0f MB", relation,
+                      targets.server_mb);
+        std::printf("%-28s %64.1f MB %10s %s\n", "server peak memory (VmHWM)", server_mb,
+                    memory_target, server_met ? "PASS" : "MISS");
+    } else {
+        std::printf("server peak memory (VmHWM): %.1f MB\n", server_mb);
+    }
+    std::printf("load average at the end: %s (nproc %ld)\n", load_during.c_str(),
+                sysconf(_SC_NPROCESSORS_ONLN));
+    std::printf("%d bookmarks: targets (%s; times on the median, memory on the maximum): %s\n\n",
+                bookmarks, targets.text,
+                failed    ? "steps FAILED"
+                : all_met ? "all met"
+                          : "MISSED");
+    return all_met;
+}
+
+// Creates the accounts the repetitions sync: alice0, xavier0, alice1, ...
+bool add_accounts(const std::string& server_binary, const std::string& store, int repeats) {
+    std::vector<std::string> users;
+    for (int r = 0; r < std::max(1, repeats); ++r) {
+        users.push_back("alice" + std::to_string(r));
+        users.push_back("xavier" + std::to_string(r));
+    }
+    for (const std::string& user : users) {
+        const run_t added =
+            run({server_binary, "--store", store, "user", "add", user, "--password-stdin"}, {},
+                std::string(kPassword) + "\n");
+        if (added.status != 0) {
+            std::fprintf(stderr, "sync_e2e_bench: user add %s failed: %s\n", user.c_str(),
+                         added.err.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
 // Runs the steps for a generated collection of `bookmarks`; prints the
 // figures. Returns 1 when a step failed, 0 otherwise; `all_met` says whether
 // every target was met.
 int run_size(int bookmarks, int repeats, bool keep, bool& all_met) {
     const targets_t targets = targets_for(bookmarks);
     const double kFirstTarget = targets.first_s, kNoChangeTarget = targets.no_change_s;
-    const double kMemoryTargetMb = targets.client_mb;
     const std::string zorvane = binary(ZV_ZORVANE_BINARY, "zorvane");
     const std::string server_binary = binary(ZV_SERVER_BINARY, "zorvane-server");
 
@@ -769,21 +849,7 @@ int run_size(int bookmarks, int repeats, bool keep, bool& all_met) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - generated).count());
 
     const std::string store = "sqlite:" + (dir / "s.db").string();
-    std::vector<std::string> users;
-    for (int r = 0; r < std::max(1, repeats); ++r) {
-        users.push_back("alice" + std::to_string(r));
-        users.push_back("xavier" + std::to_string(r));
-    }
-    for (const std::string& user : users) {
-        const run_t added =
-            run({server_binary, "--store", store, "user", "add", user, "--password-stdin"}, {},
-                std::string(kPassword) + "\n");
-        if (added.status != 0) {
-            std::fprintf(stderr, "sync_e2e_bench: user add %s failed: %s\n", user.c_str(),
-                         added.err.c_str());
-            return 1;
-        }
-    }
+    if (!add_accounts(server_binary, store, repeats)) return 1;
     if (repeats == 0) {
         // Files and accounts only, for running the steps by hand.
         std::printf("prepared %s (store %s, accounts alice0 and xavier0, password \"%s\")\n",
@@ -890,60 +956,7 @@ int run_size(int bookmarks, int repeats, bool keep, bool& all_met) {
         if (stopped != 0) std::printf("the server stopped with status %d\n", stopped);
     }
 
-    auto wall = [](const sample_t& s) { return s.wall_s; };
-    auto cpu = [](const sample_t& s) { return s.cpu_s; };
-    auto rss = [](const sample_t& s) { return static_cast<double>(s.rss_kb) / 1024.0; };
-    auto server_cpu = [](const sample_t& s) { return s.server_cpu_s; };
-    std::printf("\n%-28s %15s %15s %17s %13s %10s %s\n", "step (median / max)", "wall s",
-                "client cpu s", "client rss MB", "server cpu s", "target", "");
-    double client_peak_mb = 0;
-    all_met = true;
-    const char* relation = targets.inclusive ? "<=" : "<";
-    for (const step_t& s : steps) {
-        const double peak = max_of(s.samples, rss);
-        client_peak_mb = std::max(client_peak_mb, peak);
-        std::string target = "-", verdict;
-        if (s.wall_target_s > 0) {
-            char t[32];
-            std::snprintf(t, sizeof t, "%s %.0f s", relation, s.wall_target_s);
-            target = t;
-            // Judged on the median; a maximum over the target is flagged.
-            const bool met = within(median_of(s.samples, wall), s.wall_target_s, targets.inclusive);
-            verdict = met ? "PASS" : "MISS";
-            if (met && !within(max_of(s.samples, wall), s.wall_target_s, targets.inclusive))
-                verdict += " (max over)";
-            all_met = all_met && met;
-        }
-        std::printf("%-28s %6.2f / %6.2f %6.2f / %6.2f %7.1f / %7.1f %5.2f / %5.2f %10s %s\n",
-                    s.name.c_str(), median_of(s.samples, wall), max_of(s.samples, wall),
-                    median_of(s.samples, cpu), max_of(s.samples, cpu), median_of(s.samples, rss),
-                    peak, median_of(s.samples, server_cpu), max_of(s.samples, server_cpu),
-                    target.c_str(), verdict.c_str());
-    }
-    char memory_target[32];
-    std::snprintf(memory_target, sizeof memory_target, "%s %.0f MB", relation, kMemoryTargetMb);
-    const bool memory_met = within(client_peak_mb, kMemoryTargetMb, targets.inclusive);
-    all_met = all_met && memory_met;
-    std::printf("%-28s %64.1f MB %10s %s\n", "client peak memory (all)", client_peak_mb,
-                memory_target, memory_met ? "PASS" : "MISS");
-    const double server_mb = static_cast<double>(server_hwm_kb) / 1024.0;
-    if (targets.server_mb > 0) {
-        const bool server_met = within(server_mb, targets.server_mb, targets.inclusive);
-        all_met = all_met && server_met;
-        std::snprintf(memory_target, sizeof memory_target, "%s %.0f MB", relation,
-                      targets.server_mb);
-        std::printf("%-28s %64.1f MB %10s %s\n", "server peak memory (VmHWM)", server_mb,
-                    memory_target, server_met ? "PASS" : "MISS");
-    } else {
-        std::printf("server peak memory (VmHWM): %.1f MB\n", server_mb);
-    }
-    std::printf("load average at the end: %s (nproc %ld)\n", load_during.c_str(),
-                sysconf(_SC_NPROCESSORS_ONLN));
-    std::printf("%d bookmarks: targets (%s; times on the median, memory on the maximum): %s\n\n",
-                bookmarks, targets.text,
-                failed    ? "steps FAILED"
-                : all_met ? "all met"
-                          : "MISSED");
+    all_met = print_summary(steps, targets, server_hwm_kb, load_during, bookmarks, failed);
     if (keep) {
         std::printf("kept %s\n", dir.c_str());
     } else {

@@ -181,22 +181,23 @@ TEST_F(MisbehavingServer, DroppedConnectionAttemptsEndAtTheTimeout) {
     ASSERT_TRUE(listener.full());
     const auto took = sync_against(listener.port(), 3);
     EXPECT_GE(took, 2900ms);
-    EXPECT_LT(took, 8s);  // the deadline, not the host's grace or the system's retries
+    EXPECT_LT(took, 15s);  // the deadline, not the system's retries (about two minutes)
 }
 
-TEST_F(MisbehavingServer, AReplyTrickledAByteEveryFiveSecondsEndsAtTheTimeout) {
+TEST_F(MisbehavingServer, AReplyTrickledAByteASecondEndsAtTheTimeout) {
     Core_Socket::testing::ScriptedPeer trickler([](Core_Socket::testing::PeerConnection& c) {
         c.read_request();
-        // The start of a reply header, then a byte every 5 s: the connection
-        // is never idle for its 10 s inactivity time-out.
-        for (int i = 0; i < 6; ++i) {
+        // The start of a reply header, then a byte every second for half a
+        // minute: the connection is never idle for as long as the 3 s
+        // timeout, so only a deadline on the whole reply ends it.
+        for (int i = 0; i < 30; ++i) {
             if (!c.write(std::string(1, i == 1 ? '\x16' : '\0'))) return;
-            if (c.wait_closed(5s)) return;
+            if (c.wait_closed(1s)) return;
         }
     });
     const auto took = sync_against(trickler.port(), 3);
     EXPECT_GE(took, 2900ms);
-    EXPECT_LT(took, 8s);
+    EXPECT_LT(took, 15s);  // the deadline, not the end of the trickle
     EXPECT_TRUE(trickler.wait_finished(1, 10s));
 }
 
