@@ -8,6 +8,7 @@ of its own.
     /usr/bin/python3 extension/browser_test.py BUILD_DIR [unittest options]
 """
 import collections
+import fcntl
 import os
 import shutil
 import subprocess
@@ -262,37 +263,134 @@ class BrowserSync(unittest.TestCase):
         self.sync(c, choice="delete")
         self.assertEqual(len([n for n in self.stored_tree(c) if n[1] == "bookmark"]), 2)
 
+    def wait_for(self, what, check, seconds=120):
+        """Polls `check` until it returns something true; that value."""
+        deadline = time.time() + seconds
+        while time.time() < deadline:
+            got = check()
+            if got:
+                return got
+            time.sleep(0.2)
+        self.fail("%s: not within %d s" % (what, seconds))
+
+    def last_result(self, browser, reason):
+        r = browser.stored("lastResult").get("lastResult")
+        return r if r and r.get("reason") == reason else None
+
     def test_pending_sync_survives_the_background_stopping(self):
         c, f = self.chromium, self.firefox
-        self.join(c)
+        # Firefox: a change, then its background idles out (after 3 s) before
+        # the change's alarm (4 s) wakes it for the sync.
         self.join(f)
-        for b in (c, f):
-            b.evaluate("const api = globalThis.browser ?? globalThis.chrome;"
-                       "await api.storage.local.set({options: {changeDelaySeconds: 4}});"
-                       "return 1;")
-        c.create(c.roots()["toolbar"], "While stopped", "https://stopped.example/")
+        f.set_options(changeDelaySeconds=4)
         f.create(f.roots()["menu"], "Firefox idle", "https://idle.example/")
+
+        # Chromium: a few thousand bookmarks with long addresses (over 3 MB of
+        # records, so the tree takes several messages by size, not by count).
+        count = 3000
+        tail = "&q=" + "x" * 1000
+        wanted = ["https://long.example/%d?%s" % (i, tail) for i in range(count)]
+        c.evaluate("""
+            const api = globalThis.browser ?? globalThis.chrome;
+            const [root] = await api.bookmarks.getTree();
+            for (let k = 0; k < 3; k++) {
+                const folder = await api.bookmarks.create(
+                    {parentId: root.children[k %% 2].id, title: 'Long ' + k});
+                for (let i = k; i < %d; i += 3)
+                    await api.bookmarks.create({parentId: folder.id, title: 'L' + i,
+                                                url: 'https://long.example/' + i + '?%s'});
+            }
+            return 1;
+        """ % (count, tail))
+        r = self.join(c)
+        self.assertTrue(r["sentTree"])
+        self.assertEqual(r["status"], "OK")
+        r = self.wait_for("Firefox's sync on its alarm", lambda: self.last_result(f, "change"), 60)
+        self.assertEqual(r["status"], "OK", r)
+
+        # The profile starts over (the extension reinstalled): its first sync
+        # creates every bookmark, a few at a time, and the background is
+        # stopped part-way through.
+        c.reset()
+        c.set_options(pageOps=10)
+        c.message_later({"cmd": "setAccount", "server": self.server.address, "user": self.user,
+                         "password": self.password})
+        self.wait_for("the apply under way", lambda: c.bookmark_count() >= 100, 60)
         c.stop_background()
-        # The alarm wakes each background, whose sync takes the dirty mark.
-        deadline = time.time() + 60
-        done = set()
-        while time.time() < deadline and len(done) < 2:
-            time.sleep(1)
-            for b in (c, f):
-                st = b.evaluate("const api = globalThis.browser ?? globalThis.chrome;"
-                                "return (await api.storage.local.get('lastResult')).lastResult"
-                                " || null;")
-                if st and st.get("reason") == "change" and st.get("status") == "OK":
-                    done.add(b.name)
-        self.assertEqual(done, {"chromium", "firefox"})
-        self.sync(c)
-        self.sync(f)
-        both = self.assert_same()
-        self.assertIn(("While stopped", "https://stopped.example/"), both["toolbar"])
-        self.assertIn(("Firefox idle", "https://idle.example/"), both["menu"])
+        self.assertFalse(c.background_running())
+        made = c.bookmark_count()
+        self.assertLess(made, count)
+        self.wait_for("the native host's exit", lambda: H.host_processes(c.home) == [], 30)
+        st = c.stored("pending", "applyingSince", "lastResult")
+        self.assertEqual(st["pending"]["reason"], "account")
+        self.assertIn("applyingSince", st)
+        self.assertNotIn("lastResult", st)
+        # The background's next start takes the pending sync up again.
+        c.set_options(pageOps=0)
+        c.state()
+        r = self.wait_for("the resumed sync", lambda: self.last_result(c, "resume"))
+        self.assertEqual(r["status"], "OK", r)
+        layout = engine_layout(c)
+        self.assertEqual(layout["menu"], [("Firefox idle", "https://idle.example/")])
+        self.assertEqual(sorted(urls(layout)), sorted(wanted + ["https://idle.example/"]))
+        nodes = self.assert_no_duplicates(c)
+        self.assertEqual(len([n for n in nodes if n[1] == "bookmark"]), count + 1)
+        self.assertIsNone(c.stored("pending")["pending"])
+
+        # A change, then the background stops before the change's alarm.
+        c.set_options(changeDelaySeconds=4)
+        c.create(c.roots()["toolbar"], "While stopped", "https://stopped.example/")
+        # The change's alarm is set (not one set earlier for an hour) before
+        # the background stops.
+        self.wait_for("the change's alarm", lambda: c.evaluate(
+            "const api = globalThis.browser ?? globalThis.chrome;"
+            "const a = await api.alarms.get('zorvane-change');"
+            "return !!a && a.scheduledTime < Date.now() + 60000;"), 30)
+        c.stop_background()
+        self.assertFalse(c.background_running())
+        r = self.wait_for("Chromium's sync on its alarm", lambda: self.last_result(c, "change"), 60)
+        self.assertEqual(r["status"], "OK", r)
+        self.assertIn(("While stopped", "https://stopped.example/"), engine_layout(c)["toolbar"])
         # No native host outlives its port.
-        time.sleep(1)
-        self.assertEqual(H.host_processes(c.home) + H.host_processes(f.home), [])
+        self.wait_for("the native hosts' exit",
+                      lambda: H.host_processes(c.home) + H.host_processes(f.home) == [], 30)
+
+    def test_a_sync_ends_when_a_bookmark_is_too_large_or_the_host_is_silent(self):
+        c = self.chromium
+        r = c.roots()
+        c.create(r["toolbar"], "Small", "https://small.example/")
+        huge = c.create(r["unfiled"], "Huge", "data:text/plain," + "x" * (1200 * 1024))
+        # Too large for one message to the host: the sync fails before it
+        # sends anything, naming the bookmark.
+        out = c.set_account(self.server.address, self.user, self.password)["result"]
+        self.assertEqual(out["status"], "too_large", out)
+        self.assertIn('"Huge"', out["message"])
+        self.assertFalse(c.state()["running"])
+        # Sent all the same, the host refuses the message: the answer without
+        # an id ends the sync.
+        c.set_options(maxMessage=64 << 20)
+        out = c.sync()
+        self.assertEqual(out["status"], "bad_frame", out)
+        self.assertIn("over the limit of 1048576", out["message"])
+        c.call("remove", huge)
+        c.set_options(maxMessage=1 << 20)
+        self.sync(c)
+        self.assertEqual(engine_layout(c), {"toolbar": [("Small", "https://small.example/")]})
+
+        # A host that does not answer (another one holds the account): the
+        # call's time limit ends the sync.
+        profile = c.state()["settings"]["profile"]
+        base = os.path.join(c.home, ".local", "share", "zorvane", "browser", profile)
+        [account] = os.listdir(base)
+        with open(os.path.join(base, account, ".lock"), "rb") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            c.set_options(callSeconds=2)
+            out = c.sync()
+            self.assertEqual(out["status"], "timeout", out)
+            self.assertIn('"open"', out["message"])
+            self.assertFalse(c.state()["running"])
+        c.set_options(callSeconds=180)
+        self.sync(c)
 
 
 if __name__ == "__main__":

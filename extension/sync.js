@@ -10,11 +10,25 @@
 const api = globalThis.browser ?? globalThis.chrome;
 const IS_FIREFOX = typeof api.runtime.getBrowserInfo === 'function';
 const HOST = 'net.zorvane.host';
-// Nodes per message: about 2,000 keeps each within 512 KiB.
+// Nodes per message: at most 2,000, and at most BUDGET bytes of JSON. A
+// node larger than the budget goes in a message of its own, within the
+// host's limit (MAX_MESSAGE, less room for the call around it).
 const BATCH = 2000;
+const BUDGET = 512 * 1024;
+const MAX_MESSAGE = 1024 * 1024;
+const ENVELOPE = 256;
+// How long a call may go unanswered before the sync gives up and closes
+// the port: the calls that talk to the server take as long as the server
+// and the tree need; `open` waits up to 70 s for another host of the account.
+const CALL_SECONDS = 180;
+const ACTION_SECONDS = 1200;
+const ACTIONS = new Set(['update', 'sync', 'overwrite']);
 const CHANGE_ALARM = 'zorvane-change';
 const PERIODIC_ALARM = 'zorvane-periodic';
-const DEFAULTS = { changeDelaySeconds: 30, periodMinutes: 15, batch: BATCH, pageOps: 0 };
+const DEFAULTS = {
+  changeDelaySeconds: 30, periodMinutes: 15, batch: BATCH, pageOps: 0,
+  maxMessage: MAX_MESSAGE, callSeconds: CALL_SECONDS, actionSeconds: ACTION_SECONDS,
+};
 
 let muted = false;       // our own writes are not the user's changes
 let running = null;      // the sync under way
@@ -22,53 +36,73 @@ let again = null;        // a sync asked for while one runs
 
 // --- the native host ---------------------------------------------------------
 
-// One port per sync, with explicit request ids.
+function failure(code, message) {
+  const e = new Error(message);
+  e.code = code;
+  return e;
+}
+
+// One port per sync, with explicit request ids. Every call has a time
+// limit; when one passes, every call fails and the port is closed. An
+// error answer without an id is about a message the host could not take
+// (a frame over its limit, JSON it cannot read): the call it belonged to
+// cannot be told, so every call under way fails with it.
 class HostPort {
-  constructor() {
+  constructor(limits = {}) {
     this.next = 1;
     this.waiting = new Map();
     this.events = [];
     this.closed = null;
+    this.callSeconds = limits.callSeconds || CALL_SECONDS;
+    this.actionSeconds = limits.actionSeconds || ACTION_SECONDS;
     this.port = api.runtime.connectNative(HOST);
     this.port.onMessage.addListener((m) => {
       if (m && m.event) { this.events.push(m); return; }
+      if (m && (m.id === null || m.id === undefined) && m.error) {
+        this.failAll(failure(m.error.code || 'error',
+                             m.error.message || 'the native host refused a message'));
+        return;
+      }
       const w = this.waiting.get(m && m.id);
       if (!w) return;
-      this.waiting.delete(m.id);
-      if (m.error) {
-        const e = new Error(m.error.message);
-        e.code = m.error.code;
-        w.reject(e);
-      } else {
-        w.resolve(m.result);
-      }
+      this.settle(m.id);
+      if (m.error) w.reject(failure(m.error.code, m.error.message));
+      else w.resolve(m.result);
     });
     this.port.onDisconnect.addListener((p) => {
       const why = (p && p.error && p.error.message) ||
                   (api.runtime.lastError && api.runtime.lastError.message) ||
                   'the native host ended';
       this.closed = why;
-      for (const w of this.waiting.values()) {
-        const e = new Error(why);
-        e.code = 'host_missing';
-        w.reject(e);
-      }
-      this.waiting.clear();
+      this.failAll(failure('host_missing', why));
     });
   }
+  settle(id) {
+    const w = this.waiting.get(id);
+    if (!w) return null;
+    clearTimeout(w.timer);
+    this.waiting.delete(id);
+    return w;
+  }
+  failAll(e) {
+    for (const id of [...this.waiting.keys()]) this.settle(id).reject(e);
+  }
   call(method, params = {}) {
-    if (this.closed) {
-      const e = new Error(this.closed);
-      e.code = 'host_missing';
-      return Promise.reject(e);
-    }
+    if (this.closed) return Promise.reject(failure('host_missing', this.closed));
     return new Promise((resolve, reject) => {
       const id = this.next++;
-      this.waiting.set(id, { resolve, reject });
+      const seconds = ACTIONS.has(method) ? this.actionSeconds : this.callSeconds;
+      const timer = setTimeout(() => {
+        this.failAll(failure('timeout',
+                             `the native host did not answer "${method}" in ${seconds} s`));
+        this.close();
+      }, seconds * 1000);
+      this.waiting.set(id, { resolve, reject, timer });
       this.port.postMessage({ id, method, params });
     });
   }
   close() {
+    if (!this.closed) this.closed = 'the port was closed';
     try { this.port.disconnect(); } catch (e) { /* already gone */ }
   }
 }
@@ -111,11 +145,36 @@ async function readTree() {
   return out;
 }
 
-async function sendTree(port, records, batch) {
-  await port.call('beginTree', { browser: IS_FIREFOX ? 'firefox' : 'chromium' });
-  for (let i = 0; i < records.length; i += batch) {
-    await port.call('addNodes', { nodes: records.slice(i, i + batch) });
+// The bytes of `text` in UTF-8.
+const utf8 = new TextEncoder();
+function byteLength(text) {
+  return /^[\x00-\x7f]*$/.test(text) ? text.length : utf8.encode(text).length;
+}
+
+// Sends the tree in batches bounded by count and by bytes. A node that
+// does not fit one message even alone fails the sync before anything is
+// sent: no part of the tree is cut or left out.
+async function sendTree(port, records, o) {
+  const sizes = records.map((r) => byteLength(JSON.stringify(r)) + 1);
+  const big = sizes.findIndex((size) => size > o.maxMessage - ENVELOPE);
+  if (big >= 0) {
+    const [, , , title, url] = records[big];
+    throw failure('too_large', `the bookmark "${title.slice(0, 80)}" (${url.slice(0, 40)}…) ` +
+                  `takes ${sizes[big]} bytes, more than one message to the native host carries ` +
+                  `(${o.maxMessage}); nothing was synced`);
   }
+  await port.call('beginTree', { browser: IS_FIREFOX ? 'firefox' : 'chromium' });
+  let from = 0;
+  let bytes = 0;
+  for (let i = 0; i < records.length; i++) {
+    if (i > from && (i - from >= o.batch || bytes + sizes[i] > BUDGET)) {
+      await port.call('addNodes', { nodes: records.slice(from, i) });
+      from = i;
+      bytes = 0;
+    }
+    bytes += sizes[i];
+  }
+  if (records.length > from) await port.call('addNodes', { nodes: records.slice(from) });
   return port.call('endTree');
 }
 
@@ -237,7 +296,7 @@ async function runSync(reason, choice) {
   // goes on with it only when the user changed nothing since.
   const edited = !stored.applyingSince || (stored.lastChange || 0) >= stored.applyingSince;
   await api.storage.local.set({ pending: { reason, choice: choice || null, since: started } });
-  const port = new HostPort();
+  const port = new HostPort(o);
   // Where the time goes, for the popup's details and the benchmarks.
   const timings = {};
   let mark = Date.now();
@@ -260,7 +319,7 @@ async function runSync(reason, choice) {
     if (!r) {
       const records = await readTree();
       lap('read');
-      await sendTree(port, records, o.batch);
+      await sendTree(port, records, o);
       lap('send');
       sent = true;
       r = await port.call('sync', { mode: choice || 'ask', edited });
@@ -284,7 +343,7 @@ async function runSync(reason, choice) {
         lap('apply');
         // Re-read: the browser must now show the synchronised tree. A change
         // the user made meanwhile makes it differ: the next sync takes it.
-        await sendTree(port, await readTree(), o.batch);
+        await sendTree(port, await readTree(), o);
         equal = (await port.call('verify')).equal;
         lap('verify');
       } finally {

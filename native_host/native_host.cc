@@ -178,9 +178,17 @@ struct native_host::state {
         if (lock >= 0) Core_Platform::file_close(lock);
     }
 
+    // An answer the browsers would not take becomes an error, so the call
+    // never goes unanswered.
     void reply(const json& id, json result) {
         json out = {{"id", id}, {"result", std::move(result)}};
-        send(dump(out));
+        std::string text = dump(out);
+        if (text.size() > kMaxOutgoing)
+            return fail(id, "too_large",
+                        "the answer takes " + std::to_string(text.size()) +
+                            " bytes, more than the " + std::to_string(kMaxOutgoing) +
+                            " of one message to the browser");
+        send(text);
     }
     void fail(const json& id, const std::string& code, const std::string& message) {
         json out = {{"id", id}, {"error", {{"code", code}, {"message", message}}}};
@@ -784,6 +792,16 @@ struct native_host::state {
             json op = operation_json(operations[offset]);
             const std::size_t size = dump(op).size() + 1;
             if ((bytes + size > kPageBytes || ops.size() >= limit) && !ops.empty()) break;
+            // Alone on its page, and still too large.
+            if (size > kMaxOutgoing - 4096) {
+                const operation_t& big = operations[offset];
+                throw call_error{"too_large",
+                                 "the bookmark \"" +
+                                     Core_Platform::wide_to_utf8(big.title).substr(0, 80) +
+                                     "\" on the account takes " + std::to_string(size) +
+                                     " bytes, more than one message to the browser carries; "
+                                     "remove it or shorten its address elsewhere"};
+            }
             bytes += size;
             ops.push_back(std::move(op));
             ++offset;

@@ -227,6 +227,61 @@ TEST_F(NativeHostSync, AnApplyCutShortIsTakenUpAgainAndLosesNothing) {
     EXPECT_EQ(r.operations, 0u);
 }
 
+// A bookmark that just fits one message from the browser makes an
+// operation too large for one message back (an operation says more than
+// the node did). The other browser's page of operations is then refused
+// with an error naming the bookmark, never left unanswered, and the host
+// stays in step.
+TEST_F(NativeHostSync, AnOperationTooLargeForOneMessageIsRefusedClearly) {
+    join("holder", "holderprofile");
+    browser_store_t holder;
+    holder.add("1", "Small", "https://small.example/");
+    const std::string address = "https://big.example/?" + std::string(kMaxIncoming - 120, 'a');
+    const std::string big = holder.add("1", "Huge", address);
+    {
+        auto h = host("holder");
+        h->result("open", account("holderprofile"));
+        h->result("beginTree", {{"browser", "chromium"}});
+        json nodes = holder.records();
+        json alone = json::array();
+        for (auto it = nodes.begin(); it != nodes.end(); ++it) {
+            if ((*it)[0] == big) {
+                alone.push_back(*it);
+                nodes.erase(it);
+                break;
+            }
+        }
+        h->result("addNodes", {{"nodes", nodes}});
+        // The node takes a message of its own, within the limit.
+        ASSERT_LE(testing::call_frame(4, "addNodes", {{"nodes", alone}}).size() - 4, kMaxIncoming);
+        h->result("addNodes", {{"nodes", alone}});
+        h->result("endTree");
+        ASSERT_EQ(h->result("sync", {{"mode", "ask"}})["status"], "OK");
+        EXPECT_EQ(h->wait(), 0);
+    }
+
+    join("other", "otherprofile");
+    browser_store_t other;
+    auto h = host("other");
+    h->result("open", account("otherprofile"));
+    h->result("beginTree", {{"browser", "chromium"}});
+    h->result("addNodes", {{"nodes", other.records()}});
+    h->result("endTree");
+    const json r = h->result("sync", {{"mode", "ask"}});
+    ASSERT_EQ(r["status"], "OK");
+    ASSERT_EQ(r["operations"], 2);
+    json page = h->call("operations", {{"offset", 0}});
+    std::size_t pages = 1;
+    while (page.contains("result") && !page["result"]["next"].is_null() && pages++ < 3)
+        page = h->call("operations", {{"offset", page["result"]["next"]}});
+    ASSERT_TRUE(page.contains("error")) << page.dump().substr(0, 300);
+    EXPECT_EQ(page["error"]["code"], "too_large");
+    EXPECT_NE(page["error"]["message"].get<std::string>().find("\"Huge\""), std::string::npos)
+        << page["error"]["message"];
+    EXPECT_EQ(h->result("status")["user"], kUser);
+    EXPECT_EQ(h->wait(), 0);
+}
+
 // One host per account: a second one is refused with a clear answer (here
 // at once; the extension's own calls wait for the first to end), stays in
 // step, and opens the account once the first has gone.

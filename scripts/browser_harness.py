@@ -113,6 +113,39 @@ class Browser:
             raise HarnessError("%s: %s" % (self.name, r.get("error")))
         return r["result"]
 
+    def message_later(self, msg):
+        """runtime.sendMessage to the background, not waiting for its answer."""
+        self.evaluate("""
+            const api = globalThis.browser ?? globalThis.chrome;
+            api.runtime.sendMessage(%s).catch(() => {});
+            return 1;
+        """ % json.dumps(msg))
+
+    def set_options(self, **options):
+        """The background's options (sync.js DEFAULTS) in storage; the rest stay."""
+        self.evaluate("""
+            const api = globalThis.browser ?? globalThis.chrome;
+            const {options} = await api.storage.local.get('options');
+            await api.storage.local.set({options: {...(options || {}), ...%s}});
+            return 1;
+        """ % json.dumps(options))
+
+    def stored(self, *keys):
+        """The extension's storage.local (read from its page: no background wakes)."""
+        return self.evaluate("""
+            const api = globalThis.browser ?? globalThis.chrome;
+            return await api.storage.local.get(%s);
+        """ % json.dumps(list(keys)))
+
+    def bookmark_count(self):
+        return self.evaluate("""
+            const api = globalThis.browser ?? globalThis.chrome;
+            let n = 0;
+            const walk = (x) => { if (x.url !== undefined) n++; (x.children || []).forEach(walk); };
+            walk((await api.bookmarks.getTree())[0]);
+            return n;
+        """)
+
     def sync(self, **kw):
         msg = {"cmd": "sync", "reason": "test"}
         msg.update(kw)
