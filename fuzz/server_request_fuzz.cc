@@ -1,5 +1,6 @@
 // The server's request path on arbitrary bytes: the envelope reader, then
-// the body as the server opens it under its caps, then the tree of a commit.
+// the body as the server opens it under its caps (the message document, then
+// the data part, as after a login), then the tree of a commit.
 // The first byte chooses where the bytes enter:
 //   0: the bytes as received on a connection;
 //   1: the rest as a plain payload (two lengths, document, data), packed and
@@ -34,11 +35,20 @@ void read_body(std::string_view body) {
         request.password.size() > Core_Server::MAX_PASSWORD_BYTES ||
         request.peer_id.size() != Core_Server::PEER_ID_DIGITS ||
         request.peer_id.find_first_not_of("0123456789abcdef") != std::string::npos ||
-        request.client_type.size() > Core_Server::MAX_CLIENT_TYPE_BYTES ||
-        request.data.size() > limits.max_tree_bytes) {
+        request.client_type.size() > Core_Server::MAX_CLIENT_TYPE_BYTES || !request.data.empty() ||
+        request.packed.data_length > limits.max_tree_bytes) {
         std::abort();
     }
-    if (request.action == Core_Server::sync_action_enum::COMMIT) {
+    const bool commit = request.action == Core_Server::sync_action_enum::COMMIT;
+    const std::size_t stated = request.packed.data_length;
+    if (Core_Server::read_request_data(request, limits, commit) !=
+        Core_Server::request_read_enum::READ) {
+        return;
+    }
+    if (!request.packed.member.empty() || request.data.size() != (commit ? stated : 0)) {
+        std::abort();
+    }
+    if (commit) {
         Core_ZorvaneMerge::zorvane_node_t tree(0, "");
         Core_ZorvaneMerge::read_tree(request.data, tree);
     }

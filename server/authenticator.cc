@@ -105,12 +105,6 @@ auth_result_t authenticator_t::authenticate(InterfaceStore& store, const std::st
         return result;
     }
     const bool known = status.ok();
-    if (known && m_cache.contains(name, password, account.password_hash, now)) {
-        note_login(store, account, peer_id, result.warning);
-        result.outcome = auth_outcome_enum::OK;
-        result.account = std::move(account);
-        return result;
-    }
     const std::string account_key = "user:" + name;
     const std::string peer_key = "peer:" + std::to_string(account.id) + "/" + peer_id;
     const std::string address_key = "addr:" + Core_Server::address_key(peer_address);
@@ -125,6 +119,14 @@ auth_result_t authenticator_t::authenticate(InterfaceStore& store, const std::st
         result.outcome = auth_outcome_enum::THROTTLED;
         result.hold = std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::microseconds(m_check_micros.load()));
+        return result;
+    }
+    // A remembered success spares the check, never the throttle: otherwise a
+    // guess would cost a digest while the user's own client keeps syncing.
+    if (known && m_cache.contains(name, password, account.password_hash, now)) {
+        note_login(store, account, peer_id, result.warning);
+        result.outcome = auth_outcome_enum::OK;
+        result.account = std::move(account);
         return result;
     }
     if (!acquire_check()) {

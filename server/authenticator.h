@@ -8,14 +8,14 @@
 // /64, peer_address.h):
 //
 //   1. the account is looked up in the store;
-//   2. a name, password and record remembered by the cache pass at once,
-//      even while the throttle refuses others, so an attacker guessing a
-//      user's password does not lock that user's own clients out once they
-//      have synced;
-//   3. otherwise, an address that the throttle refuses is refused without
-//      checking anything, and so is a locked account, except for a client
-//      (its peer identifier) that logged in to it within `trusted_peer_age`:
-//      such a client only answers to the lock-out of its own pair;
+//   2. an address that the throttle refuses is refused without checking
+//      anything, and so is a locked account, except for a client (its peer
+//      identifier) that logged in to it within `trusted_peer_age`: such a
+//      client only answers to the lock-out of its own pair, so an attacker
+//      guessing a user's password does not lock that user's own clients out;
+//   3. a name, password and record remembered by the cache pass at once; a
+//      refusal of step 2 holds for them too, so the cache never lets a
+//      guess through at less than the cost of a check;
 //   4. otherwise the password is checked against the record (an unknown
 //      name is checked against a dummy record, so both cost the same time),
 //      at most `max_checks` at once: a request finding them busy waits

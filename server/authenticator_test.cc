@@ -89,10 +89,15 @@ TEST_P(AuthenticatorTest, ThrottlesGuessesPerAccountAndPerAddress) {
             auth.authenticate(*m_store, "bob", "guess", kOtherPeer, "attacker", m_t0 + 1s).outcome,
             auth_outcome_enum::INVALID);
     }
-    // The account is locked for new checks, even with the right password...
-    EXPECT_EQ(auth.authenticate(*m_store, "bob", "secret", kPeer, "new-device", m_t0 + 2s).outcome,
-              auth_outcome_enum::OK)
-        << "a remembered check passes during a lock-out";
+    // The account is locked for new checks, even with the right password
+    // and with its success remembered, except for bob's own client...
+    EXPECT_EQ(auth.authenticate(*m_store, "bob", "secret", kPeer, "new-address", m_t0 + 2s).outcome,
+              auth_outcome_enum::OK);
+    const auto remembered =
+        auth.authenticate(*m_store, "bob", "secret", kOtherPeer, "elsewhere", m_t0 + 2s);
+    EXPECT_EQ(remembered.outcome, auth_outcome_enum::THROTTLED)
+        << "the cache lets no client through a lock-out that the client does not escape";
+    EXPECT_GT(remembered.hold.count(), 0);
     const auto refused =
         auth.authenticate(*m_store, "bob", "guess2", kOtherPeer, "elsewhere", m_t0 + 2s);
     EXPECT_EQ(refused.outcome, auth_outcome_enum::THROTTLED);
@@ -113,6 +118,12 @@ TEST_P(AuthenticatorTest, ThrottlesGuessesPerAccountAndPerAddress) {
               auth_outcome_enum::THROTTLED);
     EXPECT_EQ(auth.authenticate(*m_store, "eve", "other", kPeer, "friend", m_t0 + 3s).outcome,
               auth_outcome_enum::OK);
+    // Nor does a remembered success get through a throttled address, from
+    // a known client or not.
+    EXPECT_EQ(auth.authenticate(*m_store, "eve", "other", kPeer, "attacker", m_t0 + 4s).outcome,
+              auth_outcome_enum::THROTTLED);
+    EXPECT_EQ(auth.authenticate(*m_store, "bob", "secret", kPeer, "attacker", m_t0 + 4s).outcome,
+              auth_outcome_enum::THROTTLED);
 }
 
 TEST_P(AuthenticatorTest, AKnownClientOutlivesTheLockoutOfItsAccount) {

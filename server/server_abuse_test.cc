@@ -9,9 +9,12 @@
 // bounded, escaped log lines.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
+#include <mutex>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -50,6 +53,14 @@ constexpr long kPeakKiB = 1024 * 1024;
 constexpr long kPeakKiB = 320 * 1024;
 #endif
 const std::string kPeer = "00112233445566778899aabbccddeeff00112233";
+// What requests with packed data parts of 120 MiB may add to the server's
+// peak: the password checks and a megabyte or so per request, far less than
+// one such data part unpacked.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr long kDataPartPeakKiB = 400 * 1024;
+#else
+constexpr long kDataPartPeakKiB = 96 * 1024;
+#endif
 
 // The body of a message document and data part, packed as clients pack theirs.
 std::string packed(const std::string& xml, const std::string& data = "") {
@@ -287,6 +298,127 @@ TEST_P(ServerAbuse, StaysBoundedAndServesTheRightfulClientThroughout) {
     }
     EXPECT_GT(lines, 100u);
     EXPECT_TRUE(refused_per_address);
+}
+
+// A body whose data part is `data_length` zero bytes, packed as tightly as
+// deflate packs: about a thousand to one.
+std::string packed_zeros(const std::string& xml, std::size_t data_length) {
+    std::string payload;
+    for (const std::size_t n : {xml.size(), data_length})
+        for (int shift = 24; shift >= 0; shift -= 8)
+            payload.push_back(static_cast<char>(n >> shift));
+    payload += xml;
+    z_stream zs{};
+    if (deflateInit2(&zs, 9, Z_DEFLATED, 16 + 15, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("cannot pack");
+    std::string member;
+    const std::string zeros(1024 * 1024, '\0');
+    auto run = [&](const std::string& in, int flush) {
+        zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+        zs.avail_in = static_cast<uInt>(in.size());
+        do {
+            char out[65536];
+            zs.next_out = reinterpret_cast<Bytef*>(out);
+            zs.avail_out = sizeof out;
+            deflate(&zs, flush);
+            member.append(out, sizeof out - zs.avail_out);
+        } while (zs.avail_out == 0);
+    };
+    run(payload, Z_NO_FLUSH);
+    for (std::size_t left = data_length; left > 0;) {
+        const std::size_t n = std::min(left, zeros.size());
+        run(zeros.substr(0, n), left == n ? Z_FINISH : Z_NO_FLUSH);
+        left -= n;
+    }
+    deflateEnd(&zs);
+    if (!Core_Common::encrypt(Core_Common::kMessagePassphrase, member))
+        throw std::runtime_error("cannot pack");
+    return member;
+}
+
+// At the server's default limits, requests with a wrong password whose data
+// part unpacks to 120 MiB from 120 KB, several at once: before the password
+// check only their message documents are unpacked, so the server's peak
+// memory stays far below even one such data part, every one is refused as
+// a wrong password, and the rightful client is served meanwhile.
+TEST_P(ServerAbuse, LeavesADataPartPackedUntilThePasswordIsChecked) {
+    // The default limits; as many password checks at once as on a machine
+    // of two processors.
+    server_process_t server(m_scratch.url(), {"--password-checks", "2"});
+    const std::uint16_t port = server.port();
+    // A BUSY answer is tried again, as clients do.
+    auto answer_of = [&](const std::string& body, const char* source) {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const std::string r = result_of(port, body, source);
+            if (r != "BUSY") return r;
+            std::this_thread::sleep_for(100ms);
+        }
+        return std::string("BUSY");
+    };
+    // alice's client syncs before the attack: known to her account, it is
+    // not shut out when the guesses lock the account.
+    auto alice = [&](sync_action_enum action, int generation) {
+        sync_request_t request;
+        request.action = action;
+        request.user = "alice";
+        request.password = "alice's secret";
+        request.peer_id = kPeer;
+        request.client_type = "desktop";
+        request.baseline = generation - 1;
+        if (action == sync_action_enum::COMMIT) request.data = tree_document(generation);
+        std::string body;
+        if (!write_sync_request(request, body)) return std::string("pack");
+        return answer_of(body, kAlice);
+    };
+    ASSERT_EQ(alice(sync_action_enum::COMMIT, 1), "OK");
+    const long start_kib = server.memory_kib();
+
+    constexpr std::size_t kDataPart = 120 * 1024 * 1024;
+    std::vector<std::string> bombs;
+    for (const char* action : {"Commit", "Update"}) {
+        bombs.push_back(packed_zeros(
+            "<?xml version=\"1.0\"?><Zorvane><Zorvane><Request><" + std::string(action) +
+                "><Username>alice</Username><Password>guess</Password><ClientVersion>0"
+                "</ClientVersion><PeerID>" +
+                std::string(40, 'e') +
+                "</PeerID><ClientType>x</ClientType><BookmarkVersionBaseline>0"
+                "</BookmarkVersionBaseline></" +
+                action + "></Request></Zorvane></Zorvane>",
+            kDataPart));
+        ASSERT_LT(bombs.back().size(), 200u * 1024);
+    }
+    constexpr int kAttackers = 6, kRounds = 3;
+    std::atomic<int> invalid{0};
+    std::vector<std::string> other;
+    std::mutex other_mutex;
+    std::vector<std::thread> attackers;
+    for (int i = 0; i < kAttackers; ++i) {
+        attackers.emplace_back([&, i] {
+            const std::string source = "127.0.1." + std::to_string(i + 1);
+            for (int round = 0; round < kRounds; ++round) {
+                const std::string r = answer_of(bombs[i % 2], source.c_str());
+                if (r == "INVALID_PASSWORD") {
+                    ++invalid;
+                } else {
+                    std::lock_guard<std::mutex> lock(other_mutex);
+                    other.push_back(r);
+                }
+            }
+        });
+    }
+    EXPECT_EQ(alice(sync_action_enum::UPDATE, 2), "OK");
+    EXPECT_EQ(alice(sync_action_enum::COMMIT, 2), "OK");
+    for (auto& t : attackers) t.join();
+    EXPECT_EQ(alice(sync_action_enum::UPDATE, 3), "OK");
+
+    const long peak_kib = server.memory_kib();
+    std::cout << "[ server_abuse ] " << testing::backend_name(GetParam()) << ": peak memory "
+              << peak_kib / 1024 << " MiB (" << start_kib / 1024 << " MiB before "
+              << kAttackers * kRounds << " requests of 120 MiB data parts)\n";
+    EXPECT_EQ(invalid.load(), kAttackers * kRounds) << ::testing::PrintToString(other);
+    if (kPeakKiB > 0) {
+        EXPECT_LT(peak_kib - start_kib, kDataPartPeakKiB);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ServerAbuse,

@@ -112,6 +112,17 @@ void sync_handler_t::answer(const request_t& request, reply_t& reply) {
             answer = result_only(result_name::EXCEPTION);
             return finish();
     }
+    // Only now is the data part unpacked, and kept only for a commit.
+    switch (read_request_data(sync, m_options.limits, sync.action == sync_action_enum::COMMIT)) {
+        case request_read_enum::READ:
+            break;
+        case request_read_enum::MALFORMED:
+            answer = result_only(result_name::PROTOCOL_ERROR);
+            return finish();
+        case request_read_enum::TOO_LARGE:
+            answer = result_only(result_name::POLICY);
+            return finish();
+    }
     const bool ok = sync.action == sync_action_enum::UPDATE
                         ? answer_update(*store, auth.account, sync, answer, error)
                         : answer_commit(*store, auth.account, sync, answer, error);
@@ -159,7 +170,7 @@ bool sync_handler_t::answer_commit(InterfaceStore& store, const account_t& accou
     // Only an acceptable tree is stored; it is checked without being kept
     // (for a large account the tree would take as much memory as its
     // document). A tree larger than the limit was answered "POLICY" as the
-    // request was read.
+    // request and its data part were read.
     if (!Core_ZorvaneMerge::is_tree_document(request.data)) {
         answer = result_only(result_name::PROTOCOL_ERROR);
         return true;

@@ -5,12 +5,17 @@
 //   - a body that does not open or read as a request, or breaks one of the
 //     caps of sync_message.h (sizes, nesting, field rules): "PROTOCOL_ERROR";
 //     a payload or data part beyond the tree limit: "POLICY". Nothing of
-//     such a request reaches the store, the throttle or the log;
+//     such a request reaches the store, the throttle or the log. Only the
+//     lengths and the message document are unpacked for this; the data part
+//     stays packed until the password is checked;
 //   - maintenance mode on: "MAINTENANCE";
 //   - unknown user, wrong password, or too many recent failures:
 //     "INVALID_PASSWORD" (never saying which; a refusal by the throttle is
 //     held as long as a password check takes); too many password checks
 //     under way: "BUSY";
+//   - a data part that does not unpack to the length its payload states:
+//     "PROTOCOL_ERROR" (unpacked and kept for a commit, only checked for an
+//     update);
 //   - Update: no stored tree, "NO_RECORD"; a baseline equal to the stored
 //     version, "OK" alone; otherwise "OK" with "Update" (version, date,
 //     submitting client type) and the stored tree as data;

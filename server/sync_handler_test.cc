@@ -419,7 +419,31 @@ TEST(SyncMessage, HardCapsRefuseARequestBeforeAnythingElseLooksAtIt) {
                   limits, r),
               READ);
     EXPECT_EQ(r.peer_id, std::string(40, 'f'));
-    EXPECT_EQ(r.data.size(), 1000u);
+    EXPECT_TRUE(r.data.empty()) << "the data part waits for the password check";
+    EXPECT_EQ(read_request_data(r, limits), READ);
+    EXPECT_EQ(r.data, std::string(1000, 'd'));
+    // A data part longer or shorter than its length says passes until it is
+    // unpacked; an update's is only checked.
+    const std::string document = request_document(fields("bob", "p", peer));
+    for (const auto& [stated, data] :
+         {std::pair<std::size_t, std::string>{999, std::string(1000, 'd')},
+          {1000, std::string(999, 'd')},
+          {1000, std::string(1000, 'd')}}) {
+        std::string payload;
+        for (const std::size_t n : {document.size(), stated})
+            for (int shift = 24; shift >= 0; shift -= 8)
+                payload.push_back(static_cast<char>(n >> shift));
+        payload += document + data;
+        ASSERT_TRUE(Core_Common::gzip_compress(payload));
+        ASSERT_TRUE(Core_Common::encrypt(Core_Common::kMessagePassphrase, payload));
+        const auto expected = stated == data.size() ? READ : MALFORMED;
+        for (const bool keep : {true, false}) {
+            ASSERT_EQ(read_sync_request(payload, limits, r), READ) << stated;
+            EXPECT_EQ(read_request_data(r, limits, keep), expected) << stated << " " << keep;
+            EXPECT_EQ(r.data.size(), expected == READ && keep ? stated : 0u);
+            EXPECT_TRUE(r.packed.member.empty());
+        }
+    }
     // One past each bound, or off the rule.
     EXPECT_EQ(read(packed(request_document(fields(std::string(256, 'u'), "p", peer)))), MALFORMED);
     EXPECT_EQ(read(packed(request_document(fields("bo\x01b", "p", peer)))), MALFORMED);

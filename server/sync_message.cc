@@ -1,5 +1,6 @@
 #include "sync_message.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <utility>
@@ -20,23 +21,16 @@ using Core_Common::get_be;
 using Core_Common::kMessagePassphrase;
 using Core_Common::put_be;
 
-// Opens a body whose payload unpacks to at most `limit` bytes and whose XML
-// part holds at most `max_xml` bytes; sets `too_large` when it would not.
-bool open_payload(std::string_view body, std::string& xml, std::string& data,
-                  std::size_t limit = Core_Common::gzip_inflate_limit,
-                  std::size_t max_xml = SIZE_MAX, bool* too_large = nullptr) {
+// Opens a reply body: its payload, unpacked whole, split into the message
+// document and the data part.
+bool open_payload(std::string_view body, std::string& xml, std::string& data) {
     std::string bytes(body);
     if (!Core_Common::decrypt(kMessagePassphrase, bytes)) return false;
-    bool over = false;
-    if (!Core_Common::gzip_decompress(bytes, limit, over)) {
-        if (too_large != nullptr) *too_large = over;
-        return false;
-    }
+    if (!Core_Common::gzip_decompress(bytes)) return false;
     if (bytes.size() < 8) return false;
     const auto x = static_cast<std::uint32_t>(get_be(bytes, 0, 4));
     const auto d = static_cast<std::uint32_t>(get_be(bytes, 4, 4));
     if (x > bytes.size() - 8 || bytes.size() - 8 - x != d) return false;
-    if (x > max_xml) return false;
     xml = bytes.substr(8, x);
     // The data part (a tree of tens of megabytes) stays in the buffer it was
     // unpacked into.
@@ -85,14 +79,114 @@ static bool is_hex_digits(const std::string& text) {
     return text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
 }
 
+// The most a request's payload may unpack to: the lengths, the document and
+// the tree.
+static std::size_t payload_limit(const request_limits_t& limits) {
+    return Core_Common::payload_lengths_bytes + limits.max_xml_bytes + limits.max_tree_bytes;
+}
+
+// Unpacks `packed.member` only as far as the lengths and the message
+// document (into `xml`) and fills in the rest of `packed`. A payload whose
+// data part is empty is unpacked and checked whole.
+static request_read_enum open_request_head(const request_limits_t& limits,
+                                           sync_request_t::packed_t& packed, std::string& xml) {
+    constexpr std::size_t LENGTHS = Core_Common::payload_lengths_bytes;
+    request_read_enum outcome = request_read_enum::READ;
+    std::string head;  // the lengths, then the document
+    std::size_t wanted = LENGTHS;
+    bool lengths_read = false;
+    std::size_t data_length = 0;
+    bool head_done = false;  // stopped with the head whole: the data part stays packed
+    const auto take = [&](std::string_view piece) {
+        for (;;) {
+            const std::size_t n = std::min(piece.size(), wanted - head.size());
+            head.append(piece.data(), n);
+            piece.remove_prefix(n);
+            if (head.size() < wanted) return true;
+            if (!lengths_read) {
+                lengths_read = true;
+                const auto xml_length = static_cast<std::size_t>(get_be(head, 0, 4));
+                data_length = static_cast<std::size_t>(get_be(head, 4, 4));
+                if (xml_length > limits.max_xml_bytes) {
+                    outcome = request_read_enum::MALFORMED;
+                    return false;
+                }
+                if (data_length > limits.max_tree_bytes) {
+                    outcome = request_read_enum::TOO_LARGE;
+                    return false;
+                }
+                wanted += xml_length;
+                head.reserve(wanted);
+                continue;
+            }
+            if (data_length > 0) {
+                head_done = true;
+                return false;
+            }
+            // Nothing may follow an empty data part.
+            if (!piece.empty()) {
+                outcome = request_read_enum::MALFORMED;
+                return false;
+            }
+            return true;
+        }
+    };
+    bool too_large = false;
+    const bool whole =
+        Core_Common::gzip_decompress(packed.member, take, payload_limit(limits), too_large);
+    if (!head_done) {
+        if (outcome != request_read_enum::READ) return outcome;
+        if (!whole) return too_large ? request_read_enum::TOO_LARGE : request_read_enum::MALFORMED;
+        if (!lengths_read || head.size() < wanted) return request_read_enum::MALFORMED;
+    }
+    packed.data_offset = wanted;
+    packed.data_length = data_length;
+    xml = head.substr(LENGTHS);
+    return request_read_enum::READ;
+}
+
+request_read_enum read_request_data(sync_request_t& request, const request_limits_t& limits,
+                                    bool keep) {
+    sync_request_t::packed_t packed = std::exchange(request.packed, {});
+    request.data.clear();
+    // An empty data part was checked with the document.
+    if (packed.data_length == 0) return request_read_enum::READ;
+    std::string data;
+    if (keep) data.reserve(packed.data_length);
+    std::size_t at = 0;     // bytes unpacked
+    std::size_t taken = 0;  // of the data part
+    const auto take = [&](std::string_view piece) {
+        if (at < packed.data_offset) {
+            const std::size_t skipped = std::min(piece.size(), packed.data_offset - at);
+            piece.remove_prefix(skipped);
+            at += skipped;
+        }
+        // More than the payload said.
+        if (piece.size() > packed.data_length - taken) return false;
+        if (keep) data.append(piece);
+        taken += piece.size();
+        at += piece.size();
+        return true;
+    };
+    bool too_large = false;
+    if (!Core_Common::gzip_decompress(packed.member, take, payload_limit(limits), too_large)) {
+        return too_large ? request_read_enum::TOO_LARGE : request_read_enum::MALFORMED;
+    }
+    if (taken != packed.data_length) return request_read_enum::MALFORMED;
+    request.data = std::move(data);
+    return request_read_enum::READ;
+}
+
 request_read_enum read_sync_request(std::string_view body, const request_limits_t& limits,
                                     sync_request_t& out) {
     constexpr auto MALFORMED = request_read_enum::MALFORMED;
-    std::string xml, data;
-    bool too_large = false;
-    if (!open_payload(body, xml, data, limits.max_tree_bytes + limits.max_xml_bytes + 8,
-                      limits.max_xml_bytes, &too_large)) {
-        return too_large ? request_read_enum::TOO_LARGE : MALFORMED;
+    sync_request_t::packed_t packed;
+    packed.member.assign(body);
+    if (!Core_Common::decrypt(kMessagePassphrase, packed.member)) return MALFORMED;
+    std::string xml;
+    if (const auto opened = open_request_head(limits, packed, xml);
+        opened != request_read_enum::READ) {
+        return opened;
     }
     Core_Common::xml_limits_t xml_limits;
     xml_limits.max_depth = limits.max_xml_depth;
@@ -132,14 +226,19 @@ request_read_enum read_sync_request(std::string_view body, const request_limits_
     std::int64_t baseline = 0;
     action->get_child(u"BookmarkVersionBaseline", baseline);
     r.baseline = baseline;
-    if (data.size() > limits.max_tree_bytes) return request_read_enum::TOO_LARGE;
-    r.data = std::move(data);
+    r.packed = std::move(packed);
     out = std::move(r);
     return request_read_enum::READ;
 }
 
 bool read_sync_request(std::string_view body, sync_request_t& out) {
-    return read_sync_request(body, request_limits_t{}, out) == request_read_enum::READ;
+    sync_request_t r;
+    if (read_sync_request(body, request_limits_t{}, r) != request_read_enum::READ ||
+        read_request_data(r, request_limits_t{}) != request_read_enum::READ) {
+        return false;
+    }
+    out = std::move(r);
+    return true;
 }
 
 bool write_sync_reply(const sync_reply_t& reply, std::string& body) {

@@ -49,7 +49,16 @@ struct sync_request_t {
     bool overwrite = false;
     // The version the client holds; 0 when it holds none.
     std::int64_t baseline = 0;
-    std::string data;  // the data part: a tree document for a commit
+    // The payload as it came, deciphered but still packed (a gzip member),
+    // with where its data part begins once unpacked and how long the payload
+    // says it is: read_sync_request unpacks only the lengths and the message
+    // document, read_request_data the rest.
+    struct packed_t {
+        std::string member;
+        std::size_t data_offset = 0;
+        std::size_t data_length = 0;
+    } packed;
+    std::string data;  // the data part, once read: a tree document for a commit
 };
 
 // The hard caps on a request, checked while it is opened, before the store,
@@ -80,15 +89,27 @@ enum class request_read_enum {
     TOO_LARGE,  // the payload unpacks beyond the caps, or the tree is too large
 };
 
-// Unpacks and reads a request body under `limits`. MALFORMED when the body
-// does not decipher, unpack or split, when the document does not parse,
-// breaks a cap or lacks the request element, when the action is neither
-// Update nor Commit, or when a field breaks its rule. `out` is written only
-// on READ.
+// Reads what a request body says before its password is checked, under
+// `limits`: it is deciphered and unpacked only as far as the two lengths and
+// the message document, so a data part that unpacks to a hundred megabytes
+// costs nothing yet; the packed payload stays in `out.packed`. MALFORMED when
+// the body does not decipher, the payload ends or breaks before the document
+// does, the document does not parse, breaks a cap or lacks the request
+// element, when the action is neither Update nor Commit, or when a field
+// breaks its rule. TOO_LARGE when the payload states more bytes than the caps
+// allow, or its lengths do. `out` is written only on READ, and its data part
+// is left unread.
 [[nodiscard]] request_read_enum read_sync_request(std::string_view body,
                                                   const request_limits_t& limits,
                                                   sync_request_t& out);
-// The same under the default limits; true on READ.
+// Unpacks the data part of a request read_sync_request read, into
+// `request.data` when `keep`, else only checking it; `request.packed` is
+// released either way. MALFORMED when the payload does not unpack whole, or
+// to the lengths it states; TOO_LARGE beyond the caps.
+[[nodiscard]] request_read_enum read_request_data(sync_request_t& request,
+                                                  const request_limits_t& limits, bool keep = true);
+// Both under the default limits; true when the request and its data part
+// read.
 [[nodiscard]] bool read_sync_request(std::string_view body, sync_request_t& out);
 
 // What a reply says, beyond its result.

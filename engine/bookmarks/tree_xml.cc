@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <iterator>
+#include <optional>
 
 #include "bookmarks/url_forms.h"
 #include "common/xml_node.h"
@@ -489,6 +490,30 @@ std::size_t estimated_length(const zorvane_node_t& tree) {
     return length;
 }
 
+// Reads `document` into a new `reader`. A document the stream leaves to
+// the library's whole document (a run of text beyond 10 MB that came in
+// pieces) is read by the stream all the same, again in pieces of a megabyte
+// and taking runs of any length: the reader keeps its texts in strings of
+// its own, so the library's limit on the texts of its document does not
+// concern it, and no library document is built, however many elements the
+// document holds that the tree does not use.
+Core_Common::xml_stream_result_enum read_document(std::string_view document,
+                                                  std::optional<tree_reader_t>& reader, bool keep) {
+    reader.emplace(keep);
+    const auto result = Core_Common::read_xml_events(document, *reader);
+    if (result != Core_Common::XML_STREAM_NEEDS_TREE) return result;
+    reader.emplace(keep);
+    constexpr std::size_t kPiece = 1 << 20;
+    Core_Common::xml_push_reader_t xml(*reader, true);
+    for (std::size_t at = 0; at < document.size(); at += kPiece) {
+        if (!xml.feed(document.substr(at, kPiece))) break;
+    }
+    const auto again = xml.finish();
+    // Still left to the library: an entity reference other than the
+    // predefined ones, which no acceptable document holds.
+    return again == Core_Common::XML_STREAM_NEEDS_TREE ? Core_Common::XML_STREAM_MALFORMED : again;
+}
+
 }  // namespace
 
 void write_tree(const zorvane_node_t& tree, std::string& out) {
@@ -516,7 +541,7 @@ void write_tree(const zorvane_node_t& tree, const std::function<void(std::string
 
 struct tree_document_reader_t::state_t {
     tree_reader_t tree;
-    Core_Common::xml_push_reader_t xml{tree};
+    Core_Common::xml_push_reader_t xml{tree, true};
 };
 
 tree_document_reader_t::tree_document_reader_t() : m_state(std::make_unique<state_t>()) {}
@@ -540,19 +565,10 @@ bool tree_document_reader_t::finish(zorvane_node_t& tree) {
 }
 
 bool is_tree_document(std::string_view document) {
-    tree_reader_t reader(false);
+    std::optional<tree_reader_t> reader;
     zorvane_node_t top(0, "");
-    switch (Core_Common::read_xml_events(document, reader)) {
-        case Core_Common::XML_STREAM_READ:
-            return reader.take(top) && top.type != NODE_NONE;
-        case Core_Common::XML_STREAM_NEEDS_TREE:
-            read_tree(document, top);
-            return top.type != NODE_NONE;
-        case Core_Common::XML_STREAM_MALFORMED:
-        case Core_Common::XML_STREAM_STOPPED:
-            break;
-    }
-    return false;
+    return read_document(document, reader, false) == Core_Common::XML_STREAM_READ &&
+           reader->take(top) && top.type != NODE_NONE;
 }
 
 void read_tree(std::string_view document, zorvane_node_t& tree) {
@@ -564,21 +580,17 @@ void read_tree(std::string_view document, zorvane_node_t& tree, std::string& why
     tree = zorvane_node_t(0, "");
     why.clear();
     static constexpr const char* kIncomplete = "a node is incomplete or of an unknown type";
-    tree_reader_t reader;
-    switch (Core_Common::read_xml_events(document, reader)) {
+    std::optional<tree_reader_t> reader;
+    switch (read_document(document, reader, true)) {
         case Core_Common::XML_STREAM_READ:
-            if (!reader.take(tree)) why = "no node under the root element";
+            if (!reader->take(tree)) why = "no node under the root element";
             return;
         case Core_Common::XML_STREAM_NEEDS_TREE:
-            // A text too long for the stream: the whole document decides.
-            read_tree_with_nodes(document, tree);
-            if (tree.type == 0) why = kIncomplete;
-            return;
         case Core_Common::XML_STREAM_MALFORMED:
             why = "not well-formed XML, or a document type declaration";
             return;
         case Core_Common::XML_STREAM_STOPPED:
-            why = reader.too_deep()
+            why = reader->too_deep()
                       ? "nodes nested deeper than " + std::to_string(kMaxTreeDepth) + " levels"
                       : kIncomplete;
             return;

@@ -73,9 +73,9 @@ void write_tree(const zorvane_node_t& tree, const std::function<void(std::string
 //   if (!reader.finish(tree)) read_tree(whole document, tree);
 //
 // finish() gives what read_tree gives for the pieces put together, or
-// returns false for the few documents that only read whole: a document type
-// declaration, or more than 10,000,000 bytes of text in one run. Used once,
-// by one thread.
+// returns false for a document that only reads whole (read_tree refuses
+// every such document: none of this system holds an entity reference other
+// than the predefined ones). Used once, by one thread.
 class tree_document_reader_t {
 public:
     tree_document_reader_t();
@@ -93,9 +93,11 @@ private:
 
 // The same two conversions through a whole document of xml_node_t elements
 // (common/xml_node.h): the same bytes, the same trees, the same documents
-// refused, at several times the memory and time. read_tree() hands
-// documents with a text run too long for the stream to
-// read_tree_with_nodes(); the tests hold the streaming forms against these.
+// refused, at several times the memory and time, with one exception: the
+// library's document refuses a run of character content beyond 10,000,000
+// bytes that it read in several pieces, which the streaming forms read (their
+// texts are strings of their own). The tests hold the streaming forms against
+// these.
 void write_tree_with_nodes(const zorvane_node_t& tree, std::string& out);
 void read_tree_with_nodes(std::string_view document, zorvane_node_t& tree);
 

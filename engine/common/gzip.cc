@@ -316,8 +316,12 @@ bool gzip_writer_t::finish_after(std::string_view head, std::string& member) {
     return true;
 }
 
-bool gzip_decompress(std::string_view member, const std::function<bool(std::string_view)>& sink,
-                     std::size_t limit) {
+namespace {
+
+// gzip_decompress to a sink; with `too_large`, a member beyond `limit` says so.
+bool inflate_to_sink(std::string_view member, const std::function<bool(std::string_view)>& sink,
+                     std::size_t limit, bool* too_large) {
+    if (too_large != nullptr) *too_large = false;
     const auto* p = reinterpret_cast<const unsigned char*>(member.data());
     const std::size_t n = member.size();
     const std::size_t start = header_length(p, n);
@@ -325,6 +329,11 @@ bool gzip_decompress(std::string_view member, const std::function<bool(std::stri
     const std::size_t stream_length = n - start - kTrailerSize;
     const std::uint32_t stated_crc = get_le32(p + n - kTrailerSize);
     const std::uint32_t stated_length = get_le32(p + n - 4);
+    // A member that says it is larger than the limit is refused unread.
+    if (too_large != nullptr && stated_length > limit) {
+        *too_large = true;
+        return false;
+    }
 
     z_stream zs{};
     if (inflateInit2(&zs, -15) != Z_OK) return false;
@@ -348,7 +357,10 @@ bool gzip_decompress(std::string_view member, const std::function<bool(std::stri
         result = inflate(&zs, Z_NO_FLUSH);
         consumed += in_piece - zs.avail_in;
         const std::size_t fresh = piece.size() - zs.avail_out;
-        if (produced + fresh > limit) return false;
+        if (produced + fresh > limit) {
+            if (too_large != nullptr) *too_large = true;
+            return false;
+        }
         produced += fresh;
         if (fresh > 0) {
             crc = crc32_update(crc, reinterpret_cast<const unsigned char*>(piece.data()), fresh);
@@ -360,6 +372,18 @@ bool gzip_decompress(std::string_view member, const std::function<bool(std::stri
         if (result == Z_BUF_ERROR && zs.avail_out != 0) return false;
     }
     return static_cast<std::uint32_t>(produced) == stated_length && crc == stated_crc;
+}
+
+}  // namespace
+
+bool gzip_decompress(std::string_view member, const std::function<bool(std::string_view)>& sink,
+                     std::size_t limit) {
+    return inflate_to_sink(member, sink, limit, nullptr);
+}
+
+bool gzip_decompress(std::string_view member, const std::function<bool(std::string_view)>& sink,
+                     std::size_t limit, bool& too_large) {
+    return inflate_to_sink(member, sink, std::min(limit, gzip_inflate_limit), &too_large);
 }
 
 bool gzip_compress(std::string& data) {

@@ -92,5 +92,11 @@ bool gzip_decompress(std::string& data, std::size_t limit, bool& too_large);
 // gzip_decompress gives; when it is false, what the sink saw must not be used.
 bool gzip_decompress(std::string_view member, const std::function<bool(std::string_view)>& sink,
                      std::size_t limit = gzip_inflate_limit);
+// The same, telling a member too large apart as the in-memory form does: one
+// that states or inflates to more than `limit` bytes (at most
+// gzip_inflate_limit) fails with `too_large` set, a stated length before
+// anything is inflated; `too_large` is cleared otherwise.
+bool gzip_decompress(std::string_view member, const std::function<bool(std::string_view)>& sink,
+                     std::size_t limit, bool& too_large);
 
 }  // namespace Core_Common
