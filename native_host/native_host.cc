@@ -303,265 +303,330 @@ struct native_host::state {
                 {"applying", applying}};
     }
 
+    // Answers one call: the method's member, or unknown_method.
     void call(const json& id, const std::string& method, const json& params) {
-        if (method == "setAccount") {
-            password_key_t key = account_of(params);
-            const std::string password = text_param(params, "password");
-            if (password.empty() || password.size() > 1024)
-                throw call_error{"bad_params", "the password is 1 to 1024 bytes"};
-            std::string where, error;
-            if (!store_password(key, password, where, error)) throw call_error{"password", error};
-            return reply(id, {{"stored", where}});
+        using answer_t = void (state::*)(const json&, const json&);
+        static const std::unordered_map<std::string, answer_t> methods = {
+            {"setAccount", &state::set_account},
+            {"open", &state::open_account},
+            {"beginTree", &state::begin_tree},
+            {"addNodes", &state::add_nodes},
+            {"endTree", &state::end_tree},
+            {"status", &state::report_status},
+            {"operations", &state::page_of_operations},
+            {"tree", &state::page_of_tree},
+            {"verify", &state::verify},
+            {"note", &state::local_note},
+            {"forget", &state::forget},
+            {"wipe", &state::wipe},
+            {"cancel", &state::cancel},
+            {"rootsUnchanged", &state::roots_unchanged},
+            {"mergeBrowserTree", &state::merge_browser_tree},
+            {"importForeignTree", &state::import_foreign_tree},
+            {"update", &state::update},
+            {"sync", &state::sync},
+            {"overwrite", &state::overwrite},
+        };
+        auto it = methods.find(method);
+        if (it == methods.end()) throw call_error{"unknown_method", "no method \"" + method + "\""};
+        (this->*(it->second))(id, params);
+    }
+
+    void set_account(const json& id, const json& params) {
+        password_key_t key = account_of(params);
+        const std::string password = text_param(params, "password");
+        if (password.empty() || password.size() > 1024)
+            throw call_error{"bad_params", "the password is 1 to 1024 bytes"};
+        std::string where, error;
+        if (!store_password(key, password, where, error)) throw call_error{"password", error};
+        reply(id, {{"stored", where}});
+    }
+
+    void open_account(const json& id, const json& params) {
+        if (session) throw call_error{"already_open", "this port has its account open"};
+        password_key_t key = account_of(params);
+        std::string password;
+        if (!load_password(key, password))
+            throw call_error{"no_password", "no password is kept for " + key.user};
+        // One host per account directory at a time: a host whose port
+        // closed may still be seeing its sync through. `wait` (seconds,
+        // at most 70, the default) is how long this one waits for it.
+        std::int64_t wait = 70;
+        if (auto w = params.find("wait"); w != params.end()) {
+            if (!w->is_number_unsigned() || w->get<std::int64_t>() > 70)
+                throw call_error{"bad_params", "\"wait\" is 0 to 70 seconds"};
+            wait = w->get<std::int64_t>();
         }
-        if (method == "open") {
-            if (session) throw call_error{"already_open", "this port has its account open"};
-            password_key_t key = account_of(params);
-            std::string password;
-            if (!load_password(key, password))
-                throw call_error{"no_password", "no password is kept for " + key.user};
-            // One host per account directory at a time: a host whose port
-            // closed may still be seeing its sync through. `wait` (seconds,
-            // at most 70, the default) is how long this one waits for it.
-            std::int64_t wait = 70;
-            if (auto w = params.find("wait"); w != params.end()) {
-                if (!w->is_number_unsigned() || w->get<std::int64_t>() > 70)
-                    throw call_error{"bad_params", "\"wait\" is 0 to 70 seconds"};
-                wait = w->get<std::int64_t>();
-            }
-            const std::string lock_path = key.directory + "/.lock";
-            if (Core_Platform::path_kind(lock_path) == Core_Platform::path_kind_enum::missing) {
-                const int fd = Core_Platform::file_create_new(lock_path, 0600);
-                if (fd >= 0) Core_Platform::file_close(fd);
-            }
-            lock = Core_Platform::file_open(lock_path, false);
-            if (lock < 0)
-                throw call_error{"data_directory",
-                                 "cannot open " + lock_path + ": " + std::strerror(errno)};
-            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(wait);
-            while (!Core_Platform::file_try_lock(lock)) {
-                if (std::chrono::steady_clock::now() >= until) {
-                    Core_Platform::file_close(lock);
-                    lock = -1;
-                    throw call_error{"busy",
-                                     "another zorvane-native-host has this account open (a sync "
-                                     "of it runs); try again when it ends"};
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            }
-            auto s = std::make_unique<Zorvane_Cli::host_session>(log, "zorvane-native-host");
-            if (!s->pass_settings(key.server, false) ||
-                !s->open(component, key.directory, key.user, password)) {
+        lock_account(key.directory, wait);
+        auto s = std::make_unique<Zorvane_Cli::host_session>(log, "zorvane-native-host");
+        if (!s->pass_settings(key.server, false) ||
+            !s->open(component, key.directory, key.user, password)) {
+            Core_Platform::file_close(lock);
+            lock = -1;
+            throw call_error{"component", "the engine does not start (see the log)"};
+        }
+        session = std::move(s);
+        account = key;
+        ids_path = key.directory + "/browser_ids.json";
+        // Read when a call needs it; that it exists says the browser is known.
+        table_loaded = false;
+        have_layout = Core_Platform::path_kind(ids_path) == Core_Platform::path_kind_enum::regular;
+        apply_mark = key.directory + "/apply_pending";
+        applying = Core_Platform::path_kind(apply_mark) == Core_Platform::path_kind_enum::regular;
+        reply(id, status_json());
+    }
+
+    // Takes the account directory's lock into `lock`, waiting up to `wait`
+    // seconds for the host that holds it.
+    void lock_account(const std::string& directory, std::int64_t wait) {
+        const std::string lock_path = directory + "/.lock";
+        if (Core_Platform::path_kind(lock_path) == Core_Platform::path_kind_enum::missing) {
+            const int fd = Core_Platform::file_create_new(lock_path, 0600);
+            if (fd >= 0) Core_Platform::file_close(fd);
+        }
+        lock = Core_Platform::file_open(lock_path, false);
+        if (lock < 0)
+            throw call_error{"data_directory",
+                             "cannot open " + lock_path + ": " + std::strerror(errno)};
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(wait);
+        while (!Core_Platform::file_try_lock(lock)) {
+            if (std::chrono::steady_clock::now() >= until) {
                 Core_Platform::file_close(lock);
                 lock = -1;
-                throw call_error{"component", "the engine does not start (see the log)"};
+                throw call_error{"busy",
+                                 "another zorvane-native-host has this account open (a sync "
+                                 "of it runs); try again when it ends"};
             }
-            session = std::move(s);
-            account = key;
-            ids_path = key.directory + "/browser_ids.json";
-            // Read when a call needs it; that it exists says the browser is known.
-            table_loaded = false;
-            have_layout =
-                Core_Platform::path_kind(ids_path) == Core_Platform::path_kind_enum::regular;
-            apply_mark = key.directory + "/apply_pending";
-            applying =
-                Core_Platform::path_kind(apply_mark) == Core_Platform::path_kind_enum::regular;
-            return reply(id, status_json());
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
-        if (method == "beginTree") {
-            const std::string b = text_param(params, "browser");
-            if (b != "chromium" && b != "firefox")
-                throw call_error{"bad_params", "\"browser\" is chromium or firefox"};
-            browser = b == "chromium" ? browser_enum::chromium : browser_enum::firefox;
+    }
+
+    void begin_tree(const json& id, const json& params) {
+        const std::string b = text_param(params, "browser");
+        if (b != "chromium" && b != "firefox")
+            throw call_error{"bad_params", "\"browser\" is chromium or firefox"};
+        browser = b == "chromium" ? browser_enum::chromium : browser_enum::firefox;
+        incoming.clear();
+        receiving = true;
+        parsed.reset();
+        reply(id, {{"received", 0}});
+    }
+
+    void add_nodes(const json& id, const json& params) {
+        if (!receiving) throw call_error{"bad_order", "addNodes before beginTree"};
+        auto it = params.find("nodes");
+        if (it == params.end() || !it->is_array())
+            throw call_error{"bad_params", "\"nodes\" is a list"};
+        if (incoming.size() + it->size() > kMaxNodes)
+            throw call_error{"too_large", "more than " + std::to_string(kMaxNodes) + " nodes"};
+        for (const json& n : *it) incoming.push_back(record_of(n));
+        reply(id, {{"received", incoming.size()}});
+    }
+
+    // One node of addNodes: [id, parent, kind, title, url, added, root].
+    static browser_record_t record_of(const json& n) {
+        if (!n.is_array() || n.size() != 7 || !n[0].is_string() || !n[1].is_string() ||
+            !n[2].is_string() || !n[3].is_string() || !n[4].is_string() || !n[5].is_number() ||
+            !n[6].is_string())
+            throw call_error{"bad_params", "a node is [id, parent, kind, title, url, added, root]"};
+        browser_record_t r;
+        r.id = n[0].get<std::string>();
+        r.parent_id = n[1].get<std::string>();
+        r.kind = kind_of(n[2].get<std::string>());
+        if (r.kind == Core_ZorvaneMerge::NODE_NONE)
+            throw call_error{"bad_params", "a node's kind is f, b, s or q"};
+        r.title = Core_Platform::utf8_to_wide(n[3].get<std::string>());
+        r.url = n[4].get<std::string>();
+        r.date_added_ms = n[5].is_number_integer() ? n[5].get<std::int64_t>() : 0;
+        r.root = n[6].get<std::string>();
+        return r;
+    }
+
+    void end_tree(const json& id, const json&) {
+        if (!receiving) throw call_error{"bad_order", "endTree before beginTree"};
+        receiving = false;
+        parsed.reset();
+        view_node_t view;
+        layout_t l;
+        std::string error;
+        if (!read_records(incoming, browser, view, l, error)) {
             incoming.clear();
-            receiving = true;
-            parsed.reset();
-            return reply(id, {{"received", 0}});
+            throw call_error{"bad_tree", error};
         }
-        if (method == "addNodes") {
-            if (!receiving) throw call_error{"bad_order", "addNodes before beginTree"};
-            auto it = params.find("nodes");
-            if (it == params.end() || !it->is_array())
-                throw call_error{"bad_params", "\"nodes\" is a list"};
-            if (incoming.size() + it->size() > kMaxNodes)
-                throw call_error{"too_large", "more than " + std::to_string(kMaxNodes) + " nodes"};
-            for (const json& n : *it) {
-                if (!n.is_array() || n.size() != 7 || !n[0].is_string() || !n[1].is_string() ||
-                    !n[2].is_string() || !n[3].is_string() || !n[4].is_string() ||
-                    !n[5].is_number() || !n[6].is_string())
-                    throw call_error{"bad_params",
-                                     "a node is [id, parent, kind, title, url, added, root]"};
-                browser_record_t r;
-                r.id = n[0].get<std::string>();
-                r.parent_id = n[1].get<std::string>();
-                r.kind = kind_of(n[2].get<std::string>());
-                if (r.kind == Core_ZorvaneMerge::NODE_NONE)
-                    throw call_error{"bad_params", "a node's kind is f, b, s or q"};
-                r.title = Core_Platform::utf8_to_wide(n[3].get<std::string>());
-                r.url = n[4].get<std::string>();
-                r.date_added_ms = n[5].is_number_integer() ? n[5].get<std::int64_t>() : 0;
-                r.root = n[6].get<std::string>();
-                incoming.push_back(std::move(r));
-            }
-            return reply(id, {{"received", incoming.size()}});
+        parsed.emplace(std::move(view), std::move(l));
+        records = std::move(incoming);
+        incoming = {};
+        reply(id, {{"nodes", records->size()}});
+    }
+
+    void report_status(const json& id, const json&) {
+        ext();
+        reply(id, status_json());
+    }
+
+    void page_of_tree(const json& id, const json& params) {
+        ext();
+        const std::string doc = session->tree();
+        const std::size_t offset = offset_param(params);
+        if (offset > doc.size()) throw call_error{"bad_params", "offset past the end"};
+        // Whole UTF-8 characters per page.
+        std::size_t end = std::min(doc.size(), offset + kPageBytes / 2);
+        while (end < doc.size() && (static_cast<unsigned char>(doc[end]) & 0xC0) == 0x80) --end;
+        json r = {{"text", doc.substr(offset, end - offset)}};
+        r["next"] = end < doc.size() ? json(end) : json(nullptr);
+        reply(id, r);
+    }
+
+    void verify(const json& id, const json&) {
+        ext();
+        zorvane_node_t synced = stored_tree();
+        view_node_t view = browser_view(synced);
+        const zorvane_node_t built = to_engine(view, layout, synced);
+        remember(view);
+        const bool equal = Core_ZorvaneMerge::trees_equal(built, synced);
+        if (equal) mark_applying(false);
+        reply(id, {{"equal", equal}});
+    }
+
+    void local_note(const json& id, const json& params) {
+        nsCOMPtr<IZorvaneLocalNote> note;
+        ext()->getLocalNote(note.receive());
+        const std::string what = text_param(params, "action");
+        if (what == "get") {
+            nsString text;
+            note->getNote(text);
+            return reply(id, {{"text", Core_Platform::wide_to_utf8(text.view())}});
         }
-        if (method == "endTree") {
-            if (!receiving) throw call_error{"bad_order", "endTree before beginTree"};
-            receiving = false;
-            parsed.reset();
-            view_node_t view;
-            layout_t l;
-            std::string error;
-            if (!read_records(incoming, browser, view, l, error)) {
-                incoming.clear();
-                throw call_error{"bad_tree", error};
-            }
-            parsed.emplace(std::move(view), std::move(l));
-            records = std::move(incoming);
-            incoming = {};
-            return reply(id, {{"nodes", records->size()}});
-        }
-        if (method == "status") {
-            ext();
-            return reply(id, status_json());
-        }
-        if (method == "operations") return page_of_operations(id, params);
-        if (method == "tree") {
-            ext();
-            const std::string doc = session->tree();
-            const std::size_t offset = offset_param(params);
-            if (offset > doc.size()) throw call_error{"bad_params", "offset past the end"};
-            // Whole UTF-8 characters per page.
-            std::size_t end = std::min(doc.size(), offset + kPageBytes / 2);
-            while (end < doc.size() && (static_cast<unsigned char>(doc[end]) & 0xC0) == 0x80) --end;
-            json r = {{"text", doc.substr(offset, end - offset)}};
-            r["next"] = end < doc.size() ? json(end) : json(nullptr);
-            return reply(id, r);
-        }
-        if (method == "verify") {
-            ext();
-            zorvane_node_t synced = stored_tree();
-            view_node_t view = browser_view(synced);
-            const zorvane_node_t built = to_engine(view, layout, synced);
-            remember(view);
-            const bool equal = Core_ZorvaneMerge::trees_equal(built, synced);
-            if (equal) mark_applying(false);
-            return reply(id, {{"equal", equal}});
-        }
-        if (method == "note") {
-            nsCOMPtr<IZorvaneLocalNote> note;
-            ext()->getLocalNote(note.receive());
-            const std::string action = text_param(params, "action");
-            if (action == "get") {
-                nsString text;
-                note->getNote(text);
-                return reply(id, {{"text", Core_Platform::wide_to_utf8(text.view())}});
-            }
-            if (action == "set") {
-                const std::string text = text_param(params, "text");
-                if (text.size() > kPageBytes) throw call_error{"too_large", "the note is too long"};
-                note->setNote(nsString(Core_Platform::utf8_to_wide(text)));
-                return reply(id, {{"ok", true}});
-            }
-            if (action == "delete") {
-                note->deleteNote();
-                return reply(id, {{"ok", true}});
-            }
-            throw call_error{"bad_params", "\"action\" is get, set or delete"};
-        }
-        if (method == "forget" || method == "wipe") {
-            if (action != action_enum::none) throw call_error{"busy", "an action runs"};
-            if (method == "forget") {
-                ext()->forgetUser();
-                forget_password(account);
-            } else {
-                ext()->deleteLocalData();
-            }
-            Core_Platform::file_unlink(ids_path);
-            table.clear();
-            layout.refused.clear();
-            table_loaded = true;
-            have_layout = false;
-            table_dirty = false;
+        if (what == "set") {
+            const std::string text = text_param(params, "text");
+            if (text.size() > kPageBytes) throw call_error{"too_large", "the note is too long"};
+            note->setNote(nsString(Core_Platform::utf8_to_wide(text)));
             return reply(id, {{"ok", true}});
         }
-        if (method == "cancel") {
-            ext()->cancel();
-            if (action != action_enum::none)
-                fail(action_id, "cancelled", "the action was cancelled");
-            action = action_enum::none;
+        if (what == "delete") {
+            note->deleteNote();
             return reply(id, {{"ok", true}});
         }
-        if (method == "rootsUnchanged" || method == "mergeBrowserTree" ||
-            method == "importForeignTree") {
-            ext();
-            if (action != action_enum::none) throw call_error{"busy", "an action runs"};
-            const zorvane_node_t stored = stored_tree();
-            view_node_t view = browser_view(stored);
-            std::string doc;
-            Core_ZorvaneMerge::write_tree(to_engine(view, layout, stored), doc);
-            const Zorvane_Cli::wide_document handed(doc);
-            if (method == "rootsUnchanged") {
-                std::int32_t unchanged = 0;
-                ext()->rootsUnchanged(handed.text(), &unchanged);
-                return reply(id, {{"unchanged", unchanged != 0}});
+        throw call_error{"bad_params", "\"action\" is get, set or delete"};
+    }
+
+    void forget(const json& id, const json&) {
+        if (action != action_enum::none) throw call_error{"busy", "an action runs"};
+        ext()->forgetUser();
+        forget_password(account);
+        drop_table();
+        reply(id, {{"ok", true}});
+    }
+
+    void wipe(const json& id, const json&) {
+        if (action != action_enum::none) throw call_error{"busy", "an action runs"};
+        ext()->deleteLocalData();
+        drop_table();
+        reply(id, {{"ok", true}});
+    }
+
+    // The identity table and its file go, with the refusals it kept.
+    void drop_table() {
+        Core_Platform::file_unlink(ids_path);
+        table.clear();
+        layout.refused.clear();
+        table_loaded = true;
+        have_layout = false;
+        table_dirty = false;
+    }
+
+    void cancel(const json& id, const json&) {
+        ext()->cancel();
+        if (action != action_enum::none) fail(action_id, "cancelled", "the action was cancelled");
+        action = action_enum::none;
+        reply(id, {{"ok", true}});
+    }
+
+    void roots_unchanged(const json& id, const json&) {
+        const Zorvane_Cli::wide_document handed(sent_tree_document());
+        std::int32_t same = 0;
+        ext()->rootsUnchanged(handed.text(), &same);
+        reply(id, {{"unchanged", same != 0}});
+    }
+
+    void merge_browser_tree(const json& id, const json&) {
+        const Zorvane_Cli::wide_document handed(sent_tree_document());
+        ext()->mergeBrowserTree(handed.text());
+        reply(id, {{"nodes", Zorvane_Cli::node_count(stored_tree())}});
+    }
+
+    void import_foreign_tree(const json& id, const json&) {
+        const Zorvane_Cli::wide_document handed(sent_tree_document());
+        ext()->importForeignTree(handed.text());
+        reply(id, {{"nodes", Zorvane_Cli::node_count(stored_tree())}});
+    }
+
+    // The browser's tree just sent, as the engine's document, for a call
+    // that hands it over outside an action.
+    std::string sent_tree_document() {
+        ext();
+        if (action != action_enum::none) throw call_error{"busy", "an action runs"};
+        const zorvane_node_t stored = stored_tree();
+        view_node_t view = browser_view(stored);
+        std::string doc;
+        Core_ZorvaneMerge::write_tree(to_engine(view, layout, stored), doc);
+        return doc;
+    }
+
+    void update(const json& id, const json& params) {
+        begin_action(id, params, action_enum::update);
+    }
+    void sync(const json& id, const json& params) { begin_action(id, params, action_enum::sync); }
+    void overwrite(const json& id, const json& params) {
+        begin_action(id, params, action_enum::overwrite);
+    }
+
+    // update, sync or overwrite: answered when the action ends.
+    void begin_action(const json& id, const json& params, action_enum kind) {
+        ext();
+        if (action != action_enum::none) throw call_error{"busy", "an action runs"};
+        mode = params.is_object() ? params.value("mode", "ask") : "ask";
+        if (mode != "ask" && mode != "delete" && mode != "keep")
+            throw call_error{"bad_params", "\"mode\" is ask, delete or keep"};
+        unchanged = kind == action_enum::sync && bool_param(params, "unchanged");
+        resuming = false;
+        if (applying && kind == action_enum::sync) {
+            // The browser's tree must be read: it may lack part of the
+            // last sync. When the extension says the user did not edit
+            // it since ("edited": false), the sync goes on with that
+            // apply; otherwise the browser's tree is merged in, so
+            // nothing it lacks is taken for a deletion.
+            if (unchanged) return reply(id, {{"needTree", true}});
+            auto edited = params.find("edited");
+            if (edited != params.end() && edited->is_boolean() && !edited->get<bool>()) {
+                resuming = true;
+            } else if (mode == "ask") {
+                mode = "keep";
             }
-            if (method == "mergeBrowserTree") {
-                ext()->mergeBrowserTree(handed.text());
-            } else {
-                ext()->importForeignTree(handed.text());
-            }
-            zorvane_node_t after = stored_tree();
-            return reply(id, {{"nodes", Zorvane_Cli::node_count(after)}});
         }
-        if (method == "update" || method == "sync" || method == "overwrite") {
-            ext();
-            if (action != action_enum::none) throw call_error{"busy", "an action runs"};
-            mode = params.is_object() ? params.value("mode", "ask") : "ask";
-            if (mode != "ask" && mode != "delete" && mode != "keep")
-                throw call_error{"bad_params", "\"mode\" is ask, delete or keep"};
-            unchanged = method == "sync" && bool_param(params, "unchanged");
-            resuming = false;
-            if (applying && method == "sync") {
-                // The browser's tree must be read: it may lack part of the
-                // last sync. When the extension says the user did not edit
-                // it since ("edited": false), the sync goes on with that
-                // apply; otherwise the browser's tree is merged in, so
-                // nothing it lacks is taken for a deletion.
-                if (unchanged) return reply(id, {{"needTree", true}});
-                auto edited = params.find("edited");
-                if (edited != params.end() && edited->is_boolean() && !edited->get<bool>()) {
-                    resuming = true;
-                } else if (mode == "ask") {
-                    mode = "keep";
-                }
-            }
-            if (method != "update" && !unchanged && !records)
-                throw call_error{"no_tree", "send the browser's tree first"};
-            if (unchanged && (!have_layout || session->version() == -1))
-                return reply(id, {{"needTree", true}});
-            action_id = id;
-            if (method == "update") {
-                action = action_enum::update;
-                if (session->version() == -1) {
-                    ext()->update();
-                } else {
-                    ext()->sync(Zorvane_Cli::wide_document(session->tree()).text());
-                }
-                return;
-            }
-            action = method == "sync" ? action_enum::sync : action_enum::overwrite;
+        if (kind != action_enum::update && !unchanged && !records)
+            throw call_error{"no_tree", "send the browser's tree first"};
+        if (unchanged && (!have_layout || session->version() == -1))
+            return reply(id, {{"needTree", true}});
+        action_id = id;
+        if (kind == action_enum::update) {
+            action = action_enum::update;
             if (session->version() == -1) {
-                // The account's tree first: nothing of it or of the browser's
-                // is lost on a first sync.
-                action = action == action_enum::sync ? action_enum::first_update : action;
-                if (action == action_enum::first_update) {
-                    ext()->update();
-                    return;
-                }
+                ext()->update();
+            } else {
+                ext()->sync(Zorvane_Cli::wide_document(session->tree()).text());
             }
-            return start(false);
+            return;
         }
-        throw call_error{"unknown_method", "no method \"" + method + "\""};
+        action = kind;
+        if (session->version() == -1 && action == action_enum::sync) {
+            // The account's tree first: nothing of it or of the browser's
+            // is lost on a first sync.
+            action = action_enum::first_update;
+            ext()->update();
+            return;
+        }
+        start(false);
     }
 
     // The browser's tree just sent, with engine identifiers, against `stored`.
