@@ -413,27 +413,6 @@ void count(const item_t& f, counts_t& c) {
     }
 }
 
-std::string xml_escape(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
 // A small PNG as browsers put it into ICON: about 600 bytes of base64.
 std::string icon_data(long serial) {
     static const char b64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -506,14 +485,15 @@ void write_xml_node(const item_t& i, const std::string& guid, int depth, std::st
                        : i.kind == kind_t::SEPARATOR ? "separator"
                                                      : "bookmark";
     out += pad + "<node>\n";
-    out += pad + "  <guid>" + xml_escape(guid) + "</guid>\n";
+    out += pad + "  <guid>" + Core_ZorvaneMerge::html_escape(guid) + "</guid>\n";
     out += pad + "  <type>" + type + "</type>\n";
-    out += pad + "  <name>" + xml_escape(i.title) + "</name>\n";
-    out += pad + "  <description>" + xml_escape(i.description) + "</description>\n";
-    out += pad + "  <keyword>" + xml_escape(i.keyword) + "</keyword>\n";
-    out += pad + "  <tag>" + xml_escape(i.tags) + "</tag>\n";
-    out += pad + "  <url>" + xml_escape(i.url) + "</url>\n";
-    out += pad + "  <feedurl>" + xml_escape(i.feed_url) + "</feedurl>\n";
+    out += pad + "  <name>" + Core_ZorvaneMerge::html_escape(i.title) + "</name>\n";
+    out += pad + "  <description>" + Core_ZorvaneMerge::html_escape(i.description) +
+           "</description>\n";
+    out += pad + "  <keyword>" + Core_ZorvaneMerge::html_escape(i.keyword) + "</keyword>\n";
+    out += pad + "  <tag>" + Core_ZorvaneMerge::html_escape(i.tags) + "</tag>\n";
+    out += pad + "  <url>" + Core_ZorvaneMerge::html_escape(i.url) + "</url>\n";
+    out += pad + "  <feedurl>" + Core_ZorvaneMerge::html_escape(i.feed_url) + "</feedurl>\n";
     out += pad + "  <created>" + std::to_string(i.added * 1000000) + "</created>\n";
     out += pad + "  <modified>" + std::to_string(i.modified * 1000000) + "</modified>\n";
     if (!i.children.empty()) {

@@ -261,8 +261,8 @@ TEST_P(DataDirectory, TwoComputersLeaveOneVersionPerChange) {
 
 INSTANTIATE_TEST_SUITE_P(Stores, DataDirectory,
                          ::testing::Values(backend_enum::SQLITE, backend_enum::POSTGRESQL),
-                         [](const auto& info) {
-                             return info.param == backend_enum::SQLITE ? "sqlite" : "postgresql";
+                         [](const auto& test) {
+                             return test.param == backend_enum::SQLITE ? "sqlite" : "postgresql";
                          });
 
 }  // namespace

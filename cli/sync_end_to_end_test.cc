@@ -385,8 +385,8 @@ TEST_P(SyncEndToEnd, MaintenanceStopsSyncsUntilSwitchedOff) {
 
 INSTANTIATE_TEST_SUITE_P(Stores, SyncEndToEnd,
                          ::testing::Values(backend_enum::SQLITE, backend_enum::POSTGRESQL),
-                         [](const auto& info) {
-                             return info.param == backend_enum::SQLITE ? "sqlite" : "postgresql";
+                         [](const auto& test) {
+                             return test.param == backend_enum::SQLITE ? "sqlite" : "postgresql";
                          });
 
 }  // namespace

@@ -552,8 +552,8 @@ TEST_F(SyncProperty, RandomFaultsBetweenTwoComputersLoseNoBookmark) {
 
 INSTANTIATE_TEST_SUITE_P(Stores, SyncFaults,
                          ::testing::Values(backend_enum::SQLITE, backend_enum::POSTGRESQL),
-                         [](const auto& info) {
-                             return info.param == backend_enum::SQLITE ? "sqlite" : "postgresql";
+                         [](const auto& test) {
+                             return test.param == backend_enum::SQLITE ? "sqlite" : "postgresql";
                          });
 
 }  // namespace

@@ -129,8 +129,8 @@ TEST_P(LargeAccount, SyncsFromTwoDataDirectories) {
 
 INSTANTIATE_TEST_SUITE_P(Stores, LargeAccount,
                          ::testing::Values(backend_enum::SQLITE, backend_enum::POSTGRESQL),
-                         [](const auto& info) {
-                             return info.param == backend_enum::SQLITE ? "sqlite" : "postgresql";
+                         [](const auto& test) {
+                             return test.param == backend_enum::SQLITE ? "sqlite" : "postgresql";
                          });
 
 // A data directory with a record from a real server, pointed at servers that

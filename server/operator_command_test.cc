@@ -236,7 +236,7 @@ TEST_P(OperatorCommandTest, TakesTheStoreFromTheEnvironment) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, OperatorCommandTest,
                          ::testing::Values(backend_enum::SQLITE, backend_enum::POSTGRESQL),
-                         [](const auto& info) { return testing::backend_name(info.param); });
+                         [](const auto& test) { return testing::backend_name(test.param); });
 
 TEST(OperatorCommand, HelpIsThereForEveryCommand) {
     auto r = server({"--help"});

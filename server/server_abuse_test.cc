@@ -423,7 +423,7 @@ TEST_P(ServerAbuse, LeavesADataPartPackedUntilThePasswordIsChecked) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, ServerAbuse,
                          ::testing::Values(backend_enum::SQLITE, backend_enum::POSTGRESQL),
-                         [](const auto& info) { return testing::backend_name(info.param); });
+                         [](const auto& test) { return testing::backend_name(test.param); });
 
 }  // namespace
 }  // namespace Core_Server

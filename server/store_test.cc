@@ -536,7 +536,7 @@ TEST_P(StoreTest, PooledStoresAreReused) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, StoreTest,
                          ::testing::Values(backend_enum::SQLITE, backend_enum::POSTGRESQL),
-                         [](const auto& info) { return testing::backend_name(info.param); });
+                         [](const auto& test) { return testing::backend_name(test.param); });
 
 TEST(OpenStore, BadLocationsFailWithTheStoreAndTheReason) {
     std::unique_ptr<InterfaceStore> store;

@@ -329,7 +329,7 @@ TEST_P(SyncServerTest, AcknowledgedCommitsSurviveAKill) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, SyncServerTest,
                          ::testing::Values(backend_enum::SQLITE, backend_enum::POSTGRESQL),
-                         [](const auto& info) { return testing::backend_name(info.param); });
+                         [](const auto& test) { return testing::backend_name(test.param); });
 
 TEST(SyncMessage, RequestsAndRepliesRoundTrip) {
     auto request = commit(

@@ -33,7 +33,8 @@ bool read_bookmarks_html(std::string_view html, zorvane_node_t& tree, std::strin
 std::string write_bookmarks_html(const zorvane_node_t& tree);
 
 // Text or an attribute value (UTF-8) as a bookmark file writes it: '&', '<',
-// '>' and '"' as character entities, everything else as it is.
+// '>' and '"' as character entities, everything else as it is. The same text
+// is also well-formed XML text.
 std::string html_escape(std::string_view text);
 
 }  // namespace Core_ZorvaneMerge

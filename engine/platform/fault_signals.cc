@@ -154,8 +154,8 @@ thread_fault_guard::thread_fault_guard() {
     pthread_attr_t attr;
     if (pthread_getattr_np(pthread_self(), &attr) == 0) {
         void* low = nullptr;
-        std::size_t size = 0;
-        if (pthread_attr_getstack(&attr, &low, &size) == 0) {
+        std::size_t thread_stack_size = 0;
+        if (pthread_attr_getstack(&attr, &low, &thread_stack_size) == 0) {
             t_stack_low = reinterpret_cast<std::uintptr_t>(low);
         }
         pthread_attr_destroy(&attr);
