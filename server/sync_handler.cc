@@ -14,6 +14,22 @@ sync_reply_t result_only(const char* result) {
     return reply;
 }
 
+// True when reading a request's part refused it; `answer` then says why:
+// "PROTOCOL_ERROR" for what is no request, "POLICY" for what is too large.
+bool refused(request_read_enum read, sync_reply_t& answer) {
+    switch (read) {
+        case request_read_enum::READ:
+            return false;
+        case request_read_enum::MALFORMED:
+            answer = result_only(result_name::PROTOCOL_ERROR);
+            return true;
+        case request_read_enum::TOO_LARGE:
+            answer = result_only(result_name::POLICY);
+            return true;
+    }
+    return false;
+}
+
 // The reply "EXCEPTION" alone; an empty body when even that cannot be made.
 void exception_reply(reply_t& reply) {
     reply.result = result_name::EXCEPTION;
@@ -63,16 +79,7 @@ void sync_handler_t::answer(const request_t& request, reply_t& reply) {
         return finish();
     }
     sync_request_t sync;
-    switch (read_sync_request(request.body, m_options.limits, sync)) {
-        case request_read_enum::READ:
-            break;
-        case request_read_enum::MALFORMED:
-            answer = result_only(result_name::PROTOCOL_ERROR);
-            return finish();
-        case request_read_enum::TOO_LARGE:
-            answer = result_only(result_name::POLICY);
-            return finish();
-    }
+    if (refused(read_sync_request(request.body, m_options.limits, sync), answer)) return finish();
     reply.user = sync.user;
     reply.action = sync.action == sync_action_enum::UPDATE ? "Update"
                    : sync.overwrite                        ? "OverWrite"
@@ -113,15 +120,9 @@ void sync_handler_t::answer(const request_t& request, reply_t& reply) {
             return finish();
     }
     // Only now is the data part unpacked, and kept only for a commit.
-    switch (read_request_data(sync, m_options.limits, sync.action == sync_action_enum::COMMIT)) {
-        case request_read_enum::READ:
-            break;
-        case request_read_enum::MALFORMED:
-            answer = result_only(result_name::PROTOCOL_ERROR);
-            return finish();
-        case request_read_enum::TOO_LARGE:
-            answer = result_only(result_name::POLICY);
-            return finish();
+    if (refused(read_request_data(sync, m_options.limits, sync.action == sync_action_enum::COMMIT),
+                answer)) {
+        return finish();
     }
     const bool ok = sync.action == sync_action_enum::UPDATE
                         ? answer_update(*store, auth.account, sync, answer, error)
