@@ -200,39 +200,11 @@ void start_engine() {
     Core_Common::start_modules();
 }
 
-template <class Interface>
-nsresult answer(Interface* self, const nsIID& own, const nsIID& iid, void** result) {
-    if (result == nullptr) return NS_ERROR_NULL_POINTER;
-    if (iid.Equals(own) || iid.Equals(NS_ISUPPORTS_IID)) {
-        self->AddRef();
-        *result = self;
-        return NS_OK;
-    }
-    *result = nullptr;
-    return NS_NOINTERFACE;
-}
-
-// The info object also answers IZorvaneFailure (both share one count).
-class InterfaceZorvaneInfo final : public IZorvaneInfo, public IZorvaneFailure {
+// The info object also answers IZorvaneFailure (both share one count);
+// nsISupports is its IZorvaneInfo.
+class InterfaceZorvaneInfo final
+    : public zv_glue::supports<InterfaceZorvaneInfo, IZorvaneInfo, IZorvaneFailure> {
 public:
-    nsresult QueryInterface(const nsIID& iid, void** result) override {
-        if (result != nullptr && iid.Equals(ZORVANE_IFAILURE_IID)) {
-            AddRef();
-            *result = static_cast<IZorvaneFailure*>(this);
-            return NS_OK;
-        }
-        return answer<IZorvaneInfo>(this, ZORVANE_IINFO_IID, iid, result);
-    }
-    nsrefcnt AddRef() override { return ++m_refs; }
-    nsrefcnt Release() override {
-        if (--m_refs == 0) {
-            m_refs = 1;
-            delete this;
-            return 0;
-        }
-        return m_refs;
-    }
-
     nsresult getUserName(nsAString& user_name) override {
         const ZorvaneClient* c = client();
         return set_wide(user_name, c ? c->account().user_name : std::u16string());
@@ -287,25 +259,13 @@ public:
     }
 
 private:
+    friend supports;
     ~InterfaceZorvaneInfo() = default;
-    nsrefcnt m_refs = 0;
 };
 
-class InterfaceZorvaneLocalNote final : public IZorvaneLocalNote {
+class InterfaceZorvaneLocalNote final
+    : public zv_glue::supports<InterfaceZorvaneLocalNote, IZorvaneLocalNote> {
 public:
-    nsresult QueryInterface(const nsIID& iid, void** result) override {
-        return answer<IZorvaneLocalNote>(this, ZORVANE_ILOCALNOTE_IID, iid, result);
-    }
-    nsrefcnt AddRef() override { return ++m_refs; }
-    nsrefcnt Release() override {
-        if (--m_refs == 0) {
-            m_refs = 1;
-            delete this;
-            return 0;
-        }
-        return m_refs;
-    }
-
     nsresult getNote(nsAString& note) override {
         const ZorvaneClient* c = client();
         return set_utf8(note, c ? c->load_notes() : std::string());
@@ -320,8 +280,8 @@ public:
     }
 
 private:
+    friend supports;
     ~InterfaceZorvaneLocalNote() = default;
-    nsrefcnt m_refs = 0;
 };
 
 }  // namespace
@@ -340,21 +300,6 @@ InterfaceZorvaneExtension::InterfaceZorvaneExtension() {
 
 InterfaceZorvaneExtension::~InterfaceZorvaneExtension() {
     if (--g_instances == 0) Core_Common::stop_framework();
-}
-
-nsresult InterfaceZorvaneExtension::QueryInterface(const nsIID& iid, void** result) {
-    return answer<IZorvaneExtension>(this, ZORVANE_IEXTENSION_IID, iid, result);
-}
-
-nsrefcnt InterfaceZorvaneExtension::AddRef() { return ++m_refs; }
-
-nsrefcnt InterfaceZorvaneExtension::Release() {
-    if (--m_refs == 0) {
-        m_refs = 1;
-        delete this;
-        return 0;
-    }
-    return m_refs;
 }
 
 nsresult InterfaceZorvaneExtension::setUser(const nsAString& user_name, const nsAString& password) {

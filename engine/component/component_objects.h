@@ -2,11 +2,11 @@
 // scriptable interfaces (component/zorvane_extension.h, zorvane_info.h,
 // zorvane_local_note.h).
 //
-// Reference counting: a new object has count 0; AddRef returns the new
-// count; Release returns it and destroys the object when it reaches 0.
-// QueryInterface answers the object's own interface and then nsISupports,
-// with a reference added; anything else gives a null result and
-// NS_NOINTERFACE.
+// Reference counting and QueryInterface are glue/supports.h's: a new object
+// has count 0; AddRef returns the new count; Release returns it and
+// destroys the object when it reaches 0. QueryInterface answers the
+// object's own interface (the info object's two) and then nsISupports, with
+// a reference added; anything else gives a null result and NS_NOINTERFACE.
 //
 // Thread rule: the host's main thread; nothing here is locked.
 #pragma once
@@ -14,17 +14,15 @@
 #include <cstdint>
 
 #include "component/zorvane_extension.h"
+#include "glue/supports.h"
 
 namespace Core_ZorvaneComponent {
 
-class InterfaceZorvaneExtension final : public IZorvaneExtension {
+class InterfaceZorvaneExtension final
+    : public zv_glue::supports<InterfaceZorvaneExtension, IZorvaneExtension> {
 public:
     // Starts the framework when no other extension object lives.
     InterfaceZorvaneExtension();
-
-    nsresult QueryInterface(const nsIID& iid, void** result) override;
-    nsrefcnt AddRef() override;
-    nsrefcnt Release() override;
 
     nsresult setUser(const nsAString& user_name, const nsAString& password) override;
     nsresult setDataDirectory(const nsAString& directory) override;
@@ -44,9 +42,6 @@ public:
 
     // Stops the framework when it was the last extension object.
     virtual ~InterfaceZorvaneExtension();
-
-private:
-    nsrefcnt m_refs = 0;
 };
 
 // The number of live extension objects.

@@ -44,6 +44,8 @@ inline constexpr const char* ZORVANE_OVERWRITE_TOPIC = "zorvane_overwrite_callba
 
 class IZorvaneExtension : public nsISupports {
 public:
+    static constexpr const nsIID& IID() { return ZORVANE_IEXTENSION_IID; }
+
     // Slot 3. Takes the user and password (cancels the running action
     // silently) and loads the local record when it belongs to them.
     virtual nsresult setUser(const nsAString& user_name, const nsAString& password) = 0;

@@ -20,6 +20,8 @@ inline constexpr nsIID ZORVANE_IFAILURE_IID =
 
 class IZorvaneFailure : public nsISupports {
 public:
+    static constexpr const nsIID& IID() { return ZORVANE_IFAILURE_IID; }
+
     // Slot 3. One line, or empty (see above).
     virtual nsresult getFailure(nsAString& failure) = 0;
 

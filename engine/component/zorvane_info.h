@@ -18,6 +18,8 @@ inline constexpr nsIID ZORVANE_IINFO_IID = ns_id_literal("{c41e6d2a-93b8-4f07-8e
 
 class IZorvaneInfo : public nsISupports {
 public:
+    static constexpr const nsIID& IID() { return ZORVANE_IINFO_IID; }
+
     // Slot 3. The account's user name.
     virtual nsresult getUserName(nsAString& user_name) = 0;
     // Slot 4. 1 when the server or the local record has accepted the user.

@@ -16,6 +16,8 @@ inline constexpr nsIID ZORVANE_ILOCALNOTE_IID =
 
 class IZorvaneLocalNote : public nsISupports {
 public:
+    static constexpr const nsIID& IID() { return ZORVANE_ILOCALNOTE_IID; }
+
     // Slot 3. The current user's note; empty when there is none.
     virtual nsresult getNote(nsAString& note) = 0;
     // Slot 4. Replaces the current user's note.

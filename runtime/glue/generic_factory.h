@@ -4,22 +4,16 @@
 // Thread rule: any thread; the reference count is atomic.
 #pragma once
 
-#include <atomic>
-
 #include "glue/module.h"
+#include "glue/supports.h"
 #include "xpcom/ns_factory.h"
 
 namespace mozilla {
 
-class GenericFactory final : public nsIFactory {
+class GenericFactory final : public zv_glue::supports<GenericFactory, nsIFactory> {
 public:
     // `ctor` must not be null. The new object has no reference yet.
     explicit GenericFactory(Module::ConstructorProcPtr ctor);
-
-    // Answers nsIFactory and nsISupports.
-    nsresult QueryInterface(const nsIID& iid, void** result) override;
-    nsrefcnt AddRef() override;
-    nsrefcnt Release() override;
 
     // Calls the constructor with the three arguments and returns its result.
     nsresult CreateInstance(nsISupports* outer, const nsIID& iid, void** result) override;
@@ -27,10 +21,10 @@ public:
     nsresult LockFactory(bool lock) override;
 
 private:
+    friend supports;
     ~GenericFactory() = default;
 
     Module::ConstructorProcPtr m_ctor;
-    std::atomic<nsrefcnt> m_refs{0};
 };
 
 }  // namespace mozilla

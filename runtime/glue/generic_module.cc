@@ -17,25 +17,6 @@ GenericModule::~GenericModule() {
     if (m_loaded && m_module->unloadProc != nullptr) m_module->unloadProc();
 }
 
-nsresult GenericModule::QueryInterface(const nsIID& iid, void** result) {
-    if (result == nullptr) return NS_ERROR_NULL_POINTER;
-    if (iid.Equals(NS_IMODULE_IID) || iid.Equals(NS_ISUPPORTS_IID)) {
-        AddRef();
-        *result = static_cast<nsIModule*>(this);
-        return NS_OK;
-    }
-    *result = nullptr;
-    return NS_NOINTERFACE;
-}
-
-nsrefcnt GenericModule::AddRef() { return m_refs.fetch_add(1, std::memory_order_relaxed) + 1; }
-
-nsrefcnt GenericModule::Release() {
-    const nsrefcnt n = m_refs.fetch_sub(1, std::memory_order_acq_rel) - 1;
-    if (n == 0) delete this;
-    return n;
-}
-
 nsresult GenericModule::ensure_loaded() {
     if (m_module == nullptr || m_module->mVersion != Module::kVersion) return NS_ERROR_FAILURE;
     std::call_once(m_load_once, [this] {

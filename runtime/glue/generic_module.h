@@ -19,23 +19,18 @@
 // procedure runs once even when two threads race to it.
 #pragma once
 
-#include <atomic>
 #include <mutex>
 
 #include "glue/module.h"
+#include "glue/supports.h"
 #include "xpcom/ns_module.h"
 
 namespace mozilla {
 
-class GenericModule final : public nsIModule {
+class GenericModule final : public zv_glue::supports<GenericModule, nsIModule> {
 public:
     // `module` must outlive this object (it is a static record).
     explicit GenericModule(const Module* module);
-
-    // Answers nsIModule and nsISupports.
-    nsresult QueryInterface(const nsIID& iid, void** result) override;
-    nsrefcnt AddRef() override;
-    nsrefcnt Release() override;
 
     nsresult GetClassObject(nsIComponentManager* manager, const nsCID& cid, const nsIID& iid,
                             void** result) override;
@@ -46,13 +41,13 @@ public:
     nsresult CanUnload(nsIComponentManager* manager, bool* result) override;
 
 private:
+    friend supports;
     // Runs the unload procedure when the load procedure succeeded.
     ~GenericModule();
 
     nsresult ensure_loaded();
 
     const Module* m_module;
-    std::atomic<nsrefcnt> m_refs{0};
     std::once_flag m_load_once;
     nsresult m_load_result = NS_OK;
     bool m_loaded = false;

@@ -10,6 +10,7 @@
 
 #include "glue/generic_module.h"
 #include "glue/module.h"
+#include "glue/supports.h"
 #include "testing/test_greeter.h"
 #include "xpcom/export.h"
 #include "xpcom/ns_com_ptr.h"
@@ -27,26 +28,9 @@ namespace {
 
 std::atomic<std::int32_t> g_live{0};
 
-class test_greeter final : public ITestGreeter {
+class test_greeter final : public zv_glue::supports<test_greeter, ITestGreeter> {
 public:
     test_greeter() { g_live.fetch_add(1); }
-
-    nsresult QueryInterface(const nsIID& iid, void** result) override {
-        if (result == nullptr) return NS_ERROR_NULL_POINTER;
-        if (iid.Equals(ZV_ITESTGREETER_IID) || iid.Equals(NS_ISUPPORTS_IID)) {
-            AddRef();
-            *result = static_cast<ITestGreeter*>(this);
-            return NS_OK;
-        }
-        *result = nullptr;
-        return NS_NOINTERFACE;
-    }
-    nsrefcnt AddRef() override { return m_refs.fetch_add(1) + 1; }
-    nsrefcnt Release() override {
-        const nsrefcnt n = m_refs.fetch_sub(1) - 1;
-        if (n == 0) delete this;
-        return n;
-    }
 
     nsresult Greet(const nsAString& name, nsAString& greeting) override {
         nsCStringContainer utf8;
@@ -99,9 +83,8 @@ public:
     }
 
 private:
+    friend supports;
     ~test_greeter() { g_live.fetch_sub(1); }
-
-    std::atomic<nsrefcnt> m_refs{0};
 };
 
 nsresult construct_greeter(nsISupports* outer, const nsIID& iid, void** result) {

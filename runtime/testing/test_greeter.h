@@ -21,6 +21,8 @@ inline constexpr const char* ZV_TEST_CATEGORY_ENTRY = "greeter";
 
 class ITestGreeter : public nsISupports {
 public:
+    static constexpr const nsIID& IID() { return ZV_ITESTGREETER_IID; }
+
     // Stores "Hello, <name>!" in `greeting` (through UTF-8 and back).
     virtual nsresult Greet(const nsAString& name, nsAString& greeting) = 0;
     // Notifies the observers of `topic` with this object as subject and

@@ -17,25 +17,6 @@ char* alloc_copy(const std::string& text) {
 
 }  // namespace
 
-nsresult category_manager_impl::QueryInterface(const nsIID& iid, void** result) {
-    if (result == nullptr) return NS_ERROR_NULL_POINTER;
-    if (iid.Equals(NS_ICATEGORYMANAGER_IID) || iid.Equals(NS_ISUPPORTS_IID)) {
-        AddRef();
-        *result = static_cast<nsICategoryManager*>(this);
-        return NS_OK;
-    }
-    *result = nullptr;
-    return NS_NOINTERFACE;
-}
-
-nsrefcnt category_manager_impl::AddRef() { return m_refs.add(); }
-
-nsrefcnt category_manager_impl::Release() {
-    const nsrefcnt n = m_refs.release();
-    if (n == 0) delete this;
-    return n;
-}
-
 nsresult category_manager_impl::GetCategoryEntry(const char* category, const char* entry,
                                                  char** value) {
     if (value == nullptr) return NS_ERROR_NULL_POINTER;

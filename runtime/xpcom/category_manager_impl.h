@@ -6,21 +6,18 @@
 #include <mutex>
 #include <string>
 
+#include "glue/supports.h"
 #include "xpcom/ns_category_manager.h"
-#include "xpcom/ref_count.h"
 
 namespace zv_runtime {
 
 inline constexpr nsCID CATEGORY_MANAGER_CID =
     ns_id_literal("{4f059446-b064-4db5-aa3f-cf3166334662}");
 
-class category_manager_impl final : public nsICategoryManager {
+class category_manager_impl final
+    : public zv_glue::supports<category_manager_impl, nsICategoryManager> {
 public:
     category_manager_impl() = default;
-
-    nsresult QueryInterface(const nsIID& iid, void** result) override;
-    nsrefcnt AddRef() override;
-    nsrefcnt Release() override;
 
     nsresult GetCategoryEntry(const char* category, const char* entry, char** value) override;
     nsresult AddCategoryEntry(const char* category, const char* entry, const char* value,
@@ -29,9 +26,9 @@ public:
     nsresult DeleteCategory(const char* category) override;
 
 private:
+    friend supports;
     ~category_manager_impl() = default;
 
-    ref_count m_refs;
     std::mutex m_lock;
     std::map<std::string, std::map<std::string, std::string>> m_categories;
 };

@@ -7,30 +7,6 @@ namespace zv_runtime {
 
 component_manager_impl::~component_manager_impl() { shutdown(); }
 
-nsresult component_manager_impl::QueryInterface(const nsIID& iid, void** result) {
-    if (result == nullptr) return NS_ERROR_NULL_POINTER;
-    void* found = nullptr;
-    if (iid.Equals(NS_ICOMPONENTMANAGER_IID) || iid.Equals(NS_ISUPPORTS_IID)) {
-        found = static_cast<nsIComponentManager*>(this);
-    } else if (iid.Equals(NS_ICOMPONENTREGISTRAR_IID)) {
-        found = static_cast<nsIComponentRegistrar*>(this);
-    } else if (iid.Equals(NS_ISERVICEMANAGER_IID)) {
-        found = static_cast<nsIServiceManager*>(this);
-    }
-    *result = found;
-    if (found == nullptr) return NS_NOINTERFACE;
-    AddRef();
-    return NS_OK;
-}
-
-nsrefcnt component_manager_impl::AddRef() { return m_refs.add(); }
-
-nsrefcnt component_manager_impl::Release() {
-    const nsrefcnt n = m_refs.release();
-    if (n == 0) delete this;
-    return n;
-}
-
 component_manager_impl::class_t* component_manager_impl::find_class(const nsCID& cid) {
     for (class_t& c : m_classes) {
         if (c.m_cid.Equals(cid)) return &c;

@@ -12,27 +12,23 @@
 #include <string>
 #include <vector>
 
+#include "glue/supports.h"
 #include "xpcom/ns_component_manager.h"
 #include "xpcom/ns_component_registrar.h"
 #include "xpcom/ns_factory.h"
 #include "xpcom/ns_module.h"
 #include "xpcom/ns_service_manager.h"
-#include "xpcom/ref_count.h"
 
 namespace zv_runtime {
 
 inline constexpr nsCID COMPONENT_MANAGER_CID =
     ns_id_literal("{3ef239f6-5d4d-496a-9ba4-04b80975c643}");
 
-class component_manager_impl final : public nsIComponentManager,
-                                     public nsIComponentRegistrar,
-                                     public nsIServiceManager {
+class component_manager_impl final
+    : public zv_glue::supports<component_manager_impl, nsIComponentManager, nsIComponentRegistrar,
+                               nsIServiceManager> {
 public:
     component_manager_impl() = default;
-
-    nsresult QueryInterface(const nsIID& iid, void** result) override;
-    nsrefcnt AddRef() override;
-    nsrefcnt Release() override;
 
     // nsIComponentManager
     nsresult GetClassObject(const nsCID& cid, const nsIID& iid, void** result) override;
@@ -72,6 +68,7 @@ public:
     void shutdown();
 
 private:
+    friend supports;
     ~component_manager_impl();
 
     struct class_t {
@@ -87,7 +84,6 @@ private:
     nsresult contract_to_cid(const char* contract_id, nsCID& cid);
     nsresult register_contract(const char* contract_id, const nsCID& cid);
 
-    ref_count m_refs;
     std::mutex m_lock;
     bool m_shut_down = false;
     std::vector<class_t> m_classes;

@@ -14,6 +14,8 @@ inline constexpr const char* NS_CATEGORYMANAGER_CONTRACTID = "@mozilla.org/categ
 
 class nsICategoryManager : public nsISupports {
 public:
+    static constexpr const nsIID& IID() { return NS_ICATEGORYMANAGER_IID; }
+
     // Stores a copy of the value (from NS_Alloc, freed by the caller with
     // NS_Free) in *value; NS_ERROR_NOT_AVAILABLE when there is no such entry.
     virtual nsresult GetCategoryEntry(const char* category, const char* entry, char** value) = 0;

@@ -10,6 +10,8 @@ inline constexpr nsIID NS_ICOMPONENTMANAGER_IID =
 
 class nsIComponentManager : public nsISupports {
 public:
+    static constexpr const nsIID& IID() { return NS_ICOMPONENTMANAGER_IID; }
+
     // The class object (factory) of a registered class, as interface `iid`.
     // NS_ERROR_FACTORY_NOT_REGISTERED when the class or contract is unknown.
     virtual nsresult GetClassObject(const nsCID& cid, const nsIID& iid, void** result) = 0;

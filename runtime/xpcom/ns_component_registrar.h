@@ -16,6 +16,8 @@ inline constexpr nsIID NS_ICOMPONENTREGISTRAR_IID =
 
 class nsIComponentRegistrar : public nsISupports {
 public:
+    static constexpr const nsIID& IID() { return NS_ICOMPONENTREGISTRAR_IID; }
+
     // Registers `factory` (one reference kept) for class `cid`, and
     // `contract_id` (may be null) for that class. NS_ERROR_FACTORY_EXISTS when
     // the class already has a factory.

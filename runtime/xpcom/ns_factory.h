@@ -8,6 +8,8 @@ inline constexpr nsIID NS_IFACTORY_IID = ns_id_literal("{d4f9a472-0a8f-44fe-a800
 
 class nsIFactory : public nsISupports {
 public:
+    static constexpr const nsIID& IID() { return NS_IFACTORY_IID; }
+
     // Creates an instance and stores it as interface `iid` (one reference)
     // in *result. On failure *result is null. A non-null `outer` asks for
     // aggregation, which a class may refuse with NS_ERROR_NO_AGGREGATION.

@@ -10,6 +10,10 @@
 //     destroys itself when the count reaches 0.
 // Objects are destroyed only through Release, so the destructor is
 // protected and not part of the table.
+//
+// Every interface derived from nsISupports also names its own identifier
+// with `static constexpr const nsIID& IID()`: a static member, no slot, so
+// the table is as above (glue/supports.h answers QueryInterface by it).
 #pragma once
 
 #include "xpcom/ns_id.h"

@@ -11,6 +11,8 @@ inline constexpr nsIID NS_IMODULE_IID = ns_id_literal("{0b3ac360-e7c5-4a33-9676-
 
 class nsIModule : public nsISupports {
 public:
+    static constexpr const nsIID& IID() { return NS_IMODULE_IID; }
+
     // Stores the class object of class `cid` as interface `iid` (one
     // reference) in *result; NS_ERROR_FACTORY_NOT_REGISTERED for a class the
     // module does not have.

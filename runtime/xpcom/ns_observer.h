@@ -7,6 +7,8 @@ inline constexpr nsIID NS_IOBSERVER_IID = ns_id_literal("{144d8152-d567-4473-b89
 
 class nsIObserver : public nsISupports {
 public:
+    static constexpr const nsIID& IID() { return NS_IOBSERVER_IID; }
+
     // Called for every notification of a topic the observer is registered
     // for: `subject` (may be null), the topic, and 16-bit data (may be null).
     // The texts are valid for the duration of the call only.

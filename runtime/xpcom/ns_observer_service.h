@@ -27,6 +27,8 @@ inline constexpr const char* NS_OBSERVERSERVICE_CONTRACTID = "@mozilla.org/obser
 
 class nsIObserverService : public nsISupports {
 public:
+    static constexpr const nsIID& IID() { return NS_IOBSERVERSERVICE_IID; }
+
     // Registers `observer` for `topic`. Registering the same observer for the
     // same topic twice keeps one registration. `owns_weak` asks for a weak
     // reference, which this runtime does not have: the reference is strong.

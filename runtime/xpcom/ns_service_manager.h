@@ -21,6 +21,8 @@ inline constexpr const char* NS_COMPONENTMANAGER_CONTRACTID =
 
 class nsIServiceManager : public nsISupports {
 public:
+    static constexpr const nsIID& IID() { return NS_ISERVICEMANAGER_IID; }
+
     // The service of class `cid` as interface `iid` (one reference).
     // NS_ERROR_FACTORY_NOT_REGISTERED when no such class is known.
     virtual nsresult GetService(const nsCID& cid, const nsIID& iid, void** result) = 0;

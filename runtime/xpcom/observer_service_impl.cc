@@ -7,25 +7,6 @@ namespace zv_runtime {
 
 observer_service_impl::~observer_service_impl() { shutdown(); }
 
-nsresult observer_service_impl::QueryInterface(const nsIID& iid, void** result) {
-    if (result == nullptr) return NS_ERROR_NULL_POINTER;
-    if (iid.Equals(NS_IOBSERVERSERVICE_IID) || iid.Equals(NS_ISUPPORTS_IID)) {
-        AddRef();
-        *result = static_cast<nsIObserverService*>(this);
-        return NS_OK;
-    }
-    *result = nullptr;
-    return NS_NOINTERFACE;
-}
-
-nsrefcnt observer_service_impl::AddRef() { return m_refs.add(); }
-
-nsrefcnt observer_service_impl::Release() {
-    const nsrefcnt n = m_refs.release();
-    if (n == 0) delete this;
-    return n;
-}
-
 nsresult observer_service_impl::AddObserver(nsIObserver* observer, const char* topic,
                                             bool /*owns_weak*/) {
     if (observer == nullptr || topic == nullptr) return NS_ERROR_INVALID_ARG;

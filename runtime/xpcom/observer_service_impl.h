@@ -6,22 +6,19 @@
 #include <string>
 #include <vector>
 
+#include "glue/supports.h"
 #include "xpcom/ns_observer.h"
 #include "xpcom/ns_observer_service.h"
-#include "xpcom/ref_count.h"
 
 namespace zv_runtime {
 
 inline constexpr nsCID OBSERVER_SERVICE_CID =
     ns_id_literal("{fdecae1e-6cc8-4003-b8a8-42c2a17f781c}");
 
-class observer_service_impl final : public nsIObserverService {
+class observer_service_impl final
+    : public zv_glue::supports<observer_service_impl, nsIObserverService> {
 public:
     observer_service_impl() = default;
-
-    nsresult QueryInterface(const nsIID& iid, void** result) override;
-    nsrefcnt AddRef() override;
-    nsrefcnt Release() override;
 
     nsresult AddObserver(nsIObserver* observer, const char* topic, bool owns_weak) override;
     nsresult RemoveObserver(nsIObserver* observer, const char* topic) override;
@@ -33,6 +30,7 @@ public:
     void shutdown();
 
 private:
+    friend supports;
     ~observer_service_impl();
 
     struct entry_t {
@@ -40,7 +38,6 @@ private:
         nsIObserver* m_observer;
     };
 
-    ref_count m_refs;
     std::mutex m_lock;
     std::vector<entry_t> m_entries;  // registration order
     bool m_shut_down = false;
