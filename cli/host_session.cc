@@ -20,23 +20,6 @@ std::string text_of(const nsString& s) { return Core_Platform::wide_to_utf8(s.vi
 
 }  // namespace
 
-nsresult action_observer::QueryInterface(const nsIID& iid, void** result) {
-    if (result == nullptr) return NS_ERROR_NULL_POINTER;
-    if (iid.Equals(NS_IOBSERVER_IID) || iid.Equals(NS_ISUPPORTS_IID)) {
-        AddRef();
-        *result = static_cast<nsIObserver*>(this);
-        return NS_OK;
-    }
-    *result = nullptr;
-    return NS_NOINTERFACE;
-}
-
-nsrefcnt action_observer::Release() {
-    const nsrefcnt n = --m_refs;
-    if (n == 0) delete this;
-    return n;
-}
-
 nsresult action_observer::Observe(nsISupports*, const char* topic, const char16_t* data) {
     m_results[topic] = data ? std::u16string(data) : std::u16string();
     return NS_OK;

@@ -17,6 +17,7 @@
 
 #include "component/zorvane_extension.h"
 #include "component/zorvane_failure.h"
+#include "glue/supports.h"
 #include "xpcom/ns_com_ptr.h"
 #include "xpcom/ns_observer.h"
 #include "xpcom/ns_observer_service.h"
@@ -25,18 +26,15 @@
 namespace Zorvane_Cli {
 
 // Records the data of the action topics' notifications.
-class action_observer final : public nsIObserver {
+class action_observer final : public zv_glue::supports<action_observer, nsIObserver> {
 public:
-    nsresult QueryInterface(const nsIID& iid, void** result) override;
-    nsrefcnt AddRef() override { return ++m_refs; }
-    nsrefcnt Release() override;
     nsresult Observe(nsISupports*, const char* topic, const char16_t* data) override;
     // Takes the data (UTF-8) of `topic`'s last notification not taken yet.
     bool take(const std::string& topic, std::string& result);
 
 private:
+    friend supports;
     ~action_observer() = default;
-    nsrefcnt m_refs = 0;
     std::map<std::string, std::u16string> m_results;
 };
 
