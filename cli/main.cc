@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "command.h"
+#include "platform/huge_pages.h"
 
 int main(int argc, char** argv) {
+    Core_Platform::start_with_huge_pages(argv);
     // A sync handles several forms of the tree at a time, each of them up to
     // tens of megabytes for a large bookmark collection. By default the C
     // library raises its threshold for mapping large blocks separately each

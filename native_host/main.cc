@@ -10,6 +10,7 @@
 #include "native_host.h"
 #include "native_messages.h"
 #include "platform/host_process.h"
+#include "platform/huge_pages.h"
 #include "platform/standard_streams.h"
 
 namespace {
@@ -33,6 +34,7 @@ const char* kHelp =
 }  // namespace
 
 int main(int argc, char** argv) {
+    Core_Platform::start_with_huge_pages(argv);
     std::vector<std::string> args(argv + 1, argv + argc);
     if (!args.empty() && args[0] == "install") {
         return Zorvane_Native::run_install(std::vector<std::string>(args.begin() + 1, args.end()),

@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
 #include <map>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "common/crypto.h"
 #include "common/gzip.h"
@@ -98,9 +101,28 @@ protected:
     scratch_store_t m_scratch{GetParam()};
 };
 
+// The environment a running process was started with, as NAME=VALUE lines.
+std::vector<std::string> environment_of(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
+    std::vector<std::string> out;
+    std::string entry;
+    while (std::getline(in, entry, '\0')) out.push_back(entry);
+    return out;
+}
+
 TEST_P(SyncServerTest, AnswersUpdatesAndCommitsByTheVersionRules) {
     server_process_t server(m_scratch.url());
     const auto port = server.port();
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    // The server started itself again with its large blocks on huge pages,
+    // where the kernel gives them.
+    std::ifstream thp("/sys/kernel/mm/transparent_hugepage/enabled");
+    std::string modes;
+    if (std::getline(thp, modes) && modes.find("[never]") == std::string::npos) {
+        EXPECT_THAT(environment_of(server.pid()),
+                    ::testing::Contains(HasSubstr("glibc.malloc.hugetlb=1")));
+    }
+#endif
     EXPECT_EQ(ask(port, update("bob", "wrong", 0)).result, "INVALID_PASSWORD");
     EXPECT_EQ(ask(port, update("nobody", "secret", 0)).result, "INVALID_PASSWORD");
     auto r = ask(port, update("bob", "secret", 0));
