@@ -102,7 +102,7 @@ protected:
 };
 
 // The environment a running process was started with, as NAME=VALUE lines.
-std::vector<std::string> environment_of(pid_t pid) {
+[[maybe_unused]] std::vector<std::string> environment_of(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
     std::vector<std::string> out;
     std::string entry;
