@@ -12,6 +12,7 @@
 #include "platform/file_ops.h"
 #include "platform/host_process.h"
 #include "platform/strings.h"
+#include "programs/command_line.h"
 
 namespace Zorvane_Native {
 namespace {
@@ -66,26 +67,27 @@ std::string chromium_extension_id(const std::string& key_base64) {
 }
 
 int run_install(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    std::string browser = "all";
-    std::string extension_dir;
-    std::string manifest_dir;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--help" || a == "-h") {
-            out << kUsage;
-            return 0;
-        }
-        if ((a == "--browser" || a == "--extension-dir" || a == "--manifest-dir") &&
-            i + 1 < args.size()) {
-            (a == "--browser"         ? browser
-             : a == "--extension-dir" ? extension_dir
-                                      : manifest_dir) = args[++i];
-            continue;
-        }
-        err << "zorvane-native-host: unknown or incomplete option " << a
+    const Zorvane_Programs::option_set_t options{
+        {"--browser", "--extension-dir", "--manifest-dir"}, {}, false, false};
+    Zorvane_Programs::command_line_t line;
+    Zorvane_Programs::command_line_error_t fault;
+    if (!Zorvane_Programs::parse_command_line(args, options, line, fault)) {
+        err << "zorvane-native-host: " << fault.text()
             << " (try 'zorvane-native-host install --help')\n";
         return 2;
     }
+    if (line.help) {
+        out << kUsage;
+        return 0;
+    }
+    if (!line.operands.empty()) {
+        err << "zorvane-native-host: unexpected argument \"" << line.operands[0]
+            << "\" (try 'zorvane-native-host install --help')\n";
+        return 2;
+    }
+    const std::string browser = line.has("--browser") ? line.value("--browser") : "all";
+    std::string extension_dir = line.value("--extension-dir");
+    const std::string manifest_dir = line.value("--manifest-dir");
     if (browser != "chromium" && browser != "firefox" && browser != "all") {
         err << "zorvane-native-host: --browser is chromium, firefox or all\n";
         return 2;
