@@ -11,23 +11,17 @@
 #include <vector>
 
 #include "common/log_dispatcher.h"
+#include "platform/temp_dir_testing.h"
 
 namespace Core_Common {
 namespace {
 
 class LogFileSink : public testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/log_file_sink_test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-        m_path = m_dir + "/host.log";
-    }
+    void SetUp() override { m_path = m_dir + "/host.log"; }
     void TearDown() override {
         set_log_enabled(false);
         LogDispatcher::destroy();
-        std::string cmd = "rm -rf '" + m_dir + "'";
-        ASSERT_EQ(system(cmd.c_str()), 0);
     }
     static std::string slurp(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
@@ -39,7 +33,8 @@ protected:
         std::ofstream out(path, std::ios::binary);
         out << bytes;
     }
-    std::string m_dir;
+    Core_Platform::testing::temp_dir_t m_tmp{"log_file_sink_test"};
+    std::string m_dir = m_tmp.path().string();
     std::string m_path;
 };
 

@@ -10,27 +10,21 @@
 #include <sstream>
 #include <string>
 
+#include "platform/temp_dir_testing.h"
+
 namespace Core_Platform {
 namespace {
 
-class PlainFile : public testing::Test {
+class PlainFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/plain_file_test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override {
-        std::string cmd = "rm -rf '" + m_dir + "'";
-        ASSERT_EQ(system(cmd.c_str()), 0);
-    }
     static std::string slurp(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
         std::ostringstream all;
         all << in.rdbuf();
         return all.str();
     }
-    std::string m_dir;
+    testing::temp_dir_t m_tmp{"plain_file_test"};
+    std::string m_dir = m_tmp.path().string();
 };
 
 TEST_F(PlainFile, CreatesWritesAndTracksPosition) {

@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "platform/socket_errors.h"
+#include "platform/temp_dir_testing.h"
 #include "socket/scripted_peer_testing.h"
 #include "socket/socket_settings.h"
 #include "socket/socket_testing.h"
@@ -146,22 +147,17 @@ private:
 class TlsConnection : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/zvtls.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
         ASSERT_NO_FATAL_FAILURE(make_certificate(m_dir, "localhost"));
         ASSERT_NO_FATAL_FAILURE(make_certificate(m_dir, "other.example"));
     }
-    void TearDown() override {
-        set_tls_ca_file("");
-        std::filesystem::remove_all(m_dir);
-    }
+    void TearDown() override { set_tls_ca_file(""); }
     void connect(recording_user& user, const std::string& host, std::uint16_t port) {
         void* conn = nullptr;
         InterfaceSocket::tcp_connect(&user, conn, host, port, true);
         user.read([&] { return user.m_conn = conn; });
     }
-    std::string m_dir;
+    Core_Platform::testing::temp_dir_t m_tmp{"zvtls"};
+    std::string m_dir = m_tmp.path().string();
 };
 
 // Trusted (the server's own certificate pinned), by name and by address:

@@ -23,6 +23,7 @@
 #include "common/timer_queue.h"
 #include "framework/registry.h"
 #include "platform/host_process.h"
+#include "platform/temp_dir_testing.h"
 #include "platform/ticks.h"
 #include "session/soap_client_module.h"
 #include "socket/socket_module.h"
@@ -46,9 +47,6 @@ std::uint32_t manual_ticks() { return g_manual.load(); }
 class Framework : public testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/framework_test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
         Core_Platform::override_host_executable_path(m_dir + "/browser.exe");
         start_up_settings() = start_up_settings_t{};
     }
@@ -59,14 +57,13 @@ protected:
         Core_Platform::set_message_box_hook(nullptr);
         Core_Platform::override_host_executable_path("");
         start_up_settings() = start_up_settings_t{};
-        std::string cmd = "rm -rf '" + m_dir + "'";
-        ASSERT_EQ(system(cmd.c_str()), 0);
     }
     bool exists(const std::string& path) const {
         struct stat st {};
         return stat(path.c_str(), &st) == 0;
     }
-    std::string m_dir;
+    Core_Platform::testing::temp_dir_t m_tmp{"framework_test"};
+    std::string m_dir = m_tmp.path().string();
 };
 
 const std::vector<std::string> kModuleNames = {

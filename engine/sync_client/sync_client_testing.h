@@ -16,6 +16,7 @@
 
 #include "common/crypto.h"
 #include "common/xml_node.h"
+#include "platform/temp_dir_testing.h"
 #include "session/scripted_transport_testing.h"
 
 namespace Core_ZorvaneClient::testing {
@@ -180,26 +181,16 @@ private:
 // A fresh directory for one test, removed with everything in it.
 class temp_directory {
 public:
-    explicit temp_directory(const std::string& tag) {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_path = std::filesystem::path(::testing::TempDir()) /
-                 ("zorvane_" + tag + "_" + info->name() + "_" + std::to_string(::getpid()));
-        std::filesystem::remove_all(m_path);
-        std::filesystem::create_directories(m_path);
-    }
-    ~temp_directory() {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-    std::string path() const { return m_path.string(); }
+    explicit temp_directory(const std::string& tag) : m_dir("zorvane_" + tag) {}
+    std::string path() const { return m_dir.path().string(); }
     std::u16string wide() const {
-        const std::string s = m_path.string();
+        const std::string s = path();
         return std::u16string(s.begin(), s.end());  // ASCII paths only
     }
-    std::string file(const std::string& name) const { return (m_path / name).string(); }
+    std::string file(const std::string& name) const { return (m_dir.path() / name).string(); }
 
 private:
-    std::filesystem::path m_path;
+    Core_Platform::testing::temp_dir_t m_dir;
 };
 
 // A bookmark tree document: the top folder holding one bookmark per letter.
