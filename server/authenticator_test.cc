@@ -2,6 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
 #include "store_open.h"
 #include "store_testing.h"
 
@@ -221,6 +228,45 @@ TEST_P(AuthenticatorTest, AWeakerRecordIsMadeAgainOnTheNextLogin) {
     EXPECT_EQ(auth.authenticate(*m_store, "bob", "secret", kPeer, "a", m_t0 + 1s).outcome,
               auth_outcome_enum::OK);
     EXPECT_FALSE(m_store->replace_password_hash("bob", before.password_hash, "x").ok());
+}
+
+TEST_P(AuthenticatorTest, PasswordChecksBeyondTheBoundAreBusyNotQueued) {
+    // One check at a time and one waiting: of six logins that arrive
+    // together, the first is checked, the next waits for it, and the others
+    // are answered BUSY at once. A slow record keeps the first check running
+    // while the others arrive.
+    std::string record;
+    ASSERT_TRUE(hash_password("slow", password_hash_params_t{16, 8, 1}, record));
+    ASSERT_TRUE(m_store->add_account("sam", record).ok());
+    m_options.max_checks = 1;
+    m_options.max_waiting_checks = 1;
+    authenticator_t auth(m_options);
+    constexpr int kLogins = 6;
+    std::vector<std::unique_ptr<InterfaceStore>> stores(kLogins);
+    for (auto& store : stores) ASSERT_TRUE(open_store(m_scratch.url(), {}, store).ok());
+    std::vector<auth_outcome_enum> outcomes(kLogins, auth_outcome_enum::STORE_FAILED);
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kLogins; ++i) {
+        threads.emplace_back([&, i] {
+            ++ready;
+            while (ready.load() < kLogins) std::this_thread::yield();
+            outcomes[i] = auth.authenticate(*stores[i], "sam", "slow", kPeer,
+                                            "10.0.0." + std::to_string(i), m_t0)
+                              .outcome;
+        });
+    }
+    for (auto& t : threads) t.join();
+    const auto count = [&](auth_outcome_enum o) {
+        return std::count(outcomes.begin(), outcomes.end(), o);
+    };
+    EXPECT_GE(count(auth_outcome_enum::OK), 2) << "the checked one and the one that waited";
+    EXPECT_GE(count(auth_outcome_enum::BUSY), 1);
+    EXPECT_EQ(count(auth_outcome_enum::OK) + count(auth_outcome_enum::BUSY), kLogins);
+    // A BUSY answer is no failure: nothing was throttled, and the next login
+    // goes through.
+    EXPECT_EQ(auth.authenticate(*m_store, "sam", "slow", kPeer, "10.0.0.9", m_t0 + 1s).outcome,
+              auth_outcome_enum::OK);
 }
 
 TEST_P(AuthenticatorTest, ReportsAStoreThatCannotBeRead) {
