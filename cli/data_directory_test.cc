@@ -98,17 +98,7 @@ protected:
         return n;
     }
 
-    // The versions `zorvane-server history` lists, newest first.
-    std::vector<int> history() {
-        const auto r = m_rig.server_command({"history", host_rig_t::kUser});
-        EXPECT_EQ(r.status, 0) << r.out << r.err;
-        std::vector<int> out;
-        std::istringstream in(r.out);
-        std::string line;
-        std::getline(in, line);  // the heading
-        while (std::getline(in, line)) out.push_back(std::stoi(line));
-        return out;
-    }
+    std::vector<int> history() const { return m_rig.history(); }
 
     scratch_store_t m_scratch{GetParam()};
     host_rig_t m_rig;

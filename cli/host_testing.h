@@ -32,6 +32,13 @@ struct bookmark_t {
     std::string url;
 };
 
+// `a` followed by `b`.
+inline std::vector<bookmark_t> operator+(std::vector<bookmark_t> a,
+                                         const std::vector<bookmark_t>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 inline zorvane_node_t folder(const std::string& guid, const std::string& title) {
     zorvane_node_t f(Core_ZorvaneMerge::NODE_FOLDER, guid);
     f.title = std::u16string(title.begin(), title.end());
@@ -254,6 +261,18 @@ public:
         std::vector<std::string> all = {"--store", m_store};
         all.insert(all.end(), args.begin(), args.end());
         return Core_Server::testing::run_process(ZV_SERVER_BINARY, all, {}, input);
+    }
+
+    // The versions `zorvane-server history` lists for kUser, newest first.
+    std::vector<int> history() const {
+        const auto r = server_command({"history", kUser});
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        std::vector<int> out;
+        std::istringstream in(r.out);
+        std::string line;
+        std::getline(in, line);  // the heading
+        while (std::getline(in, line)) out.push_back(std::stoi(line));
+        return out;
     }
 
     // The data directories zorvane() has used.

@@ -31,11 +31,6 @@ using testing::zorvane_node_t;
 constexpr const char* kInvalidPassword = "zorvane.kernel.status.invalid_password";
 constexpr const char* kException = "zorvane.kernel.status.exception";
 
-std::vector<bookmark_t> operator+(std::vector<bookmark_t> a, const std::vector<bookmark_t>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 // The request-log lines of the server for `action` ("Update", "Commit",
 // "OverWrite"), in order, reduced to their result.
 std::vector<std::string> logged_results(const std::string& log, const std::string& action) {
@@ -135,17 +130,7 @@ protected:
         }
     }
 
-    // The versions `zorvane-server history alice` lists, newest first.
-    std::vector<int> history() {
-        const auto r = m_rig.server_command({"history", host_rig_t::kUser});
-        EXPECT_EQ(r.status, 0) << r.out << r.err;
-        std::vector<int> out;
-        std::istringstream in(r.out);
-        std::string line;
-        std::getline(in, line);  // the heading
-        while (std::getline(in, line)) out.push_back(std::stoi(line));
-        return out;
-    }
+    std::vector<int> history() const { return m_rig.history(); }
 
     scratch_store_t m_scratch{GetParam()};
     host_rig_t m_rig;

@@ -41,11 +41,6 @@ using testing::zorvane_node_t;
 constexpr const char* kException = "zorvane.kernel.status.exception";
 constexpr const char* kConnectFailed = "zorvane.kernel.status.connect_failed";
 
-std::vector<bookmark_t> operator+(std::vector<bookmark_t> a, const std::vector<bookmark_t>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 // The identifiers of every bookmark below `tree`, each as often as it occurs.
 std::multiset<std::string> bookmark_ids(const zorvane_node_t& tree) {
     std::multiset<std::string> out;
@@ -114,16 +109,7 @@ protected:
                                      host_rig_t::kPassword);
     }
 
-    std::vector<int> history() {
-        const auto r = m_rig.server_command({"history", host_rig_t::kUser});
-        EXPECT_EQ(r.status, 0) << r.out << r.err;
-        std::vector<int> out;
-        std::istringstream in(r.out);
-        std::string line;
-        std::getline(in, line);
-        while (std::getline(in, line)) out.push_back(std::stoi(line));
-        return out;
-    }
+    std::vector<int> history() const { return m_rig.history(); }
 
     scratch_store_t m_scratch{GetParam()};
     host_rig_t m_rig;
