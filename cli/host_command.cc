@@ -220,6 +220,15 @@ int run_update(host_run_t& r) {
     return kExitOk;
 }
 
+// Hands `tree` to the component's sync, or to its overwrite.
+void hand_tree(host_run_t& r, bool sync, const nsAString& tree) {
+    if (sync) {
+        r.extension()->sync(tree);
+    } else {
+        r.extension()->overwrite(tree);
+    }
+}
+
 // sync and overwrite.
 int run_sync(host_run_t& r) {
     host_session& s = r.session;
@@ -245,6 +254,8 @@ int run_sync(host_run_t& r) {
     // The nodes of the stored tree before the sync, when the guard
     // fetched it.
     std::optional<std::size_t> nodes_before;
+    // Whether the tree file's document is the stored tree's, byte for byte.
+    bool stored_document = false;
     const std::int32_t version_before = s.version();
     if (merge_first) {
         // First sync of this data directory over an account that holds a
@@ -256,26 +267,29 @@ int run_sync(host_run_t& r) {
         if (first) s.tree_text(last_document);
         const std::u16string_view last =
             last_document ? last_document->view() : std::u16string_view();
+        stored_document = !last.empty() && same_document(last, r.document);
         const auto pending = [&] { return local_changes_pending(r.data_dir, r.user, r.password); };
-        if (!guard_allows(last, r.document, r.browser_tree, r.allow_mass_delete, r.command.c_str(),
-                          pending, r.err)) {
+        if (!stored_document && !guard_allows(last, r.browser_tree, r.allow_mass_delete,
+                                              r.command.c_str(), pending, r.err)) {
             r.out << "result=refused\n";
             return kExitFailure;
         }
         if (!last.empty()) nodes_before = nodes_in_document(last);
-        last_document.reset();
+        if (!stored_document) last_document.reset();
     }
     // The component reads what it is handed into its own tree; the
     // host's forms go as soon as the next one exists.
     r.browser_tree = zorvane_node_t();
-    {
+    if (stored_document) {
+        // The file holds the stored tree's document byte for byte: the
+        // component's own text of it goes back, with no conversion.
+        std::string().swap(r.document);
+        hand_tree(r, sync, *last_document);
+        last_document.reset();
+    } else {
         const wide_document handed(r.document);
         std::string().swap(r.document);
-        if (sync) {
-            r.extension()->sync(handed.text());
-        } else {
-            r.extension()->overwrite(handed.text());
-        }
+        hand_tree(r, sync, handed.text());
     }
     if (!run_action(r, sync ? ZORVANE_SYNC_TOPIC : ZORVANE_OVERWRITE_TOPIC, result))
         return kExitTimeout;

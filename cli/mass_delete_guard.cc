@@ -73,12 +73,10 @@ bool local_changes_pending(const std::string& data_dir, const std::string& user,
            pending;
 }
 
-bool guard_allows(std::u16string_view last_document, const std::string& document,
-                  const zorvane_node_t& browser, bool allowed, const char* action,
-                  const std::function<bool()>& deletes_nothing, std::ostream& err) {
-    // The same document removes nothing; reading the stored tree (tens of
-    // megabytes for a large collection) is only needed when they differ.
-    if (last_document.empty() || same_document(last_document, document)) return true;
+bool guard_allows(std::u16string_view last_document, const zorvane_node_t& browser, bool allowed,
+                  const char* action, const std::function<bool()>& deletes_nothing,
+                  std::ostream& err) {
+    if (last_document.empty()) return true;
     zorvane_node_t last;
     Core_ZorvaneMerge::read_tree(Core_Platform::wide_to_utf8(last_document), last);
     const removal_count_t count = count_removals(last, browser);

@@ -46,11 +46,13 @@ bool local_changes_pending(const std::string& data_dir, const std::string& user,
 
 // The guard itself; true when `action` ("sync" or "overwrite") may go on.
 // `last_document` is the stored tree's document as the component gives it
-// (empty without one), `document` the one about to be handed over, which
-// reads as `browser`. `allowed` is --allow-mass-delete; `deletes_nothing`
-// is asked, only when needed, whether a sync merges without deleting. A
-// refusal, or an allowed mass delete, is told in one line on `err`.
-bool guard_allows(std::u16string_view last_document, const std::string& document,
+// (empty without one), `browser` the tree about to be handed over. The
+// caller has found the two documents to differ (same_document): the same
+// document removes nothing, and the stored one is only read when they
+// differ. `allowed` is --allow-mass-delete; `deletes_nothing` is asked,
+// only when needed, whether a sync merges without deleting. A refusal, or
+// an allowed mass delete, is told in one line on `err`.
+bool guard_allows(std::u16string_view last_document,
                   const Core_ZorvaneMerge::zorvane_node_t& browser, bool allowed,
                   const char* action, const std::function<bool()>& deletes_nothing,
                   std::ostream& err);
