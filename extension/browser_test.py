@@ -254,7 +254,18 @@ class BrowserSync(unittest.TestCase):
         self.assertEqual(out["status"], "mass_delete")
         self.assertEqual(out["question"], {"removed": 8, "total": 10})
         self.assertEqual(c.state()["question"], {"removed": 8, "total": 10})
+        # The popup shows the question with its two answers.
+        shown = c.evaluate("""
+            await render();
+            return [document.getElementById('question').hidden,
+                    ...['question-text', 'delete', 'keep'].map(
+                        (id) => document.getElementById(id).textContent)];
+        """)
+        self.assertEqual(shown, [False, "This sync would delete 8 of 10 bookmarks.",
+                                 "Delete them", "Keep them and sync the rest back"])
         self.sync(c, choice="keep")
+        self.assertTrue(c.evaluate("await render(); "
+                                   "return document.getElementById('question').hidden;"))
         self.assertEqual(len(engine_layout(c)["unfiled"]), 10)
         self.assertIsNone(c.state()["question"])
         for n in c.tree()[1]["children"][:8]:
