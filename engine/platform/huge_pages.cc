@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <string>
 
 namespace Core_Platform {
@@ -57,12 +58,15 @@ void start_with_huge_pages(char** argv) {
     const char* tunables = std::getenv(kTunables);
     const std::string value = huge_page_tunables(tunables);
     if (value.empty() || under_instrumented_allocator() || !kernel_gives_huge_pages()) return;
+    // setenv may free the string getenv gave: what was set is kept apart.
+    const std::optional<std::string> before =
+        tunables ? std::optional<std::string>(tunables) : std::nullopt;
     if (setenv(kTunables, value.c_str(), 1) != 0) return;
     execv("/proc/self/exe", argv);
     // Not started again: run on as we are, and leave the environment as the
     // programs this one starts would have had it.
-    if (tunables != nullptr) {
-        setenv(kTunables, tunables, 1);
+    if (before) {
+        setenv(kTunables, before->c_str(), 1);
     } else {
         unsetenv(kTunables);
     }
