@@ -98,8 +98,6 @@ protected:
         return n;
     }
 
-    std::vector<int> history() const { return m_rig.history(); }
-
     scratch_store_t m_scratch{GetParam()};
     host_rig_t m_rig;
     temp_dir_t m_dir;
@@ -142,7 +140,7 @@ TEST_P(DataDirectory, TheReadmeSessionKeepsItsRecord) {
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(parse_lines(r.out)["version"], "2") << r.out;
     EXPECT_EQ(bookmarks_by_url(read_tree((work / "synced.xml").string())), bookmarks_by_url(list));
-    EXPECT_EQ(history(), (std::vector<int>{2, 1}));
+    EXPECT_EQ(m_rig.history(), (std::vector<int>{2, 1}));
 }
 
 // Without --data-dir the account's files go to its own directory under
@@ -204,7 +202,7 @@ TEST_P(DataDirectory, AnUnwritableDirectoryIsRefusedWithNothingSent) {
         }
     }
     EXPECT_EQ(requests_logged(), 0u) << m_rig.server().log();
-    EXPECT_TRUE(history().empty());
+    EXPECT_TRUE(m_rig.history().empty());
 }
 
 // Two computers syncing in turn, each applying what its sync wrote, leave
@@ -222,7 +220,7 @@ TEST_P(DataDirectory, TwoComputersLeaveOneVersionPerChange) {
     zorvane_node_t desktop = run("desktop", tree_of(list));  // version 1
     zorvane_node_t laptop = run("laptop", tree_of({}));      // brings version 1 in
     EXPECT_EQ(bookmarks_by_url(laptop), bookmarks_by_url(list));
-    EXPECT_EQ(history(), (std::vector<int>{1}));
+    EXPECT_EQ(m_rig.history(), (std::vector<int>{1}));
 
     int changes = 1;
     for (int round = 0; round < 3; ++round) {
@@ -244,7 +242,7 @@ TEST_P(DataDirectory, TwoComputersLeaveOneVersionPerChange) {
         desktop = run("desktop", desktop);
         laptop = run("laptop", laptop);
     }
-    const auto versions = history();
+    const auto versions = m_rig.history();
     ASSERT_FALSE(versions.empty());
     EXPECT_EQ(versions.front(), changes) << "one server version per change";
 }

@@ -130,8 +130,6 @@ protected:
         }
     }
 
-    std::vector<int> history() const { return m_rig.history(); }
-
     scratch_store_t m_scratch{GetParam()};
     host_rig_t m_rig;
 };
@@ -170,7 +168,7 @@ TEST_P(SyncEndToEnd, FirstSyncsOfTwoDirectoriesKeepTheUnion) {
     EXPECT_TRUE(Core_ZorvaneMerge::trees_equal(desktop, laptop));
     EXPECT_EQ(record_version("desktop"), "2");
     EXPECT_EQ(record_version("laptop"), "2");
-    EXPECT_EQ(history(), (std::vector<int>{2, 1}));
+    EXPECT_EQ(m_rig.history(), (std::vector<int>{2, 1}));
 }
 
 // Both at version V; desktop commits V+1; laptop, still at V, commits its
@@ -217,7 +215,7 @@ TEST_P(SyncEndToEnd, ConcurrentEditsAreMergedAfterInvalidVersion) {
     ASSERT_GE(commits.size(), 2u);
     EXPECT_EQ(commits[commits.size() - 2], "INVALID_VERSION") << m_rig.server().log();
     EXPECT_EQ(commits.back(), "OK") << m_rig.server().log();
-    EXPECT_EQ(history(), (std::vector<int>{v + 2, v + 1, v}));
+    EXPECT_EQ(m_rig.history(), (std::vector<int>{v + 2, v + 1, v}));
 
     // The desktop's update brings the same tree.
     kv = update("desktop");
@@ -232,7 +230,7 @@ TEST_P(SyncEndToEnd, ConcurrentEditsAreMergedAfterInvalidVersion) {
     // nothing on the server.
     kv = sync("desktop", "desktop-applied.xml", desktop);
     EXPECT_EQ(kv["version"], std::to_string(v + 2));
-    EXPECT_EQ(history(), (std::vector<int>{v + 2, v + 1, v}));
+    EXPECT_EQ(m_rig.history(), (std::vector<int>{v + 2, v + 1, v}));
 }
 
 // overwrite replaces the account's tree whatever version the other
@@ -262,7 +260,7 @@ TEST_P(SyncEndToEnd, OverwriteReplacesTheAccountTree) {
     EXPECT_TRUE(Core_ZorvaneMerge::trees_equal(m_rig.exported("laptop"), file));
     EXPECT_EQ(logged("OverWrite", [](const auto& results) { return !results.empty(); }),
               std::vector<std::string>{"OK"});
-    EXPECT_EQ(history(), (std::vector<int>{v + 2, v + 1, v}));
+    EXPECT_EQ(m_rig.history(), (std::vector<int>{v + 2, v + 1, v}));
 
     // The desktop's next update brings exactly the overwritten tree: its own
     // additions of V+1 are gone from the account.
@@ -279,7 +277,7 @@ TEST_P(SyncEndToEnd, OverwriteReplacesTheAccountTree) {
     // no new version.
     kv = sync("laptop", "overwrite-again.xml", file);
     EXPECT_EQ(kv["version"], std::to_string(v + 2));
-    EXPECT_EQ(history(), (std::vector<int>{v + 2, v + 1, v}));
+    EXPECT_EQ(m_rig.history(), (std::vector<int>{v + 2, v + 1, v}));
 }
 
 // A wrong password is refused and leaves the data directory as it was.
@@ -316,7 +314,7 @@ TEST_P(SyncEndToEnd, WrongPasswordChangesNothing) {
     // The right password still opens the record and syncs.
     EXPECT_EQ(record_version("desktop"), version);
     EXPECT_EQ(update("desktop")["version"], version);
-    EXPECT_EQ(history(), std::vector<int>{std::stoi(version)});
+    EXPECT_EQ(m_rig.history(), std::vector<int>{std::stoi(version)});
 }
 
 // Maintenance switched on by the operator while the server runs: syncs fail
@@ -355,7 +353,7 @@ TEST_P(SyncEndToEnd, MaintenanceStopsSyncsUntilSwitchedOff) {
         return std::find(results.begin(), results.end(), "MAINTENANCE") != results.end();
     });
     EXPECT_EQ(commits, (std::vector<std::string>{"OK", "MAINTENANCE"})) << m_rig.server().log();
-    EXPECT_EQ(history(), std::vector<int>{std::stoi(version)});
+    EXPECT_EQ(m_rig.history(), std::vector<int>{std::stoi(version)});
 
     r = m_rig.server_command({"maintenance", "off"});
     ASSERT_EQ(r.status, 0) << r.out << r.err;

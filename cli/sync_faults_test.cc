@@ -109,8 +109,6 @@ protected:
                                      host_rig_t::kPassword);
     }
 
-    std::vector<int> history() const { return m_rig.history(); }
-
     scratch_store_t m_scratch{GetParam()};
     host_rig_t m_rig;
     std::unique_ptr<fault_proxy_t> m_proxy;
@@ -177,7 +175,7 @@ TEST_P(SyncFaults, AnswersThatStoreNothingChangeNothingAndALostAccountIsUploaded
     for (std::size_t i = seen_before; i < seen.size(); ++i) {
         EXPECT_EQ(seen[i].fault, fault_enum::INVALID_VERSION);
     }
-    EXPECT_EQ(history(), std::vector<int>{1}) << "nothing was stored";
+    EXPECT_EQ(m_rig.history(), std::vector<int>{1}) << "nothing was stored";
 
     // The server loses the account's tree (the account is created again):
     // update uploads the stored tree, and prints the record it then holds.
@@ -196,7 +194,7 @@ TEST_P(SyncFaults, AnswersThatStoreNothingChangeNothingAndALostAccountIsUploaded
     EXPECT_EQ(kv["nodes"], "6");
     EXPECT_EQ(m_rig.show_record("desktop")["version"], "1");
     EXPECT_EQ(unique_ids(account()), ids_of(list));
-    EXPECT_EQ(history(), std::vector<int>{1});
+    EXPECT_EQ(m_rig.history(), std::vector<int>{1});
 
     // And a sync of the edited tree stores it, --out holding exactly it.
     r = m_rig.zorvane("desktop", {"sync", "--tree", edited, "--out", out});
@@ -242,7 +240,7 @@ TEST_P(SyncFaults, FirstSyncMergeKeepsEveryBookmarkThroughInvalidVersionAndAFail
     zorvane_node_t applied;
     Core_ZorvaneMerge::read_tree(testing::read_file(laptop_out), applied);
     EXPECT_TRUE(Core_ZorvaneMerge::trees_equal(applied, account()));
-    EXPECT_EQ(history(), (std::vector<int>{3, 2, 1}));
+    EXPECT_EQ(m_rig.history(), (std::vector<int>{3, 2, 1}));
 
     // A third computer's first commit is lost on the way; run again, its
     // small file must not read as the deletion of the account's bookmarks.
