@@ -571,6 +571,93 @@ bool is_tree_document(std::string_view document) {
            reader->take(top) && top.type != NODE_NONE;
 }
 
+namespace {
+
+// A text that the document carries as it is: valid UTF-16 (surrogates in
+// pairs) without control characters, which the writer would escape or
+// replace and the parser would normalise (line ends), and without the two
+// non-characters.
+bool carried_as_is(std::u16string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (c < 0x20 || c == 0xFFFE || c == 0xFFFF) return false;
+        if (c >= 0xDC00 && c <= 0xDFFF) return false;
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (i + 1 == text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return false;
+            ++i;
+        }
+    }
+    return true;
+}
+
+// An identifier of printable ASCII without blanks: the same in the ANSI code
+// page and in UTF-8.
+bool plain_identifier(std::string_view guid) {
+    if (guid.empty()) return false;
+    return std::all_of(guid.begin(), guid.end(), [](char c) { return c > 0x20 && c < 0x7F; });
+}
+
+// An address element's text, read as the reader reads it, is `stored`.
+bool address_reads_back(const std::string& stored) {
+    if (stored.empty()) return false;
+    if (is_plain_address(stored)) return true;
+    const std::u16string display = to_display_form(stored);
+    if (!carried_as_is(display)) return false;
+    const std::string text = Core_Platform::wide_to_utf8(display);
+    return (is_plain_address(text) ? text : to_stored_form(display)) == stored;
+}
+
+bool node_reads_back(const zorvane_node_t& node, std::size_t depth) {
+    // The reader refuses nodes deeper than the bound; those near it are left
+    // to the reader.
+    if (depth + 1 >= kMaxTreeDepth) return false;
+    if (!plain_identifier(node.guid) || node.type == NODE_NONE ||
+        type_from_name(type_name(node.type)) != node.type || !carried_as_is(node.title)) {
+        return false;
+    }
+    const bool kernel = is_kernel_node(node);
+    const bool note = !kernel && node.type == NODE_NOTE;
+    if (kernel || note) {
+        // Only the name (and a note's body) is read.
+        if (!node.keyword.empty() || !node.tag.empty() || !node.url.empty() ||
+            !node.feed_url.empty() || node.created != 0 || node.modified != 0) {
+            return false;
+        }
+        if (kernel && !node.description.empty()) return false;
+        // A note's body loses trailing blanks.
+        if (note && (!carried_as_is(node.description) ||
+                     (!node.description.empty() && node.description.back() == u' '))) {
+            return false;
+        }
+    } else {
+        if (!carried_as_is(node.description) || !carried_as_is(node.keyword) ||
+            !carried_as_is(node.tag)) {
+            return false;
+        }
+        const bool separator = node.type == NODE_SEPARATOR;
+        const bool folder = node.type == NODE_FOLDER;
+        const bool feed = node.type == NODE_FEED;
+        // A separator's name and addresses are not read; a folder's
+        // addresses are not; only a feed's feed address is.
+        if (separator ? !node.title.empty() : node.title.empty()) return false;
+        if (separator || folder ? !node.url.empty() : !address_reads_back(node.url)) return false;
+        if (feed ? !address_reads_back(node.feed_url) : !node.feed_url.empty()) return false;
+    }
+    for (std::size_t i = 0; i < node.children.size(); ++i) {
+        const zorvane_node_t& child = node.children[i];
+        if (child.index != static_cast<std::int32_t>(i) || !node_reads_back(child, depth + 1)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool reads_back_as_itself(const zorvane_node_t& tree) {
+    return tree.index == 0 && node_reads_back(tree, 0);
+}
+
 void read_tree(std::string_view document, zorvane_node_t& tree) {
     std::string why;
     read_tree(document, tree, why);

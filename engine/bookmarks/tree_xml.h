@@ -58,6 +58,16 @@ void read_tree(std::string_view document, zorvane_node_t& tree, std::string& why
 // document it keeps as it is.
 bool is_tree_document(std::string_view document);
 
+// Whether read_tree, given write_tree's document of `tree`, gives back
+// `tree` itself, every field alike (`index` included: each child's is its
+// position, the top's 0). A check of the tree alone, without writing it,
+// and conservative: it may answer false for a tree that would read back (a
+// text with a control character, an address whose forms differ, a note with
+// line ends, nesting near kMaxTreeDepth), never true for one that would not.
+// A caller holding the tree a document was written from can then take that
+// tree instead of reading the document.
+bool reads_back_as_itself(const zorvane_node_t& tree);
+
 // write_tree's bytes handed to `sink` a piece at a time (pieces of about
 // `piece` bytes, each ending after a whole element, so no character is cut),
 // so the document is never whole in memory: it goes straight into a packer
