@@ -22,6 +22,7 @@
 #include "programs/password_input.h"
 #include "session/soap_handler.h"
 #include "tree_file.h"
+#include "tree_file_memo.h"
 
 namespace Zorvane_Cli {
 namespace {
@@ -75,9 +76,26 @@ struct host_run_t {
     pending_tree_file tree_file;
     std::string document;
     zorvane_node_t browser_tree;
+    // The rest of what was taken: the file's digest, and a file left unread
+    // for the data directory's memo (`document` and `browser_tree` are then
+    // empty until read_tree_now()).
+    tree_file_t file;
 
     IZorvaneExtension* extension() const { return session.extension(); }
-    bool take_tree_file() { return tree_file.take(document, browser_tree, err); }
+    bool take_tree_file() {
+        if (!tree_file.take(file, err)) return false;
+        document = std::move(file.document);
+        browser_tree = std::move(file.tree);
+        return true;
+    }
+    bool tree_unread() const { return file.known_text.has_value(); }
+    bool read_tree_now() {
+        if (!tree_unread()) return true;
+        if (!file.read_now(err)) return false;
+        document = std::move(file.document);
+        browser_tree = std::move(file.tree);
+        return true;
+    }
 };
 
 // The stored tree as a document and as a tree.
@@ -239,6 +257,20 @@ int run_sync(host_run_t& r) {
     std::optional<nsString> last_document;
     if (!first) s.tree_text(last_document);
     if (!r.take_tree_file()) return kExitFailure;
+    // Whether the tree file's document is the stored tree's, byte for byte;
+    // and the digest of the text of the file's document, once known, for
+    // the memo.
+    bool stored_document = false;
+    std::optional<Core_Common::sha256_t::value_t> file_text;
+    if (r.tree_unread()) {
+        // The memo knows the file: it holds the stored tree when the stored
+        // tree's text is its document's. Otherwise it is read after all.
+        if (last_document && !last_document->view().empty()) {
+            stored_document = text_digest(last_document->view()) == *r.file.known_text;
+        }
+        if (!stored_document && !r.read_tree_now()) return kExitFailure;
+    }
+    const bool memo_known = stored_document;
     // Refused before anything is sent (the first sync's update
     // included) or written.
     if (r.document.size() > Core_Common::max_tree_bytes) {
@@ -254,8 +286,6 @@ int run_sync(host_run_t& r) {
     // The nodes of the stored tree before the sync, when the guard
     // fetched it.
     std::optional<std::size_t> nodes_before;
-    // Whether the tree file's document is the stored tree's, byte for byte.
-    bool stored_document = false;
     const std::int32_t version_before = s.version();
     if (merge_first) {
         // First sync of this data directory over an account that holds a
@@ -267,7 +297,10 @@ int run_sync(host_run_t& r) {
         if (first) s.tree_text(last_document);
         const std::u16string_view last =
             last_document ? last_document->view() : std::u16string_view();
-        stored_document = !last.empty() && same_document(last, r.document);
+        if (!stored_document) {
+            stored_document = !last.empty() && same_document(last, r.document);
+            if (stored_document) file_text = text_digest(last);
+        }
         const auto pending = [&] { return local_changes_pending(r.data_dir, r.user, r.password); };
         if (!stored_document && !guard_allows(last, r.browser_tree, r.allow_mass_delete,
                                               r.command.c_str(), pending, r.err)) {
@@ -289,6 +322,7 @@ int run_sync(host_run_t& r) {
     } else {
         const wide_document handed(r.document);
         std::string().swap(r.document);
+        file_text = text_digest(handed.view());
         hand_tree(r, sync, handed.text());
     }
     if (!run_action(r, sync ? ZORVANE_SYNC_TOPIC : ZORVANE_OVERWRITE_TOPIC, result))
@@ -299,13 +333,28 @@ int run_sync(host_run_t& r) {
         explain_failure(result, r.err, r.session.failure());
         return kExitFailure;
     }
+    // The memo learns the file when the account holds its tree now, so that
+    // the next sync of the same file need not read it.
+    const auto remember = [&](bool holds_file_tree) {
+        if (holds_file_tree && file_text && !memo_known) {
+            save_tree_file_memo(r.data_dir, {r.html, r.file.file_digest, *file_text});
+        }
+    };
     if (r.out_path.empty()) {
         // A sync that kept the version kept the stored tree (a new tree
         // always comes with a new version): its nodes were counted
         // before, without fetching the tree again.
         const bool kept =
             sync && nodes_before && version_before > 0 && s.version() == version_before;
-        print_record(s, kept ? *nodes_before : stored_nodes(s), r.out);
+        if (kept) {
+            remember(stored_document);
+            print_record(s, *nodes_before, r.out);
+            return kExitOk;
+        }
+        std::optional<nsString> stored;
+        s.tree_text(stored);
+        remember(text_digest(stored->view()) == file_text);
+        print_record(s, nodes_in_document(stored->view()), r.out);
         return kExitOk;
     }
     const stored_tree_t synced = stored_tree(s);
@@ -634,7 +683,11 @@ int run_host_command(const std::vector<std::string>& args, std::istream& in, std
     // and reads the data directory's record (for a large collection each
     // takes a good part of a second, and they share nothing); it is taken
     // before anything is sent or written.
-    if (c->needs_tree) r.tree_file.start(r.tree_path, r.html);
+    // sync and overwrite may leave a file the data directory's memo knows
+    // unread.
+    if (c->needs_tree) {
+        r.tree_file.start(r.tree_path, r.html, c->takes_tree_late ? r.data_dir : std::string());
+    }
     if (!s.open(component_path(o), r.data_dir, r.user, r.password)) {
         r.take_tree_file();  // its complaint, if any, is reported too
         return kExitFailure;

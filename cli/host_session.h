@@ -49,6 +49,7 @@ public:
     wide_document& operator=(const wide_document&) = delete;
 
     const nsAString& text() const { return m_container; }
+    std::u16string_view view() const { return m_text; }
 
 private:
     std::u16string m_text;

@@ -2,6 +2,7 @@
 // on SQLite and on PostgreSQL: two data directories ("desktop" and "laptop")
 // of one account, as two computers of one person would sync.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -168,6 +169,43 @@ TEST_P(SyncEndToEnd, FirstSyncsOfTwoDirectoriesKeepTheUnion) {
     EXPECT_TRUE(Core_ZorvaneMerge::trees_equal(desktop, laptop));
     EXPECT_EQ(record_version("desktop"), "2");
     EXPECT_EQ(record_version("laptop"), "2");
+    EXPECT_EQ(m_rig.history(), (std::vector<int>{2, 1}));
+}
+
+// A file synced again unchanged is not read again: the data directory's
+// memo knows it holds the stored tree (the memo is then left as it is). Any
+// change, even one that keeps the file's size, is read and synchronised;
+// a damaged memo only means the file is read.
+TEST_P(SyncEndToEnd, AFileSyncedAgainIsReadAgainOnlyWhenItChanged) {
+    auto list = bookmarks(4, "desk");
+    auto kv = sync("desktop", "desktop.xml", tree_of(list));
+    EXPECT_EQ(kv["version"], "1");
+    const std::string memo = m_rig.data_dir("desktop") + "/tree-file.memo";
+    struct stat before {};
+    ASSERT_EQ(stat(memo.c_str(), &before), 0) << "the first sync leaves a memo";
+    EXPECT_EQ(before.st_mode & 0777, 0600u);
+
+    kv = sync("desktop", "desktop.xml", tree_of(list));
+    EXPECT_EQ(kv["version"], "1");
+    EXPECT_EQ(kv["nodes"], "6");
+    struct stat after {};
+    ASSERT_EQ(stat(memo.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "the memo knew the file, and was not written again";
+
+    list[2].title = "Site desk7";
+    kv = sync("desktop", "desktop.xml", tree_of(list));
+    EXPECT_EQ(kv["version"], "2");
+    EXPECT_EQ(bookmarks_by_url(m_rig.exported("desktop")), bookmarks_by_url(list));
+
+    std::ofstream(memo, std::ios::binary | std::ios::trunc) << "zorvane tree file memo 1\nform xml\n";
+    const std::string out = m_rig.path("out.xml");
+    const auto r = m_rig.zorvane(
+        "desktop", {"sync", "--tree", m_rig.write_tree_file("desktop.xml", tree_of(list)), "--out", out});
+    EXPECT_EQ(parse_lines(r.out)["result"], "OK") << r.out << r.err;
+    EXPECT_EQ(parse_lines(r.out)["version"], "2");
+    zorvane_node_t written;
+    Core_ZorvaneMerge::read_tree(testing::read_file(out), written);
+    EXPECT_EQ(bookmarks_by_url(written), bookmarks_by_url(list));
     EXPECT_EQ(m_rig.history(), (std::vector<int>{2, 1}));
 }
 

@@ -9,17 +9,18 @@
 #include "bookmarks/tree_xml.h"
 #include "common/whole_file.h"
 #include "platform/strings.h"
+#include "tree_file_memo.h"
 
 namespace Zorvane_Cli {
 
 using Core_ZorvaneMerge::zorvane_node_t;
 
-bool read_tree_file(const std::string& path, bool html, std::string& document, zorvane_node_t& tree,
-                    std::ostream& err) {
-    if (!Core_Common::read_whole_file(Core_Platform::utf8_to_wide(path), document)) {
-        err << "zorvane: cannot read the tree file " << path << "\n";
-        return false;
-    }
+namespace {
+
+// The tree file `path`, whose bytes are in `document`, read: `document`
+// becomes its tree document.
+bool read_tree_bytes(const std::string& path, bool html, std::string& document,
+                     zorvane_node_t& tree, std::ostream& err) {
     if (html) {
         std::string why;
         if (!Core_ZorvaneMerge::read_bookmarks_html(document, tree, &why)) {
@@ -39,6 +40,26 @@ bool read_tree_file(const std::string& path, bool html, std::string& document, z
     return true;
 }
 
+}  // namespace
+
+bool read_tree_file(const std::string& path, bool html, std::string& document, zorvane_node_t& tree,
+                    std::ostream& err) {
+    if (!Core_Common::read_whole_file(Core_Platform::utf8_to_wide(path), document)) {
+        err << "zorvane: cannot read the tree file " << path << "\n";
+        return false;
+    }
+    return read_tree_bytes(path, html, document, tree, err);
+}
+
+bool tree_file_t::read_now(std::ostream& err) {
+    if (!known_text) return ok;
+    known_text.reset();
+    document = std::move(bytes);
+    bytes = std::string();
+    ok = read_tree_bytes(path, html, document, tree, err);
+    return ok;
+}
+
 bool write_tree_file(const std::string& path, bool html, const std::string& document,
                      const zorvane_node_t& tree, std::ostream& err) {
     if (!Core_Common::write_whole_file(
@@ -50,14 +71,32 @@ bool write_tree_file(const std::string& path, bool html, const std::string& docu
     return true;
 }
 
-void pending_tree_file::start(const std::string& path, bool html) {
+void pending_tree_file::start(const std::string& path, bool html, const std::string& memo_dir) {
     // The XML library's global tables are set up before a second thread
     // parses.
     xmlInitParser();
-    m_file = std::async(std::launch::async, [path, html] {
+    m_file = std::async(std::launch::async, [path, html, memo_dir] {
         tree_file_t file;
+        file.path = path;
+        file.html = html;
         std::ostringstream errors;
-        file.ok = read_tree_file(path, html, file.document, file.tree, errors);
+        if (!Core_Common::read_whole_file(Core_Platform::utf8_to_wide(path), file.document)) {
+            errors << "zorvane: cannot read the tree file " << path << "\n";
+            file.errors = errors.str();
+            return file;
+        }
+        file.file_digest = Core_Common::sha256_t::of(file.document.data(), file.document.size());
+        if (!memo_dir.empty()) {
+            const auto memo = load_tree_file_memo(memo_dir, html);
+            if (memo && memo->file == file.file_digest) {
+                file.ok = true;
+                file.known_text = memo->text;
+                file.bytes = std::move(file.document);
+                file.document = std::string();
+                return file;
+            }
+        }
+        file.ok = read_tree_bytes(path, html, file.document, file.tree, errors);
         file.errors = errors.str();
         // What the reading left free on this thread's heap goes back to the
         // system now, rather than staying resident while the sync runs.
@@ -66,15 +105,13 @@ void pending_tree_file::start(const std::string& path, bool html) {
     });
 }
 
-bool pending_tree_file::take(std::string& document, zorvane_node_t& tree, std::ostream& err) {
+bool pending_tree_file::take(tree_file_t& file, std::ostream& err) {
     if (!m_file.valid()) return true;
-    tree_file_t file = m_file.get();
+    file = m_file.get();
     if (!file.ok) {
         err << file.errors;
         return false;
     }
-    document = std::move(file.document);
-    tree = std::move(file.tree);
     return true;
 }
 

@@ -5,22 +5,36 @@
 
 #include <cstddef>
 #include <future>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
 
 #include "bookmarks/bookmark_node.h"
+#include "common/sha256.h"
 
 namespace Zorvane_Cli {
 
 // A tree file as read_tree_file reads it: `document` is the tree document
 // handed to the component and `tree` what that document reads as; `errors`
 // holds what the reading reported when `ok` is false.
+//
+// A file that the data directory's memo (tree_file_memo.h) knows is not
+// read: `known_text` is then the digest of its document's UTF-16 text, and
+// `bytes` holds the file for read_now(), should it be needed after all.
 struct tree_file_t {
     bool ok = false;
     std::string document;
     Core_ZorvaneMerge::zorvane_node_t tree;
     std::string errors;
+    Core_Common::sha256_t::value_t file_digest{};  // of the file's bytes
+    std::optional<Core_Common::sha256_t::value_t> known_text;
+    std::string bytes;
+    std::string path;
+    bool html = false;
+
+    // Reads a file left unread for its memo; true when it is read (or was).
+    bool read_now(std::ostream& err);
 };
 
 // Reads the tree file at `path` (HTML when `html`). Either kind of file is
@@ -39,13 +53,14 @@ bool write_tree_file(const std::string& path, bool html, const std::string& docu
 // else (the component loads meanwhile). Taken once, by one thread.
 class pending_tree_file {
 public:
-    // Starts reading `path`.
-    void start(const std::string& path, bool html);
+    // Starts reading `path`. With `memo_dir`, a file that directory's memo
+    // knows is left unread (tree_file_t::known_text).
+    void start(const std::string& path, bool html, const std::string& memo_dir = std::string());
 
-    // Waits for the file started, if any. True, with the file's document and
-    // tree moved into the arguments, when it read (or none was started);
-    // false, its complaint written to `err`, when it did not.
-    bool take(std::string& document, Core_ZorvaneMerge::zorvane_node_t& tree, std::ostream& err);
+    // Waits for the file started, if any. True, with the file moved into
+    // `file`, when it read, was left unread for its memo, or none was
+    // started; false, its complaint written to `err`, when it did not.
+    bool take(tree_file_t& file, std::ostream& err);
 
 private:
     std::future<tree_file_t> m_file;

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <charconv>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "bookmarks/tree_xml.h"
 #include "common/log_dispatcher.h"
+#include "common/sha256.h"
 #include "component/sync_date.h"
 #include "component/zorvane_failure.h"
 #include "platform/environment.h"
@@ -47,6 +49,19 @@ constexpr const char* kTlsCaVariable = "ZORVANE_TLS_CA";
 
 ZorvaneClient* client() { return ZorvaneClient::instance(); }
 
+// The document getTree handed out last, with the tree it reads as: the
+// working tree of that moment, kept only when it reads back as itself. A
+// sync, overwrite or merge handed that same text back (the host's usual
+// "nothing changed" sync) takes the tree instead of converting and reading
+// tens of megabytes again. Used once; the text is recognised by its length
+// and digest.
+struct handed_document_t {
+    std::uint32_t length = 0;
+    Core_Common::sha256_t::value_t digest{};
+    Core_ZorvaneMerge::zorvane_node_t tree;
+};
+std::optional<handed_document_t> g_handed;
+
 std::string to_utf8(const nsAString& text) {
     nsCString utf8;
     if (NS_FAILED(NS_UTF16ToCString(text, NS_CSTRING_ENCODING_UTF8, utf8))) return std::string();
@@ -76,6 +91,14 @@ constexpr std::uint32_t kPieceUnits = 512 * 1024;
 Core_ZorvaneMerge::zorvane_node_t read_tree_document(const nsAString& text) {
     const char16_t* data = nullptr;
     const std::uint32_t length = NS_StringGetData(text, &data);
+    if (g_handed) {
+        handed_document_t handed = std::move(*g_handed);
+        g_handed.reset();
+        if (length == handed.length &&
+            Core_Common::sha256_t::of(data, length * sizeof(char16_t)) == handed.digest) {
+            return std::move(handed.tree);
+        }
+    }
     Core_ZorvaneMerge::tree_document_reader_t reader;
     for (std::uint32_t at = 0; at < length;) {
         std::uint32_t n = std::min(length - at, kPieceUnits);
@@ -117,7 +140,9 @@ nsresult set_utf8(nsAString& out, const std::string& utf8) {
 // over a hundred megabytes and is never whole in memory). The buffer grows
 // by half at a time; large buffers grow in place. A document that does not
 // convert leaves `out` empty, as the whole conversion would.
-nsresult set_tree(nsAString& out, const Core_ZorvaneMerge::zorvane_node_t* tree) {
+// With `digest`, the text set is added to it.
+nsresult set_tree(nsAString& out, const Core_ZorvaneMerge::zorvane_node_t* tree,
+                  Core_Common::sha256_t* digest = nullptr) {
     if (tree == nullptr || !Core_ZorvaneClient::tree_present(*tree)) {
         return set_wide(out, std::u16string());
     }
@@ -139,6 +164,7 @@ nsresult set_tree(nsAString& out, const Core_ZorvaneMerge::zorvane_node_t* tree)
         }
         std::size_t count = 0;
         ok = Core_Platform::utf8_to_wide_into(utf8, buffer + length, count);
+        if (digest != nullptr) digest->add(buffer + length, count * sizeof(char16_t));
         length += count;
     });
     if (!ok) {
@@ -217,7 +243,18 @@ public:
     }
     nsresult getTree(nsAString& tree) override {
         const ZorvaneClient* c = client();
-        return set_tree(tree, c ? &c->working_tree() : nullptr);
+        g_handed.reset();
+        const Core_ZorvaneMerge::zorvane_node_t* working = c ? &c->working_tree() : nullptr;
+        if (working == nullptr || !Core_ZorvaneMerge::reads_back_as_itself(*working)) {
+            return set_tree(tree, working);
+        }
+        Core_Common::sha256_t digest;
+        const nsresult rv = set_tree(tree, working, &digest);
+        const std::uint32_t length = NS_StringGetData(tree, nullptr);
+        if (NS_SUCCEEDED(rv) && length != 0) {
+            g_handed = handed_document_t{length, digest.finish(), *working};
+        }
+        return rv;
     }
     nsresult getVersion(std::int32_t* version) override {
         if (version == nullptr) return NS_ERROR_NULL_POINTER;

@@ -281,6 +281,40 @@ TEST_F(ExtensionWithServer, UpdateVerifiesThenSyncAndOverwriteReportOk) {
               std::string::npos);
 }
 
+// The host hands the component's own text back when nothing changed; the
+// component knows that text and does not read it again. A text that differs
+// in one character, at the same length, is read: its change is committed.
+TEST_F(ExtensionWithServer, ItsOwnTreeTextHandedBackIsThatTreeAndAChangedOneIsRead) {
+    ext->update();
+    ASSERT_TRUE(wait_for(1));
+    ext->sync(nsString(u16(browser_tree(3))));
+    ASSERT_TRUE(wait_for(2));
+    ASSERT_EQ(last().data, u"OK");
+    const std::int32_t first = version();
+
+    nsString own;
+    info->getTree(own);
+    ext->sync(own);
+    ASSERT_TRUE(wait_for(3));
+    EXPECT_EQ(last().data, u"OK");
+    EXPECT_EQ(version(), first) << "nothing changed: nothing committed";
+
+    info->getTree(own);
+    std::u16string changed(own.view());
+    const std::size_t at = changed.find(u"example.org/b2");
+    ASSERT_NE(at, std::u16string::npos);
+    changed[at + 12] = u'c';
+    ext->sync(nsString(changed));
+    ASSERT_TRUE(wait_for(4));
+    EXPECT_EQ(last().data, u"OK");
+    EXPECT_GT(version(), first);
+    nsString stored;
+    info->getTree(stored);
+    const std::string text = narrow(std::u16string(stored.view()));
+    EXPECT_NE(text.find("http://example.org/c2"), std::string::npos);
+    EXPECT_EQ(text.find("http://example.org/b2"), std::string::npos);
+}
+
 TEST_F(ExtensionWithServer, SecondSyncCancelsTheFirstAndCancelSilencesAnUpdate) {
     ext->update();
     ASSERT_TRUE(wait_for(1));

@@ -140,7 +140,7 @@ bool ZorvaneClient::handle_sync_reply(const std::string& body, boost::system::er
     commit->get_child(el::kBookmarkDate, server.date);
     const Core_Common::service_error_t commit_result = read_server_result(*commit);
     if (commit_result.code == Core_Common::SERVICE_OK) {
-        server.tree = tree_of(data_part);
+        server.tree = stored_tree_of(data_part);
         commit->get_child(el::kSubmitClientType, m_submit_client_type);
         finish_sync(std::move(server), true);
         error = success;
@@ -169,6 +169,15 @@ bool ZorvaneClient::handle_sync_reply(const std::string& body, boost::system::er
     // The merged tree goes to the server again, based on its version.
     send_commit_request(static_cast<std::uint32_t>(baseline));
     return false;
+}
+
+zorvane_node_t ZorvaneClient::stored_tree_of(const std::string& data_part) const {
+    if (m_sent_tree_digest && !data_part.empty() &&
+        Core_Common::sha256_t::of(data_part.data(), data_part.size()) == *m_sent_tree_digest &&
+        Core_ZorvaneMerge::reads_back_as_itself(m_current_tree)) {
+        return m_current_tree;
+    }
+    return tree_of(data_part);
 }
 
 bool ZorvaneClient::combine_without_base(const sync_record_t& server) {
@@ -204,7 +213,7 @@ void ZorvaneClient::handle_overwrite_reply(const std::string& body,
                 sync_record_t server;
                 server.version = baseline;
                 commit->get_child(el::kBookmarkDate, server.date);
-                server.tree = tree_of(data_part);
+                server.tree = stored_tree_of(data_part);
                 // The server stored the tree sent when it gives none back.
                 if (!tree_present(server.tree)) server.tree = m_current_tree;
                 m_last_error = boost::system::error_code();

@@ -50,6 +50,7 @@
 #include <string_view>
 
 #include "bookmarks/bookmark_node.h"
+#include "common/sha256.h"
 #include "common/whole_file.h"
 #include "framework/singleton.h"
 #include "session/soap_handler.h"
@@ -248,6 +249,12 @@ private:
     // bookmarks by ours. Returns whether the result differs from the server's
     // tree (true: commit it).
     bool combine_without_base(const sync_record_t& server);
+    // The tree a commit's reply says was stored, from its data part: the
+    // current tree itself when the data part is, byte for byte, the
+    // document sent and reads back as that tree (the usual echo; reading
+    // tens of megabytes again is a good part of a large sync), otherwise
+    // the tree the data part reads as.
+    Core_ZorvaneMerge::zorvane_node_t stored_tree_of(const std::string& data_part) const;
 
     // Shared beginning of start_sync and start_overwrite: refuses with 9
     // without a verified user and with 8 (logging `invalid_message`) when
@@ -283,6 +290,8 @@ private:
     int m_commit_rounds = 0;
     bool m_account_emptied = false;
     bool m_handed_record_tree = false;
+    // The digest of the tree document the last commit or overwrite sent.
+    std::optional<Core_Common::sha256_t::value_t> m_sent_tree_digest;
 };
 
 }  // namespace Core_ZorvaneClient

@@ -468,6 +468,43 @@ TEST_F(SyncClient, CommitOkAdoptsTheServersRecordAndSavesIt) {
     EXPECT_EQ(type, "WEB");
 }
 
+// The record takes the tree the commit's reply gives back: when that is the
+// document sent, byte for byte, the client keeps the tree it sent rather than
+// reading it again, and the two must not differ in any field; any other
+// document (a title changed in place, the same tree written differently) is
+// read.
+TEST_F(SyncClient, ACommitAdoptsTheTreeItsReplyGivesBack) {
+    const std::string extra =
+        "<node><guid>X</guid><type>bookmark</type><name>\xf0\x9f\x94\xa5 Deals &amp; more</name>"
+        "<url>http://example.com/caf\xc3\xa9?q=a%20b</url><description> d </description>"
+        "<keyword>k</keyword><tag>t1,t2</tag><created>-7</created><modified>99</modified></node>"
+        "<node><guid>S</guid><type>separator</type><created>3</created></node>";
+    std::string sent;
+    for (int round = 0; round < 3; ++round) {
+        verified_user("AB", 4 + round);
+        client().start_sync(tree_document("ABD", extra));
+        sent = last_request().data;
+        ASSERT_FALSE(sent.empty());
+        std::string echo = sent;
+        if (round == 1) {
+            const std::size_t at = echo.find("<name>D</name>");
+            ASSERT_NE(at, std::string::npos);
+            echo[at + 6] = 'E';
+        } else if (round == 2) {
+            echo = tree_document("ABD", extra);
+        }
+        reply(commit_ok(10 + round), echo);
+        ASSERT_EQ(syncs.size(), static_cast<std::size_t>(round + 1));
+        EXPECT_EQ(syncs.back(), error_code());
+        EXPECT_TRUE(Core_ZorvaneMerge::trees_equal(client().last_sync().tree, parse(echo)))
+            << "round " << round;
+        sync_record_t stored;
+        std::string type;
+        ASSERT_EQ(load_record_file(m_dir.wide(), client().account(), stored, type), RECORD_LOADED);
+        EXPECT_TRUE(Core_ZorvaneMerge::trees_equal(stored.tree, parse(echo))) << "round " << round;
+    }
+}
+
 // "NO_RECORD" after a record existed: the server lost the account's tree.
 // The browser's tree is uploaded as a first sync would upload it; the record
 // stays until the server has stored it.
