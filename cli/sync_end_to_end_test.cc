@@ -197,10 +197,12 @@ TEST_P(SyncEndToEnd, AFileSyncedAgainIsReadAgainOnlyWhenItChanged) {
     EXPECT_EQ(kv["version"], "2");
     EXPECT_EQ(bookmarks_by_url(m_rig.exported("desktop")), bookmarks_by_url(list));
 
-    std::ofstream(memo, std::ios::binary | std::ios::trunc) << "zorvane tree file memo 1\nform xml\n";
+    std::ofstream(memo, std::ios::binary | std::ios::trunc)
+        << "zorvane tree file memo 1\nform xml\n";
     const std::string out = m_rig.path("out.xml");
     const auto r = m_rig.zorvane(
-        "desktop", {"sync", "--tree", m_rig.write_tree_file("desktop.xml", tree_of(list)), "--out", out});
+        "desktop",
+        {"sync", "--tree", m_rig.write_tree_file("desktop.xml", tree_of(list)), "--out", out});
     EXPECT_EQ(parse_lines(r.out)["result"], "OK") << r.out << r.err;
     EXPECT_EQ(parse_lines(r.out)["version"], "2");
     zorvane_node_t written;

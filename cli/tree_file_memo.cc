@@ -40,8 +40,8 @@ std::string hex(const Core_Common::sha256_t::value_t& v) {
 }
 
 std::string memo_text(const tree_file_memo_t& memo, const std::string& program) {
-    return std::string(kMagic) + "\nform " + (memo.html ? "html" : "xml") + "\nprogram " +
-           program + "\nfile " + hex(memo.file) + "\ntext " + hex(memo.text) + "\n";
+    return std::string(kMagic) + "\nform " + (memo.html ? "html" : "xml") + "\nprogram " + program +
+           "\nfile " + hex(memo.file) + "\ntext " + hex(memo.text) + "\n";
 }
 
 }  // namespace

@@ -186,11 +186,25 @@ TEST(ReadTree, RoundTripOfRandomTrees) {
 // often enough to be of use, including for every tree read from a document
 // of plain texts.
 TEST(ReadTree, ReadsBackAsItselfOnlyWhenItDoes) {
-    static const std::u16string kTexts[] = {
-        u"", u"News 12", u" lead", u"trail ", u"  ", u"a\tb", u"a\nb", u"a\r\nb", u"<&>\"'",
-        u"]]>", u"\U0001F525 Deals", std::u16string(1, char16_t(0xD83D)),
-        std::u16string(1, char16_t(0xDC25)), u"x\uFFFE", u"\x7F\x85", u"R\u00e9sum\u00e9",
-        u"\uFFFD", u"&amp;", u"\u00a0nbsp"};
+    static const std::u16string kTexts[] = {u"",
+                                            u"News 12",
+                                            u" lead",
+                                            u"trail ",
+                                            u"  ",
+                                            u"a\tb",
+                                            u"a\nb",
+                                            u"a\r\nb",
+                                            u"<&>\"'",
+                                            u"]]>",
+                                            u"\U0001F525 Deals",
+                                            std::u16string(1, char16_t(0xD83D)),
+                                            std::u16string(1, char16_t(0xDC25)),
+                                            u"x\uFFFE",
+                                            u"\x7F\x85",
+                                            u"R\u00e9sum\u00e9",
+                                            u"\uFFFD",
+                                            u"&amp;",
+                                            u"\u00a0nbsp"};
     static const std::string kAddresses[] = {"",
                                              "http://a.example/x",
                                              "https://ex.example/?q=a b",
@@ -202,8 +216,8 @@ TEST(ReadTree, ReadsBackAsItselfOnlyWhenItDoes) {
                                              "caf\xc3\xa9",
                                              "HTTP://EX.example:80/a",
                                              "file:///tmp/a%20b"};
-    static const std::string kGuids[] = {"g", "BOOKMARK_MENU", "BOOKMARK_NOTES", "ROOT", "a b", "\xe9t",
-                                         ""};
+    static const std::string kGuids[] = {
+        "g", "BOOKMARK_MENU", "BOOKMARK_NOTES", "ROOT", "a b", "\xe9t", ""};
     static const std::int64_t kTimes[] = {0, 1, -1, 1234567890123, INT64_MIN, INT64_MAX};
     tree_generator gen(0x4eadbac);
     auto pick = [&](const auto& pool) {
@@ -232,16 +246,36 @@ TEST(ReadTree, ReadsBackAsItselfOnlyWhenItDoes) {
         zorvane_node_t& n = *some_node(tree);
         for (int m = plain ? 0 : 1 + gen.below(3); m > 0; --m) {
             switch (gen.below(10)) {
-                case 0: n.guid = pick(kGuids); break;
-                case 1: n.type = gen.below(8); break;
-                case 2: n.title = pick(kTexts); break;
-                case 3: n.description = pick(kTexts); break;
-                case 4: n.keyword = pick(kTexts); break;
-                case 5: n.tag = pick(kTexts); break;
-                case 6: n.url = pick(kAddresses); break;
-                case 7: n.feed_url = pick(kAddresses); break;
-                case 8: n.created = pick(kTimes); break;
-                default: n.index += 1; break;
+                case 0:
+                    n.guid = pick(kGuids);
+                    break;
+                case 1:
+                    n.type = gen.below(8);
+                    break;
+                case 2:
+                    n.title = pick(kTexts);
+                    break;
+                case 3:
+                    n.description = pick(kTexts);
+                    break;
+                case 4:
+                    n.keyword = pick(kTexts);
+                    break;
+                case 5:
+                    n.tag = pick(kTexts);
+                    break;
+                case 6:
+                    n.url = pick(kAddresses);
+                    break;
+                case 7:
+                    n.feed_url = pick(kAddresses);
+                    break;
+                case 8:
+                    n.created = pick(kTimes);
+                    break;
+                default:
+                    n.index += 1;
+                    break;
             }
         }
         std::string document;
@@ -251,7 +285,7 @@ TEST(ReadTree, ReadsBackAsItselfOnlyWhenItDoes) {
         if (reads_back_as_itself(tree)) {
             ++(plain ? plain_yes : awkward_yes);
             ASSERT_TRUE(tree_generator::identical(tree, back)) << "round " << round << "\n"
-                                                                << document;
+                                                               << document;
         }
         // What a document of plain texts reads as reads back as itself.
         if (plain && back.type != NODE_NONE) {
