@@ -3,9 +3,15 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <climits>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "common/crc32.h"
 
@@ -180,6 +186,163 @@ bool decompress(Bytes& data, const std::size_t limit, bool* too_large = nullptr)
     return ok;
 }
 
+// Inputs of more than one block are packed a block at a time, the blocks
+// spread over worker threads and the adding thread: each block is a raw
+// deflate stream of its own, primed with the 32 KiB of input before it (so it
+// packs almost as well as one stream would) and ended on a byte boundary
+// without a final block (a sync flush); the last block ends the stream. Put
+// one after another the blocks are one deflate stream, which any reader
+// inflates. The member is the same however the input is cut into pieces and
+// whichever thread packs which block. An input of one block or less is
+// packed as one stream on the adding thread, with no thread started.
+constexpr std::size_t kBlock = 1024 * 1024;
+constexpr std::size_t kWindow = 32 * 1024;
+// Blocks handed out and not yet put into the member: the most input held
+// besides the block being filled.
+constexpr std::size_t kSlots = 4;
+
+struct block_job_t {
+    enum stage_t { FREE, QUEUED, PACKING, DONE };
+    std::string input;
+    std::string window;  // the 32 KiB of input before this block
+    bool last = false;
+    std::string output;
+    bool ok = false;
+    stage_t stage = FREE;
+};
+
+// One raw deflate stream, reset for each block it packs.
+struct block_packer_t {
+    z_stream zs{};
+    bool ready = false;
+    block_packer_t() {
+        ready = deflateInit2(&zs, gzip_level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+    }
+    ~block_packer_t() {
+        if (ready) deflateEnd(&zs);
+    }
+    block_packer_t(const block_packer_t&) = delete;
+    block_packer_t& operator=(const block_packer_t&) = delete;
+
+    // Packs `job.input` into `job.output` in one deflate call (the output
+    // has room for the worst case); false on failure.
+    bool pack(block_job_t& job) {
+        if (!ready || deflateReset(&zs) != Z_OK) return false;
+        if (!job.window.empty() &&
+            deflateSetDictionary(&zs, reinterpret_cast<const Bytef*>(job.window.data()),
+                                 static_cast<uInt>(job.window.size())) != Z_OK) {
+            return false;
+        }
+        // A sync flush adds at most a few bytes to the bound of one call.
+        job.output.resize(deflateBound(&zs, static_cast<uLong>(job.input.size())) + 16);
+        zs.next_in = reinterpret_cast<Bytef*>(job.input.data());
+        zs.avail_in = static_cast<uInt>(job.input.size());
+        zs.next_out = reinterpret_cast<Bytef*>(job.output.data());
+        zs.avail_out = static_cast<uInt>(job.output.size());
+        const int result = deflate(&zs, job.last ? Z_FINISH : Z_SYNC_FLUSH);
+        const bool ok = job.last ? result == Z_STREAM_END
+                                 : result == Z_OK && zs.avail_in == 0 && zs.avail_out != 0;
+        job.output.resize(job.output.size() - zs.avail_out);
+        return ok;
+    }
+};
+
+// The worker threads of one writer and the blocks handed to them, in order.
+class block_pool_t {
+public:
+    block_pool_t() {
+        const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+        const unsigned workers = std::clamp(cores - 1, 1u, 3u);
+        try {
+            for (unsigned i = 0; i < workers; ++i) m_threads.emplace_back([this] { work(); });
+        } catch (const std::system_error&) {
+            // No thread to be had: the adding thread packs every block.
+        }
+    }
+    ~block_pool_t() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_work.notify_all();
+        for (std::thread& t : m_threads) t.join();
+    }
+    block_pool_t(const block_pool_t&) = delete;
+    block_pool_t& operator=(const block_pool_t&) = delete;
+
+    bool full() const { return m_submitted - m_collected == kSlots; }
+    bool empty() const { return m_submitted == m_collected; }
+
+    // The slot the next block goes into (call only when not full).
+    block_job_t& next_slot() { return m_slots[m_submitted % kSlots]; }
+
+    // Hands the block filled into next_slot() to the workers.
+    void submit() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            next_slot().stage = block_job_t::QUEUED;
+            ++m_submitted;
+        }
+        m_work.notify_one();
+    }
+
+    // Waits for the oldest block handed out, packing blocks no worker has
+    // taken yet meanwhile, and gives it to `take`; its slot is free again.
+    // False when a block failed to pack.
+    template <class Take>
+    bool collect(Take take) {
+        block_job_t& oldest = m_slots[m_collected % kSlots];
+        std::unique_lock<std::mutex> lock(m_mutex);
+        while (oldest.stage != block_job_t::DONE) {
+            if (m_taken < m_submitted) {
+                pack_next(lock, m_own);
+            } else {
+                m_done.wait(lock);
+            }
+        }
+        lock.unlock();
+        const bool ok = oldest.ok && take(std::string_view(oldest.output));
+        oldest.stage = block_job_t::FREE;
+        ++m_collected;
+        return ok;
+    }
+
+private:
+    // Packs the next block not taken yet; called and returns with `lock`
+    // held.
+    void pack_next(std::unique_lock<std::mutex>& lock, block_packer_t& packer) {
+        block_job_t& job = m_slots[m_taken++ % kSlots];
+        job.stage = block_job_t::PACKING;
+        lock.unlock();
+        const bool ok = packer.pack(job);
+        lock.lock();
+        job.ok = ok;
+        job.stage = block_job_t::DONE;
+        m_done.notify_all();
+    }
+
+    void work() {
+        block_packer_t packer;
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            m_work.wait(lock, [this] { return m_stop || m_taken < m_submitted; });
+            if (m_taken == m_submitted) return;
+            pack_next(lock, packer);
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_work;
+    std::condition_variable m_done;
+    std::array<block_job_t, kSlots> m_slots;
+    std::uint64_t m_submitted = 0;  // blocks handed out
+    std::uint64_t m_taken = 0;      // blocks a thread began to pack
+    std::uint64_t m_collected = 0;  // blocks put into the member
+    bool m_stop = false;
+    block_packer_t m_own;  // the adding thread's, while it waits
+    std::vector<std::thread> m_threads;
+};
+
 }  // namespace
 
 struct gzip_writer_t::state_t {
@@ -190,20 +353,32 @@ struct gzip_writer_t::state_t {
     std::size_t produced = kHeaderSize;  // bytes of `out` in use
     std::uint32_t crc = 0;
     std::uint64_t length = 0;
+    // The input not packed yet: at most one block.
+    std::string block;
+    // The last 32 KiB of the block handed out last.
+    std::string window;
+    // Started when the input outgrows one block.
+    std::unique_ptr<block_pool_t> pool;
 
     ~state_t() {
+        pool.reset();
         if (ready) deflateEnd(&zs);
+    }
+
+    // Room in `out` for `n` more bytes and the trailer.
+    void make_room(std::size_t n) {
+        if (out.size() >= produced + n + kTrailerSize + 1) return;
+        // Grows by half (at least a step): the output is a fraction of the
+        // input, not known in advance.
+        out.resize(std::max(produced + n + kTrailerSize + 1,
+                            out.size() + std::max(kStep, out.size() / 2 / kStep * kStep)));
     }
 
     // Runs deflate over `in` (all of it) with `flush`; false on failure.
     bool run(const unsigned char* in, std::size_t n, int flush) {
         std::size_t consumed = 0;
         for (;;) {
-            if (out.size() < produced + kTrailerSize + 1) {
-                // Grows by half (at least a step): the output is a fraction of
-                // the input, not known in advance.
-                out.resize(out.size() + std::max(kStep, out.size() / 2 / kStep * kStep));
-            }
+            make_room(0);
             const std::size_t in_piece = std::min(n - consumed, kMaxPiece);
             const std::size_t out_room = std::min(out.size() - kTrailerSize - produced, kMaxPiece);
             zs.next_in = const_cast<Bytef*>(
@@ -221,6 +396,61 @@ struct gzip_writer_t::state_t {
             // (a flush is complete once deflate leaves output room).
             if (consumed == n && flush != Z_FINISH && zs.avail_out != 0) return true;
         }
+    }
+
+    // Puts a packed block at the end of the member.
+    bool append(std::string_view packed) {
+        make_room(packed.size());
+        std::memcpy(out.data() + produced, packed.data(), packed.size());
+        produced += packed.size();
+        return true;
+    }
+
+    // Hands `block` out as the next block, the stream's last one with
+    // `last`; false when a block packed earlier failed.
+    bool hand_out(bool last) {
+        if (!pool) pool = std::make_unique<block_pool_t>();
+        if (pool->full() && !pool->collect([this](std::string_view b) { return append(b); }))
+            return false;
+        block_job_t& job = pool->next_slot();
+        job.input.swap(block);
+        job.window.swap(window);
+        job.last = last;
+        const std::size_t keep = std::min(kWindow, job.input.size());
+        window.assign(job.input, job.input.size() - keep, keep);
+        pool->submit();
+        block.clear();
+        return true;
+    }
+
+    // Takes the next piece of input.
+    bool take(const char* in, std::size_t n) {
+        while (n != 0) {
+            if (block.size() == kBlock && !hand_out(false)) return false;
+            const std::size_t piece = std::min(n, kBlock - block.size());
+            block.append(in, piece);
+            in += piece;
+            n -= piece;
+        }
+        return true;
+    }
+
+    // Packs what is left and ends the deflate stream; false on failure.
+    bool end_stream() {
+        if (!pool) {
+            const bool ok =
+                run(reinterpret_cast<const unsigned char*>(block.data()), block.size(), Z_FINISH);
+            std::string().swap(block);
+            return ok;
+        }
+        bool ok = hand_out(true);
+        while (!pool->empty()) {
+            ok = pool->collect([this](std::string_view b) { return append(b); }) && ok;
+        }
+        pool.reset();
+        std::string().swap(block);
+        std::string().swap(window);
+        return ok;
     }
 };
 
@@ -240,7 +470,8 @@ void gzip_writer_t::expect(std::size_t input_bytes) {
     // the worst case would fill as many bytes as the input has, for nothing.
     const std::size_t bound =
         kHeaderSize + deflateBound(&s.zs, static_cast<uLong>(std::min(input_bytes, kMaxPiece))) +
-        (input_bytes > kMaxPiece ? input_bytes / 1000 + kStep : 0) + kTrailerSize;
+        (input_bytes > kMaxPiece ? input_bytes / 1000 + kStep : 0) +
+        (input_bytes / kBlock + 1) * 16 + kTrailerSize;
     std::size_t capacity =
         std::min(bound, kHeaderSize + input_bytes / 4 + 16 * kStep + kTrailerSize);
     capacity = (capacity + kStep - 1) / kStep * kStep;
@@ -251,16 +482,15 @@ bool gzip_writer_t::add(std::string_view bytes) {
     state_t& s = *m_state;
     if (s.failed) return false;
     if (bytes.empty()) return true;
-    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
-    s.crc = crc32_update(s.crc, in, bytes.size());
+    s.crc = crc32_update(s.crc, bytes.data(), bytes.size());
     s.length += bytes.size();
-    if (!s.run(in, bytes.size(), Z_NO_FLUSH)) s.failed = true;
+    if (!s.take(bytes.data(), bytes.size())) s.failed = true;
     return !s.failed;
 }
 
 bool gzip_writer_t::finish(std::string& member) {
     state_t& s = *m_state;
-    if (s.failed || !s.run(nullptr, 0, Z_FINISH)) {
+    if (s.failed || !s.end_stream()) {
         s.failed = true;
         return false;
     }
@@ -277,7 +507,7 @@ bool gzip_writer_t::finish(std::string& member) {
 
 bool gzip_writer_t::finish_after(std::string_view head, std::string& member) {
     state_t& s = *m_state;
-    if (s.failed || !s.run(nullptr, 0, Z_FINISH)) {
+    if (s.failed || !s.end_stream()) {
         s.failed = true;
         return false;
     }

@@ -12,7 +12,8 @@
 // most a sync message unpacks to, common/size_limits.h): a member that would
 // expand beyond its cap is refused, so outside input cannot exhaust memory.
 //
-// Thread rule: re-entrant; no shared state.
+// Thread rule: re-entrant; no shared state (a writer's worker threads are
+// its own).
 #pragma once
 
 #include <cstddef>
@@ -37,7 +38,10 @@ inline constexpr int gzip_level = 1;
 
 // A gzip member written as its input arrives, in pieces: the bytes
 // gzip_compress gives for the pieces put together, without them ever being
-// together in memory. Used once, by one thread.
+// together in memory. Input beyond one megabyte is packed a megabyte at a
+// time on worker threads of the writer's own (started then, joined by
+// finish or the destructor); the member is the same however the input is
+// cut and whoever packs it. Used once, by one thread.
 class gzip_writer_t {
 public:
     gzip_writer_t();

@@ -102,6 +102,59 @@ TEST(GzipCompress, MemberLayoutHeaderStreamCrcAndLength) {
     }
 }
 
+// zlib's own gzip reader over `member`: the bytes, or "(refused)".
+std::string zlib_gunzip(std::string member, std::size_t expected) {
+    z_stream zs{};
+    if (inflateInit2(&zs, 16 + 15) != Z_OK) return "(refused)";
+    std::string out(expected + 16, '\0');
+    zs.next_in = reinterpret_cast<Bytef*>(member.data());
+    zs.avail_in = static_cast<uInt>(member.size());
+    zs.next_out = reinterpret_cast<Bytef*>(out.data());
+    zs.avail_out = static_cast<uInt>(out.size());
+    const int result = inflate(&zs, Z_FINISH);
+    out.resize(zs.total_out);
+    inflateEnd(&zs);
+    return result == Z_STREAM_END ? out : "(refused)";
+}
+
+// Inputs past the writer's one-megabyte block are packed a block at a time
+// on several threads. Whatever the sizes around the block edges and however
+// the input is cut, the member is one stream that both readers give back
+// whole, the same bytes every time, and about as small as one stream.
+TEST(GzipWriter, InputsOfManyBlocksPackTheSameHoweverCut) {
+    constexpr std::size_t kBlock = 1024 * 1024;
+    const std::string text = sample_text(5 * kBlock + 12345, 11);
+    std::mt19937 rng(13);
+    for (const std::size_t size :
+         {kBlock - 1, kBlock, kBlock + 1, 2 * kBlock, 3 * kBlock + 7, text.size()}) {
+        // Random bytes in the middle: blocks that deflate badly next to
+        // blocks that deflate well.
+        std::string input = text.substr(0, size);
+        if (size > 3 * kBlock) input.replace(kBlock + 100, kBlock, random_bytes_of(kBlock, 17));
+        std::string whole = input;
+        ASSERT_TRUE(gzip_compress(whole));
+        std::string back = whole;
+        ASSERT_TRUE(gzip_decompress(back)) << size;
+        EXPECT_TRUE(back == input) << size;
+        EXPECT_TRUE(zlib_gunzip(whole, input.size()) == input) << size;
+        const std::size_t single = raw_deflate(input, gzip_level).size() + 18;
+        EXPECT_LE(whole.size(), single + single / 50 + 64) << size;
+        for (int round = 0; round < 3; ++round) {
+            gzip_writer_t writer;
+            if (round == 1) writer.expect(input.size());
+            for (std::size_t at = 0; at < input.size();) {
+                const std::size_t n =
+                    std::min<std::size_t>(input.size() - at, rng() % (round == 2 ? 5000 : 900000));
+                ASSERT_TRUE(writer.add(std::string_view(input).substr(at, n)));
+                at += n;
+            }
+            std::string member;
+            ASSERT_TRUE(writer.finish(member));
+            EXPECT_TRUE(member == whole) << size << " round " << round;
+        }
+    }
+}
+
 // A head packed after the rest (a length known only then) comes out in
 // front, for this codec and for zlib's own gzip reader alike.
 TEST(GzipWriter, AHeadPackedLastComesFirst) {
