@@ -49,16 +49,24 @@ constexpr const char* kTlsCaVariable = "ZORVANE_TLS_CA";
 
 ZorvaneClient* client() { return ZorvaneClient::instance(); }
 
-// The document getTree handed out last, with the tree it reads as: the
-// working tree of that moment, kept only when it reads back as itself. A
-// sync, overwrite or merge handed that same text back (the host's usual
-// "nothing changed" sync) takes the tree instead of converting and reading
-// tens of megabytes again. Used once; the text is recognised by its length
-// and digest.
+// Counts the calls that may change the sync client's trees: every method
+// but the getters (the pump included: replies and timers run in it), and
+// each start and stop of the engine.
+std::uint64_t g_tree_epoch = 0;
+void trees_may_change() { ++g_tree_epoch; }
+
+// The document getTree handed out last, when the working tree of that moment
+// reads back as itself: a sync, overwrite or merge handed that same text back
+// (the host's usual "nothing changed" sync), with nothing in between that
+// could have changed the working tree, takes a copy of the working tree
+// instead of converting and reading tens of megabytes again. Used once; the
+// text is recognised by its length and digest. No copy is made before it is
+// used: most documents handed out never come back.
 struct handed_document_t {
     std::uint32_t length = 0;
     Core_Common::sha256_t::value_t digest{};
-    Core_ZorvaneMerge::zorvane_node_t tree;
+    std::uint64_t epoch = 0;
+    const ZorvaneClient* client = nullptr;
 };
 std::optional<handed_document_t> g_handed;
 
@@ -92,11 +100,13 @@ Core_ZorvaneMerge::zorvane_node_t read_tree_document(const nsAString& text) {
     const char16_t* data = nullptr;
     const std::uint32_t length = NS_StringGetData(text, &data);
     if (g_handed) {
-        handed_document_t handed = std::move(*g_handed);
+        const handed_document_t handed = *g_handed;
         g_handed.reset();
-        if (length == handed.length &&
+        const ZorvaneClient* c = client();
+        if (c != nullptr && c == handed.client && handed.epoch == g_tree_epoch &&
+            length == handed.length &&
             Core_Common::sha256_t::of(data, length * sizeof(char16_t)) == handed.digest) {
-            return std::move(handed.tree);
+            return c->working_tree();
         }
     }
     Core_ZorvaneMerge::tree_document_reader_t reader;
@@ -252,7 +262,7 @@ public:
         const nsresult rv = set_tree(tree, working, &digest);
         const std::uint32_t length = NS_StringGetData(tree, nullptr);
         if (NS_SUCCEEDED(rv) && length != 0) {
-            g_handed = handed_document_t{length, digest.finish(), *working};
+            g_handed = handed_document_t{length, digest.finish(), g_tree_epoch, c};
         }
         return rv;
     }
@@ -331,20 +341,28 @@ InterfaceZorvaneExtension::InterfaceZorvaneExtension() {
     // The framework runs while at least one extension object lives; an
     // object made after the last one went starts it afresh rather than
     // living without a sync client.
-    if (g_instances == 0) start_engine();
+    if (g_instances == 0) {
+        trees_may_change();
+        start_engine();
+    }
     ++g_instances;
 }
 
 InterfaceZorvaneExtension::~InterfaceZorvaneExtension() {
-    if (--g_instances == 0) Core_Common::stop_framework();
+    if (--g_instances == 0) {
+        trees_may_change();
+        Core_Common::stop_framework();
+    }
 }
 
 nsresult InterfaceZorvaneExtension::setUser(const nsAString& user_name, const nsAString& password) {
+    trees_may_change();
     if (ZorvaneClient* c = client()) c->set_user(to_wide(user_name), to_wide(password), 0);
     return NS_OK;
 }
 
 nsresult InterfaceZorvaneExtension::setDataDirectory(const nsAString& directory) {
+    trees_may_change();
     Core_ZorvaneClient::set_data_directory(to_wide(directory));
     return NS_OK;
 }
@@ -366,16 +384,25 @@ nsresult InterfaceZorvaneExtension::getLocalNote(IZorvaneLocalNote** note) {
 }
 
 nsresult InterfaceZorvaneExtension::overwrite(const nsAString& tree) {
-    if (ZorvaneClient* c = client()) c->start_overwrite(read_tree_document(tree));
+    if (ZorvaneClient* c = client()) {
+        Core_ZorvaneMerge::zorvane_node_t read = read_tree_document(tree);
+        trees_may_change();
+        c->start_overwrite(std::move(read));
+    }
     return NS_OK;
 }
 
 nsresult InterfaceZorvaneExtension::sync(const nsAString& tree) {
-    if (ZorvaneClient* c = client()) c->start_sync(read_tree_document(tree));
+    if (ZorvaneClient* c = client()) {
+        Core_ZorvaneMerge::zorvane_node_t read = read_tree_document(tree);
+        trees_may_change();
+        c->start_sync(std::move(read));
+    }
     return NS_OK;
 }
 
 nsresult InterfaceZorvaneExtension::importForeignTree(const nsAString& tree) {
+    trees_may_change();
     if (ZorvaneClient* c = client())
         with_utf8(tree, [c](std::string_view utf8) { c->import_foreign_tree(utf8); });
     return NS_OK;
@@ -391,21 +418,28 @@ nsresult InterfaceZorvaneExtension::rootsUnchanged(const nsAString& tree, std::i
 }
 
 nsresult InterfaceZorvaneExtension::mergeBrowserTree(const nsAString& tree) {
-    if (ZorvaneClient* c = client()) c->merge_browser_tree(read_tree_document(tree));
+    if (ZorvaneClient* c = client()) {
+        Core_ZorvaneMerge::zorvane_node_t read = read_tree_document(tree);
+        trees_may_change();
+        c->merge_browser_tree(std::move(read));
+    }
     return NS_OK;
 }
 
 nsresult InterfaceZorvaneExtension::processEvents() {
+    trees_may_change();
     Core_Common::process_pending();
     return NS_OK;
 }
 
 nsresult InterfaceZorvaneExtension::update() {
+    trees_may_change();
     if (ZorvaneClient* c = client()) c->start_update(false);
     return NS_OK;
 }
 
 nsresult InterfaceZorvaneExtension::forgetUser() {
+    trees_may_change();
     if (ZorvaneClient* c = client()) {
         c->forget_user();
         c->delete_notes();
@@ -414,6 +448,7 @@ nsresult InterfaceZorvaneExtension::forgetUser() {
 }
 
 nsresult InterfaceZorvaneExtension::deleteLocalData() {
+    trees_may_change();
     if (ZorvaneClient* c = client()) {
         c->delete_sync_record();
         c->delete_notes();
@@ -422,6 +457,7 @@ nsresult InterfaceZorvaneExtension::deleteLocalData() {
 }
 
 nsresult InterfaceZorvaneExtension::cancel() {
+    trees_may_change();
     if (ZorvaneClient* c = client()) c->reset();
     return NS_OK;
 }

@@ -315,6 +315,50 @@ TEST_F(ExtensionWithServer, ItsOwnTreeTextHandedBackIsThatTreeAndAChangedOneIsRe
     EXPECT_EQ(text.find("http://example.org/b2"), std::string::npos);
 }
 
+// A text handed out, then the working tree changed without a document read
+// in between (the user's other data directory, with its newer record, taken
+// up): the text handed back is read for what it says (here: the bookmark
+// added in the other directory is not in it, so it is deleted), not taken
+// for the working tree.
+TEST_F(ExtensionWithServer, ItsOwnTreeTextHandedBackAfterTheTreeChangedIsRead) {
+    ext->update();
+    ASSERT_TRUE(wait_for(1));
+    ext->sync(nsString(u16(browser_tree(3))));
+    ASSERT_TRUE(wait_for(2));
+    ASSERT_EQ(last().data, u"OK");
+
+    // The other directory adds a bookmark.
+    temp_dir other;
+    const auto use = [&](const temp_dir& dir) {
+        ext->setDataDirectory(nsString(u16(dir.text())));
+        ext->setUser(nsString(u"alice"), nsString(u"s3cret pass"));
+    };
+    use(other);
+    ext->update();
+    ASSERT_TRUE(wait_for(3));
+    ext->sync(nsString(u16(browser_tree(4))));
+    ASSERT_TRUE(wait_for(4));
+    ASSERT_EQ(last().data, u"OK");
+    const std::int32_t theirs = version();
+
+    // This directory's text of three bookmarks, handed to the other one.
+    use(data);
+    nsString own;
+    info->getTree(own);
+    ASSERT_EQ(narrow(std::u16string(own.view())).find("http://example.org/b3"), std::string::npos);
+    use(other);
+    ASSERT_EQ(version(), theirs);
+    ext->sync(own);
+    ASSERT_TRUE(wait_for(5));
+    EXPECT_EQ(last().data, u"OK");
+    EXPECT_GT(version(), theirs);
+    nsString stored;
+    info->getTree(stored);
+    const std::string text = narrow(std::u16string(stored.view()));
+    EXPECT_NE(text.find("http://example.org/b2"), std::string::npos);
+    EXPECT_EQ(text.find("http://example.org/b3"), std::string::npos);
+}
+
 TEST_F(ExtensionWithServer, SecondSyncCancelsTheFirstAndCancelSilencesAnUpdate) {
     ext->update();
     ASSERT_TRUE(wait_for(1));
