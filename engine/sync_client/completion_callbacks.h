@@ -21,7 +21,9 @@
 namespace Core_ZorvaneClient {
 
 using update_done_t = std::function<void(const boost::system::error_code& error)>;
-// `tree` is the tree the scripts handed to the sync (the host may ignore it).
+// `tree` is the tree the scripts handed to the sync (the host may ignore it);
+// it is the client's own, valid until the client is called again: a callback
+// that starts another action copies what it needs of it first.
 using sync_done_t = std::function<void(const boost::system::error_code& error,
                                        const Core_ZorvaneMerge::zorvane_node_t& tree)>;
 using overwrite_done_t = std::function<void(const boost::system::error_code& error)>;

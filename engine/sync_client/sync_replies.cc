@@ -64,7 +64,8 @@ void ZorvaneClient::handle_update_reply(const std::string& body, boost::system::
 }
 
 void ZorvaneClient::finish_sync(sync_record_t server, bool committed) {
-    if (committed && !tree_present(server.tree)) server.tree = m_current_tree;
+    // The action ends: the tree it sent is not needed any more.
+    if (committed && !tree_present(server.tree)) server.tree = std::move(m_current_tree);
     adopt_record(std::move(server));
     if (committed || m_handed_record_tree) {
         drop_local_tree();
@@ -140,7 +141,7 @@ bool ZorvaneClient::handle_sync_reply(const std::string& body, boost::system::er
     commit->get_child(el::kBookmarkDate, server.date);
     const Core_Common::service_error_t commit_result = read_server_result(*commit);
     if (commit_result.code == Core_Common::SERVICE_OK) {
-        server.tree = stored_tree_of(data_part);
+        server.tree = take_stored_tree(data_part);
         commit->get_child(el::kSubmitClientType, m_submit_client_type);
         finish_sync(std::move(server), true);
         error = success;
@@ -171,11 +172,12 @@ bool ZorvaneClient::handle_sync_reply(const std::string& body, boost::system::er
     return false;
 }
 
-zorvane_node_t ZorvaneClient::stored_tree_of(const std::string& data_part) const {
+zorvane_node_t ZorvaneClient::take_stored_tree(const std::string& data_part) {
     if (m_sent_tree_digest && !data_part.empty() &&
         Core_Common::sha256_t::of(data_part.data(), data_part.size()) == *m_sent_tree_digest &&
         Core_ZorvaneMerge::reads_back_as_itself(m_current_tree)) {
-        return m_current_tree;
+        m_sent_tree_digest.reset();
+        return std::move(m_current_tree);
     }
     return tree_of(data_part);
 }
@@ -213,9 +215,9 @@ void ZorvaneClient::handle_overwrite_reply(const std::string& body,
                 sync_record_t server;
                 server.version = baseline;
                 commit->get_child(el::kBookmarkDate, server.date);
-                server.tree = stored_tree_of(data_part);
+                server.tree = take_stored_tree(data_part);
                 // The server stored the tree sent when it gives none back.
-                if (!tree_present(server.tree)) server.tree = m_current_tree;
+                if (!tree_present(server.tree)) server.tree = std::move(m_current_tree);
                 m_last_error = boost::system::error_code();
                 m_action = ACTION_IDLE;
                 adopt_record(std::move(server));

@@ -480,10 +480,10 @@ void ZorvaneClient::send_packed(const std::string& xml_part,
 // ---- Session client ----
 
 void ZorvaneClient::notify_sync(boost::system::error_code error) const {
-    if (sync_done_t callback = sync_done()) {
-        const zorvane_node_t handed_over = m_sync_input_tree;
-        callback(error, handed_over);
-    }
+    // The handed-over tree itself, not a copy (a large one is over a hundred
+    // megabytes): the callback must not call the client before it is done
+    // with it.
+    if (sync_done_t callback = sync_done()) callback(error, m_sync_input_tree);
 }
 
 void ZorvaneClient::on_reply(const Core_Common::soap_client_received_t& received) {

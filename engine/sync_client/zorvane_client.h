@@ -250,11 +250,11 @@ private:
     // tree (true: commit it).
     bool combine_without_base(const sync_record_t& server);
     // The tree a commit's reply says was stored, from its data part: the
-    // current tree itself when the data part is, byte for byte, the
-    // document sent and reads back as that tree (the usual echo; reading
-    // tens of megabytes again is a good part of a large sync), otherwise
-    // the tree the data part reads as.
-    Core_ZorvaneMerge::zorvane_node_t stored_tree_of(const std::string& data_part) const;
+    // current tree itself, moved out (the action that sent it is ending),
+    // when the data part is, byte for byte, the document sent and reads back
+    // as that tree (the usual echo; reading tens of megabytes again is a
+    // good part of a large sync), otherwise the tree the data part reads as.
+    Core_ZorvaneMerge::zorvane_node_t take_stored_tree(const std::string& data_part);
 
     // Shared beginning of start_sync and start_overwrite: refuses with 9
     // without a verified user and with 8 (logging `invalid_message`) when
