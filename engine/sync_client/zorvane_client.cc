@@ -156,6 +156,14 @@ void ZorvaneClient::start_sync(zorvane_node_t tree) {
         // handed-over copy, without a copy of its own.
         merge_without_deletions(tree, m_current_tree);
         m_sync_input_tree = std::move(tree);
+    } else if (m_handed_record_tree) {
+        // The record's own tree handed back (the usual sync with nothing
+        // changed): an update goes out below, which needs no current tree;
+        // should the server hold none after all, the commit that follows
+        // takes the handed-over tree (send_commit_request). One copy of a
+        // tree that may be over a hundred megabytes fewer.
+        m_sync_input_tree = std::move(tree);
+        m_current_tree = zorvane_node_t();
     } else {
         m_sync_input_tree = tree;
         m_current_tree = std::move(tree);
@@ -431,6 +439,9 @@ void ZorvaneClient::send_commit_request(std::uint32_t baseline) {
     m_transport_error = boost::system::error_code();
     m_sync_commit = true;
     ++m_commit_rounds;
+    // A sync that went out as an update with the record's own tree kept no
+    // current tree: the tree to commit is the one handed over.
+    if (!tree_present(m_current_tree)) m_current_tree = m_sync_input_tree;
     send_packed(commit_request_document(m_account, peer_id(), client_type_name(), baseline),
                 &m_current_tree);
 }
