@@ -52,6 +52,30 @@ std::string base64_encode(std::string_view bytes) {
     return base64_encode(bytes.data(), bytes.size());
 }
 
+namespace {
+
+// Decodes whole groups of four alphabet characters from `p` into `o`, both
+// advanced, up to the first group that holds any other byte (left for the
+// caller's character-at-a-time loop) or fewer than four characters left.
+// Encoded text is almost all such groups.
+void decode_groups(const unsigned char*& p, const unsigned char* end, char*& o) {
+    while (end - p >= 4) {
+        const std::uint32_t a = kValues[p[0]];
+        const std::uint32_t b = kValues[p[1]];
+        const std::uint32_t c = kValues[p[2]];
+        const std::uint32_t d = kValues[p[3]];
+        if ((a | b | c | d) > 63) return;
+        const std::uint32_t bits = a << 18 | b << 12 | c << 6 | d;
+        o[0] = static_cast<char>(bits >> 16);
+        o[1] = static_cast<char>(bits >> 8);
+        o[2] = static_cast<char>(bits);
+        o += 3;
+        p += 4;
+    }
+}
+
+}  // namespace
+
 // Every alphabet character adds six bits; each full byte is kept, and bits
 // left over at the end (less than a byte) are dropped.
 std::string base64_decode(const char* text, std::size_t length) {
@@ -61,8 +85,14 @@ std::string base64_decode(const char* text, std::size_t length) {
     char* o = out.data();
     std::uint32_t bits = 0;
     int count = 0;
-    for (std::size_t i = 0; i < length; ++i) {
-        const std::uint8_t v = kValues[static_cast<unsigned char>(text[i])];
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    const unsigned char* const end = p + length;
+    while (p != end) {
+        if (count == 0) {
+            decode_groups(p, end, o);
+            if (p == end) break;
+        }
+        const std::uint8_t v = kValues[*p++];
         if (v == kSkip) continue;
         bits = bits << 6 | v;
         if (++count == 4) {
@@ -125,8 +155,14 @@ void base64_decoder_t::add(std::string_view text, std::string& out) {
     const std::size_t before = out.size();
     out.resize(before + (text.size() + 3) / 4 * 3 + 3);
     char* o = out.data() + before;
-    for (const char c : text) {
-        const std::uint8_t v = kValues[static_cast<unsigned char>(c)];
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const unsigned char* const end = p + text.size();
+    while (p != end) {
+        if (m_count == 0) {
+            decode_groups(p, end, o);
+            if (p == end) break;
+        }
+        const std::uint8_t v = kValues[*p++];
         if (v == kSkip) continue;
         m_bits = m_bits << 6 | v;
         if (++m_count == 4) {
