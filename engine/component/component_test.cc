@@ -226,6 +226,20 @@ protected:
         info->getVersion(&v);
         return v;
     }
+    // The account verified and a first sync of `count` bookmarks stored.
+    void first_sync(int count) {
+        ext->update();
+        ASSERT_TRUE(wait_for(1));
+        ext->sync(nsString(u16(browser_tree(count))));
+        ASSERT_TRUE(wait_for(2));
+        ASSERT_EQ(last().data, u"OK");
+    }
+    // The stored tree's document.
+    std::string stored_text() {
+        nsString stored;
+        info->getTree(stored);
+        return narrow(std::u16string(stored.view()));
+    }
 
     test_server server;
     temp_dir data;
@@ -285,11 +299,7 @@ TEST_F(ExtensionWithServer, UpdateVerifiesThenSyncAndOverwriteReportOk) {
 // component knows that text and does not read it again. A text that differs
 // in one character, at the same length, is read: its change is committed.
 TEST_F(ExtensionWithServer, ItsOwnTreeTextHandedBackIsThatTreeAndAChangedOneIsRead) {
-    ext->update();
-    ASSERT_TRUE(wait_for(1));
-    ext->sync(nsString(u16(browser_tree(3))));
-    ASSERT_TRUE(wait_for(2));
-    ASSERT_EQ(last().data, u"OK");
+    ASSERT_NO_FATAL_FAILURE(first_sync(3));
     const std::int32_t first = version();
 
     nsString own;
@@ -308,9 +318,7 @@ TEST_F(ExtensionWithServer, ItsOwnTreeTextHandedBackIsThatTreeAndAChangedOneIsRe
     ASSERT_TRUE(wait_for(4));
     EXPECT_EQ(last().data, u"OK");
     EXPECT_GT(version(), first);
-    nsString stored;
-    info->getTree(stored);
-    const std::string text = narrow(std::u16string(stored.view()));
+    const std::string text = stored_text();
     EXPECT_NE(text.find("http://example.org/c2"), std::string::npos);
     EXPECT_EQ(text.find("http://example.org/b2"), std::string::npos);
 }
@@ -321,11 +329,7 @@ TEST_F(ExtensionWithServer, ItsOwnTreeTextHandedBackIsThatTreeAndAChangedOneIsRe
 // added in the other directory is not in it, so it is deleted), not taken
 // for the working tree.
 TEST_F(ExtensionWithServer, ItsOwnTreeTextHandedBackAfterTheTreeChangedIsRead) {
-    ext->update();
-    ASSERT_TRUE(wait_for(1));
-    ext->sync(nsString(u16(browser_tree(3))));
-    ASSERT_TRUE(wait_for(2));
-    ASSERT_EQ(last().data, u"OK");
+    ASSERT_NO_FATAL_FAILURE(first_sync(3));
 
     // The other directory adds a bookmark.
     temp_dir other;
@@ -352,9 +356,7 @@ TEST_F(ExtensionWithServer, ItsOwnTreeTextHandedBackAfterTheTreeChangedIsRead) {
     ASSERT_TRUE(wait_for(5));
     EXPECT_EQ(last().data, u"OK");
     EXPECT_GT(version(), theirs);
-    nsString stored;
-    info->getTree(stored);
-    const std::string text = narrow(std::u16string(stored.view()));
+    const std::string text = stored_text();
     EXPECT_NE(text.find("http://example.org/b2"), std::string::npos);
     EXPECT_EQ(text.find("http://example.org/b3"), std::string::npos);
 }
