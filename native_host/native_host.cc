@@ -670,17 +670,21 @@ struct native_host::state {
             ext()->sync(*handed_doc);
             return;
         }
-        const zorvane_node_t stored = stored_tree();
+        // The stored tree's text, kept: when the browser's tree is that
+        // tree, the same text goes back to the engine, which knows it as its
+        // own (no second writing of the document, no reading of it).
+        std::optional<nsString> text;
+        session->tree_text(text);
+        zorvane_node_t stored;
+        Core_ZorvaneMerge::read_tree(Core_Platform::wide_to_utf8(text->view()), stored);
         const bool have_stored = stored.type != Core_ZorvaneMerge::NODE_NONE;
         current = browser_view(stored);
-        std::optional<nsString> text;
         if (resuming && have_stored) {
             // The browser was left part-way through the last sync's
             // operations, and the user changed nothing since: what it lacks
             // is no deletion. The stored tree goes to the engine as it is,
             // and the operations are planned from what the browser has.
             same_as_stored = true;
-            session->tree_text(text);
             ext()->sync(*text);
             return;
         }
@@ -697,10 +701,10 @@ struct native_host::state {
                     {{"question", {{"removed", count.removed}, {"total", count.synchronised}}}});
             }
         }
-        if (same_as_stored && !merge) {
-            // The stored tree's own document: no writing and no conversion.
-            session->tree_text(text);
-        } else {
+        // Otherwise the stored tree's own text goes back as it is: no
+        // writing and no conversion.
+        if (!same_as_stored || merge) {
+            text.reset();
             std::string doc;
             Core_ZorvaneMerge::write_tree(built, doc);
             if (merge) {
