@@ -201,8 +201,14 @@ struct native_host::state {
     }
 
     zorvane_node_t stored_tree() {
+        std::optional<nsString> text;
+        session->tree_text(text);
+        return tree_of(*text);
+    }
+    // The tree of a text the engine gave.
+    static zorvane_node_t tree_of(const nsString& text) {
         zorvane_node_t t;
-        Core_ZorvaneMerge::read_tree(session->tree(), t);
+        Core_ZorvaneMerge::read_tree(Core_Platform::wide_to_utf8(text.view()), t);
         return t;
     }
 
@@ -675,8 +681,7 @@ struct native_host::state {
         // own (no second writing of the document, no reading of it).
         std::optional<nsString> text;
         session->tree_text(text);
-        zorvane_node_t stored;
-        Core_ZorvaneMerge::read_tree(Core_Platform::wide_to_utf8(text->view()), stored);
+        const zorvane_node_t stored = tree_of(*text);
         const bool have_stored = stored.type != Core_ZorvaneMerge::NODE_NONE;
         current = browser_view(stored);
         if (resuming && have_stored) {

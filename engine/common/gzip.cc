@@ -287,8 +287,8 @@ public:
     }
 
     // Waits for the oldest block handed out, packing blocks no worker has
-    // taken yet meanwhile, and gives it to `take`; its slot is free again.
-    // False when a block failed to pack.
+    // taken yet meanwhile, and gives it to `take` unless it failed to pack
+    // (then false); its slot is free again.
     template <class Take>
     bool collect(Take take) {
         block_job_t& oldest = m_slots[m_collected % kSlots];
@@ -301,7 +301,8 @@ public:
             }
         }
         lock.unlock();
-        const bool ok = oldest.ok && take(std::string_view(oldest.output));
+        const bool ok = oldest.ok;
+        if (ok) take(std::string_view(oldest.output));
         oldest.stage = block_job_t::FREE;
         ++m_collected;
         return ok;
@@ -398,20 +399,21 @@ struct gzip_writer_t::state_t {
         }
     }
 
-    // Puts a packed block at the end of the member.
-    bool append(std::string_view packed) {
-        make_room(packed.size());
-        std::memcpy(out.data() + produced, packed.data(), packed.size());
-        produced += packed.size();
-        return true;
+    // Puts the oldest block handed out at the end of the member; false when
+    // it failed to pack.
+    bool collect_block() {
+        return pool->collect([this](std::string_view packed) {
+            make_room(packed.size());
+            std::memcpy(out.data() + produced, packed.data(), packed.size());
+            produced += packed.size();
+        });
     }
 
     // Hands `block` out as the next block, the stream's last one with
     // `last`; false when a block packed earlier failed.
     bool hand_out(bool last) {
         if (!pool) pool = std::make_unique<block_pool_t>();
-        if (pool->full() && !pool->collect([this](std::string_view b) { return append(b); }))
-            return false;
+        if (pool->full() && !collect_block()) return false;
         block_job_t& job = pool->next_slot();
         job.input.swap(block);
         job.window.swap(window);
@@ -444,9 +446,7 @@ struct gzip_writer_t::state_t {
             return ok;
         }
         bool ok = hand_out(true);
-        while (!pool->empty()) {
-            ok = pool->collect([this](std::string_view b) { return append(b); }) && ok;
-        }
+        while (!pool->empty()) ok = collect_block() && ok;
         pool.reset();
         std::string().swap(block);
         std::string().swap(window);

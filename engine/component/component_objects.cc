@@ -51,7 +51,9 @@ ZorvaneClient* client() { return ZorvaneClient::instance(); }
 
 // Counts the calls that may change the sync client's trees: every method
 // but the getters (the pump included: replies and timers run in it), and
-// each start and stop of the engine.
+// each start and stop of the engine. The methods that read a document
+// (sync, overwrite, mergeBrowserTree) need not count: reading one uses up
+// the document handed out.
 std::uint64_t g_tree_epoch = 0;
 void trees_may_change() { ++g_tree_epoch; }
 
@@ -384,20 +386,12 @@ nsresult InterfaceZorvaneExtension::getLocalNote(IZorvaneLocalNote** note) {
 }
 
 nsresult InterfaceZorvaneExtension::overwrite(const nsAString& tree) {
-    if (ZorvaneClient* c = client()) {
-        Core_ZorvaneMerge::zorvane_node_t read = read_tree_document(tree);
-        trees_may_change();
-        c->start_overwrite(std::move(read));
-    }
+    if (ZorvaneClient* c = client()) c->start_overwrite(read_tree_document(tree));
     return NS_OK;
 }
 
 nsresult InterfaceZorvaneExtension::sync(const nsAString& tree) {
-    if (ZorvaneClient* c = client()) {
-        Core_ZorvaneMerge::zorvane_node_t read = read_tree_document(tree);
-        trees_may_change();
-        c->start_sync(std::move(read));
-    }
+    if (ZorvaneClient* c = client()) c->start_sync(read_tree_document(tree));
     return NS_OK;
 }
 
@@ -418,11 +412,7 @@ nsresult InterfaceZorvaneExtension::rootsUnchanged(const nsAString& tree, std::i
 }
 
 nsresult InterfaceZorvaneExtension::mergeBrowserTree(const nsAString& tree) {
-    if (ZorvaneClient* c = client()) {
-        Core_ZorvaneMerge::zorvane_node_t read = read_tree_document(tree);
-        trees_may_change();
-        c->merge_browser_tree(std::move(read));
-    }
+    if (ZorvaneClient* c = client()) c->merge_browser_tree(read_tree_document(tree));
     return NS_OK;
 }
 
