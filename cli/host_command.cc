@@ -88,7 +88,10 @@ struct host_run_t {
         browser_tree = std::move(file.tree);
         return true;
     }
-    bool tree_unread() const { return file.known_text.has_value(); }
+    bool tree_unread() const { return file.known.has_value(); }
+    Core_Common::fingerprint_t::value_t fingerprint(std::u16string_view text) const {
+        return text_fingerprint(file.text_key, text);
+    }
     bool read_tree_now() {
         if (!tree_unread()) return true;
         if (!file.read_now(err)) return false;
@@ -258,19 +261,22 @@ int run_sync(host_run_t& r) {
     if (!first) s.tree_text(last_document);
     if (!r.take_tree_file()) return kExitFailure;
     // Whether the tree file's document is the stored tree's, byte for byte;
-    // and the digest of the text of the file's document, once known, for
-    // the memo.
+    // and the fingerprint of the text of the file's document, once known,
+    // for the memo.
     bool stored_document = false;
-    std::optional<Core_Common::sha256_t::value_t> file_text;
+    std::optional<Core_Common::fingerprint_t::value_t> file_text;
+    // The memo that knows the file, when it holds the stored tree.
+    std::optional<tree_file_memo_t> memo;
     if (r.tree_unread()) {
         // The memo knows the file: it holds the stored tree when the stored
         // tree's text is its document's. Otherwise it is read after all.
-        if (last_document && !last_document->view().empty()) {
-            stored_document = text_digest(last_document->view()) == *r.file.known_text;
+        if (last_document && !last_document->view().empty() &&
+            r.fingerprint(last_document->view()) == r.file.known->text) {
+            memo = r.file.known;
+            stored_document = true;
         }
         if (!stored_document && !r.read_tree_now()) return kExitFailure;
     }
-    const bool memo_known = stored_document;
     // Refused before anything is sent (the first sync's update
     // included) or written.
     if (r.document.size() > Core_Common::max_tree_bytes) {
@@ -299,7 +305,7 @@ int run_sync(host_run_t& r) {
             last_document ? last_document->view() : std::u16string_view();
         if (!stored_document) {
             stored_document = !last.empty() && same_document(last, r.document);
-            if (stored_document) file_text = text_digest(last);
+            if (stored_document) file_text = r.fingerprint(last);
         }
         const auto pending = [&] { return local_changes_pending(r.data_dir, r.user, r.password); };
         if (!stored_document && !guard_allows(last, r.browser_tree, r.allow_mass_delete,
@@ -307,7 +313,8 @@ int run_sync(host_run_t& r) {
             r.out << "result=refused\n";
             return kExitFailure;
         }
-        if (!last.empty()) nodes_before = nodes_in_document(last);
+        // The memo counted them when it learnt the file.
+        if (!last.empty()) nodes_before = memo ? memo->nodes : nodes_in_document(last);
         if (!stored_document) last_document.reset();
     }
     // The component reads what it is handed into its own tree; the
@@ -322,7 +329,7 @@ int run_sync(host_run_t& r) {
     } else {
         const wide_document handed(r.document);
         std::string().swap(r.document);
-        file_text = text_digest(handed.view());
+        file_text = r.fingerprint(handed.view());
         hand_tree(r, sync, handed.text());
     }
     if (!run_action(r, sync ? ZORVANE_SYNC_TOPIC : ZORVANE_OVERWRITE_TOPIC, result))
@@ -335,9 +342,10 @@ int run_sync(host_run_t& r) {
     }
     // The memo learns the file when the account holds its tree now, so that
     // the next sync of the same file need not read it.
-    const auto remember = [&](bool holds_file_tree) {
-        if (holds_file_tree && file_text && !memo_known) {
-            save_tree_file_memo(r.data_dir, {r.html, r.file.file_digest, *file_text});
+    const auto remember = [&](bool holds_file_tree, std::size_t nodes) {
+        if (holds_file_tree && file_text && !memo) {
+            save_tree_file_memo(r.data_dir,
+                                {r.html, r.file.file_digest, r.file.text_key, *file_text, nodes});
         }
     };
     if (r.out_path.empty()) {
@@ -347,14 +355,15 @@ int run_sync(host_run_t& r) {
         const bool kept =
             sync && nodes_before && version_before > 0 && s.version() == version_before;
         if (kept) {
-            remember(stored_document);
+            remember(stored_document, *nodes_before);
             print_record(s, *nodes_before, r.out);
             return kExitOk;
         }
         std::optional<nsString> stored;
         s.tree_text(stored);
-        remember(text_digest(stored->view()) == file_text);
-        print_record(s, nodes_in_document(stored->view()), r.out);
+        const std::size_t nodes = nodes_in_document(stored->view());
+        remember(r.fingerprint(stored->view()) == file_text, nodes);
+        print_record(s, nodes, r.out);
         return kExitOk;
     }
     const stored_tree_t synced = stored_tree(s);

@@ -52,8 +52,8 @@ bool read_tree_file(const std::string& path, bool html, std::string& document, z
 }
 
 bool tree_file_t::read_now(std::ostream& err) {
-    if (!known_text) return ok;
-    known_text.reset();
+    if (!known) return ok;
+    known.reset();
     document = std::move(bytes);
     bytes = std::string();
     ok = read_tree_bytes(path, html, document, tree, err);
@@ -90,12 +90,14 @@ void pending_tree_file::start(const std::string& path, bool html, const std::str
             const auto memo = load_tree_file_memo(memo_dir, html);
             if (memo && memo->file == file.file_digest) {
                 file.ok = true;
-                file.known_text = memo->text;
+                file.known = memo;
+                file.text_key = memo->key;
                 file.bytes = std::move(file.document);
                 file.document = std::string();
                 return file;
             }
         }
+        file.text_key = Core_Common::fingerprint_t::random_key();
         file.ok = read_tree_bytes(path, html, file.document, file.tree, errors);
         file.errors = errors.str();
         // What the reading left free on this thread's heap goes back to the

@@ -12,6 +12,7 @@
 
 #include "bookmarks/bookmark_node.h"
 #include "common/sha256.h"
+#include "tree_file_memo.h"
 
 namespace Zorvane_Cli {
 
@@ -20,15 +21,18 @@ namespace Zorvane_Cli {
 // holds what the reading reported when `ok` is false.
 //
 // A file that the data directory's memo (tree_file_memo.h) knows is not
-// read: `known_text` is then the digest of its document's UTF-16 text, and
-// `bytes` holds the file for read_now(), should it be needed after all.
+// read: `known` is then that memo (the fingerprint of its document's UTF-16
+// text, and its nodes), and `bytes` holds the file for read_now(), should it
+// be needed after all. `text_key` is the key of the run's text fingerprints:
+// the memo's, or a new one when no memo knows the file.
 struct tree_file_t {
     bool ok = false;
     std::string document;
     Core_ZorvaneMerge::zorvane_node_t tree;
     std::string errors;
     Core_Common::sha256_t::value_t file_digest{};  // of the file's bytes
-    std::optional<Core_Common::sha256_t::value_t> known_text;
+    std::optional<tree_file_memo_t> known;
+    Core_Common::fingerprint_t::key_t text_key{};
     std::string bytes;
     std::string path;
     bool html = false;
@@ -54,7 +58,7 @@ bool write_tree_file(const std::string& path, bool html, const std::string& docu
 class pending_tree_file {
 public:
     // Starts reading `path`. With `memo_dir`, a file that directory's memo
-    // knows is left unread (tree_file_t::known_text).
+    // knows is left unread (tree_file_t::known).
     void start(const std::string& path, bool html, const std::string& memo_dir = std::string());
 
     // Waits for the file started, if any. True, with the file moved into

@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <sstream>
 
 #include "common/whole_file.h"
@@ -12,7 +14,7 @@ namespace Zorvane_Cli {
 namespace {
 
 constexpr const char* kMemoFile = "tree-file.memo";
-constexpr const char* kMagic = "zorvane tree file memo 1";
+constexpr const char* kMagic = "zorvane tree file memo 2";
 
 std::u16string memo_path(const std::string& data_dir) {
     return Core_Platform::utf8_to_wide(data_dir + "/" + kMemoFile);
@@ -29,7 +31,8 @@ std::string program_identity() {
     return out.str();
 }
 
-std::string hex(const Core_Common::sha256_t::value_t& v) {
+template <std::size_t N>
+std::string hex(const std::array<std::uint8_t, N>& v) {
     std::string out;
     char two[3];
     for (std::uint8_t b : v) {
@@ -41,7 +44,8 @@ std::string hex(const Core_Common::sha256_t::value_t& v) {
 
 std::string memo_text(const tree_file_memo_t& memo, const std::string& program) {
     return std::string(kMagic) + "\nform " + (memo.html ? "html" : "xml") + "\nprogram " + program +
-           "\nfile " + hex(memo.file) + "\ntext " + hex(memo.text) + "\n";
+           "\nfile " + hex(memo.file) + "\nkey " + hex(memo.key) + "\ntext " + hex(memo.text) +
+           "\nnodes " + std::to_string(memo.nodes) + "\n";
 }
 
 }  // namespace
@@ -57,18 +61,27 @@ std::optional<tree_file_memo_t> load_tree_file_memo(const std::string& data_dir,
     // write for it, so a damaged one is never half believed.
     tree_file_memo_t memo;
     memo.html = html;
-    const std::size_t at = stored.find("\nfile ");
-    const std::size_t text_at = stored.find("\ntext ");
-    if (at == std::string::npos || text_at == std::string::npos) return std::nullopt;
-    auto parse = [&](std::size_t from, Core_Common::sha256_t::value_t& out) {
+    // Each field's value follows "\nNAME " (the check below refuses
+    // anything else).
+    auto parse = [&](const char* name, auto& out) {
+        const std::size_t at = stored.find(std::string("\n") + name + " ");
+        if (at == std::string::npos) return false;
+        const char* from = stored.c_str() + at + std::strlen(name) + 2;
         for (std::size_t i = 0; i < out.size(); ++i) {
             unsigned value = 0;
-            if (std::sscanf(stored.c_str() + from + 2 * i, "%2x", &value) != 1) return false;
+            if (std::sscanf(from + 2 * i, "%2x", &value) != 1) return false;
             out[i] = static_cast<std::uint8_t>(value);
         }
         return true;
     };
-    if (!parse(at + 6, memo.file) || !parse(text_at + 6, memo.text)) return std::nullopt;
+    const std::size_t nodes_at = stored.find("\nnodes ");
+    if (!parse("file", memo.file) || !parse("key", memo.key) || !parse("text", memo.text) ||
+        nodes_at == std::string::npos) {
+        return std::nullopt;
+    }
+    const char* digits = stored.c_str() + nodes_at + 7;
+    const char* end = stored.c_str() + stored.size();
+    if (std::from_chars(digits, end, memo.nodes).ec != std::errc()) return std::nullopt;
     if (memo_text(memo, program) != stored) return std::nullopt;
     return memo;
 }
@@ -79,8 +92,9 @@ bool save_tree_file_memo(const std::string& data_dir, const tree_file_memo_t& me
     return Core_Common::write_private_file(memo_path(data_dir), memo_text(memo, program));
 }
 
-Core_Common::sha256_t::value_t text_digest(std::u16string_view text) {
-    return Core_Common::sha256_t::of(text.data(), text.size() * sizeof(char16_t));
+Core_Common::fingerprint_t::value_t text_fingerprint(const Core_Common::fingerprint_t::key_t& key,
+                                                     std::u16string_view text) {
+    return Core_Common::fingerprint_t::of(key, text.data(), text.size() * sizeof(char16_t));
 }
 
 }  // namespace Zorvane_Cli

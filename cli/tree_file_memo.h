@@ -5,27 +5,34 @@
 // Reading a tree file is a pure function of its bytes (and of the program
 // that reads it): a browser's export of tens of thousands of bookmarks takes
 // about a second to read and write as a tree document. The memo holds, for
-// one file, the digest of its bytes and the digest of the UTF-16 text of the
-// document it read as, with the form (HTML or XML) and the identity of the
+// one file, the digest of its bytes and the fingerprint of the UTF-16 text
+// of the document it read as (with the memo's own random key), the number of
+// nodes of that document, the form (HTML or XML) and the identity of the
 // program. When a file's bytes have that digest, its document is the one
-// whose text has the other: if the stored tree's text has it too, the file
-// holds the stored tree and nothing needs reading.
+// whose text has that fingerprint: if the stored tree's text has it too, the
+// file holds the stored tree and nothing needs reading.
 //
-// The memo is a private file (0600) of the data directory; a missing or
-// damaged one only means the file is read.
+// The memo is a private file (0600) of the data directory, which keeps its
+// key secret; a missing or damaged one only means the file is read.
 #pragma once
 
 #include <optional>
 #include <string>
 
+#include <cstddef>
+#include <string_view>
+
+#include "common/fingerprint.h"
 #include "common/sha256.h"
 
 namespace Zorvane_Cli {
 
 struct tree_file_memo_t {
     bool html = false;
-    Core_Common::sha256_t::value_t file{};  // digest of the file's bytes
-    Core_Common::sha256_t::value_t text{};  // digest of its document's UTF-16 text
+    Core_Common::sha256_t::value_t file{};       // digest of the file's bytes
+    Core_Common::fingerprint_t::key_t key{};     // of `text`
+    Core_Common::fingerprint_t::value_t text{};  // of its document's UTF-16 text
+    std::size_t nodes = 0;                       // in that document
 };
 
 // The memo of `data_dir`, when there is one this program wrote for files of
@@ -36,7 +43,8 @@ std::optional<tree_file_memo_t> load_tree_file_memo(const std::string& data_dir,
 // be written, which costs only a later reading.
 bool save_tree_file_memo(const std::string& data_dir, const tree_file_memo_t& memo);
 
-// The digest of a UTF-16 text as the memo keeps it.
-Core_Common::sha256_t::value_t text_digest(std::u16string_view text);
+// The fingerprint of a UTF-16 text as a memo with `key` keeps it.
+Core_Common::fingerprint_t::value_t text_fingerprint(const Core_Common::fingerprint_t::key_t& key,
+                                                     std::u16string_view text);
 
 }  // namespace Zorvane_Cli

@@ -1,5 +1,8 @@
 #include "bookmarks/url_forms.h"
 
+#include <array>
+#include <type_traits>
+
 #include "platform/strings.h"
 
 namespace Core_ZorvaneMerge {
@@ -205,7 +208,7 @@ std::basic_string<CharT> build(const basic_url_record<CharT>& r) {
     return out;
 }
 
-bool is_alnum(unsigned char c) {
+constexpr bool is_alnum(unsigned char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
 
@@ -383,29 +386,47 @@ std::string stored_once(std::u16string_view text, bool& ambiguous) {
     return wide_to_ansi(built);
 }
 
+// The ASCII letters and digits and the characters of `extra`, looked up
+// in one step (every address of a large tree is checked several times).
+class ascii_class_t {
+public:
+    constexpr explicit ascii_class_t(std::string_view extra) {
+        for (unsigned c = 0; c < m_has.size(); ++c) m_has[c] = is_alnum(static_cast<unsigned char>(c));
+        for (char c : extra) m_has[static_cast<unsigned char>(c)] = true;
+    }
+    template <class CharT>
+    constexpr bool operator()(CharT c) const {
+        const auto unit = static_cast<std::make_unsigned_t<CharT>>(c);
+        return unit < m_has.size() && m_has[unit];
+    }
+
+private:
+    std::array<bool, 128> m_has{};
+};
+
+constexpr ascii_class_t kSchemeClass("+-.");
+constexpr ascii_class_t kHostClass(kHostAllowed);
+constexpr ascii_class_t kPathSegmentClass(kPathSegmentAllowed);
+
 template <class CharT>
 bool plain_address(std::basic_string_view<CharT> text) {
-    auto in = [](CharT c, std::string_view set) {
-        return c < 0x80 && (is_alnum(static_cast<unsigned char>(c)) ||
-                            (c != 0 && set.find(static_cast<char>(c)) != set.npos));
-    };
     // Printable ASCII other than "%" and "\" (space is not printable here).
     auto plain = [](CharT c) {
         return c > 0x20 && c < 0x7F && c != CharT('%') && c != CharT('\\');
     };
     const std::size_t n = text.size();
     std::size_t i = 0;
-    while (i < n && in(text[i], "+-.")) ++i;
+    while (i < n && kSchemeClass(text[i])) ++i;
     if (i == 0 || i + 2 >= n || text[i] != CharT(':') || text[i + 1] != CharT('/') ||
         text[i + 2] != CharT('/'))
         return false;
     if (equals_ascii<CharT>(lower<CharT>(text.substr(0, i)), "file")) return false;
     for (i += 3; i < n && text[i] != CharT('/') && text[i] != CharT('?') && text[i] != CharT('#');
          ++i) {
-        if (!in(text[i], kHostAllowed)) return false;
+        if (!kHostClass(text[i])) return false;
     }
     for (; i < n && text[i] != CharT('?') && text[i] != CharT('#'); ++i) {
-        if (text[i] != CharT('/') && !in(text[i], kPathSegmentAllowed)) return false;
+        if (text[i] != CharT('/') && !kPathSegmentClass(text[i])) return false;
     }
     if (i < n && text[i] == CharT('?')) {
         const std::size_t query = ++i;

@@ -8,7 +8,7 @@
 
 #include "bookmarks/tree_xml.h"
 #include "common/log_dispatcher.h"
-#include "common/sha256.h"
+#include "common/fingerprint.h"
 #include "component/sync_date.h"
 #include "component/zorvane_failure.h"
 #include "platform/environment.h"
@@ -62,11 +62,12 @@ void trees_may_change() { ++g_tree_epoch; }
 // (the host's usual "nothing changed" sync), with nothing in between that
 // could have changed the working tree, takes a copy of the working tree
 // instead of converting and reading tens of megabytes again. Used once; the
-// text is recognised by its length and digest. No copy is made before it is
+// text is recognised by its length and its fingerprint under the process's
+// key. No copy is made before it is
 // used: most documents handed out never come back.
 struct handed_document_t {
     std::uint32_t length = 0;
-    Core_Common::sha256_t::value_t digest{};
+    Core_Common::fingerprint_t::value_t fingerprint{};
     std::uint64_t epoch = 0;
     const ZorvaneClient* client = nullptr;
 };
@@ -107,7 +108,8 @@ Core_ZorvaneMerge::zorvane_node_t read_tree_document(const nsAString& text) {
         const ZorvaneClient* c = client();
         if (c != nullptr && c == handed.client && handed.epoch == g_tree_epoch &&
             length == handed.length &&
-            Core_Common::sha256_t::of(data, length * sizeof(char16_t)) == handed.digest) {
+            Core_Common::fingerprint_t::of(Core_Common::fingerprint_t::process_key(), data,
+                                           length * sizeof(char16_t)) == handed.fingerprint) {
             return c->working_tree();
         }
     }
@@ -152,9 +154,9 @@ nsresult set_utf8(nsAString& out, const std::string& utf8) {
 // over a hundred megabytes and is never whole in memory). The buffer grows
 // by half at a time; large buffers grow in place. A document that does not
 // convert leaves `out` empty, as the whole conversion would.
-// With `digest`, the text set is added to it.
+// With `fingerprint`, the text set is added to it.
 nsresult set_tree(nsAString& out, const Core_ZorvaneMerge::zorvane_node_t* tree,
-                  Core_Common::sha256_t* digest = nullptr) {
+                  Core_Common::fingerprint_t* fingerprint = nullptr) {
     if (tree == nullptr || !Core_ZorvaneClient::tree_present(*tree)) {
         return set_wide(out, std::u16string());
     }
@@ -176,7 +178,7 @@ nsresult set_tree(nsAString& out, const Core_ZorvaneMerge::zorvane_node_t* tree,
         }
         std::size_t count = 0;
         ok = Core_Platform::utf8_to_wide_into(utf8, buffer + length, count);
-        if (digest != nullptr) digest->add(buffer + length, count * sizeof(char16_t));
+        if (fingerprint != nullptr) fingerprint->add(buffer + length, count * sizeof(char16_t));
         length += count;
     });
     if (!ok) {
@@ -260,11 +262,11 @@ public:
         if (working == nullptr || !Core_ZorvaneMerge::reads_back_as_itself(*working)) {
             return set_tree(tree, working);
         }
-        Core_Common::sha256_t digest;
-        const nsresult rv = set_tree(tree, working, &digest);
+        Core_Common::fingerprint_t fingerprint(Core_Common::fingerprint_t::process_key());
+        const nsresult rv = set_tree(tree, working, &fingerprint);
         const std::uint32_t length = NS_StringGetData(tree, nullptr);
         if (NS_SUCCEEDED(rv) && length != 0) {
-            g_handed = handed_document_t{length, digest.finish(), g_tree_epoch, c};
+            g_handed = handed_document_t{length, fingerprint.finish(), g_tree_epoch, c};
         }
         return rv;
     }

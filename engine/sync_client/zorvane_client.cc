@@ -458,8 +458,8 @@ void ZorvaneClient::send_packed(const std::string& xml_part,
     std::string body;
     std::size_t packed_size = 0;
     std::size_t tree_size = 0;
-    m_sent_tree_digest.reset();
-    Core_Common::sha256_t digest;
+    m_sent_tree_fingerprint.reset();
+    Core_Common::fingerprint_t fingerprint(Core_Common::fingerprint_t::process_key());
     const bool packed = pack_message(
         xml_part,
         [&](const std::function<void(std::string_view)>& put) {
@@ -467,12 +467,12 @@ void ZorvaneClient::send_packed(const std::string& xml_part,
             Core_ZorvaneMerge::write_tree(*tree, [&](std::string_view piece) {
                 tree_size += piece.size();
                 if (tree_size > Core_Common::max_tree_bytes) return;
-                digest.add(piece);
+                fingerprint.add(piece);
                 put(piece);
             });
         },
         body, packed_size);
-    if (tree != nullptr) m_sent_tree_digest = digest.finish();
+    if (tree != nullptr) m_sent_tree_fingerprint = fingerprint.finish();
     if (tree_size > Core_Common::max_tree_bytes ||
         xml_part.size() > Core_Common::max_message_document_bytes) {
         log_sync(kLogTreeTooLarge + std::to_string(tree_size));

@@ -50,7 +50,7 @@
 #include <string_view>
 
 #include "bookmarks/bookmark_node.h"
-#include "common/sha256.h"
+#include "common/fingerprint.h"
 #include "common/whole_file.h"
 #include "framework/singleton.h"
 #include "session/soap_handler.h"
@@ -290,8 +290,9 @@ private:
     int m_commit_rounds = 0;
     bool m_account_emptied = false;
     bool m_handed_record_tree = false;
-    // The digest of the tree document the last commit or overwrite sent.
-    std::optional<Core_Common::sha256_t::value_t> m_sent_tree_digest;
+    // The fingerprint (under the process's key, which the server never
+    // learns) of the tree document the last commit or overwrite sent.
+    std::optional<Core_Common::fingerprint_t::value_t> m_sent_tree_fingerprint;
 };
 
 }  // namespace Core_ZorvaneClient
