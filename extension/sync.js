@@ -17,6 +17,9 @@ const BATCH = 2000;
 const BUDGET = 512 * 1024;
 const MAX_MESSAGE = 1024 * 1024;
 const ENVELOPE = 256;
+// Batches sent before the first of them is answered: the host reads one
+// while the next is written, and at most this many wait in the pipe.
+const BATCHES_UNDER_WAY = 3;
 // How long a call may go unanswered before the sync gives up and closes
 // the port: the calls that talk to the server take as long as the server
 // and the tree need; `open` waits up to 70 s for another host of the account.
@@ -164,17 +167,27 @@ async function sendTree(port, records, o) {
                   `(${o.maxMessage}); nothing was synced`);
   }
   await port.call('beginTree', { browser: IS_FIREFOX ? 'firefox' : 'chromium' });
+  // A few batches are under way at a time, so the host reads one while the
+  // next is written; the port keeps their order.
+  const sending = [];
+  const add = async (nodes) => {
+    const call = port.call('addNodes', { nodes });
+    call.catch(() => {});  // a failure is seen where the call is awaited
+    sending.push(call);
+    if (sending.length >= BATCHES_UNDER_WAY) await sending.shift();
+  };
   let from = 0;
   let bytes = 0;
   for (let i = 0; i < records.length; i++) {
     if (i > from && (i - from >= o.batch || bytes + sizes[i] > BUDGET)) {
-      await port.call('addNodes', { nodes: records.slice(from, i) });
+      await add(records.slice(from, i));
       from = i;
       bytes = 0;
     }
     bytes += sizes[i];
   }
-  if (records.length > from) await port.call('addNodes', { nodes: records.slice(from) });
+  if (records.length > from) await add(records.slice(from));
+  for (const call of sending) await call;
   return port.call('endTree');
 }
 
@@ -305,6 +318,12 @@ async function runSync(reason, choice) {
     timings[name] = (timings[name] || 0) + now - mark;
     mark = now;
   };
+  // A tree that is read whatever the host answers is read while the host
+  // starts: the browser's getTree() and the host's start each take a few
+  // hundred milliseconds for a large tree, in different processes.
+  const early = (dirty || choice)
+    ? readTree().then((records) => ({ records }), (error) => ({ error }))
+    : null;
   try {
     const info = await port.call('open', { profile: s.profile, server: s.server, user: s.user });
     lap('open');
@@ -317,7 +336,14 @@ async function runSync(reason, choice) {
       if (r.needTree) r = null;
     }
     if (!r) {
-      const records = await readTree();
+      let records;
+      if (early) {
+        const got = await early;
+        if (got.error) throw got.error;
+        records = got.records;
+      } else {
+        records = await readTree();
+      }
       lap('read');
       await sendTree(port, records, o);
       lap('send');

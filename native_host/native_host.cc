@@ -3,12 +3,16 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <future>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
 #include <thread>
 #include <unordered_map>
 #include <vector>
+
+#include <libxml/parser.h>
 
 #include "bookmarks/tree_compare.h"
 #include "bookmarks/tree_xml.h"
@@ -167,13 +171,29 @@ struct native_host::state {
     bool applying = false;
     std::string apply_mark;
     bool resuming = false;  // this sync goes on with an interrupted apply
+    // The stored tree's text, taken as soon as the account opened (while
+    // the browser reads its own tree), and the tree it reads as, read on a
+    // thread of its own from beginTree on, while the browser's tree comes
+    // in. It stands for the stored tree until the next call into the
+    // engine other than a getter (engine() drops it): only such a call
+    // changes the stored tree.
+    struct stored_text_t {
+        std::optional<nsString> text;
+        std::future<zorvane_node_t> tree;  // waited for before `text` goes
+        ~stored_text_t() {
+            if (tree.valid()) tree.wait();
+        }
+    };
+    std::unique_ptr<stored_text_t> stored_text;
     // An unchanged sync's document as the engine gave it, until the sync ends.
-    std::optional<nsString> handed_doc;
+    std::unique_ptr<stored_text_t> handed_doc;
     std::vector<operation_t> operations;
 
     state(std::function<void(const std::string&)> s, std::ostream& l, std::string c)
         : send(std::move(s)), log(l), component(std::move(c)) {}
     ~state() {
+        stored_text.reset();
+        handed_doc.reset();
         session.reset();
         if (lock >= 0) Core_Platform::file_close(lock);
     }
@@ -198,6 +218,12 @@ struct native_host::state {
     IZorvaneExtension* ext() {
         if (!session) throw call_error{"not_open", "call open first"};
         return session->extension();
+    }
+    // The extension object for a call that may change the stored tree.
+    IZorvaneExtension* engine() {
+        IZorvaneExtension* e = ext();
+        stored_text.reset();
+        return e;
     }
 
     zorvane_node_t stored_tree() {
@@ -380,6 +406,11 @@ struct native_host::state {
         apply_mark = key.directory + "/apply_pending";
         applying = Core_Platform::path_kind(apply_mark) == Core_Platform::path_kind_enum::regular;
         reply(id, status_json());
+        // The browser now reads its tree, which takes a while.
+        if (session->version() != -1) {
+            stored_text = std::make_unique<stored_text_t>();
+            session->tree_text(stored_text->text);
+        }
     }
 
     // Takes the account directory's lock into `lock`, waiting up to `wait`
@@ -416,6 +447,11 @@ struct native_host::state {
         receiving = true;
         parsed.reset();
         reply(id, {{"received", 0}});
+        if (stored_text && !stored_text->tree.valid()) {
+            xmlInitParser();
+            stored_text->tree = std::async(std::launch::async,
+                                           [text = &*stored_text->text] { return tree_of(*text); });
+        }
     }
 
     void add_nodes(const json& id, const json& params) {
@@ -518,7 +554,7 @@ struct native_host::state {
 
     void forget(const json& id, const json&) {
         if (action != action_enum::none) throw call_error{"busy", "an action runs"};
-        ext()->forgetUser();
+        engine()->forgetUser();
         forget_password(account);
         drop_table();
         reply(id, {{"ok", true}});
@@ -526,7 +562,7 @@ struct native_host::state {
 
     void wipe(const json& id, const json&) {
         if (action != action_enum::none) throw call_error{"busy", "an action runs"};
-        ext()->deleteLocalData();
+        engine()->deleteLocalData();
         drop_table();
         reply(id, {{"ok", true}});
     }
@@ -542,7 +578,7 @@ struct native_host::state {
     }
 
     void cancel(const json& id, const json&) {
-        ext()->cancel();
+        engine()->cancel();
         if (action != action_enum::none) fail(action_id, "cancelled", "the action was cancelled");
         action = action_enum::none;
         reply(id, {{"ok", true}});
@@ -557,13 +593,13 @@ struct native_host::state {
 
     void merge_browser_tree(const json& id, const json&) {
         const Zorvane_Cli::wide_document handed(sent_tree_document());
-        ext()->mergeBrowserTree(handed.text());
+        engine()->mergeBrowserTree(handed.text());
         reply(id, {{"nodes", Zorvane_Cli::node_count(stored_tree())}});
     }
 
     void import_foreign_tree(const json& id, const json&) {
         const Zorvane_Cli::wide_document handed(sent_tree_document());
-        ext()->importForeignTree(handed.text());
+        engine()->importForeignTree(handed.text());
         reply(id, {{"nodes", Zorvane_Cli::node_count(stored_tree())}});
     }
 
@@ -618,9 +654,9 @@ struct native_host::state {
         if (kind == action_enum::update) {
             action = action_enum::update;
             if (session->version() == -1) {
-                ext()->update();
+                engine()->update();
             } else {
-                ext()->sync(Zorvane_Cli::wide_document(session->tree()).text());
+                engine()->sync(Zorvane_Cli::wide_document(session->tree()).text());
             }
             return;
         }
@@ -629,7 +665,7 @@ struct native_host::state {
             // The account's tree first: nothing of it or of the browser's
             // is lost on a first sync.
             action = action_enum::first_update;
-            ext()->update();
+            engine()->update();
             return;
         }
         start(false);
@@ -671,17 +707,24 @@ struct native_host::state {
             // The browser shows the stored tree: hand it back as the engine
             // gave it, never converted; the browser's view of it is only
             // worked out when the server brought something new.
-            session->tree_text(handed_doc);
+            handed_doc = std::move(stored_text);
+            if (!handed_doc) {
+                handed_doc = std::make_unique<stored_text_t>();
+                session->tree_text(handed_doc->text);
+            }
             same_as_stored = true;
-            ext()->sync(*handed_doc);
+            engine()->sync(*handed_doc->text);
             return;
         }
         // The stored tree's text, kept: when the browser's tree is that
         // tree, the same text goes back to the engine, which knows it as its
         // own (no second writing of the document, no reading of it).
-        std::optional<nsString> text;
-        session->tree_text(text);
-        const zorvane_node_t stored = tree_of(*text);
+        const std::unique_ptr<stored_text_t> taken = std::move(stored_text);
+        std::optional<nsString> own;
+        std::optional<nsString>& text = taken ? taken->text : own;
+        if (!taken) session->tree_text(text);
+        const zorvane_node_t stored =
+            taken && taken->tree.valid() ? taken->tree.get() : tree_of(*text);
         const bool have_stored = stored.type != Core_ZorvaneMerge::NODE_NONE;
         current = browser_view(stored);
         if (resuming && have_stored) {
@@ -690,7 +733,7 @@ struct native_host::state {
             // is no deletion. The stored tree goes to the engine as it is,
             // and the operations are planned from what the browser has.
             same_as_stored = true;
-            ext()->sync(*text);
+            engine()->sync(*text);
             return;
         }
         resuming = false;
@@ -715,7 +758,7 @@ struct native_host::state {
             if (merge) {
                 same_as_stored = false;
                 const Zorvane_Cli::wide_document handed(doc);
-                ext()->mergeBrowserTree(handed.text());
+                engine()->mergeBrowserTree(handed.text());
                 session->tree_text(text);
             } else {
                 const Zorvane_Cli::wide_document handed(doc);
@@ -728,9 +771,9 @@ struct native_host::state {
 
     void hand_over(const nsAString& tree) {
         if (action == action_enum::overwrite) {
-            ext()->overwrite(tree);
+            engine()->overwrite(tree);
         } else {
-            ext()->sync(tree);
+            engine()->sync(tree);
         }
     }
 
@@ -758,7 +801,7 @@ struct native_host::state {
                     } else if (unchanged) {
                         zorvane_node_t before;
                         Core_ZorvaneMerge::read_tree(
-                            Core_Platform::wide_to_utf8(handed_doc->view()), before);
+                            Core_Platform::wide_to_utf8(handed_doc->text->view()), before);
                         current = to_view(before, layout, nullptr);
                         known = fill_ids(current, layout, table);
                     }
