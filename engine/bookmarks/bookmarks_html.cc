@@ -1,5 +1,6 @@
 #include "bookmarks/bookmarks_html.h"
 
+#include <algorithm>
 #include <libxml/HTMLparser.h>
 #include <libxml/parserInternals.h>
 #include <libxml/tree.h>
@@ -181,6 +182,7 @@ bool parse_html(std::string_view html, html_builder_t& tree) {
     sax.error = &html_builder_t::on_problem;
     sax.fatalError = &html_builder_t::on_problem;
 
+    tree.nodes.reserve(2 * static_cast<std::size_t>(std::count(html.begin(), html.end(), '<')) + 2);
     htmlParserCtxtPtr context =
         htmlCreateMemoryParserCtxt(html.data(), static_cast<int>(html.size()));
     if (context == nullptr) return false;
@@ -488,7 +490,12 @@ bool read_bookmarks_html(std::string_view html, zorvane_node_t& tree, std::strin
             clear(c);
         }
     };
-    root.children = {std::move(menu), std::move(toolbar), std::move(unfiled)};
+    // Moved in one by one: a braced list would copy each (and with them
+    // every bookmark of the file).
+    root.children.reserve(3);
+    root.children.push_back(std::move(menu));
+    root.children.push_back(std::move(toolbar));
+    root.children.push_back(std::move(unfiled));
     if (!within_depth(root)) return refuse(too_deep);
     clear(root);
     tree = std::move(root);

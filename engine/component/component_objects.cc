@@ -5,10 +5,13 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "bookmarks/tree_xml.h"
-#include "common/log_dispatcher.h"
 #include "common/fingerprint.h"
+#include "common/log_dispatcher.h"
+#include "common/piece_pipe.h"
 #include "component/sync_date.h"
 #include "component/zorvane_failure.h"
 #include "platform/environment.h"
@@ -151,13 +154,17 @@ nsresult set_utf8(nsAString& out, const std::string& utf8) {
 
 // The document of `tree`, written a piece at a time and each piece widened
 // straight into `out`'s own buffer (for a large tree the UTF-8 document is
-// over a hundred megabytes and is never whole in memory). The buffer grows
-// by half at a time; large buffers grow in place. A document that does not
-// convert leaves `out` empty, as the whole conversion would.
-// With `fingerprint`, the text set is added to it.
+// over a hundred megabytes and is never whole in memory). The pieces are
+// written on a thread of their own while this one widens them: for a large
+// tree each pass takes a few hundred milliseconds. The buffer grows by half
+// at a time; large buffers grow in place. A document that does not convert
+// leaves `out` empty, as the whole conversion would.
+// With `fingerprint`, the text set is added to it. With `reads_back`, the
+// writing thread also sets it to whether the tree reads back as itself.
 nsresult set_tree(nsAString& out, const Core_ZorvaneMerge::zorvane_node_t* tree,
-                  Core_Common::fingerprint_t* fingerprint = nullptr) {
+                  Core_Common::fingerprint_t* fingerprint = nullptr, bool* reads_back = nullptr) {
     if (tree == nullptr || !Core_ZorvaneClient::tree_present(*tree)) {
+        if (reads_back != nullptr) *reads_back = false;
         return set_wide(out, std::u16string());
     }
     char16_t* buffer = nullptr;
@@ -165,22 +172,56 @@ nsresult set_tree(nsAString& out, const Core_ZorvaneMerge::zorvane_node_t* tree,
     std::uint64_t length = 0;
     bool ok = true;
     // write_tree ends its pieces after whole elements: no character is cut.
-    Core_ZorvaneMerge::write_tree(*tree, [&](std::string_view utf8) {
-        if (!ok) return;
+    const auto widen = [&](std::string_view utf8) {
         // A UTF-8 byte gives at most one UTF-16 unit.
         if (length + utf8.size() > capacity) {
             capacity = std::max(length + utf8.size(), capacity + capacity / 2);
             if (capacity >= NS_STRING_WHOLE ||
                 NS_StringGetMutableData(out, static_cast<std::uint32_t>(capacity), &buffer) == 0) {
-                ok = false;
-                return;
+                return false;
             }
         }
         std::size_t count = 0;
-        ok = Core_Platform::utf8_to_wide_into(utf8, buffer + length, count);
+        if (!Core_Platform::utf8_to_wide_into(utf8, buffer + length, count)) return false;
         if (fingerprint != nullptr) fingerprint->add(buffer + length, count * sizeof(char16_t));
         length += count;
-    });
+        return true;
+    };
+    const auto write = [tree, reads_back](const std::function<void(std::string_view)>& sink) {
+        Core_ZorvaneMerge::write_tree(*tree, sink);
+        if (reads_back != nullptr) *reads_back = Core_ZorvaneMerge::reads_back_as_itself(*tree);
+    };
+    Core_Common::piece_pipe_t pipe;
+    std::thread writer;
+    try {
+        writer = std::thread([&] {
+            bool made = true;
+            try {
+                write([&](std::string_view utf8) { pipe.put(utf8); });
+            } catch (const std::exception&) {
+                made = false;  // out of memory: the text is not set
+            }
+            pipe.close(made);
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: the document is written on this one.
+        write([&](std::string_view utf8) { ok = ok && widen(utf8); });
+    }
+    if (writer.joinable()) {
+        std::string piece;
+        while (pipe.take(piece)) {
+            if (!widen(piece)) {
+                ok = false;
+                pipe.stop();
+                break;
+            }
+        }
+        writer.join();
+        if (ok && !pipe.made_all()) {
+            ok = false;
+            capacity = NS_STRING_WHOLE;  // reported as the lack of memory it was
+        }
+    }
     if (!ok) {
         set_wide(out, std::u16string());
         return capacity >= NS_STRING_WHOLE ? NS_ERROR_OUT_OF_MEMORY : NS_OK;
@@ -259,13 +300,13 @@ public:
         const ZorvaneClient* c = client();
         g_handed.reset();
         const Core_ZorvaneMerge::zorvane_node_t* working = c ? &c->working_tree() : nullptr;
-        if (working == nullptr || !Core_ZorvaneMerge::reads_back_as_itself(*working)) {
-            return set_tree(tree, working);
-        }
+        // Whether the text can be recognised when it comes back is worked
+        // out while it is written.
         Core_Common::fingerprint_t fingerprint(Core_Common::fingerprint_t::process_key());
-        const nsresult rv = set_tree(tree, working, &fingerprint);
+        bool reads_back = false;
+        const nsresult rv = set_tree(tree, working, &fingerprint, &reads_back);
         const std::uint32_t length = NS_StringGetData(tree, nullptr);
-        if (NS_SUCCEEDED(rv) && length != 0) {
+        if (NS_SUCCEEDED(rv) && reads_back && length != 0) {
             g_handed = handed_document_t{length, fingerprint.finish(), g_tree_epoch, c};
         }
         return rv;

@@ -1,12 +1,16 @@
 #include "sync_client/local_store.h"
 
 #include <atomic>
+#include <exception>
+#include <system_error>
+#include <thread>
 
 #include "bookmarks/tree_xml.h"
 #include "common/base64.h"
 #include "common/crypto.h"
 #include "common/gzip.h"
 #include "common/hash20.h"
+#include "common/piece_pipe.h"
 #include "common/whole_file.h"
 #include "common/xml_node.h"
 #include "common/xml_stream.h"
@@ -63,24 +67,38 @@ struct record_fields_t {
 enum record_fields_enum { FIELDS_READ, FIELDS_MALFORMED, FIELDS_NO_BOOKMARKS };
 
 // Where the text of the record's first "Content" field goes when it is not
-// kept: the tree document in Base64, decoded and read as it arrives.
+// kept: the tree document in Base64, decoded as it arrives and read into a
+// tree on a thread of its own, while this one deciphers, inflates and reads
+// the record around it (for a large tree each half takes most of a second).
+// Pieces of a quarter of a megabyte go between them, a few at a time.
 class content_reader_t {
 public:
+    content_reader_t() = default;
+    content_reader_t(const content_reader_t&) = delete;
+    content_reader_t& operator=(const content_reader_t&) = delete;
+    ~content_reader_t() {
+        m_pipe.close(true);
+        if (m_reader.joinable()) m_reader.join();
+    }
+
     void text(std::string_view base64) {
         if (m_tree_ended) return;
         m_decoder.add(base64, m_decoded);
-        if (!m_tree.feed(m_decoded)) m_tree_ended = true;
-        m_decoded.clear();
+        if (m_decoded.size() >= kPiece) hand_on();
     }
     // The field turned out to hold elements: it has no text.
     void drop() { m_dropped = true; }
     // The tree of the field's text; false when the document only reads
-    // whole (the caller reads the record the whole way).
+    // whole (the caller reads the record the whole way). Rethrows what the
+    // reading thread met (a lack of memory).
     bool finish(Core_ZorvaneMerge::zorvane_node_t& tree) {
         if (!m_tree_ended) {
             m_decoder.finish(m_decoded);
-            m_tree.feed(m_decoded);
+            if (!m_decoded.empty()) hand_on();
         }
+        m_pipe.close(true);
+        if (m_reader.joinable()) m_reader.join();
+        if (m_failure) std::rethrow_exception(m_failure);
         Core_ZorvaneMerge::zorvane_node_t read;
         if (!m_tree.finish(read)) return m_dropped;  // an empty text reads as nothing
         tree = m_dropped ? Core_ZorvaneMerge::zorvane_node_t() : std::move(read);
@@ -88,11 +106,49 @@ public:
     }
 
 private:
+    static constexpr std::size_t kPiece = 256 * 1024;
+
+    // The decoded text so far goes to the tree's reader.
+    void hand_on() {
+        if (!m_reader.joinable() && !m_inline) {
+            try {
+                // The XML library is set up already: the record's own
+                // reader started before any of its text came.
+                m_reader = std::thread([this] { read_pieces(); });
+            } catch (const std::system_error&) {
+                m_inline = true;  // no thread to be had: read here
+            }
+        }
+        if (m_inline) {
+            if (!m_tree.feed(m_decoded)) m_tree_ended = true;
+        } else if (!m_pipe.put(m_decoded)) {
+            m_tree_ended = true;  // the reader is done with the document
+        }
+        m_decoded.clear();
+    }
+
+    void read_pieces() {
+        try {
+            std::string piece;
+            while (m_pipe.take(piece)) {
+                if (!m_tree.feed(piece)) break;
+            }
+        } catch (...) {
+            m_failure = std::current_exception();
+        }
+        m_pipe.stop();
+    }
+
     Core_Common::base64_decoder_t m_decoder;
-    Core_ZorvaneMerge::tree_document_reader_t m_tree;
     std::string m_decoded;
     bool m_tree_ended = false;
     bool m_dropped = false;
+    bool m_inline = false;
+    // Used by the reading thread alone until it is joined.
+    Core_ZorvaneMerge::tree_document_reader_t m_tree;
+    std::exception_ptr m_failure;
+    Core_Common::piece_pipe_t m_pipe;
+    std::thread m_reader;
 };
 
 class record_reader_t final : public Core_Common::xml_event_handler_t {
