@@ -182,7 +182,12 @@ bool parse_html(std::string_view html, html_builder_t& tree) {
     sax.error = &html_builder_t::on_problem;
     sax.fatalError = &html_builder_t::on_problem;
 
-    tree.nodes.reserve(2 * static_cast<std::size_t>(std::count(html.begin(), html.end(), '<')) + 2);
+    // An element per "<" at most, and a text beside each: the nodes are
+    // reserved once rather than copied as they grow (at most 4 million, so a
+    // file of "<" and little else reserves no more than a large collection
+    // needs).
+    const auto marks = static_cast<std::size_t>(std::count(html.begin(), html.end(), '<'));
+    tree.nodes.reserve(std::min<std::size_t>(2 * marks + 2, std::size_t{1} << 22));
     htmlParserCtxtPtr context =
         htmlCreateMemoryParserCtxt(html.data(), static_cast<int>(html.size()));
     if (context == nullptr) return false;
