@@ -102,20 +102,26 @@ constexpr std::uint32_t kPieceUnits = 512 * 1024;
 // goes through the same conversion as the whole would, and no surrogate
 // pair is cut. The few documents that only read whole are read the whole
 // way.
-Core_ZorvaneMerge::zorvane_node_t read_tree_document(const nsAString& text) {
+// Whether `text` is the document getTree handed out last, with nothing
+// since that could have changed the working tree. Asked once per document
+// handed out.
+bool handed_back(const nsAString& text) {
+    if (!g_handed) return false;
+    const handed_document_t handed = *g_handed;
+    g_handed.reset();
     const char16_t* data = nullptr;
     const std::uint32_t length = NS_StringGetData(text, &data);
-    if (g_handed) {
-        const handed_document_t handed = *g_handed;
-        g_handed.reset();
-        const ZorvaneClient* c = client();
-        if (c != nullptr && c == handed.client && handed.epoch == g_tree_epoch &&
-            length == handed.length &&
-            Core_Common::fingerprint_t::of(Core_Common::fingerprint_t::process_key(), data,
-                                           length * sizeof(char16_t)) == handed.fingerprint) {
-            return c->working_tree();
-        }
-    }
+    const ZorvaneClient* c = client();
+    return c != nullptr && c == handed.client && handed.epoch == g_tree_epoch &&
+           length == handed.length &&
+           Core_Common::fingerprint_t::of(Core_Common::fingerprint_t::process_key(), data,
+                                          length * sizeof(char16_t)) == handed.fingerprint;
+}
+
+Core_ZorvaneMerge::zorvane_node_t read_tree_document(const nsAString& text) {
+    if (handed_back(text)) return client()->working_tree();
+    const char16_t* data = nullptr;
+    const std::uint32_t length = NS_StringGetData(text, &data);
     Core_ZorvaneMerge::tree_document_reader_t reader;
     for (std::uint32_t at = 0; at < length;) {
         std::uint32_t n = std::min(length - at, kPieceUnits);
@@ -434,7 +440,13 @@ nsresult InterfaceZorvaneExtension::overwrite(const nsAString& tree) {
 }
 
 nsresult InterfaceZorvaneExtension::sync(const nsAString& tree) {
-    if (ZorvaneClient* c = client()) c->start_sync(read_tree_document(tree));
+    ZorvaneClient* c = client();
+    if (c == nullptr) return NS_OK;
+    if (handed_back(tree)) {
+        c->start_sync_of_working_tree();
+    } else {
+        c->start_sync(read_tree_document(tree));
+    }
     return NS_OK;
 }
 

@@ -124,8 +124,21 @@ void ZorvaneClient::start_sync(std::string_view tree) {
     start_sync(parse_tree(tree));
 }
 
-void ZorvaneClient::start_sync(zorvane_node_t tree) {
+void ZorvaneClient::start_sync(zorvane_node_t tree) { start_sync(std::move(tree), false); }
+
+void ZorvaneClient::start_sync_of_working_tree() {
+    if (m_account.user_name.empty() || !m_account.verified) {
+        m_last_error = make_error_code(ZORVANE_NOT_LOGGED_IN);
+        return;
+    }
+    start_sync(working_tree(), true);
+}
+
+void ZorvaneClient::start_sync(zorvane_node_t tree, bool working_copy) {
     if (!accept_tree(tree, kLogSyncInvalid)) return;
+    // A copy of the working tree when that is the record's own tree.
+    const bool record_copy =
+        working_copy && !m_working_is_input && !tree_present(m_local_tree);
     m_last_error = boost::system::error_code();
     reset();
     log_sync(kLogStartSyncRequest);
@@ -136,14 +149,14 @@ void ZorvaneClient::start_sync(zorvane_node_t tree) {
     if (m_working_is_input) set_local_tree(std::move(m_sync_input_tree));
     m_commit_rounds = 0;
     m_account_emptied = false;
-    m_handed_record_tree =
-        tree_present(m_last_sync.tree) && Core_ZorvaneMerge::trees_equal(tree, m_last_sync.tree);
+    m_handed_record_tree = tree_present(m_last_sync.tree) &&
+                           (record_copy || Core_ZorvaneMerge::trees_equal(tree, m_last_sync.tree));
     // The browser may not hold what the working tree holds (what was merged
     // in, or the account's tree it has not confirmed yet): what it lacks is
     // kept, not deleted.
     bool fold = false;
     if (m_local_changes && tree_present(working_tree())) {
-        fold = !Core_ZorvaneMerge::trees_equal(tree, working_tree());
+        fold = !working_copy && !Core_ZorvaneMerge::trees_equal(tree, working_tree());
         if (!fold && tree_present(m_local_tree)) {
             // Handed the working tree itself (the usual first sync): the
             // copy handed over stands for it, one tree fewer in memory.

@@ -110,6 +110,10 @@ public:
     // The same for a tree already read from its document (read_tree), so a
     // large document can be let go before the request is built.
     void start_sync(Core_ZorvaneMerge::zorvane_node_t tree);
+    // The same for a copy of working_tree(), the tree handed back as it was
+    // handed out (the usual sync with nothing changed): what is known equal
+    // is not compared again (for a large tree a good part of a second).
+    void start_sync_of_working_tree();
 
     // Refuses as start_sync does; otherwise cancels any running action and
     // sends an overwrite request carrying the tree. overwrite_done follows.
@@ -260,6 +264,8 @@ private:
     // without a verified user and with 8 (logging `invalid_message`) when
     // `tree` is not present, changing nothing else.
     bool accept_tree(const Core_ZorvaneMerge::zorvane_node_t& tree, const char* invalid_message);
+    // start_sync; `working_copy` says `tree` is a copy of working_tree().
+    void start_sync(Core_ZorvaneMerge::zorvane_node_t tree, bool working_copy);
     void notify_sync(boost::system::error_code error) const;
 
     // Whether and what the record file was when the record was last loaded
