@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <functional>
 #include <new>
 #include <optional>
 #include <string>
@@ -122,23 +123,62 @@ Core_ZorvaneMerge::zorvane_node_t read_tree_document(const nsAString& text) {
     if (handed_back(text)) return client()->working_tree();
     const char16_t* data = nullptr;
     const std::uint32_t length = NS_StringGetData(text, &data);
+    // The pieces are converted on a thread of their own while this one reads
+    // them (for a large document each pass takes a few hundred
+    // milliseconds). `put` takes each converted piece and says whether more
+    // are wanted; false when a piece does not convert.
+    const auto convert = [data, length](const std::function<bool(std::string_view)>& put) {
+        for (std::uint32_t at = 0; at < length;) {
+            std::uint32_t n = std::min(length - at, kPieceUnits);
+            if (at + n < length && data[at + n - 1] >= 0xD800 && data[at + n - 1] <= 0xDBFF) --n;
+            nsStringContainer piece;
+            NS_StringContainerInit2(
+                piece, data + at, n,
+                NS_STRING_CONTAINER_INIT_DEPEND | NS_STRING_CONTAINER_INIT_SUBSTRING);
+            nsCString utf8;
+            const bool converted =
+                NS_SUCCEEDED(NS_UTF16ToCString(piece, NS_CSTRING_ENCODING_UTF8, utf8));
+            NS_StringContainerFinish(piece);
+            if (!converted) return false;
+            if (!put(utf8.view())) return true;
+            at += n;
+        }
+        return true;
+    };
     Core_ZorvaneMerge::tree_document_reader_t reader;
-    for (std::uint32_t at = 0; at < length;) {
-        std::uint32_t n = std::min(length - at, kPieceUnits);
-        if (at + n < length && data[at + n - 1] >= 0xD800 && data[at + n - 1] <= 0xDBFF) --n;
-        nsStringContainer piece;
-        NS_StringContainerInit2(
-            piece, data + at, n,
-            NS_STRING_CONTAINER_INIT_DEPEND | NS_STRING_CONTAINER_INIT_SUBSTRING);
-        nsCString utf8;
-        const bool converted =
-            NS_SUCCEEDED(NS_UTF16ToCString(piece, NS_CSTRING_ENCODING_UTF8, utf8));
-        NS_StringContainerFinish(piece);
-        // A text that does not convert reads as no document at all.
-        if (!converted) return Core_ZorvaneMerge::zorvane_node_t();
-        if (!reader.feed(utf8.view())) break;
-        at += n;
+    // Whether the reader took every piece it wanted, each converted.
+    bool converted = true;
+    Core_Common::piece_pipe_t pipe;
+    std::thread converter;
+    try {
+        converter = std::thread([&] {
+            bool made = false;
+            try {
+                made = convert([&](std::string_view utf8) { return pipe.put(utf8); });
+            } catch (const std::exception&) {
+                made = false;  // out of memory: as a piece that does not convert
+            }
+            pipe.close(made);
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: converted and read on this one.
+        converted = convert([&](std::string_view utf8) { return reader.feed(utf8); });
     }
+    if (converter.joinable()) {
+        bool ended = false;  // the reader wants no more
+        std::string piece;
+        while (pipe.take(piece)) {
+            if (!reader.feed(piece)) {
+                ended = true;
+                pipe.stop();
+                break;
+            }
+        }
+        converter.join();
+        converted = ended || pipe.made_all();
+    }
+    // A text that does not convert reads as no document at all.
+    if (!converted) return Core_ZorvaneMerge::zorvane_node_t();
     Core_ZorvaneMerge::zorvane_node_t tree;
     if (reader.finish(tree)) return tree;
     return with_utf8(text, [](std::string_view utf8) {
