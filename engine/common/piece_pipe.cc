@@ -52,4 +52,16 @@ bool piece_pipe_t::made_all() const {
     return m_made_all;
 }
 
+std::thread start_maker(piece_pipe_t& pipe, piece_maker_t make) {
+    return std::thread([&pipe, make = std::move(make)] {
+        bool made = false;
+        try {
+            made = make([&pipe](std::string_view piece) { return pipe.put(piece); });
+        } catch (...) {
+            made = false;
+        }
+        pipe.close(made);
+    });
+}
+
 }  // namespace Core_Common

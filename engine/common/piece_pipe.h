@@ -18,9 +18,11 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace Core_Common {
@@ -53,5 +55,12 @@ private:
     bool m_made_all = true;
     bool m_stopped = false;
 };
+
+// Runs `make` on a thread of its own as the pipe's maker, handing it the
+// pipe's put(); the pipe is closed when `make` returns, as having made every
+// piece when it returned true, and as not when it returned false or threw
+// (a lack of memory). Throws std::system_error when no thread can be had.
+using piece_maker_t = std::function<bool(const std::function<bool(std::string_view)>& put)>;
+std::thread start_maker(piece_pipe_t& pipe, piece_maker_t make);
 
 }  // namespace Core_Common

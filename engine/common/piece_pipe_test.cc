@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
 #include <random>
 #include <string>
 #include <thread>
@@ -19,14 +20,16 @@ TEST(PiecePipe, HandsOverEveryPieceInOrderAndEndsCleanly) {
     for (const std::size_t depth : {1u, 2u, 4u}) {
         for (const bool fails : {false, true}) {
             piece_pipe_t pipe(depth);
-            std::thread maker([&] {
+            // A maker that fails throws after its last piece.
+            std::thread maker = start_maker(pipe, [&](const auto& put) {
                 std::mt19937 cuts(depth);
                 for (std::size_t at = 0; at < text.size();) {
                     const std::size_t n = std::min<std::size_t>(text.size() - at, cuts() % 5000);
-                    EXPECT_TRUE(pipe.put(std::string_view(text).substr(at, n)));
+                    EXPECT_TRUE(put(std::string_view(text).substr(at, n)));
                     at += n;
                 }
-                pipe.close(!fails);
+                if (fails) throw std::bad_alloc();
+                return true;
             });
             std::string got, piece;
             while (pipe.take(piece)) got += piece;

@@ -151,15 +151,8 @@ Core_ZorvaneMerge::zorvane_node_t read_tree_document(const nsAString& text) {
     Core_Common::piece_pipe_t pipe;
     std::thread converter;
     try {
-        converter = std::thread([&] {
-            bool made = false;
-            try {
-                made = convert([&](std::string_view utf8) { return pipe.put(utf8); });
-            } catch (const std::exception&) {
-                made = false;  // out of memory: as a piece that does not convert
-            }
-            pipe.close(made);
-        });
+        // Out of memory counts as a piece that does not convert.
+        converter = Core_Common::start_maker(pipe, convert);
     } catch (const std::system_error&) {
         // No thread to be had: converted and read on this one.
         converted = convert([&](std::string_view utf8) { return reader.feed(utf8); });
@@ -240,14 +233,10 @@ nsresult set_tree(nsAString& out, const Core_ZorvaneMerge::zorvane_node_t* tree,
     Core_Common::piece_pipe_t pipe;
     std::thread writer;
     try {
-        writer = std::thread([&] {
-            bool made = true;
-            try {
-                write([&](std::string_view utf8) { pipe.put(utf8); });
-            } catch (const std::exception&) {
-                made = false;  // out of memory: the text is not set
-            }
-            pipe.close(made);
+        // Out of memory leaves the text unset.
+        writer = Core_Common::start_maker(pipe, [&](const auto& put) {
+            write([&](std::string_view utf8) { put(utf8); });
+            return true;
         });
     } catch (const std::system_error&) {
         // No thread to be had: the document is written on this one.
