@@ -330,7 +330,9 @@ struct engine_builder {
         return out;
     }
 
-    zorvane_node_t build(const view_node_t& v) const {
+    // With `without_stand_ins`, `v`'s stand-in folders are left out (they
+    // are folders of their own at the top).
+    zorvane_node_t build(const view_node_t& v, bool without_stand_ins = false) const {
         auto it = stored_by_guid.find(v.guid);
         const zorvane_node_t* s = it == stored_by_guid.end() ? nullptr : it->second;
         zorvane_node_t out;
@@ -356,7 +358,7 @@ struct engine_builder {
         }
         if (v.kind != zm::NODE_FEED) out.feed_url.clear();
         for (const view_node_t& c : v.children) {
-            if (c.guid.empty()) continue;
+            if (c.guid.empty() || (without_stand_ins && is_stand_in_guid(c.guid))) continue;
             out.children.push_back(build(c));
         }
         if (s != nullptr) add_ghosts(*s, out);
@@ -418,16 +420,8 @@ zorvane_node_t to_engine(const view_node_t& tree, const layout_t& layout,
         }
     }
     auto build_top = [&](const std::string& guid, const view_node_t& v) {
-        view_node_t copy;
-        const view_node_t* source = &v;
-        if (guid == kUnfiled) {
-            // Without the stand-ins, which are folders of their own.
-            copy = v;
-            std::erase_if(copy.children,
-                          [](const view_node_t& c) { return is_stand_in_guid(c.guid); });
-            source = &copy;
-        }
-        zorvane_node_t out = b.build(*source);
+        // Unfiled without the stand-ins, which are folders of their own.
+        zorvane_node_t out = b.build(v, guid == kUnfiled);
         out.type = zm::NODE_FOLDER;
         out.url.clear();
         auto stored_top = b.stored_by_guid.find(guid);
