@@ -16,10 +16,9 @@
 // key secret; a missing or damaged one only means the file is read.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
-
-#include <cstddef>
 #include <string_view>
 
 #include "common/fingerprint.h"

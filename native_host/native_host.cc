@@ -1,5 +1,7 @@
 #include "native_host.h"
 
+#include <libxml/parser.h>
+
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -11,8 +13,6 @@
 #include <thread>
 #include <unordered_map>
 #include <vector>
-
-#include <libxml/parser.h>
 
 #include "bookmarks/tree_compare.h"
 #include "bookmarks/tree_xml.h"

@@ -1,10 +1,10 @@
 #include "bookmarks/bookmarks_html.h"
 
-#include <algorithm>
 #include <libxml/HTMLparser.h>
 #include <libxml/parserInternals.h>
 #include <libxml/tree.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstring>

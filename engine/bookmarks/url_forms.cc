@@ -391,7 +391,8 @@ std::string stored_once(std::u16string_view text, bool& ambiguous) {
 class ascii_class_t {
 public:
     constexpr explicit ascii_class_t(std::string_view extra) {
-        for (unsigned c = 0; c < m_has.size(); ++c) m_has[c] = is_alnum(static_cast<unsigned char>(c));
+        for (unsigned c = 0; c < m_has.size(); ++c)
+            m_has[c] = is_alnum(static_cast<unsigned char>(c));
         for (char c : extra) m_has[static_cast<unsigned char>(c)] = true;
     }
     template <class CharT>

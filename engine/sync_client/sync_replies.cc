@@ -174,8 +174,7 @@ bool ZorvaneClient::handle_sync_reply(const std::string& body, boost::system::er
 
 zorvane_node_t ZorvaneClient::take_stored_tree(const std::string& data_part) {
     if (m_sent_tree_fingerprint && !data_part.empty() &&
-        Core_Common::fingerprint_t::of(Core_Common::fingerprint_t::process_key(),
-                                       data_part.data(),
+        Core_Common::fingerprint_t::of(Core_Common::fingerprint_t::process_key(), data_part.data(),
                                        data_part.size()) == *m_sent_tree_fingerprint &&
         Core_ZorvaneMerge::reads_back_as_itself(m_current_tree)) {
         m_sent_tree_fingerprint.reset();

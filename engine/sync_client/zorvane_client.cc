@@ -137,8 +137,7 @@ void ZorvaneClient::start_sync_of_working_tree() {
 void ZorvaneClient::start_sync(zorvane_node_t tree, bool working_copy) {
     if (!accept_tree(tree, kLogSyncInvalid)) return;
     // A copy of the working tree when that is the record's own tree.
-    const bool record_copy =
-        working_copy && !m_working_is_input && !tree_present(m_local_tree);
+    const bool record_copy = working_copy && !m_working_is_input && !tree_present(m_local_tree);
     m_last_error = boost::system::error_code();
     reset();
     log_sync(kLogStartSyncRequest);
