@@ -1,5 +1,8 @@
 #include "common/piece_pipe.h"
 
+#include <system_error>
+#include <thread>
+
 namespace Core_Common {
 
 bool piece_pipe_t::put(std::string_view piece) {
@@ -52,16 +55,37 @@ bool piece_pipe_t::made_all() const {
     return m_made_all;
 }
 
-std::thread start_maker(piece_pipe_t& pipe, piece_maker_t make) {
-    return std::thread([&pipe, make = std::move(make)] {
-        bool made = false;
-        try {
-            made = make([&pipe](std::string_view piece) { return pipe.put(piece); });
-        } catch (...) {
-            made = false;
+bool pipe_pieces(const piece_maker_t& make, const std::function<bool(std::string_view)>& use,
+                 std::size_t depth) {
+    piece_pipe_t pipe(depth);
+    std::thread maker;
+    try {
+        maker = std::thread([&pipe, &make] {
+            bool made = false;
+            try {
+                made = make([&pipe](std::string_view piece) { return pipe.put(piece); });
+            } catch (...) {
+                made = false;
+            }
+            pipe.close(made);
+        });
+    } catch (const std::system_error&) {
+        bool wanted = true;
+        const bool made =
+            make([&](std::string_view piece) { return wanted && (wanted = use(piece)); });
+        return made || !wanted;
+    }
+    bool wanted = true;
+    std::string piece;
+    while (pipe.take(piece)) {
+        if (!use(piece)) {
+            wanted = false;
+            pipe.stop();
+            break;
         }
-        pipe.close(made);
-    });
+    }
+    maker.join();
+    return !wanted || pipe.made_all();
 }
 
 }  // namespace Core_Common

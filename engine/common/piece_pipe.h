@@ -11,6 +11,10 @@
 //     pipe.close(true);                    while (pipe.take(piece)) use(piece);
 //                                          if (!pipe.made_all()) ... the maker failed
 //
+// pipe_pieces() below does both sides for a maker that can run on a thread
+// of its own; the pipe itself serves makers driven from outside (a parser's
+// callbacks).
+//
 // Thread rule: one thread puts and closes, one other thread takes and
 // stops; the pipe outlives both.
 #pragma once
@@ -22,7 +26,6 @@
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 namespace Core_Common {
@@ -56,11 +59,18 @@ private:
     bool m_stopped = false;
 };
 
-// Runs `make` on a thread of its own as the pipe's maker, handing it the
-// pipe's put(); the pipe is closed when `make` returns, as having made every
-// piece when it returned true, and as not when it returned false or threw
-// (a lack of memory). Throws std::system_error when no thread can be had.
+// A maker of pieces: calls `put` with each piece, in order, and stops early
+// when `put` returns false (no more wanted); false when it failed part-way.
 using piece_maker_t = std::function<bool(const std::function<bool(std::string_view)>& put)>;
-std::thread start_maker(piece_pipe_t& pipe, piece_maker_t make);
+
+// Runs `make` on a thread of its own and hands each of its pieces, through a
+// pipe of `depth`, to `use` on the calling thread, until `use` returns false
+// (no more wanted). Without a thread to be had, `make` runs on the calling
+// thread and its pieces go to `use` directly. True when every piece went to
+// `use` or `use` wanted no more; false when `make` failed first (returned
+// false, or threw on its own thread: a lack of memory; on the calling thread
+// what it throws goes on).
+bool pipe_pieces(const piece_maker_t& make, const std::function<bool(std::string_view)>& use,
+                 std::size_t depth = 4);
 
 }  // namespace Core_Common

@@ -6,8 +6,6 @@
 #include <new>
 #include <optional>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "bookmarks/tree_xml.h"
 #include "common/fingerprint.h"
@@ -67,8 +65,8 @@ void trees_may_change() { ++g_tree_epoch; }
 // could have changed the working tree, takes a copy of the working tree
 // instead of converting and reading tens of megabytes again. Used once; the
 // text is recognised by its length and its fingerprint under the process's
-// key. No copy is made before it is
-// used: most documents handed out never come back.
+// key. No copy is made before it is used: most documents handed out never
+// come back.
 struct handed_document_t {
     std::uint32_t length = 0;
     Core_Common::fingerprint_t::value_t fingerprint{};
@@ -97,12 +95,6 @@ auto with_utf8(const nsAString& text, Use use) {
 // UTF-8, which the reader takes while it is in the cache.
 constexpr std::uint32_t kPieceUnits = 512 * 1024;
 
-// The tree of a tree document (the empty tree when it does not read). The
-// document is converted and read a piece at a time, so its UTF-8 form (for a
-// large tree over a hundred megabytes) is never whole in memory; each piece
-// goes through the same conversion as the whole would, and no surrogate
-// pair is cut. The few documents that only read whole are read the whole
-// way.
 // Whether `text` is the document getTree handed out last, with nothing
 // since that could have changed the working tree. Asked once per document
 // handed out.
@@ -119,6 +111,12 @@ bool handed_back(const nsAString& text) {
                                           length * sizeof(char16_t)) == handed.fingerprint;
 }
 
+// The tree of a tree document (the empty tree when it does not read). The
+// document is converted and read a piece at a time, so its UTF-8 form (for a
+// large tree over a hundred megabytes) is never whole in memory; each piece
+// goes through the same conversion as the whole would, and no surrogate
+// pair is cut. The few documents that only read whole are read the whole
+// way.
 Core_ZorvaneMerge::zorvane_node_t read_tree_document(const nsAString& text) {
     if (handed_back(text)) return client()->working_tree();
     const char16_t* data = nullptr;
@@ -146,30 +144,10 @@ Core_ZorvaneMerge::zorvane_node_t read_tree_document(const nsAString& text) {
         return true;
     };
     Core_ZorvaneMerge::tree_document_reader_t reader;
-    // Whether the reader took every piece it wanted, each converted.
-    bool converted = true;
-    Core_Common::piece_pipe_t pipe;
-    std::thread converter;
-    try {
-        // Out of memory counts as a piece that does not convert.
-        converter = Core_Common::start_maker(pipe, convert);
-    } catch (const std::system_error&) {
-        // No thread to be had: converted and read on this one.
-        converted = convert([&](std::string_view utf8) { return reader.feed(utf8); });
-    }
-    if (converter.joinable()) {
-        bool ended = false;  // the reader wants no more
-        std::string piece;
-        while (pipe.take(piece)) {
-            if (!reader.feed(piece)) {
-                ended = true;
-                pipe.stop();
-                break;
-            }
-        }
-        converter.join();
-        converted = ended || pipe.made_all();
-    }
+    // Out of memory counts as a piece that does not convert; a reader done
+    // with the document takes no more pieces.
+    const bool converted =
+        Core_Common::pipe_pieces(convert, [&](std::string_view utf8) { return reader.feed(utf8); });
     // A text that does not convert reads as no document at all.
     if (!converted) return Core_ZorvaneMerge::zorvane_node_t();
     Core_ZorvaneMerge::zorvane_node_t tree;
@@ -209,7 +187,6 @@ nsresult set_tree(nsAString& out, const Core_ZorvaneMerge::zorvane_node_t* tree,
     char16_t* buffer = nullptr;
     std::uint64_t capacity = 0;
     std::uint64_t length = 0;
-    bool ok = true;
     // write_tree ends its pieces after whole elements: no character is cut.
     const auto widen = [&](std::string_view utf8) {
         // A UTF-8 byte gives at most one UTF-16 unit.
@@ -230,33 +207,16 @@ nsresult set_tree(nsAString& out, const Core_ZorvaneMerge::zorvane_node_t* tree,
         Core_ZorvaneMerge::write_tree(*tree, sink);
         if (reads_back != nullptr) *reads_back = Core_ZorvaneMerge::reads_back_as_itself(*tree);
     };
-    Core_Common::piece_pipe_t pipe;
-    std::thread writer;
-    try {
-        // Out of memory leaves the text unset.
-        writer = Core_Common::start_maker(pipe, [&](const auto& put) {
+    bool widened = true;
+    const bool written = Core_Common::pipe_pieces(
+        [&](const auto& put) {
             write([&](std::string_view utf8) { put(utf8); });
             return true;
-        });
-    } catch (const std::system_error&) {
-        // No thread to be had: the document is written on this one.
-        write([&](std::string_view utf8) { ok = ok && widen(utf8); });
-    }
-    if (writer.joinable()) {
-        std::string piece;
-        while (pipe.take(piece)) {
-            if (!widen(piece)) {
-                ok = false;
-                pipe.stop();
-                break;
-            }
-        }
-        writer.join();
-        if (ok && !pipe.made_all()) {
-            ok = false;
-            capacity = NS_STRING_WHOLE;  // reported as the lack of memory it was
-        }
-    }
+        },
+        [&](std::string_view utf8) { return widened = widen(utf8); });
+    // A writer that failed on its thread lacked memory.
+    if (!written) capacity = NS_STRING_WHOLE;
+    const bool ok = widened && written;
     if (!ok) {
         set_wide(out, std::u16string());
         return capacity >= NS_STRING_WHOLE ? NS_ERROR_OUT_OF_MEMORY : NS_OK;
