@@ -321,9 +321,8 @@ async function runSync(reason, choice) {
   // A tree that is read whatever the host answers is read while the host
   // starts: the browser's getTree() and the host's start each take a few
   // hundred milliseconds for a large tree, in different processes.
-  const early = (dirty || choice)
-    ? readTree().then((records) => ({ records }), (error) => ({ error }))
-    : null;
+  const early = (dirty || choice) ? readTree() : null;
+  if (early) early.catch(() => {});  // a failure is seen where it is awaited
   try {
     const info = await port.call('open', { profile: s.profile, server: s.server, user: s.user });
     lap('open');
@@ -336,14 +335,7 @@ async function runSync(reason, choice) {
       if (r.needTree) r = null;
     }
     if (!r) {
-      let records;
-      if (early) {
-        const got = await early;
-        if (got.error) throw got.error;
-        records = got.records;
-      } else {
-        records = await readTree();
-      }
+      const records = await (early || readTree());
       lap('read');
       await sendTree(port, records, o);
       lap('send');

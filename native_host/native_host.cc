@@ -225,6 +225,14 @@ struct native_host::state {
         stored_text.reset();
         return e;
     }
+    // The stored tree's text: the one taken at open when it still stands,
+    // otherwise asked for now.
+    std::unique_ptr<stored_text_t> take_stored_text() {
+        if (stored_text) return std::move(stored_text);
+        auto taken = std::make_unique<stored_text_t>();
+        session->tree_text(taken->text);
+        return taken;
+    }
 
     zorvane_node_t stored_tree() {
         std::optional<nsString> text;
@@ -707,11 +715,7 @@ struct native_host::state {
             // The browser shows the stored tree: hand it back as the engine
             // gave it, never converted; the browser's view of it is only
             // worked out when the server brought something new.
-            handed_doc = std::move(stored_text);
-            if (!handed_doc) {
-                handed_doc = std::make_unique<stored_text_t>();
-                session->tree_text(handed_doc->text);
-            }
+            handed_doc = take_stored_text();
             same_as_stored = true;
             engine()->sync(*handed_doc->text);
             return;
@@ -719,12 +723,9 @@ struct native_host::state {
         // The stored tree's text, kept: when the browser's tree is that
         // tree, the same text goes back to the engine, which knows it as its
         // own (no second writing of the document, no reading of it).
-        const std::unique_ptr<stored_text_t> taken = std::move(stored_text);
-        std::optional<nsString> own;
-        std::optional<nsString>& text = taken ? taken->text : own;
-        if (!taken) session->tree_text(text);
-        const zorvane_node_t stored =
-            taken && taken->tree.valid() ? taken->tree.get() : tree_of(*text);
+        const std::unique_ptr<stored_text_t> taken = take_stored_text();
+        std::optional<nsString>& text = taken->text;
+        const zorvane_node_t stored = taken->tree.valid() ? taken->tree.get() : tree_of(*text);
         const bool have_stored = stored.type != Core_ZorvaneMerge::NODE_NONE;
         current = browser_view(stored);
         if (resuming && have_stored) {
