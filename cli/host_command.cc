@@ -114,13 +114,6 @@ stored_tree_t stored_tree(const host_session& s) {
     return t;
 }
 
-// The nodes of the stored tree, counted in the component's form.
-std::size_t stored_nodes(const host_session& s) {
-    std::optional<nsString> stored;
-    s.tree_text(stored);
-    return nodes_in_document(stored->view());
-}
-
 // What the host says when a tree is larger than a sync carries; `what` names
 // the tree and `bytes` is the size of its document (0: not known here).
 void say_too_large(const std::string& what, std::size_t bytes, std::ostream& err) {
@@ -237,7 +230,7 @@ int run_update(host_run_t& r) {
         result = kOk;
     }
     if (const int status = report_result(r, result); status != kExitOk) return status;
-    print_record(r.session, stored_nodes(r.session), r.out);
+    print_record(r.session, r.session.tree_nodes(), r.out);
     return kExitOk;
 }
 
@@ -313,8 +306,7 @@ int run_sync(host_run_t& r) {
             r.out << "result=refused\n";
             return kExitFailure;
         }
-        // The memo counted them when it learnt the file.
-        if (!last.empty()) nodes_before = memo ? memo->nodes : nodes_in_document(last);
+        if (!last.empty()) nodes_before = s.tree_nodes();
         if (!stored_document) last_document.reset();
     }
     // The component reads what it is handed into its own tree; the
@@ -340,30 +332,19 @@ int run_sync(host_run_t& r) {
         explain_failure(result, r.err, r.session.failure());
         return kExitFailure;
     }
-    // The memo learns the file when the account holds its tree now, so that
-    // the next sync of the same file need not read it.
-    const auto remember = [&](bool holds_file_tree, std::size_t nodes) {
-        if (holds_file_tree && file_text && !memo) {
-            save_tree_file_memo(r.data_dir,
-                                {r.html, r.file.file_digest, r.file.text_key, *file_text, nodes});
-        }
-    };
+    // The memo learns what the file's document is, so that the next sync of
+    // the same file need not read it when the stored tree is that document
+    // then. It is learnt whatever the sync made of the file (a merge, say):
+    // each use checks it against the stored tree of that moment.
+    if (file_text && !memo) {
+        save_tree_file_memo(r.data_dir, {r.html, r.file.file_digest, r.file.text_key, *file_text});
+    }
     if (r.out_path.empty()) {
         // A sync that kept the version kept the stored tree (a new tree
-        // always comes with a new version): its nodes were counted
-        // before, without fetching the tree again.
+        // always comes with a new version): its nodes were counted before.
         const bool kept =
             sync && nodes_before && version_before > 0 && s.version() == version_before;
-        if (kept) {
-            remember(stored_document, *nodes_before);
-            print_record(s, *nodes_before, r.out);
-            return kExitOk;
-        }
-        std::optional<nsString> stored;
-        s.tree_text(stored);
-        const std::size_t nodes = nodes_in_document(stored->view());
-        remember(r.fingerprint(stored->view()) == file_text, nodes);
-        print_record(s, nodes, r.out);
+        print_record(s, kept ? *nodes_before : s.tree_nodes(), r.out);
         return kExitOk;
     }
     const stored_tree_t synced = stored_tree(s);

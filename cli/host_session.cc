@@ -6,6 +6,7 @@
 #include "platform/environment.h"
 #include "platform/strings.h"
 #include "platform/terminal.h"
+#include "tree_file.h"
 #include "xpcom/ns_service_manager.h"
 #include "xpcom/runtime_host.h"
 
@@ -151,6 +152,18 @@ std::string host_session::tree() const {
 void host_session::tree_text(std::optional<nsString>& out) const {
     out.emplace();
     m_info->getTree(*out);
+}
+
+std::size_t host_session::tree_nodes() const {
+    nsCOMPtr<IZorvaneTreeCount> count;
+    std::uint32_t nodes = 0;
+    if (NS_SUCCEEDED(m_info->QueryInterface(ZORVANE_ITREECOUNT_IID, count.receive_void())) &&
+        NS_SUCCEEDED(count->getTreeNodes(&nodes))) {
+        return nodes;
+    }
+    std::optional<nsString> text;
+    tree_text(text);
+    return nodes_in_document(text->view());
 }
 
 std::string host_session::failure() const {

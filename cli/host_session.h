@@ -17,6 +17,7 @@
 
 #include "component/zorvane_extension.h"
 #include "component/zorvane_failure.h"
+#include "component/zorvane_tree_count.h"
 #include "glue/supports.h"
 #include "xpcom/ns_com_ptr.h"
 #include "xpcom/ns_observer.h"
@@ -99,6 +100,9 @@ public:
     // handing back or counting without converting it (for a large
     // collection each form is a hundred megabytes or more).
     void tree_text(std::optional<nsString>& out) const;
+    // The nodes of that document, which the component counts without
+    // writing it (a component that cannot has its document counted).
+    std::size_t tree_nodes() const;
     std::string date() const;
     // Why the last action could not talk to the server when the engine can
     // say more than its status key (an untrusted certificate); else empty.

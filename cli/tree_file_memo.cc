@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -14,7 +13,7 @@ namespace Zorvane_Cli {
 namespace {
 
 constexpr const char* kMemoFile = "tree-file.memo";
-constexpr const char* kMagic = "zorvane tree file memo 2";
+constexpr const char* kMagic = "zorvane tree file memo 3";
 
 std::u16string memo_path(const std::string& data_dir) {
     return Core_Platform::utf8_to_wide(data_dir + "/" + kMemoFile);
@@ -45,7 +44,7 @@ std::string hex(const std::array<std::uint8_t, N>& v) {
 std::string memo_text(const tree_file_memo_t& memo, const std::string& program) {
     return std::string(kMagic) + "\nform " + (memo.html ? "html" : "xml") + "\nprogram " + program +
            "\nfile " + hex(memo.file) + "\nkey " + hex(memo.key) + "\ntext " + hex(memo.text) +
-           "\nnodes " + std::to_string(memo.nodes) + "\n";
+           "\n";
 }
 
 }  // namespace
@@ -74,14 +73,9 @@ std::optional<tree_file_memo_t> load_tree_file_memo(const std::string& data_dir,
         }
         return true;
     };
-    const std::size_t nodes_at = stored.find("\nnodes ");
-    if (!parse("file", memo.file) || !parse("key", memo.key) || !parse("text", memo.text) ||
-        nodes_at == std::string::npos) {
+    if (!parse("file", memo.file) || !parse("key", memo.key) || !parse("text", memo.text)) {
         return std::nullopt;
     }
-    const char* digits = stored.c_str() + nodes_at + 7;
-    const char* end = stored.c_str() + stored.size();
-    if (std::from_chars(digits, end, memo.nodes).ec != std::errc()) return std::nullopt;
     if (memo_text(memo, program) != stored) return std::nullopt;
     return memo;
 }

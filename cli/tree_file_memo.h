@@ -6,11 +6,11 @@
 // that reads it): a browser's export of tens of thousands of bookmarks takes
 // about a second to read and write as a tree document. The memo holds, for
 // one file, the digest of its bytes and the fingerprint of the UTF-16 text
-// of the document it read as (with the memo's own random key), the number of
-// nodes of that document, the form (HTML or XML) and the identity of the
-// program. When a file's bytes have that digest, its document is the one
-// whose text has that fingerprint: if the stored tree's text has it too, the
-// file holds the stored tree and nothing needs reading.
+// of the document it read as (with the memo's own random key), the form (HTML
+// or XML) and the identity of the program. When a file's bytes have that digest, its document is
+// the one whose text has that fingerprint: if the stored tree's text has it too, the file holds the
+// stored tree and nothing needs reading. What the memo says is a fact about the file alone, checked
+// whenever it is used: it may be learnt whatever the sync made of the file.
 //
 // The memo is a private file (0600) of the data directory, which keeps its
 // key secret; a missing or damaged one only means the file is read.
@@ -31,7 +31,6 @@ struct tree_file_memo_t {
     Core_Common::sha256_t::value_t file{};       // digest of the file's bytes
     Core_Common::fingerprint_t::key_t key{};     // of `text`
     Core_Common::fingerprint_t::value_t text{};  // of its document's UTF-16 text
-    std::size_t nodes = 0;                       // in that document
 };
 
 // The memo of `data_dir`, when there is one this program wrote for files of

@@ -526,6 +526,20 @@ void write_tree(const zorvane_node_t& tree, std::string& out) {
     w.close();
 }
 
+std::size_t nodes_written(const zorvane_node_t& tree) {
+    std::size_t count = 1;
+    std::vector<const zorvane_node_t*> open{&tree};
+    while (!open.empty()) {
+        const zorvane_node_t* node = open.back();
+        open.pop_back();
+        count += node->children.size();
+        for (const zorvane_node_t& child : node->children) {
+            if (!child.children.empty()) open.push_back(&child);
+        }
+    }
+    return count;
+}
+
 void write_tree(const zorvane_node_t& tree, const std::function<void(std::string_view)>& sink,
                 std::size_t piece) {
     std::string out;

@@ -68,6 +68,10 @@ bool is_tree_document(std::string_view document);
 // tree instead of reading the document.
 bool reads_back_as_itself(const zorvane_node_t& tree);
 
+// The "node" elements write_tree gives for `tree`: the tree's nodes, the
+// top included, counted without recursion.
+std::size_t nodes_written(const zorvane_node_t& tree);
+
 // write_tree's bytes handed to `sink` a piece at a time (pieces of about
 // `piece` bytes, each ending after a whole element, so no character is cut),
 // so the document is never whole in memory: it goes straight into a packer

@@ -173,6 +173,13 @@ TEST(ReadTree, RoundTripOfRandomTrees) {
         std::string again;
         write_tree(back, again);
         ASSERT_EQ(document, again);
+        // The count a host shows instead of counting the document.
+        std::size_t tags = 0;
+        for (auto at = document.find("<node>"); at != std::string::npos;
+             at = document.find("<node>", at + 1)) {
+            ++tags;
+        }
+        ASSERT_EQ(nodes_written(tree), tags) << "seed " << seed << " round " << round;
     }
 }
 

@@ -13,6 +13,7 @@
 #include "common/piece_pipe.h"
 #include "component/sync_date.h"
 #include "component/zorvane_failure.h"
+#include "component/zorvane_tree_count.h"
 #include "platform/environment.h"
 #include "platform/strings.h"
 #include "socket/tls_trust.h"
@@ -276,10 +277,10 @@ void start_engine() {
     Core_Common::start_modules();
 }
 
-// The info object also answers IZorvaneFailure (both share one count);
-// nsISupports is its IZorvaneInfo.
-class InterfaceZorvaneInfo final
-    : public zv_glue::supports<InterfaceZorvaneInfo, IZorvaneInfo, IZorvaneFailure> {
+// The info object also answers IZorvaneFailure and IZorvaneTreeCount (all
+// share one count); nsISupports is its IZorvaneInfo.
+class InterfaceZorvaneInfo final : public zv_glue::supports<InterfaceZorvaneInfo, IZorvaneInfo,
+                                                            IZorvaneFailure, IZorvaneTreeCount> {
 public:
     nsresult getUserName(nsAString& user_name) override {
         const ZorvaneClient* c = client();
@@ -334,6 +335,16 @@ public:
                 break;
         }
         return set_wide(status, key);
+    }
+    nsresult getTreeNodes(std::uint32_t* nodes) override {
+        if (nodes == nullptr) return NS_ERROR_NULL_POINTER;
+        const ZorvaneClient* c = client();
+        // What getTree writes: nothing without a tree.
+        const std::size_t count = c && Core_ZorvaneClient::tree_present(c->working_tree())
+                                      ? Core_ZorvaneMerge::nodes_written(c->working_tree())
+                                      : 0;
+        *nodes = static_cast<std::uint32_t>(std::min<std::size_t>(count, UINT32_MAX));
+        return NS_OK;
     }
     nsresult getFailure(nsAString& failure) override {
         const ZorvaneClient* c = client();

@@ -3,16 +3,38 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "component/component_testing.h"
 #include "component/sync_date.h"
 #include "component/zorvane_extension.h"
+#include "component/zorvane_tree_count.h"
 #include "glue/module.h"
 
 namespace Core_ZorvaneComponent::testing {
 namespace {
 
 // ---- Entry, registration and interface lookup ----
+
+// What the info object's tree count says, and the "node" elements of
+// getTree's document: the two must agree.
+std::pair<std::uint32_t, std::size_t> counted_nodes(IZorvaneInfo* info) {
+    nsCOMPtr<IZorvaneTreeCount> count;
+    std::uint32_t nodes = UINT32_MAX;
+    if (NS_FAILED(info->QueryInterface(ZORVANE_ITREECOUNT_IID, count.receive_void())) ||
+        NS_FAILED(count->getTreeNodes(&nodes))) {
+        return {UINT32_MAX, 0};
+    }
+    nsString text;
+    info->getTree(text);
+    const std::u16string_view view = text.view();
+    std::size_t tags = 0;
+    for (std::size_t at = view.find(u"<node>"); at != view.npos;
+         at = view.find(u"<node>", at + 1)) {
+        ++tags;
+    }
+    return {nodes, tags};
+}
 
 TEST(ComponentEntry, ModuleDescriptionListsOneClassAndOneContract) {
     void* library = dlopen(ZV_COMPONENT_LIBRARY, RTLD_NOW);
@@ -98,6 +120,7 @@ TEST(ExtensionWithoutServer, FreshStateAnswersEmptyAndRefusesUnverifiedSync) {
     info->getDate(date);
     info->getStatus(status);
     EXPECT_TRUE(tree.view().empty());
+    EXPECT_EQ(counted_nodes(info.get()), std::make_pair(0u, std::size_t{0}));
     EXPECT_TRUE(date.view().empty());
     EXPECT_EQ(status.view(), u"zorvane.kernel.status.idle");
     std::int32_t verified = 1;
@@ -272,6 +295,10 @@ TEST_F(ExtensionWithServer, UpdateVerifiesThenSyncAndOverwriteReportOk) {
     info->getTree(stored);
     EXPECT_NE(narrow(std::u16string(stored.view())).find("http://example.org/b2"),
               std::string::npos);
+    // The top, its three kernel folders and the three bookmarks.
+    const auto after_sync = counted_nodes(info.get());
+    EXPECT_EQ(after_sync.first, after_sync.second);
+    EXPECT_EQ(after_sync.first, 7u);
     info->getDate(date);
     EXPECT_EQ(date.view().size(), 19u);
     ext->getSyncInputTree(input);
@@ -293,6 +320,9 @@ TEST_F(ExtensionWithServer, UpdateVerifiesThenSyncAndOverwriteReportOk) {
               std::string::npos);
     EXPECT_EQ(narrow(std::u16string(stored.view())).find("http://example.org/b2"),
               std::string::npos);
+    const auto after_overwrite = counted_nodes(info.get());
+    EXPECT_EQ(after_overwrite.first, after_overwrite.second);
+    EXPECT_EQ(after_overwrite.first + 2, after_sync.first) << "two bookmarks fewer";
 }
 
 // The host hands the component's own text back when nothing changed; the
