@@ -183,7 +183,8 @@ void tidy_separators(zorvane_node_t& node) {
 bool merge_trees(const merge_input& input, zorvane_node_t& out) {
     // The walks below recurse along the folders; trees this deep come from
     // no reader of this system.
-    if (!within_depth(input.remote) || !within_depth(input.base) || !within_depth(input.local)) {
+    if (!within_depth(input.remote_tree()) || !within_depth(input.base) ||
+        !within_depth(input.local)) {
         out = zorvane_node_t(0, "");
         return false;
     }
@@ -193,7 +194,7 @@ bool merge_trees(const merge_input& input, zorvane_node_t& out) {
     local_changes.reserve(1024);
     remote_changes.reserve(1024);
     diff_entries(input.local, input.base, local_changes, repeats);
-    diff_entries(input.remote, input.base, remote_changes, repeats);
+    diff_entries(input.remote_tree(), input.base, remote_changes, repeats);
     // A node a side moved to another folder stays in its old place too
     // until the end, so that the other side's changes inside it are kept.
     const side_moves_t remote_moves = moves_of(remote_changes, repeats);
@@ -204,7 +205,7 @@ bool merge_trees(const merge_input& input, zorvane_node_t& out) {
     }
     apply_entries(work, remote_changes, false, remote_moves);
     apply_entries(work, local_changes, false, local_moves);
-    order_children(work.top(), &input.base, &input.remote, &input.local, repeats);
+    order_children(work.top(), &input.base, &input.remote_tree(), &input.local, repeats);
     std::vector<std::string> repeated;
     if (work.repeats_seen()) repeated = work.repeated_identifiers();
     out = work.release();

@@ -19,8 +19,13 @@ struct merge_input {
     zorvane_node_t base;        // the last common state
     zorvane_node_t local;       // the tree of this side
     bool skip_deletes = false;  // when true, nothing is removed
+    // When true, the other side's tree is `base` itself and `remote` is
+    // not used: a caller merging onto an unchanged side saves a copy of a
+    // tree that may be a hundred megabytes.
+    bool remote_is_base = false;
 
     merge_input() : remote(0, ""), base(0, ""), local(0, "") {}
+    const zorvane_node_t& remote_tree() const { return remote_is_base ? base : remote; }
 };
 
 struct adopt_input {

@@ -371,6 +371,36 @@ TEST(MergeMoves, OneNodePerIdentifierAndNothingLostOnRandomTrees) {
     }
 }
 
+// A remote side that is the base itself, merged without a copy of it
+// (remote_is_base), gives exactly what the copy gives: random trees, with and
+// without repeated identifiers, with and without deletions.
+TEST(MergeTrees, RemoteThatIsTheBaseNeedsNoCopy) {
+    const std::uint64_t seed = 0x5a3eba5e;
+    tree_generator gen(seed);
+    for (int round = 0; round < 400; ++round) {
+        tree_generator::options_t options;
+        options.bookmarks = 5 + gen.below(60);
+        options.folder_every = 3;
+        options.repeat_guid = round % 4 == 0 ? 0.1 : 0.0;
+        merge_input copied;
+        copied.base = gen.make_tree(options);
+        copied.local = round % 5 == 0 ? gen.make_tree(options) : copied.base;
+        gen.edit(copied.local, gen.below(12));
+        copied.remote = copied.base;
+        copied.skip_deletes = round % 2 == 0;
+        merge_input aliased;
+        aliased.base = copied.base;
+        aliased.local = copied.local;
+        aliased.skip_deletes = copied.skip_deletes;
+        aliased.remote_is_base = true;
+        zorvane_node_t from_copy, from_alias;
+        merge_trees(copied, from_copy);
+        merge_trees(aliased, from_alias);
+        ASSERT_TRUE(tree_generator::identical(from_copy, from_alias))
+            << "seed " << seed << " round " << round;
+    }
+}
+
 // Merging three equal trees gives that tree back (a sync handing over the
 // record's own tree changes nothing). Trees that repeat an identifier are
 // the exception: the merge gives every copy the same fields.

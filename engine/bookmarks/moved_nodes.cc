@@ -87,7 +87,7 @@ public:
         : m_merged(merged), m_input(input) {
         m_base = index_tree(input.base, &repeated);
         m_local = index_tree(input.local, &repeated);
-        m_remote = index_tree(input.remote, &repeated);
+        m_remote = index_tree(input.remote_tree(), &repeated);
         id_set wanted;
         for (std::string_view g : repeated) {
             if (at_most_once(m_base, g) && at_most_once(m_local, g) && at_most_once(m_remote, g))
@@ -116,13 +116,13 @@ public:
             const auto remote = m_remote.find(guid);
             const bool local_moved = local != m_local.end() && moved(local->second, input.local);
             const bool remote_moved =
-                remote != m_remote.end() && moved(remote->second, input.remote);
+                remote != m_remote.end() && moved(remote->second, input.remote_tree());
             if (local != m_local.end() && (local_moved || !remote_moved)) {
                 group.decider = &local->second;
                 group.decider_top = &input.local;
             } else if (remote != m_remote.end()) {
                 group.decider = &remote->second;
-                group.decider_top = &input.remote;
+                group.decider_top = &input.remote_tree();
             }
         }
     }

@@ -246,10 +246,11 @@ bool ZorvaneClient::has_changes(const sync_record_t& record) {
     }
     // The merge only reads its input, so the client's trees move into it and
     // back out instead of being copied (a tree of tens of thousands of
-    // bookmarks is tens of megabytes); the remote tree is copied when it is
-    // the base itself. The result replaces the current tree.
+    // bookmarks is tens of megabytes); a remote tree that is the base itself
+    // is not copied either. The result replaces the current tree.
     Core_ZorvaneMerge::merge_input input;
-    input.remote = record.tree;
+    input.remote_is_base = &record == &m_last_sync;
+    if (!input.remote_is_base) input.remote = record.tree;
     input.base = std::move(m_last_sync.tree);
     input.local = std::move(m_current_tree);
     input.skip_deletes = false;
@@ -265,7 +266,7 @@ bool ZorvaneClient::has_changes(const sync_record_t& record) {
     } restore{input, m_last_sync.tree, m_current_tree};
     Core_ZorvaneMerge::merge_trees(input, m_current_tree);
     restore.merged = true;
-    return !Core_ZorvaneMerge::trees_equal(m_current_tree, input.remote);
+    return !Core_ZorvaneMerge::trees_equal(m_current_tree, input.remote_tree());
 }
 
 void ZorvaneClient::merge_browser_tree(std::string_view tree) {
@@ -298,14 +299,14 @@ void ZorvaneClient::adopt_record(sync_record_t record) {
 }
 
 void ZorvaneClient::merge_without_deletions(zorvane_node_t& local, zorvane_node_t& out) {
-    // The merge only reads its input: the working tree is its base and
-    // `local` its local side, both moved in and back rather than copied (a
-    // large tree is tens of megabytes); its remote side is the one copy.
+    // The merge only reads its input: the working tree is its base and its
+    // remote side, and `local` its local side, moved in and back rather than
+    // copied (a large tree is tens of megabytes).
     zorvane_node_t& working = m_working_is_input           ? m_sync_input_tree
                               : tree_present(m_local_tree) ? m_local_tree
                                                            : m_last_sync.tree;
     Core_ZorvaneMerge::merge_input input;
-    input.remote = working;
+    input.remote_is_base = true;
     input.local = std::move(local);
     input.skip_deletes = true;
     input.base = std::move(working);
