@@ -526,6 +526,20 @@ void write_tree(const zorvane_node_t& tree, std::string& out) {
     w.close();
 }
 
+void number_as_read(zorvane_node_t& tree) {
+    tree.index = 0;
+    std::vector<zorvane_node_t*> open{&tree};
+    while (!open.empty()) {
+        zorvane_node_t* node = open.back();
+        open.pop_back();
+        for (std::size_t i = 0; i < node->children.size(); ++i) {
+            zorvane_node_t& child = node->children[i];
+            child.index = static_cast<std::int32_t>(i);
+            if (!child.children.empty()) open.push_back(&child);
+        }
+    }
+}
+
 std::size_t nodes_written(const zorvane_node_t& tree) {
     std::size_t count = 1;
     std::vector<const zorvane_node_t*> open{&tree};

@@ -68,6 +68,12 @@ bool is_tree_document(std::string_view document);
 // tree instead of reading the document.
 bool reads_back_as_itself(const zorvane_node_t& tree);
 
+// Sets every `index` as read_tree sets it: the top's 0, each child's its
+// position. The document write_tree gives does not change (it holds no
+// index); a tree a merge or a move put together then reads back as itself
+// when its fields do.
+void number_as_read(zorvane_node_t& tree);
+
 // The "node" elements write_tree gives for `tree`: the tree's nodes, the
 // top included, counted without recursion.
 std::size_t nodes_written(const zorvane_node_t& tree);

@@ -175,10 +175,14 @@ bool ZorvaneClient::handle_sync_reply(const std::string& body, boost::system::er
 zorvane_node_t ZorvaneClient::take_stored_tree(const std::string& data_part) {
     if (m_sent_tree_fingerprint && !data_part.empty() &&
         Core_Common::fingerprint_t::of(Core_Common::fingerprint_t::process_key(), data_part.data(),
-                                       data_part.size()) == *m_sent_tree_fingerprint &&
-        Core_ZorvaneMerge::reads_back_as_itself(m_current_tree)) {
+                                       data_part.size()) == *m_sent_tree_fingerprint) {
         m_sent_tree_fingerprint.reset();
-        return std::move(m_current_tree);
+        // The document sent came back. A merged tree keeps the positions its
+        // nodes had on their sides; the stored one has them numbered as read.
+        Core_ZorvaneMerge::number_as_read(m_current_tree);
+        if (Core_ZorvaneMerge::reads_back_as_itself(m_current_tree)) {
+            return std::move(m_current_tree);
+        }
     }
     return tree_of(data_part);
 }

@@ -177,8 +177,11 @@ void ZorvaneClient::start_sync(zorvane_node_t tree, bool working_copy) {
         m_sync_input_tree = std::move(tree);
         m_current_tree = zorvane_node_t();
     } else {
-        m_sync_input_tree = tree;
-        m_current_tree = std::move(tree);
+        // No copy for the current tree yet: while it is empty it stands for
+        // the handed-over tree (has_changes merges that one in place, a
+        // commit copies it as it goes out).
+        m_sync_input_tree = std::move(tree);
+        m_current_tree = zorvane_node_t();
     }
     const bool folded = fold;
     bool unchanged;
@@ -239,7 +242,10 @@ bool ZorvaneClient::has_changes(const sync_record_t& record) {
     // bookmarks is a good part of its time). A tree that repeats an
     // identifier in copies that differ is taken as it stands too, rather
     // than merged into copies that agree and committed for that alone.
-    if (Core_ZorvaneMerge::trees_equal(m_current_tree, m_last_sync.tree) &&
+    // An empty current tree stands for the handed-over one.
+    const bool input_is_current = !tree_present(m_current_tree);
+    zorvane_node_t& current = input_is_current ? m_sync_input_tree : m_current_tree;
+    if (Core_ZorvaneMerge::trees_equal(current, m_last_sync.tree) &&
         (&record == &m_last_sync ||
          Core_ZorvaneMerge::trees_equal(record.tree, m_last_sync.tree))) {
         return false;
@@ -247,25 +253,29 @@ bool ZorvaneClient::has_changes(const sync_record_t& record) {
     // The merge only reads its input, so the client's trees move into it and
     // back out instead of being copied (a tree of tens of thousands of
     // bookmarks is tens of megabytes); a remote tree that is the base itself
-    // is not copied either. The result replaces the current tree.
+    // is not copied either. The result replaces the current tree; the
+    // handed-over tree, when it was the local side, goes back where it was.
     Core_ZorvaneMerge::merge_input input;
     input.remote_is_base = &record == &m_last_sync;
     if (!input.remote_is_base) input.remote = record.tree;
     input.base = std::move(m_last_sync.tree);
-    input.local = std::move(m_current_tree);
+    input.local = std::move(current);
     input.skip_deletes = false;
     struct restore_t {
         Core_ZorvaneMerge::merge_input& input;
         zorvane_node_t& base;
-        zorvane_node_t& current;
-        bool merged = false;
+        zorvane_node_t& local;
+        bool keep_local = false;
         ~restore_t() {
             base = std::move(input.base);
-            if (!merged) current = std::move(input.local);
+            if (keep_local) local = std::move(input.local);
         }
-    } restore{input, m_last_sync.tree, m_current_tree};
+    } restore{input, m_last_sync.tree, current};
+    // The current tree itself is replaced; until the merge is done it is
+    // put back should the merge throw.
+    restore.keep_local = true;
     Core_ZorvaneMerge::merge_trees(input, m_current_tree);
-    restore.merged = true;
+    restore.keep_local = input_is_current;
     return !Core_ZorvaneMerge::trees_equal(m_current_tree, input.remote_tree());
 }
 

@@ -154,7 +154,6 @@ public:
     // Version -1, no date, and the tree handed over by the last sync as it
     // was handed over (the empty tree before any sync).
     sync_record_t sync_input_record() const;
-    const Core_ZorvaneMerge::zorvane_node_t& current_tree() const { return m_current_tree; }
     // The tree the browser should show: the record's tree with the local
     // changes merged in, or the record's tree when there are none.
     const Core_ZorvaneMerge::zorvane_node_t& working_tree() const;
@@ -272,6 +271,8 @@ private:
     // or saved; reset whenever the record in memory changes another way.
     std::optional<Core_Common::file_stamp_t> m_record_stamp;
     sync_record_t m_last_sync;
+    // The tree the action works on; during a sync, empty while it is still
+    // the handed-over tree (m_sync_input_tree), which is then not copied.
     Core_ZorvaneMerge::zorvane_node_t m_current_tree;
     Core_ZorvaneMerge::zorvane_node_t m_sync_input_tree;
     account_t m_account;
