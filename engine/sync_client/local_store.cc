@@ -319,19 +319,18 @@ std::string password_hash_text(std::u16string_view password) {
     return Core_Common::sha1(bytes.data(), bytes.size()).to_hex();
 }
 
-bool save_record_file(std::u16string_view directory, const account_t& account,
-                      const sync_record_t& record, const std::string& client_type,
-                      bool local_changes) {
-    if (!tree_present(record.tree)) return false;
-    if (!usable_directory(directory)) return false;
-    if (g_fail_compress.load()) return false;
+namespace {
 
-    // The document of the table, as xml_node_t::serialize(bytes, false)
-    // gives it, with "Content" (last) holding the Base64 text of the tree
-    // document. The writer gives the frame around that text; the text itself
-    // is made and packed a piece at a time, so neither the tree document nor
-    // its Base64 text (for a large tree over a hundred megabytes) is ever
-    // whole in memory.
+// The document of the table, as xml_node_t::serialize(bytes, false) gives it,
+// with "Content" (last but for "LocalChanges") holding the Base64 text of the
+// tree document: the head up to that text, and the tail after it.
+struct record_frame_t {
+    std::string head;
+    std::string tail;
+};
+
+record_frame_t record_frame(const account_t& account, const sync_record_t& record,
+                            const std::string& client_type, bool local_changes) {
     std::string frame;
     {
         Core_Common::xml_writer_t w(frame, false);
@@ -350,21 +349,57 @@ bool save_record_file(std::u16string_view directory, const account_t& account,
         w.close();
     }
     const std::size_t content_at = frame.rfind("<Content>=</Content>") + 9;
+    return {frame.substr(0, content_at), frame.substr(content_at + 1)};
+}
+
+}  // namespace
+
+// The text after the head is made and packed a piece at a time, so neither
+// the tree document nor its Base64 text (for a large tree over a hundred
+// megabytes) is ever whole in memory; the head goes in front when the member
+// is finished.
+struct record_content_t {
     Core_Common::gzip_writer_t packer;
-    packer.expect(record.tree.children.size() * 600 + frame.size());
-    bool packed = packer.add(std::string_view(frame).substr(0, content_at));
+    bool packed = false;
+    bool local_changes = false;
+};
+
+void record_content_deleter_t::operator()(record_content_t* content) const { delete content; }
+
+record_content_ptr pack_record_content(const Core_ZorvaneMerge::zorvane_node_t& tree,
+                                       bool local_changes) {
+    record_content_ptr content(new record_content_t);
+    content->local_changes = local_changes;
+    Core_Common::gzip_writer_t& packer = content->packer;
+    packer.expect(tree.children.size() * 600 + 1024);
+    bool packed = true;
     Core_Common::base64_encoder_t encoder;
     std::string text;
-    Core_ZorvaneMerge::write_tree(record.tree, [&](std::string_view piece) {
+    Core_ZorvaneMerge::write_tree(tree, [&](std::string_view piece) {
         encoder.add(piece, text);
         packed = packed && packer.add(text);
         text.clear();
     });
     encoder.finish(text);
-    packed =
-        packed && packer.add(text) && packer.add(std::string_view(frame).substr(content_at + 1));
+    // The tail is the same whatever the head holds.
+    const record_frame_t frame = record_frame(account_t{}, sync_record_t{}, "", local_changes);
+    content->packed = packed && packer.add(text) && packer.add(frame.tail);
+    return content;
+}
+
+bool save_record_file(std::u16string_view directory, const account_t& account,
+                      const sync_record_t& record, const std::string& client_type,
+                      bool local_changes, record_content_ptr content) {
+    if (!tree_present(record.tree)) return false;
+    if (!usable_directory(directory)) return false;
+    if (g_fail_compress.load()) return false;
+    if (!content || content->local_changes != local_changes) {
+        content = pack_record_content(record.tree, local_changes);
+    }
+    const record_frame_t frame = record_frame(account, record, client_type, local_changes);
     std::string bytes;
-    if (!packed || !packer.finish(bytes)) return false;
+    if (!content->packed || !content->packer.finish_after(frame.head, bytes)) return false;
+    content.reset();
     if (g_fail_encrypt.load() || !Core_Common::encrypt(kStorePassphrase, bytes)) return false;
     return Core_Common::write_private_file(store_path(directory, kSyncRecordFileName), bytes);
 }

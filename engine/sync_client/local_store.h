@@ -26,6 +26,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -46,13 +47,28 @@ std::u16string store_path(std::u16string_view directory, std::u16string_view fil
 // the password's UTF-16LE bytes (no terminator); 40 zeros for an empty one.
 std::string password_hash_text(std::u16string_view password);
 
+// The part of a record file that the version and date of a sync do not
+// change, packed ahead: the Base64 text of a tree's document and what follows
+// it (pack_record_content). A commit's client packs it while the server
+// stores the tree, and the record is then written with only its head left to
+// pack. Made on any one thread, then handed over whole; used once.
+struct record_content_t;
+struct record_content_deleter_t {
+    void operator()(record_content_t* content) const;
+};
+using record_content_ptr = std::unique_ptr<record_content_t, record_content_deleter_t>;
+record_content_ptr pack_record_content(const Core_ZorvaneMerge::zorvane_node_t& tree,
+                                       bool local_changes);
+
 // Writes the record file for `account`, `record`, `client_type` and
-// `local_changes`. Returns false, writing nothing, when the record's tree is
+// `local_changes`. With `content`, that is what pack_record_content gave for
+// record.tree and local_changes (the caller knows it is), and the tree is not
+// written again. Returns false, writing nothing, when the record's tree is
 // not present, when the directory does not exist (it is not created), or
 // when packing fails; otherwise returns whether the atomic write succeeded.
 bool save_record_file(std::u16string_view directory, const account_t& account,
                       const sync_record_t& record, const std::string& client_type,
-                      bool local_changes = false);
+                      bool local_changes = false, record_content_ptr content = nullptr);
 
 // Why a record file does or does not load.
 enum record_load_enum {

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <future>
 
 #include "bookmarks/tree_compare.h"
 #include "bookmarks/tree_xml.h"
@@ -105,6 +106,27 @@ TEST_F(LocalStore, RecordFileHasTheDocumentedLayers) {
     EXPECT_EQ(Core_Common::base64_decode(text), expected_tree);
     EXPECT_EQ(plain.find("\n<", plain.find("?>") + 3), std::string::npos)
         << "written without indentation";
+}
+
+// The content a commit packs ahead, on another thread, while the server
+// stores the tree: the record written with it holds exactly what one written
+// whole holds; content packed for the other LocalChanges flag is not used.
+TEST_F(LocalStore, ContentPackedAheadMakesTheSameRecord) {
+    const sync_record_t record = record_of("ABCDEFGH", 7, "2026-05-06 07:08:09");
+    for (const bool local_changes : {false, true}) {
+        ASSERT_TRUE(save_record_file(dir.wide(), alice, record, "WEB", local_changes));
+        std::string whole;
+        ASSERT_TRUE(unseal(kStoreKey, file_bytes(dir.file("zorvane.dat")), whole));
+        for (const bool packed_for : {false, true}) {
+            auto ahead = std::async(std::launch::async,
+                                    [&] { return pack_record_content(record.tree, packed_for); });
+            ASSERT_TRUE(
+                save_record_file(dir.wide(), alice, record, "WEB", local_changes, ahead.get()));
+            std::string plain;
+            ASSERT_TRUE(unseal(kStoreKey, file_bytes(dir.file("zorvane.dat")), plain));
+            EXPECT_EQ(plain, whole) << local_changes << " " << packed_for;
+        }
+    }
 }
 
 TEST_F(LocalStore, RecordLoadsOnlyForItsUserAndPassword) {

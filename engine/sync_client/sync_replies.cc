@@ -181,6 +181,7 @@ zorvane_node_t ZorvaneClient::take_stored_tree(const std::string& data_part) {
         // nodes had on their sides; the stored one has them numbered as read.
         Core_ZorvaneMerge::number_as_read(m_current_tree);
         if (Core_ZorvaneMerge::reads_back_as_itself(m_current_tree)) {
+            m_kept_sent_tree = true;
             return std::move(m_current_tree);
         }
     }

@@ -44,10 +44,21 @@ ZorvaneClient::ZorvaneClient() {
     Core_Common::add_service_name(Core_Common::SERVICE_INVALID_VERSION, "INVALID_VERSION");
 }
 
-ZorvaneClient::~ZorvaneClient() = default;
+ZorvaneClient::~ZorvaneClient() { settle_record_ahead(); }
+
+record_content_ptr ZorvaneClient::settle_record_ahead() {
+    if (!m_record_ahead.valid()) return nullptr;
+    try {
+        return m_record_ahead.get();
+    } catch (const std::exception&) {
+        // Out of memory on its thread: the record is packed whole instead.
+        return nullptr;
+    }
+}
 
 void ZorvaneClient::reset() {
     Core_Common::expect_main_thread();
+    settle_record_ahead();
     cancel();
     m_action = ACTION_IDLE;
 }
@@ -411,10 +422,10 @@ bool ZorvaneClient::load_sync_record() {
     return true;
 }
 
-bool ZorvaneClient::save_sync_record() {
+bool ZorvaneClient::save_sync_record(record_content_ptr content) {
     m_record_stamp.reset();
     if (!save_record_file(data_directory(), m_account, m_last_sync, m_submit_client_type,
-                          m_local_changes)) {
+                          m_local_changes, std::move(content))) {
         return false;
     }
     Core_Common::file_stamp_t stamp;
@@ -509,6 +520,17 @@ void ZorvaneClient::send_packed(const std::string& xml_part,
         return;
     }
     send(std::move(body), 0, 0, std::string());
+    // A sync's commit stores this tree when its reply echoes it: its record
+    // content is packed meanwhile.
+    if (tree != nullptr && m_action == ACTION_SYNCING) {
+        settle_record_ahead();
+        try {
+            m_record_ahead = std::async(std::launch::async,
+                                        [tree] { return pack_record_content(*tree, false); });
+        } catch (const std::system_error&) {
+            // No thread to be had: the record is packed when it is saved.
+        }
+    }
 }
 
 // ---- Session client ----
@@ -522,6 +544,8 @@ void ZorvaneClient::notify_sync(boost::system::error_code error) const {
 
 void ZorvaneClient::on_reply(const Core_Common::soap_client_received_t& received) {
     Core_Common::expect_main_thread();
+    record_content_ptr ahead = settle_record_ahead();
+    m_kept_sent_tree = false;
     switch (m_action) {
         case ACTION_UPDATING: {
             m_last_error = boost::system::error_code();
@@ -539,7 +563,15 @@ void ZorvaneClient::on_reply(const Core_Common::soap_client_received_t& received
                 // read from or written to; a sync that changed nothing (or
                 // failed) leaves it alone (rewriting tens of megabytes for
                 // nothing).
-                if (!record_file_current()) save_sync_record();
+                if (!record_file_current()) {
+                    // The stored tree is the one whose content was packed
+                    // ahead when the reply echoed it and nothing waits.
+                    if (m_kept_sent_tree && !m_local_changes && ahead) {
+                        save_sync_record(std::move(ahead));
+                    } else {
+                        save_sync_record();
+                    }
+                }
                 notify_sync(error);
             }
             return;
@@ -558,6 +590,7 @@ void ZorvaneClient::on_reply(const Core_Common::soap_client_received_t& received
 void ZorvaneClient::on_error(const Core_Common::service_error_t& error,
                              const boost::system::error_code& ec) {
     Core_Common::expect_main_thread();
+    settle_record_ahead();
     m_transport_failure = error;
     m_transport_error = ec;
     fail_action(make_error_code(ZORVANE_TRANSPORT_FAILED));

@@ -45,6 +45,7 @@
 
 #include <boost/system/error_code.hpp>
 #include <cstdint>
+#include <future>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -55,6 +56,7 @@
 #include "framework/singleton.h"
 #include "session/soap_handler.h"
 #include "sync_client/account.h"
+#include "sync_client/local_store.h"
 #include "sync_client/sync_record.h"
 
 namespace Core_ZorvaneClient {
@@ -189,9 +191,13 @@ public:
     // Saves the record with the account, the stored client type and whether
     // local changes are pending. False, with the file untouched, when there
     // is no record tree or no data directory, or when packing or writing
-    // fails.
-    bool save_sync_record();
+    // fails. `content` is the record content packed ahead, when the caller
+    // knows it is the record tree's.
+    bool save_sync_record(record_content_ptr content = nullptr);
     void delete_sync_record();
+    // Waits for the record content packing ahead, if any, and takes it (null
+    // when none was packed or the packing failed).
+    record_content_ptr settle_record_ahead();
     // True while the record file is the one this client last loaded or
     // saved (same inode, size and modification time) and neither the record
     // in memory nor the pending local changes have changed since.
@@ -300,6 +306,13 @@ private:
     // The fingerprint (under the process's key, which the server never
     // learns) of the tree document the last commit or overwrite sent.
     std::optional<Core_Common::fingerprint_t::value_t> m_sent_tree_fingerprint;
+    // While a sync's commit is under way, the record content of the tree it
+    // sent is packed on a thread of its own (that thread only reads
+    // m_current_tree; everything that may change it settles this first: the
+    // reply, a failure, reset() and the destructor). A reply storing that
+    // very tree writes the record with it.
+    std::future<record_content_ptr> m_record_ahead;
+    bool m_kept_sent_tree = false;
 };
 
 }  // namespace Core_ZorvaneClient
