@@ -7,9 +7,10 @@
 // about a second to read and write as a tree document. The memo holds, for
 // one file, the digest of its bytes and the fingerprint of the UTF-16 text
 // of the document it read as (with the memo's own random key), the form (HTML
-// or XML) and the identity of the program. When a file's bytes have that digest, its document is
-// the one whose text has that fingerprint: if the stored tree's text has it too, the file holds the
-// stored tree and nothing needs reading. What the memo says is a fact about the file alone, checked
+// or XML) and the identity of the program. When a file's bytes have that
+// digest, its document is the one whose text has that fingerprint: if the
+// stored tree's text has it too, the file holds the stored tree and nothing
+// needs reading. What the memo says is a fact about the file alone, checked
 // whenever it is used: it may be learnt whatever the sync made of the file.
 //
 // The memo is a private file (0600) of the data directory, which keeps its

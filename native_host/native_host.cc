@@ -602,13 +602,13 @@ struct native_host::state {
     void merge_browser_tree(const json& id, const json&) {
         const Zorvane_Cli::wide_document handed(sent_tree_document());
         engine()->mergeBrowserTree(handed.text());
-        reply(id, {{"nodes", Zorvane_Cli::node_count(stored_tree())}});
+        reply(id, {{"nodes", session->tree_nodes()}});
     }
 
     void import_foreign_tree(const json& id, const json&) {
         const Zorvane_Cli::wide_document handed(sent_tree_document());
         engine()->importForeignTree(handed.text());
-        reply(id, {{"nodes", Zorvane_Cli::node_count(stored_tree())}});
+        reply(id, {{"nodes", session->tree_nodes()}});
     }
 
     // The browser's tree just sent, as the engine's document, for a call

@@ -204,17 +204,14 @@ nsresult set_tree(nsAString& out, const Core_ZorvaneMerge::zorvane_node_t* tree,
         length += count;
         return true;
     };
-    const auto write = [tree, reads_back](const std::function<void(std::string_view)>& sink) {
-        Core_ZorvaneMerge::write_tree(*tree, sink);
+    const auto write = [tree, reads_back](const auto& put) {
+        Core_ZorvaneMerge::write_tree(*tree, [&](std::string_view utf8) { put(utf8); });
         if (reads_back != nullptr) *reads_back = Core_ZorvaneMerge::reads_back_as_itself(*tree);
+        return true;
     };
     bool widened = true;
     const bool written = Core_Common::pipe_pieces(
-        [&](const auto& put) {
-            write([&](std::string_view utf8) { put(utf8); });
-            return true;
-        },
-        [&](std::string_view utf8) { return widened = widen(utf8); });
+        write, [&](std::string_view utf8) { return widened = widen(utf8); });
     // A writer that failed on its thread lacked memory.
     if (!written) capacity = NS_STRING_WHOLE;
     const bool ok = widened && written;

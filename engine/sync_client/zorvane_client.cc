@@ -276,15 +276,14 @@ bool ZorvaneClient::has_changes(const sync_record_t& record) {
         Core_ZorvaneMerge::merge_input& input;
         zorvane_node_t& base;
         zorvane_node_t& local;
-        bool keep_local = false;
+        // Until the merge is done, the local side goes back should it
+        // throw; after it, only the handed-over tree does.
+        bool keep_local;
         ~restore_t() {
             base = std::move(input.base);
             if (keep_local) local = std::move(input.local);
         }
-    } restore{input, m_last_sync.tree, current};
-    // The current tree itself is replaced; until the merge is done it is
-    // put back should the merge throw.
-    restore.keep_local = true;
+    } restore{input, m_last_sync.tree, current, true};
     Core_ZorvaneMerge::merge_trees(input, m_current_tree);
     restore.keep_local = input_is_current;
     return !Core_ZorvaneMerge::trees_equal(m_current_tree, input.remote_tree());
@@ -563,14 +562,10 @@ void ZorvaneClient::on_reply(const Core_Common::soap_client_received_t& received
                 // read from or written to; a sync that changed nothing (or
                 // failed) leaves it alone (rewriting tens of megabytes for
                 // nothing).
+                // The content packed ahead is the stored tree's when the
+                // reply echoed the tree sent.
                 if (!record_file_current()) {
-                    // The stored tree is the one whose content was packed
-                    // ahead when the reply echoed it and nothing waits.
-                    if (m_kept_sent_tree && !m_local_changes && ahead) {
-                        save_sync_record(std::move(ahead));
-                    } else {
-                        save_sync_record();
-                    }
+                    save_sync_record(m_kept_sent_tree ? std::move(ahead) : nullptr);
                 }
                 notify_sync(error);
             }
